@@ -1,0 +1,41 @@
+#include "daemon/clock.h"
+
+#include <sys/sysinfo.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace {
+
+int SystemMonotonic(struct timespec* now) { return clock_gettime(CLOCK_MONOTONIC, now); }
+
+MonotonicReader monotonic_reader = SystemMonotonic;
+
+}  // namespace
+
+void SetMonotonicReader(MonotonicReader reader) {
+  monotonic_reader = reader != nullptr ? reader : SystemMonotonic;
+}
+
+int32_t GetUptime() {
+  struct sysinfo info {};
+  int rc = sysinfo(&info);
+  if (rc != 0) {
+    fprintf(stderr, "get_uptime() code error = %d\n", rc);
+    return 0;
+  }
+  return static_cast<int32_t>(info.uptime);
+}
+
+int sleep_ms(int32_t ms) {
+  uint32_t us = static_cast<uint32_t>(ms) * 1000u;
+  return usleep(us) == 0 ? 1 : 0;
+}
+
+int32_t GetTicks() {
+  struct timespec now {};
+  while (monotonic_reader(&now) != 0) usleep(1000);
+  uint32_t secs = static_cast<uint32_t>(now.tv_sec);
+  uint32_t ms = secs * 1000u + static_cast<uint32_t>(now.tv_nsec / 1000000);
+  return static_cast<int32_t>(ms);
+}

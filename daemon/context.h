@@ -1,0 +1,59 @@
+// The daemon context record and its configuration record. `main` owns one of each for the whole
+// run and passes the context's address to both threads and to every cycle and update operation.
+#pragma once
+
+#include <pthread.h>
+
+#include <cstdint>
+
+#include "platform/uci_api.h"
+
+struct StatusTable;
+
+struct GatherConfig {
+  char influxUrl[128];
+  char influxToken[128];
+  char influxOrg[128];
+  char influxBucket[128];
+  char database[128];
+  char schema[128];
+  char userId[128];
+  char password[128];
+  char account[128];
+  char subAccount[128];
+  char instance[128];
+  int64_t period;  // seconds between Influx records, default 60
+  int64_t poll;    // seconds between status cycles, default 15
+  char serialNumber[256];
+  char linuxVersion[128];
+};
+
+struct GatherContext {
+  StatusTable* statusTable;
+  int32_t modemIndex;  // ModemManager index, -1 when none is known
+  int32_t cmdTotalMs;  // total limit of one modem command
+  int32_t cmdIdleMs;   // idle limit of one modem command
+  struct uci_context* uci;
+  struct uci_ptr uciPtr;
+  uint8_t qmiSetupDone;
+  uint8_t printValues;
+  uint8_t csvEnabled;
+  uint8_t influxEnabled;
+  uint8_t jsonEnabled;
+  uint8_t debug;
+  int32_t bearerIndex;
+  char initialBearerApn[128];
+  char bearerApn[128];
+  pthread_t jsonThread;
+  char jsonFile[128];
+  int gpsSocket;  // -1 when closed
+  pthread_t gpsThread;
+  char gpsdTid[16];
+  char systemName[16];
+  char atDevice[256];
+  char qmiDevice[256];
+  char modemMac[256];
+  uint8_t lteUp;
+  int64_t lastPostTime;
+  GatherConfig* config;
+};

@@ -1,0 +1,13 @@
+// The GPS listener thread and the location update from one NMEA sentence.
+#pragma once
+
+struct GatherContext;
+
+// Thread body: receives datagrams on ctx->gpsSocket until stopRequested.
+void* gpsSocketHandler(void* ctx);
+
+// Turns one received sentence into position values, the geohash and the I2C fix register.
+void LocationUpdate(GatherContext* ctx, const char* text);
+
+// Lets the listener reach the status table; start-up calls it once the table is initialised.
+void AllowLocationUpdates();

@@ -1,0 +1,57 @@
+// The process-wide status table: 98 named text values with update and change times, one
+// non-recursive lock, and the update and expiry operations every collector uses.
+#pragma once
+
+#include <pthread.h>
+
+#include <cstdint>
+
+#include "status/status_names.h"
+
+struct GatherContext;
+
+constexpr int kStatusValueSize = 128;  // at most 127 characters and a terminator
+
+struct StatusValue {
+  int64_t lastUpdate;  // 0 never written, -1 expired
+  int64_t lastChange;  // 0 never changed
+  const char* name;    // null for index 2
+  uint32_t kind;
+  char value[kStatusValueSize];
+  uint8_t fixed;  // 1 when the latest write was a Fixed update
+};
+
+struct StatusTable {
+  pthread_mutex_t lock;
+  int64_t lastUpdate;
+  int64_t lastChange;
+  StatusValue entries[kStatusCount];
+};
+
+extern StatusTable statusValues;
+
+// Zero-fills the table, initialises the lock and seeds names and kinds. Call before any other
+// thread uses the table (tests call it again to start fresh).
+void StatusInit();
+
+// 1 on success, 0 on failure (with a message naming the mutex error on standard error).
+int StatusLock();
+int StatusUnlock();
+
+// Each returns 1 when the entry's text changed, else 0. Indexes of 98 or more are ignored.
+// Timestamps of 0 mean "now".
+int UpdateFixedStatus(GatherContext* ctx, uint32_t index, const char* text);
+int UpdateFixedStatus_i(GatherContext* ctx, uint32_t index, int32_t value);
+int UpdateVariableStatusT(GatherContext* ctx, uint32_t index, const char* text, int64_t timestamp);
+int UpdateVariableStatus_i(GatherContext* ctx, uint32_t index, int32_t value);
+int UpdateVariableStatus_l(GatherContext* ctx, uint32_t index, long value);
+int UpdateVariableStatus_f(GatherContext* ctx, uint32_t index, float value, int64_t timestamp);
+int UpdateVariableStatus_d(GatherContext* ctx, uint32_t index, double value, int64_t timestamp);
+
+// Marks every non-empty, variable entry of `kind` expired (lastUpdate -1). Returns the result of
+// the final StatusUnlock.
+int ExpireStatus(GatherContext* ctx, uint32_t kind);
+
+// Time source of the table (seconds since the epoch); tests may replace it. nullptr restores time().
+using StatusClock = int64_t (*)();
+void SetStatusClock(StatusClock clock);

@@ -1,0 +1,114 @@
+#include "status/status_table.h"
+
+#include <gtest/gtest.h>
+
+#include "daemon/context.h"
+
+namespace {
+
+int64_t fake_now = 5000;
+int64_t FakeNow() { return fake_now; }
+
+class StatusTableTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    StatusInit();
+    SetStatusClock(FakeNow);
+    fake_now = 5000;
+    ctx_.statusTable = &statusValues;
+  }
+  void TearDown() override { SetStatusClock(nullptr); }
+  GatherContext ctx_{};
+};
+
+TEST_F(StatusTableTest, SameTextRefreshesUpdateButNotChange) {
+  EXPECT_EQ(1, UpdateVariableStatusT(&ctx_, kScMode_s, "LTE", 0));
+  fake_now = 6000;
+  EXPECT_EQ(0, UpdateVariableStatusT(&ctx_, kScMode_s, "LTE", 0));
+  EXPECT_EQ(6000, statusValues.entries[kScMode_s].lastUpdate);
+  EXPECT_EQ(5000, statusValues.entries[kScMode_s].lastChange);
+  EXPECT_EQ(6000, statusValues.lastUpdate);
+  EXPECT_EQ(5000, statusValues.lastChange);
+}
+
+TEST_F(StatusTableTest, CallerTimestampStampsEntryButTableUsesNow) {
+  EXPECT_EQ(1, UpdateVariableStatusT(&ctx_, kLat_f, "1.0", 1000));
+  EXPECT_EQ(1000, statusValues.entries[kLat_f].lastUpdate);
+  EXPECT_EQ(1000, statusValues.entries[kLat_f].lastChange);
+  EXPECT_EQ(5000, statusValues.lastUpdate);
+  EXPECT_EQ(5000, statusValues.lastChange);
+}
+
+TEST_F(StatusTableTest, CountersNeverCountAsChanges) {
+  for (uint32_t index : {kUpTime_i, kStatusTime_i, kPostDuration_i}) {
+    EXPECT_EQ(0, UpdateVariableStatus_i(&ctx_, index, 42));
+    EXPECT_STREQ("42", statusValues.entries[index].value);
+    EXPECT_EQ(5000, statusValues.entries[index].lastUpdate);
+    EXPECT_EQ(0, statusValues.entries[index].lastChange);
+  }
+  EXPECT_EQ(0, statusValues.lastUpdate);
+  EXPECT_EQ(0, statusValues.lastChange);
+}
+
+TEST_F(StatusTableTest, IndexOutOfRangeTouchesNothing) {
+  EXPECT_EQ(0, UpdateVariableStatusT(&ctx_, 98, "x", 0));
+  EXPECT_EQ(0, statusValues.lastUpdate);
+}
+
+TEST_F(StatusTableTest, NumberFormats) {
+  UpdateVariableStatus_f(&ctx_, kAlt_f, 1.5f, 0);
+  EXPECT_STREQ("1.500000", statusValues.entries[kAlt_f].value);
+  UpdateVariableStatus_i(&ctx_, kUeRssi_i, -7);
+  EXPECT_STREQ("-7", statusValues.entries[kUeRssi_i].value);
+  UpdateVariableStatus_l(&ctx_, kAtRxBytes_i, 123456789L);
+  EXPECT_STREQ("123456789", statusValues.entries[kAtRxBytes_i].value);
+  UpdateVariableStatus_d(&ctx_, kLon_f, -0.25, 0);
+  EXPECT_STREQ("-0.250000", statusValues.entries[kLon_f].value);
+}
+
+TEST_F(StatusTableTest, LongTextIsCutTo127Characters) {
+  std::string text(200, 'a');
+  UpdateFixedStatus(&ctx_, kNMEA_s, text.c_str());
+  EXPECT_EQ(127u, strlen(statusValues.entries[kNMEA_s].value));
+  // The comparison uses the cut text, so the same long text again is no change.
+  EXPECT_EQ(0, UpdateFixedStatus(&ctx_, kNMEA_s, text.c_str()));
+}
+
+TEST_F(StatusTableTest, ExpireStatusByKindAndFixed) {
+  UpdateVariableStatus_i(&ctx_, kWWanRxBytes_i, 10);  // kind 0, variable
+  UpdateFixedStatus(&ctx_, kIMEI_s, "123");             // kind 1
+  UpdateFixedStatus(&ctx_, kPdpIpAddr_s, "10.0.0.1");  // kind 0, fixed
+  ExpireStatus(&ctx_, 0);
+  EXPECT_EQ(-1, statusValues.entries[kWWanRxBytes_i].lastUpdate);
+  EXPECT_STREQ("10", statusValues.entries[kWWanRxBytes_i].value);
+  EXPECT_EQ(5000, statusValues.entries[kIMEI_s].lastUpdate);
+  EXPECT_EQ(5000, statusValues.entries[kPdpIpAddr_s].lastUpdate);
+  EXPECT_EQ(0, statusValues.entries[kScMode_s].lastUpdate);  // empty stays untouched
+}
+
+TEST_F(StatusTableTest, EchoLinesFollowCprint) {
+  testing::internal::CaptureStdout();
+  UpdateVariableStatusT(&ctx_, kCprint, "1", 0);
+  UpdateFixedStatus(&ctx_, kSn_s, "SN1");
+  UpdateVariableStatus_i(&ctx_, kUeRssi_i, -60);
+  UpdateVariableStatusT(&ctx_, kCprint, "0", 0);
+  UpdateVariableStatus_i(&ctx_, kUeRssi_i, -61);
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(
+      "Fixed Value:  Sn_s 'SN1'\n"
+      "Variable Value:  UeRssi_i '-60'\n"
+      "Variable Value:  Cprint '0'\n",
+      out);
+}
+
+TEST_F(StatusTableTest, NamesAndKindsSeeded) {
+  EXPECT_STREQ("Cprint", statusValues.entries[0].name);
+  EXPECT_EQ(nullptr, statusValues.entries[2].name);
+  EXPECT_STREQ("CpuLaodAvg", statusValues.entries[kCpuLaodAvg].name);
+  EXPECT_STREQ("GPS Error", statusValues.entries[kGPSError].name);
+  EXPECT_STREQ("ExternalIpAddr", statusValues.entries[97].name);
+  EXPECT_EQ(0u, statusValues.entries[kExternalIpAddr].kind);
+  EXPECT_EQ(2u, statusValues.entries[kApn_s].kind);
+}
+
+}  // namespace
