@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
+# The stubs below are called by the sourced init script, which shellcheck does not follow.
+# shellcheck disable=SC2317,SC2034,SC1091
 # Checks the OpenWrt package scripts: shellcheck, and the init and hotplug logic run against
 # stubs of the router's helpers (rc.common's config and procd functions, pidof, kill).
 set -u
-# The stubs below are called by the sourced init script, which shellcheck does not follow.
-# shellcheck disable=SC2317,SC2034,SC1091
 here=$(cd "$(dirname "$0")" && pwd)
 files=$here/../../packaging/openwrt/files
 work=$(mktemp -d)
