@@ -21,6 +21,7 @@ namespace {
 // the signal itself.
 constexpr int32_t kWaitSliceMs = 100;
 constexpr int kScratchSize = 1024;
+constexpr int kMaxFdToClose = 65536;
 
 // Closes the descriptor it holds when it goes out of scope.
 class Fd {
@@ -55,13 +56,13 @@ class Pipe {
 
 // Milliseconds left of `limitMs` since `start`, counting the limit as passed only when the elapsed
 // time is strictly larger; 0 when passed.
-int32_t MsLeft(int32_t start, int32_t limitMs) {
+int64_t MsLeft(int32_t start, int32_t limitMs) {
   int32_t elapsed = TicksBetween(start, GetTicks());
   if (elapsed > limitMs) return 0;
-  return limitMs - elapsed + 1;
+  return static_cast<int64_t>(limitMs) - elapsed + 1;
 }
 
-int32_t Slice(int32_t leftMs) { return leftMs < kWaitSliceMs ? leftMs : kWaitSliceMs; }
+int Slice(int64_t leftMs) { return static_cast<int>(leftMs < kWaitSliceMs ? leftMs : kWaitSliceMs); }
 
 // Moves `fd` above the standard descriptors so the dup2 calls below cannot clobber it.
 int AboveStandard(int fd) {
@@ -136,13 +137,13 @@ void ReapChild(pid_t pid, int32_t start, int32_t totalLimitMs, bool output_ended
     *pidfd.Slot() = OpenPidFd(pid);
     int32_t nap_ms = 1;
     while (!stopRequested && !ended) {
-      int32_t left = MsLeft(start, totalLimitMs);
+      int64_t left = MsLeft(start, totalLimitMs);
       if (left <= 0) break;
       if (pidfd.get() >= 0) {
         struct pollfd pfd {pidfd.get(), POLLIN, 0};
         poll(&pfd, 1, Slice(left));
       } else {
-        int32_t nap = nap_ms < left ? nap_ms : left;
+        int nap = Slice(nap_ms < left ? nap_ms : left);
         usleep(static_cast<useconds_t>(nap) * 1000u);
         if (nap_ms < 20) nap_ms *= 2;
       }
@@ -185,10 +186,10 @@ int32_t Zel_Exec(const char* path, char* const argv[], int32_t totalLimitMs, int
   int failure_len = snprintf(failure, sizeof failure, "Zel_Exec of: %s Failed\n", path);
   if (failure_len < 0) failure_len = 0;
   if (failure_len >= static_cast<int>(sizeof failure)) failure_len = sizeof failure - 1;
+  // Upper bound for closing descriptors one by one where the kernel cannot close a range.
   struct rlimit files {};
-  int max_fd = 1024;
-  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY &&
-      files.rlim_cur < 65536) {
+  int max_fd = kMaxFdToClose;
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < kMaxFdToClose) {
     max_fd = static_cast<int>(files.rlim_cur);
   }
   sigset_t all, empty, previous;
@@ -220,7 +221,7 @@ int32_t Zel_Exec(const char* path, char* const argv[], int32_t totalLimitMs, int
   bool output_ended = false;
   while (!stopRequested) {
     // Wait for output, never past the total limit.
-    int32_t left = MsLeft(start, totalLimitMs);
+    int64_t left = MsLeft(start, totalLimitMs);
     if (left <= 0) break;
     struct pollfd pfd {from_child.read_end.get(), POLLIN, 0};
     int ready = poll(&pfd, 1, Slice(left));
