@@ -94,13 +94,6 @@ TEST_F(ChannelSimTest, ModemComesBackUnderANewIndexAfterReset) {
   EXPECT_NE(std::string::npos, out.find("mmcli_GetIdx found modem 1 index: 1\n"));
 }
 
-TEST_F(ChannelSimTest, NoModem) {
-  sim_.SetScenario("no-modem");
-  ctx_.modemIndex = 0;
-  EXPECT_EQ(0, mmcli_GetIdx(&ctx_, 0));
-  EXPECT_EQ(-1, ctx_.modemIndex);
-}
-
 TEST_F(ChannelSimTest, HangingClientIsCutAtTheCommandLimit) {
   sim_.SetScenario("hang");
   ctx_.modemIndex = 0;
@@ -115,17 +108,6 @@ TEST_F(ChannelSimTest, HangingClientIsCutAtTheCommandLimit) {
   EXPECT_EQ(ECHILD, errno);
   // Nothing of the client is left running.
   EXPECT_FALSE(ProcessWithCommandLine(sim_.root() + "/"));
-}
-
-TEST_F(ChannelSimTest, HugeAnswerIsCutToTheBuffer) {
-  sim_.SetScenario("huge");
-  ctx_.modemIndex = 0;
-  std::vector<char> reply(kModemReplySize, '\0');
-  auto begin = std::chrono::steady_clock::now();
-  int len = modem_Send(&ctx_, "AT+CSQ\r", 8, reply.data());
-  EXPECT_GT(len, 0);
-  EXPECT_LE(len, 1022 - 10);
-  EXPECT_LT(MsSince(begin), 2000);
 }
 
 }  // namespace
