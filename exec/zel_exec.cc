@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -74,9 +75,12 @@ int AboveStandard(int fd) {
 // Child side, between fork and execve: async-signal-safe calls only.
 [[noreturn]] void RunChild(int in_read, int out_write, const char* path, char* const argv[],
                            const char* failure, size_t failure_len, int max_fd,
-                           const sigset_t* empty_mask) {
+                           const sigset_t* empty_mask, pid_t daemon_pid) {
   // Own process group, so the whole tree can be killed at the limit.
   setpgid(0, 0);
+  // A client must not outlive a daemon that was killed outright while waiting for it.
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != daemon_pid) _exit(127);
   // Handlers are reset by execve, ignored signals and the blocked mask are not.
   struct sigaction dfl {};
   dfl.sa_handler = SIG_DFL;
@@ -196,12 +200,14 @@ int32_t Zel_Exec(const char* path, char* const argv[], int32_t totalLimitMs, int
   sigfillset(&all);
   sigemptyset(&empty);
 
+  pid_t daemon_pid = getpid();
+
   // No signal handler may run in the child before its dispositions are reset.
   pthread_sigmask(SIG_SETMASK, &all, &previous);
   pid_t pid = fork();
   if (pid == 0) {
     RunChild(to_child.read_end.get(), from_child.write_end.get(), path, argv, failure,
-             static_cast<size_t>(failure_len), max_fd, &empty);
+             static_cast<size_t>(failure_len), max_fd, &empty, daemon_pid);
   }
   int fork_errno = errno;
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
