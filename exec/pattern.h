@@ -25,8 +25,8 @@ int GetAfterPattern(PatternArea* area);
 // 1 when a number follows the first occurrence of area.pattern: its digits, '-' and '.' go to
 // area.output.
 int GetNumberAfterPattern(PatternArea* area);
-// Copies only the letters and digits of source: 0, or strlen(source) + 1 (destination untouched)
-// when source and its terminator do not fit in size.
+// Copies only the letters and digits of source and returns 0; when source and its terminator do
+// not fit in size, returns its length (counted up to size) + 1 and leaves destination untouched.
 int RemoveWhiteSpace(const char* source, char* destination, size_t size);
 // 1 once the modem has answered an AT command (one of its answer entries holds a value). The
 // caller holds the table's lock.
