@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <ostream>
 #include <string>
 
 #include "daemon/context.h"
@@ -173,6 +174,10 @@ struct FixTimeCase {
   int64_t now;
   int64_t expected;
 };
+
+void PrintTo(const FixTimeCase& c, std::ostream* os) {
+  *os << "\"" << c.field << "\" at " << c.now;
+}
 
 class NmeaFixTimeTest : public LocationUpdateTest,
                         public ::testing::WithParamInterface<FixTimeCase> {};
