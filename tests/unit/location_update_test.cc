@@ -162,13 +162,6 @@ TEST_F(LocationUpdateTest, FixJustBeforeMidnightReceivedAfterItBelongsToPrevious
   EXPECT_EQ(kJustAfterMidnight, Entry(kGeoHash_s).lastUpdate);
 }
 
-TEST_F(LocationUpdateTest, LongSentenceIsCutTo127Characters) {
-  std::string text = std::string(kNorthEast) + std::string(200, 'x');
-  LocationUpdateAt(&ctx_, text.c_str(), kAfternoon);
-  EXPECT_EQ(text.substr(0, 127), Entry(kNMEA_s).value);
-  EXPECT_STREQ("48.117300", Entry(kLat_f).value);
-}
-
 struct FixTimeCase {
   const char* field;
   int64_t now;
