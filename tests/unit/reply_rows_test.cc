@@ -135,6 +135,7 @@ TEST(StripQuotes, KeepsShortFieldsWithoutQuotes) {
       {"\"35\"x", "35"},         // the closing quote ends the walk
       {"4 1", "41"},
       {"'a b'", "a b"},          // blanks inside quotes are kept
+      {"\" \"", " "},
   };
   for (const Case& c : cases) {
     char out[kStripQuotesSize];
