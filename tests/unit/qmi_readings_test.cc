@@ -49,6 +49,16 @@ TEST_F(TxRxInfoTest, WithoutTrafficTheTransmitRowIsMissing) {
   EXPECT_TRUE(gpio_.Calls().empty());
 }
 
+TEST_F(TxRxInfoTest, TwentySevenRowsAreOneShortOfThePower) {
+  std::string output = PlatformSample("F1_qmicli_nas-get-tx-rx-info-lte.stdout");
+  Preset(kQmiTxPwr_f, "25.0");
+  ParseTxRxInfo(&ctx_, output.substr(0, output.find(": '4.3")).c_str());  // ends at row 26
+  EXPECT_EQ(kSampleChains, Chains());
+  EXPECT_EQ("25.0", Value(kQmiTxPwr_f));
+  EXPECT_EQ(7, lastTxPower);
+  EXPECT_TRUE(gpio_.Calls().empty());
+}
+
 TEST_F(TxRxInfoTest, TransmitPowerSelectsTheLed) {
   const std::string f1 = PlatformSample("F1_qmicli_nas-get-tx-rx-info-lte.stdout");
   struct Case {
