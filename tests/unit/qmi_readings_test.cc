@@ -198,10 +198,4 @@ TEST_F(HomeNetworkTest, ThreeLines) {
   }
 }
 
-TEST_F(HomeNetworkTest, EchoesEachLine) {
-  testing::internal::CaptureStdout();
-  ParseHomeNetwork(&ctx_, "310\n260\n\"Net A\"\n");
-  EXPECT_EQ("Row: 0, 310\nRow: 1, 260\nRow: 2, \"Net A\"\n", testing::internal::GetCapturedStdout());
-}
-
 }  // namespace
