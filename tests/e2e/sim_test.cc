@@ -363,6 +363,18 @@ TEST(SimAnswers, AnswerKeyMatchesTheShippedFiles) {
   EXPECT_EQ(SimRouter::AnswerKey(std::string("a\tb\0c/d'e", 9)), "a_b_c_d_e");
 }
 
+TEST(SimClients, ScenariosThatChangeAfterAnAnswer) {
+  SimRouter sim("modem-late");
+  EXPECT_EQ(Client(sim, kMmcli, {"-L"}).out, Sample("A2_mmcli-L_no-modems.stdout"));
+  EXPECT_EQ(Client(sim, kMmcli, {"-L"}).out, Sample("A1_mmcli-L_one-modem.stdout"));
+  EXPECT_EQ(sim.Scenario(), "default");
+
+  sim.SetScenario("reset-modem-gone");
+  EXPECT_EQ(Client(sim, kMmcli, {"-m", "0", "-r"}).out, Sample("E1_mmcli-m0-r.stdout"));
+  EXPECT_EQ(Client(sim, kMmcli, {"-L"}).out, Sample("A2_mmcli-L_no-modems.stdout"));
+  EXPECT_EQ(Client(sim, kMmcli, At("AT+CSQ")).status, 1);
+}
+
 TEST(SimBehaviours, SlowAnswerArrivesLate) {
   SimRouter sim("slow");
   Clock::time_point start = Clock::now();

@@ -69,6 +69,8 @@ std::vector<std::string> Lines(const std::string& text) {
 [[noreturn]] void ExecChild(const std::vector<std::string>& argv,
                             const std::vector<std::string>& env, int out_fd, int err_fd) {
   setpgid(0, 0);
+  // A test runner started in the background may ignore these; the program gets the defaults.
+  for (int sig : {SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGUSR1, SIGUSR2, SIGHUP}) signal(sig, SIG_DFL);
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
