@@ -62,6 +62,8 @@ TEST_F(RssiBerTest, ConvertsStrengthToDbm) {
       {"+CSQ: 20,99", "-73", "99"}, {"+CSQ: 0,0", "-113", "0"}, {"+CSQ: 1,3", "-111", "3"},
       {"+CSQ: 31,7", "-51", "7"},   {"+CSQ: 2,0", "-109", "0"}, {"+CSQ: 30,0", "-53", "0"},
       {"+CSQ: x,5", "-113", "5"},   // no digits: converted as 0
+      {"+CSQ: -3,0", "-119", "0"},  // negative reports pass
+      {"+CSQ: -9999999999,0", "-4294967409", "0"},
   };
   for (const Case& c : cases) {
     ParseRssiBer(&ctx_, Answer(c.answer).c_str());

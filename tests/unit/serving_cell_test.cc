@@ -137,6 +137,7 @@ TEST_F(ServingCellTest, FieldConversions) {
       {16, "50", kScSinr_f, "80.000000"},  {16, "7", kScSinr_f, "-6.000000"},
       {16, "-", kScSinr_f, "-20.000000"},  {17, "20", kScRx_i, "-91"},
       {17, "-5", kScRx_i, nullptr},        {17, "x", kScRx_i, "-111"},
+      {17, " -5", kScRx_i, "-116"},        {17, " -2147483648", kScRx_i, "-2147483648"},
   };
   for (const Case& c : cases) {
     StatusInit();
