@@ -12,6 +12,7 @@
 #include "daemon/clock.h"
 #include "daemon/context.h"
 #include "daemon/log.h"
+#include "daemon/scoped_handles.h"
 #include "daemon/signals.h"
 #include "modem/collectors.h"
 #include "modem/discovery.h"
@@ -64,12 +65,13 @@ void SleepOneSecond() {
 }
 
 void WriteCsvRecord(GatherContext* ctx, const char* csvPath, LoopState* state) {
-  FILE* file = fopen(csvPath, "w");
-  if (file == nullptr) return;
-  memset(work_buffer, 0, 4096);
-  GetCSVData(ctx->statusTable, work_buffer, 4094, state->csv_header_pending ? 1 : 0);
-  fputs(work_buffer, file);
-  fclose(file);
+  {
+    ScopedFile file(fopen(csvPath, "we"));
+    if (file.get() == nullptr) return;
+    memset(work_buffer, 0, 4096);
+    GetCSVData(ctx->statusTable, work_buffer, 4094, state->csv_header_pending ? 1 : 0);
+    fputs(work_buffer, file.get());
+  }
   state->csv_header_pending = false;
 }
 
