@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "daemon/context.h"
+#include "exec/shell_command.h"
 #include "exec/pattern.h"
 #include "modem/channel.h"
 #include "modem/collectors.h"
@@ -29,7 +30,7 @@ void StoreBandwidth(GatherContext* ctx, uint32_t index, const char* row) {
 }
 
 // The LED tool runs through the shell; the dark LED is switched before the lit one.
-int RunShell(const char* command) { return system(command); }
+int RunShell(const char* command) { return RunShellCommand(command); }
 
 }  // namespace
 
