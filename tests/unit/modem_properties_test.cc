@@ -131,13 +131,4 @@ TEST(FormatPhoneNumber, Forms) {
   }
 }
 
-TEST_F(ModemPropertiesTest, PrintsPhoneNumberAndKeyLines) {
-  testing::internal::CaptureStdout();
-  ReadModemKeyValues(&ctx_, Line("modem.generic.own-numbers.value[1]", "5551230147").c_str());
-  const std::string printed = testing::internal::GetCapturedStdout();
-  EXPECT_NE(std::string::npos, printed.find("Phone Number: 555.123.0147\n"));
-  EXPECT_NE(std::string::npos,
-            printed.find("Key: 'modem.generic.own-numbers.value[1]' Value: '5551230147'\n"));
-}
-
 }  // namespace
