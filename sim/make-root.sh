@@ -8,7 +8,7 @@ usage() {
   echo "usage: $0 DIR [SCENARIO]" >&2
   exit 2
 }
-[ $# -ge 1 ] && [ $# -le 2 ] || usage
+if [ $# -lt 1 ] || [ $# -gt 2 ]; then usage; fi
 dir=$1
 scenario=${2:-default}
 here=$(cd "$(dirname "$0")" && pwd)

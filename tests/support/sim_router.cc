@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -68,6 +69,8 @@ std::vector<std::string> Lines(const std::string& text) {
 [[noreturn]] void ExecChild(const std::vector<std::string>& argv,
                             const std::vector<std::string>& env, int out_fd, int err_fd) {
   setpgid(0, 0);
+  // A test runner started in the background may ignore these; the program gets the defaults.
+  for (int sig : {SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGUSR1, SIGUSR2, SIGHUP}) signal(sig, SIG_DFL);
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -147,6 +150,36 @@ bool SimRouter::WaitForCalls(const std::string& substring, int count, int timeou
 
 std::vector<std::string> SimRouter::UnknownCalls() const {
   return Lines(ReadFile(Path("sim/unknown.log")));
+}
+
+void SimRouter::MakeScenario(const std::string& name, const std::string& parent) {
+  std::string dir = Path("sim/scenarios/" + name);
+  std::string command = "rm -rf '" + dir + "'";
+  if (system(command.c_str()) != 0) ADD_FAILURE() << "cannot clear " << dir;
+  WriteFile(dir + "/parent", parent + "\n");
+}
+
+std::string SimRouter::AnswerKey(const std::string& request) {
+  std::string key = request;
+  for (char& c : key) {
+    bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                strchr("@+=.,_-", c) != nullptr;
+    if (!keep || c == '\0') c = '_';
+  }
+  return key;
+}
+
+void SimRouter::AddAnswer(const std::string& scenario, const std::string& request,
+                          const std::string& out, const std::string& err, int status,
+                          const std::string& delay) {
+  std::string base = Path("sim/scenarios/" + scenario + "/" + AnswerKey(request));
+  for (const char* ext : {".out", ".err", ".rc", ".delay", ".huge", ".then", ".linger"}) {
+    unlink((base + ext).c_str());
+  }
+  if (!out.empty() || err.empty()) WriteFile(base + ".out", out);
+  if (!err.empty()) WriteFile(base + ".err", err);
+  if (status >= 0) WriteFile(base + ".rc", std::to_string(status) + "\n");
+  if (!delay.empty()) WriteFile(base + ".delay", delay + "\n");
 }
 
 void SimRouter::WriteRouterFile(const std::string& relative, const std::string& content) const {
