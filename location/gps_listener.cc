@@ -68,7 +68,7 @@ void* gpsSocketHandler(void* arg) {
     buffer[received] = '\0';
     LocationUpdate(ctx, buffer);
     if (ctx->debug) {
-      printf("GPS Value: '%s'\n", buffer);
+      printf("GPS Value: '%.*s'\n", static_cast<int>(NmeaTextLength(buffer)), buffer);
       fflush(stdout);
     }
   }

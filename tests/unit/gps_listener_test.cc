@@ -96,18 +96,6 @@ TEST_F(GpsListenerTest, HoldsDatagramsUntilUpdatesAreAllowed) {
   EXPECT_EQ(kNorthEast, Value(kNMEA_s));
 }
 
-TEST_F(GpsListenerTest, StoresEachDatagramInTurn) {
-  AllowLocationUpdates();
-  Start();
-  Send(kNorthEast);
-  ASSERT_TRUE(WaitForValue(kLon_f, "11.516667"));
-  Send(kSouthWest);
-  ASSERT_TRUE(WaitForValue(kLon_f, "-11.516667"));
-  EXPECT_EQ("-48.117300", Value(kLat_f));
-  StopAndJoin();  // the command runs after the stores
-  EXPECT_EQ(2u, i2cset_.Calls().size());
-}
-
 TEST_F(GpsListenerTest, LongDatagramIsCutAndTheNextOneArrivesWhole) {
   ctx_.debug = 1;
   AllowLocationUpdates();

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <ostream>
 #include <string>
 
 #include "daemon/context.h"
@@ -161,18 +162,15 @@ TEST_F(LocationUpdateTest, FixJustBeforeMidnightReceivedAfterItBelongsToPrevious
   EXPECT_EQ(kJustAfterMidnight, Entry(kGeoHash_s).lastUpdate);
 }
 
-TEST_F(LocationUpdateTest, LongSentenceIsCutTo127Characters) {
-  std::string text = std::string(kNorthEast) + std::string(200, 'x');
-  LocationUpdateAt(&ctx_, text.c_str(), kAfternoon);
-  EXPECT_EQ(text.substr(0, 127), Entry(kNMEA_s).value);
-  EXPECT_STREQ("48.117300", Entry(kLat_f).value);
-}
-
 struct FixTimeCase {
   const char* field;
   int64_t now;
   int64_t expected;
 };
+
+void PrintTo(const FixTimeCase& c, std::ostream* os) {
+  *os << "\"" << c.field << "\" at " << c.now;
+}
 
 class NmeaFixTimeTest : public LocationUpdateTest,
                         public ::testing::WithParamInterface<FixTimeCase> {};
