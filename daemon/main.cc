@@ -1,7 +1,18 @@
 // modem-statusd: gathers the router's LTE modem status and publishes it.
 #include <cstdio>
 
-int main() {
-  puts("modem-statusd: start-up not built yet");
-  return 0;
+#include "daemon/context.h"
+#include "daemon/main_loop.h"
+#include "daemon/startup.h"
+
+int main(int argc, char* argv[]) {
+  // Other programs (and the tests) read the console through a pipe: one line at a time.
+  setvbuf(stdout, nullptr, _IOLBF, 0);
+  // Static: the threads keep using them until the process ends, also on an early exit.
+  static GatherConfig config;
+  static GatherContext ctx;
+  static char csvPath[kPathArgSize];
+  int status = RunStartup(argc, argv, &ctx, &config, csvPath);
+  if (status >= 0) return status;
+  return RunMainLoop(&ctx, csvPath);
 }

@@ -23,3 +23,25 @@ int GetAfterPattern(PatternArea* area);
 int GetNumberAfterPattern(PatternArea* area);
 int RemoveWhiteSpace(const char* source, char* destination, size_t size);
 int validATResponse(StatusTable* table);
+
+// A compiled expression that is freed when it goes out of scope.
+class ScopedRegex {
+ public:
+  ScopedRegex() = default;
+  ~ScopedRegex() {
+    if (compiled_) regfree(&regex_);
+  }
+  ScopedRegex(const ScopedRegex&) = delete;
+  ScopedRegex& operator=(const ScopedRegex&) = delete;
+  // 1 when compiled (through compile_regex, with its messages), else 0.
+  int Compile(const char* expression) {
+    if (compiled_) regfree(&regex_);
+    compiled_ = compile_regex(&regex_, expression) == 0;
+    return compiled_ ? 1 : 0;
+  }
+  regex_t* get() { return compiled_ ? &regex_ : nullptr; }
+
+ private:
+  regex_t regex_{};
+  bool compiled_ = false;
+};

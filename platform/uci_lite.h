@@ -72,10 +72,21 @@ struct uci_ptr {
   const char* value;
 };
 
+// A context starts with the configuration directory "/etc/config" and no package loaded. Packages
+// are read once, on first use, and kept until the context is freed.
 struct uci_context* uci_alloc_context(void);
 void uci_free_context(struct uci_context* ctx);
+// Copies `dir`; packages already loaded stay. UCI_OK, or UCI_ERR_INVAL for an empty directory.
 int uci_set_confdir(struct uci_context* ctx, const char* dir);
 // Parses `str` in place ("package.section.option"; "@type[n]" sections with `extended`), loading
 // the package file from the configuration directory on first use. Returns UCI_OK or an error;
 // ptr->flags gets UCI_LOOKUP_COMPLETE when the path named an existing element.
+// A path that names a missing package gives UCI_ERR_NOTFOUND, a malformed path UCI_ERR_PARSE, a
+// package file that cannot be parsed UCI_ERR_PARSE (uci_perror then tells the line and byte); a
+// missing section or option gives UCI_OK without UCI_LOOKUP_COMPLETE.
 int uci_lookup_ptr(struct uci_context* ctx, struct uci_ptr* ptr, char* str, bool extended);
+
+// The last error of `ctx` as "<str>: <error>[ (<reason>) at line <n>, byte <m>]": printed to
+// standard error, or stored in a malloc'd text in *dest that the caller frees.
+void uci_perror(struct uci_context* ctx, const char* str);
+void uci_get_errorstr(struct uci_context* ctx, char** dest, const char* str);

@@ -1,0 +1,218 @@
+// The daemon's start-up through the real binary in a temporary router root.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tests/support/child_process.h"
+#include "tests/support/test_files.h"
+
+namespace {
+
+constexpr int kTimeoutMs = 10000;
+const char kUsage[] =
+    " [-f <file>] [-j file] [-c] [-i] [-l] [-d] [-p <seconds>]\n  VERSION 0.1\n";
+
+class StartupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    MakeDirs(root_ / "tmp/corvane");
+    WriteFile(root_ / "tmp/corvane/serialNumber", "ZR47-000123\n");
+    WriteFile(root_ / "etc/corvane_build_info", "Target board: kx\nVersion: 4.2.1\n");
+    WriteFile(root_ / "etc/config/zel",
+              "config status_gather 'status_gather'\n"
+              "\toption period '30'\n"
+              "\toption password 'hunter2'\n"
+              "\toption influx_token \"tok-123\"\n");
+    WriteFile(root_ / "etc/config/zel_gpsd", "config gpsd\n\toption tid 'T-17'\n");
+  }
+
+  std::unique_ptr<ChildProcess> Start(const std::vector<std::string>& args) {
+    return std::make_unique<ChildProcess>(MODEM_STATUSD_BIN, args,
+                                          std::vector<std::string>{"MODEM_STATUS_ROOT=" + root_.path()});
+  }
+
+  // Runs the daemon until it has printed `until`, then kills it; returns everything it printed.
+  std::string RunUntil(const std::vector<std::string>& args, const std::string& until) {
+    auto daemon = Start(args);
+    EXPECT_TRUE(daemon->WaitForOutput(until, kTimeoutMs)) << daemon->Output();
+    daemon->Signal(SIGKILL);
+    daemon->WaitExit(kTimeoutMs);
+    return daemon->Output();
+  }
+
+  std::string Socket() const { return root_ / "tmp/corvane/gps.socket"; }
+  std::string PostState() const { return root_ / "tmp/corvane/post_state.json"; }
+
+  TempDir root_;
+};
+
+bool IsSocket(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+TEST_F(StartupTest, HelpAsFirstArgumentPrintsUsageAndCreatesNothing) {
+  for (const char* help : {"--help", "-h", "-?"}) {
+    auto daemon = Start({help, "-d"});
+    EXPECT_EQ(daemon->WaitExit(kTimeoutMs), 0) << help;
+    EXPECT_EQ(daemon->Output(), std::string(MODEM_STATUSD_BIN) + kUsage) << help;
+    EXPECT_FALSE(FileExists(Socket())) << help;
+    EXPECT_FALSE(FileExists(PostState())) << help;
+  }
+}
+
+TEST_F(StartupTest, UsageAfterOptionParsingFollowsSocketAndPostState) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"-d", "-h"}, {"-d", "-?"}, {"-x"}, {"-c", "-f"}, {"-p"}};
+  for (const auto& args : cases) {
+    const std::string label = args.back();
+    auto daemon = Start(args);
+    EXPECT_EQ(daemon->WaitExit(kTimeoutMs), 0) << label;
+    const std::string out = daemon->Output();
+    EXPECT_NE(out.find(std::string(MODEM_STATUSD_BIN) + kUsage), std::string::npos) << out;
+    EXPECT_NE(out.find("GPS socket created: "), std::string::npos) << out;
+    EXPECT_EQ(out.find("Daemon starting"), std::string::npos) << out;
+    EXPECT_TRUE(IsSocket(Socket())) << label;
+    EXPECT_TRUE(FileExists(PostState())) << label;
+  }
+}
+
+TEST_F(StartupTest, InitialPostStateFollowsConfiguredUrlNotOption) {
+  const std::regex disabled(R"(\{"state": "Disabled", "time": \d{10,}\})");
+  RunUntil({"-i"}, "System Name:");
+  EXPECT_TRUE(std::regex_match(ReadFile(PostState()), disabled)) << ReadFile(PostState());
+
+  WriteFile(root_ / "etc/config/zel",
+            "config status_gather 'status_gather'\n\toption influx_url 'http://db:8086'\n");
+  const std::regex starting(R"(\{"state": "Starting", "time": \d{10,}\})");
+  RunUntil({}, "System Name:");
+  EXPECT_TRUE(std::regex_match(ReadFile(PostState()), starting)) << ReadFile(PostState());
+}
+
+TEST_F(StartupTest, PrintsEachLookupOptionsAndIdentity) {
+  const std::string out = RunUntil({"-d", "-p", "0", "-c", "-j", root_ / "tmp/corvane/modemstatus.json"},
+                                   "System Name:");
+  const std::string expected[] = {
+      "Lookup for name: 'zel.status_gather.influx_url' failed\n",
+      "Lookup for name: 'zel.status_gather.influx_token' = '********'\n",
+      "Lookup for name: 'zel.status_gather.password' = '********'\n",
+      "Lookup for name: 'zel.status_gather.period' = '30'\n",
+      "Lookup for name: 'zel.status_gather.poll' failed\n",
+      "Lookup for name: 'zel_gpsd.gpsd.tid' failed\n",
+      "Lookup for name: 'zel_gpsd.@gpsd[0].tid' = 'T-17'\n",
+      "Influx Period is: 0 seconds\n",
+      "JSON filename is: " + root_ / "tmp/corvane/modemstatus.json\n",
+      "Daemon starting\n",
+      "Serial Number: 'ZR47-000123'\n",
+      "Software Version: '4.2.1'\n",
+      "Target Board: 'kx'\n",
+      "System Name: 'KX-ZR47'\n",
+  };
+  for (const std::string& line : expected) EXPECT_NE(out.find(line), std::string::npos) << line << out;
+  EXPECT_EQ(out.find("hunter2"), std::string::npos);
+  EXPECT_EQ(out.find("tok-123"), std::string::npos);
+  // One line per configuration key (15 with the tid fallback).
+  size_t lookups = 0;
+  for (size_t pos = 0; (pos = out.find("Lookup for name: ", pos)) != std::string::npos; ++pos) ++lookups;
+  EXPECT_EQ(lookups, 15u);
+}
+
+TEST_F(StartupTest, SerialNumberAndBoardCases) {
+  struct Case {
+    const char* serial;  // nullptr: no file
+    const char* build;   // nullptr: no file
+    std::vector<std::string> present;
+    std::vector<std::string> absent;
+  };
+  const Case cases[] = {
+      {"SN-1", "Target board: lu\nVersion: 1.0\n",
+       {"Serial Number: 'SN-1'\n", "System Name: 'Lumora-ZR47'\n"}, {}},
+      {"\n", "Version: 7.7\nTarget board: lumora\n",
+       {"Failed to locate system serial number\n", "Software Version: '7.7'\n",
+        "System Name: 'Lumora-ZR47'\n"},
+       {"Serial Number:"}},
+      {nullptr, "Target board: KX\n",
+       {"Failed to locate system serial number\n", "System Name: 'Unknown-ZR47'\n"},
+       {"Software Version:"}},
+      {"SN-2\n", "", {"Serial Number: 'SN-2'\n", "System Name: 'Unknown-ZR47'\n"},
+       {"Target Board:"}},
+      {"SN-3\n", nullptr, {"Failed to open KX build info file\n"}, {"System Name:", "Software Version:"}},
+  };
+  for (const Case& c : cases) {
+    if (c.serial != nullptr) {
+      WriteFile(root_ / "tmp/corvane/serialNumber", c.serial);
+    } else {
+      unlink((root_ / "tmp/corvane/serialNumber").c_str());
+    }
+    if (c.build != nullptr) {
+      WriteFile(root_ / "etc/corvane_build_info", c.build);
+    } else {
+      unlink((root_ / "etc/corvane_build_info").c_str());
+    }
+    const std::string out = RunUntil({"-d"}, c.present.back());
+    for (const std::string& s : c.present) EXPECT_NE(out.find(s), std::string::npos) << s << out;
+    for (const std::string& s : c.absent) EXPECT_EQ(out.find(s), std::string::npos) << s << out;
+  }
+}
+
+TEST_F(StartupTest, BindsAgainOverStaleSocketAndFile) {
+  RunUntil({}, "System Name:");  // killed: leaves its socket behind
+  ASSERT_TRUE(IsSocket(Socket()));
+  EXPECT_NE(RunUntil({}, "System Name:").find("GPS socket created: "), std::string::npos);
+
+  unlink(Socket().c_str());
+  WriteFile(Socket(), "not a socket");
+  EXPECT_NE(RunUntil({}, "System Name:").find("GPS socket created: "), std::string::npos);
+  EXPECT_TRUE(IsSocket(Socket()));
+}
+
+TEST_F(StartupTest, SocketDirectoryMissingEndsWithStatus1) {
+  const std::string corvane = root_ / "tmp/corvane";
+  unlink((corvane + "/serialNumber").c_str());
+  rmdir(corvane.c_str());
+  auto daemon = Start({});
+  EXPECT_EQ(daemon->WaitExit(kTimeoutMs), 1);
+  const std::string out = daemon->Output();
+  EXPECT_NE(out.find("Failed to open post status: No such file or directory\n"), std::string::npos);
+  EXPECT_NE(out.find("Could not bind GPS socket\n"), std::string::npos) << out;
+}
+
+TEST_F(StartupTest, PathArgumentsLongerThan126CharactersAreRefused) {
+  const std::string fits = root_.path() + "/" + std::string(126 - root_.path().size() - 1, 'a');
+  const std::string too_long = fits + "b";
+  ASSERT_EQ(fits.size(), 126u);
+  for (const char* option : {"-f", "-j"}) {
+    auto daemon = Start({option, too_long});
+    EXPECT_EQ(daemon->WaitExit(kTimeoutMs), 1) << option;
+    const std::string out = daemon->Output();
+    EXPECT_NE(out.find(std::string("Path of ") + option + " is longer than 126 characters: " + too_long),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("Daemon starting"), std::string::npos) << out;
+  }
+  const std::string out = RunUntil({"-f", fits}, "Daemon starting");
+  EXPECT_NE(out.find("CSV Filename is: " + fits + "\n"), std::string::npos) << out;
+}
+
+TEST_F(StartupTest, StopsWithStatus0OnInterrupt) {
+  auto daemon = Start({});
+  ASSERT_TRUE(daemon->WaitForOutput("System Name:", kTimeoutMs)) << daemon->Output();
+  daemon->Signal(SIGINT);
+  EXPECT_EQ(daemon->WaitExit(kTimeoutMs), 0) << daemon->Output();
+}
+
+TEST_F(StartupTest, KernelReleaseComesFromUname) {
+  WriteFile(root_ / "bin/uname", "#!/bin/sh\necho 6.6.0-test\n");
+  chmod((root_ / "bin/uname").c_str(), 0755);
+  const std::string out = RunUntil({"-d"}, "System Name:");
+  if (out.find("Determining Linux version failed") != std::string::npos) {
+    GTEST_SKIP() << "child execution not available in this build";
+  }
+  EXPECT_NE(out.find("Linux Version: '6.6.0-test'\n"), std::string::npos) << out;
+}
+
+}  // namespace
