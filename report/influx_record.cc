@@ -9,7 +9,7 @@
 
 #include "daemon/clock.h"
 #include "daemon/context.h"
-#include "report/json_snapshot.h"
+#include "report/append_text.h"
 #include "status/status_table.h"
 
 namespace {
