@@ -126,4 +126,67 @@ TEST(SnapshotDaemonTest, DaemonPublishesTheSnapshotAndTheCgiServesIt) {
   EXPECT_EQ(daemon.Stop(), 0);
 }
 
+// Fields of one CSV line (RFC 4180 quoting undone).
+std::vector<std::string> SplitCsv(const std::string& line) {
+  std::vector<std::string> fields(1);
+  bool quoted = false;
+  for (size_t i = 0; i < line.size(); ++i) {
+    char c = line[i];
+    if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+      fields.back() += '"';
+      ++i;
+    } else if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ',' && !quoted) {
+      fields.emplace_back();
+    } else {
+      fields.back() += c;
+    }
+  }
+  return fields;
+}
+
+TEST(SnapshotDaemonTest, PublishesSnapshotAndCsvWhilePollingTheSimulator) {
+  SimRouter sim;
+  const std::string snapshot = sim.Path("tmp/corvane/modemstatus.json");
+  const std::string csv = sim.Path("tmp/status.csv");
+  DaemonProcess daemon(sim, {"-j", snapshot, "-f", csv});
+  // The first file of a run holds the header line; the loop rewrites it after every full pass.
+  std::string first;
+  for (int i = 0; i < 200 && first.find("id=0i") == std::string::npos; ++i) {
+    usleep(50000);
+    first = ReadFile(csv);
+  }
+  ASSERT_EQ(first.rfind("Cprint,Sn_s,,HwVersion_s,", 0), 0u) << first << daemon.Output();
+  size_t line_end = first.find('\n');
+  EXPECT_EQ(SplitCsv(first.substr(0, line_end)).size(), 98u);
+  std::string record = first.substr(line_end + 1);
+  ASSERT_FALSE(record.empty());
+  EXPECT_EQ(record.back(), '\n');
+  std::vector<std::string> fields = SplitCsv(record.substr(0, record.size() - 1));
+  ASSERT_EQ(fields.size(), 98u) << record;
+  EXPECT_EQ(fields[0].rfind("id=0i", 0), 0u);
+  EXPECT_FALSE(fields[kUeRssi_i].empty()) << record;
+
+  std::string second;
+  for (int i = 0; i < 200 && second.find("id=1i") == std::string::npos; ++i) {
+    usleep(50000);
+    second = ReadFile(csv);
+  }
+  EXPECT_EQ(second.rfind("id=1i", 0), 0u) << second;  // no header after the first record
+
+  std::string doc = ReadFile(snapshot);
+  for (int i = 0; i < 200 && doc.find("UeRssi_i") == std::string::npos; ++i) {
+    usleep(50000);
+    doc = ReadFile(snapshot);
+  }
+  std::string error;
+  EXPECT_TRUE(IsValidJson(doc, &error)) << error << "\n" << doc;
+  EXPECT_NE(doc.find("{\"name\":\"UeRssi_i\",\"value\":\"" + fields[kUeRssi_i] + "\""),
+            std::string::npos)
+      << doc;
+  EXPECT_EQ(daemon.Stop(), 0);
+  EXPECT_NE(daemon.Output().find("Exit saveJson\n"), std::string::npos);
+}
+
 }  // namespace
