@@ -634,4 +634,17 @@ TEST(DaemonProcessHelper, SignalKillReportsTheSignal) {
   EXPECT_EQ(p.Wait(5000), 128 + SIGTERM);
 }
 
+// The real daemon against the simulated router: it reads the router files, runs the fake uname
+// and stops on SIGINT with status 0.
+TEST(SimWithDaemon, StartsReadsTheRouterAndStopsOnSigint) {
+  SimRouter sim;
+  DaemonProcess daemon(sim, {"-j", sim.Path("tmp/corvane/modemstatus.json")});
+  ASSERT_TRUE(daemon.WaitForOutput("System Name: 'KX-ZR47'", 10000)) << daemon.Output();
+  EXPECT_NE(daemon.Output().find("Software Version: '2.4.1'"), std::string::npos);
+  EXPECT_TRUE(sim.WaitForCalls("uname -r", 1, 10000));
+  EXPECT_TRUE(daemon.Running());
+  EXPECT_EQ(daemon.Stop(5000), 0) << daemon.Output();
+  EXPECT_TRUE(sim.UnknownCalls().empty());
+}
+
 }  // namespace
