@@ -67,6 +67,8 @@ const std::vector<SampleCase>& SampleCases() {
   static const std::vector<SampleCase> cases = {
       {"default", kMmcli, {"-L"}, "A1_mmcli-L_one-modem.stdout", false},
       {"no-modem", kMmcli, {"-L"}, "A2_mmcli-L_no-modems.stdout", false},
+      {"default", kMmcli, {"-L", "-K"}, "A3_mmcli-L-K_one-modem.stdout", false},
+      {"no-modem", kMmcli, {"-L", "-K"}, "A4_mmcli-L-K_no-modems.stdout", false},
       {"no-modemmanager", kMmcli, {"-L"}, "A5_mmcli_no-ModemManager-running.stderr", true},
       {"default", kMmcli, {"-m", "0", "-K"}, "B1_mmcli-m0-K_mm1.20.stdout", false},
       {"mm1.22", kMmcli, {"-m", "0", "-K"}, "B2_mmcli-m0-K_mm1.22-physdev-line-added.stdout",
