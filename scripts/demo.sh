@@ -7,6 +7,7 @@
 #   INTERVAL=5 KEEP_ROOT=1 scripts/demo.sh
 #
 # Ctrl-C stops the daemon and everything it started and removes the folder (unless KEEP_ROOT=1).
+# When the daemon ends by itself, the demo shows its last output and ends with its status.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
