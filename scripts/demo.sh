@@ -7,6 +7,7 @@
 #   INTERVAL=5 KEEP_ROOT=1 scripts/demo.sh
 #
 # Ctrl-C stops the daemon and everything it started and removes the folder (unless KEEP_ROOT=1).
+# When the daemon ends by itself, the demo shows its last output and ends with its status.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -126,6 +127,13 @@ PY
   fi
   if [ -s "$root/tmp/corvane/post_state.json" ]; then
     printf '   post state: %s\n' "$(head -c 160 "$root/tmp/corvane/post_state.json" | tr -d '\n')"
+  fi
+  # What the web server's status endpoint would answer now.
+  local api
+  api=$(env -i "MODEM_STATUS_ROOT=$root" "$build/modem-status-api" 2>&1 | tr -d '\r' || true)
+  if [ -n "$api" ]; then
+    printf '   status api: %s; body %s bytes\n' "$(printf '%s\n' "$api" | head -n 1 | cut -c1-60)" \
+      "$(printf '%s' "$api" | sed '1,/^$/d' | wc -c)"
   fi
   printf '   daemon says: %s\n' "$(tail -n 1 "$log" 2>/dev/null | cut -c1-120)"
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/uci_api.h"
 #include "tests/support/sim_router.h"
 #include "tests/support/test_files.h"
 
@@ -66,6 +67,8 @@ const std::vector<SampleCase>& SampleCases() {
   static const std::vector<SampleCase> cases = {
       {"default", kMmcli, {"-L"}, "A1_mmcli-L_one-modem.stdout", false},
       {"no-modem", kMmcli, {"-L"}, "A2_mmcli-L_no-modems.stdout", false},
+      {"default", kMmcli, {"-L", "-K"}, "A3_mmcli-L-K_one-modem.stdout", false},
+      {"no-modem", kMmcli, {"-L", "-K"}, "A4_mmcli-L-K_no-modems.stdout", false},
       {"no-modemmanager", kMmcli, {"-L"}, "A5_mmcli_no-ModemManager-running.stderr", true},
       {"default", kMmcli, {"-m", "0", "-K"}, "B1_mmcli-m0-K_mm1.20.stdout", false},
       {"mm1.22", kMmcli, {"-m", "0", "-K"}, "B2_mmcli-m0-K_mm1.22-physdev-line-added.stdout",
@@ -505,6 +508,7 @@ TEST(SimRoot, LaysOutRouterFilesAndConfiguration) {
   EXPECT_NE(zel.find("config status_gather 'status_gather'"), std::string::npos);
   EXPECT_NE(zel.find("option poll"), std::string::npos);
   EXPECT_EQ(zel.find("influx_url"), std::string::npos);
+  EXPECT_NE(zel.find("config api 'api'\n\toption status 'enabled'\n"), std::string::npos);
   EXPECT_NE(sim.ReadRouterFile("etc/config/zel_gpsd").find("option tid"), std::string::npos);
   std::string network = sim.ReadRouterFile("etc/config/network");
   EXPECT_NE(network.find("option ipaddr '192.168.8.1'"), std::string::npos);
@@ -516,6 +520,33 @@ TEST(SimRoot, LaysOutRouterFilesAndConfiguration) {
   std::vector<std::string> env = sim.Env();
   EXPECT_EQ(env[0], "MODEM_STATUS_ROOT=" + sim.root());
   EXPECT_EQ(env[1], "PATH=" + sim.root() + "/usr/sbin:/usr/bin:/bin");
+}
+
+// The configuration files read through the UCI API the programs use.
+TEST(SimRoot, ConfigurationReadsThroughUci) {
+  SimRouter sim;
+  uci_context* uci = uci_alloc_context();
+  ASSERT_NE(uci, nullptr);
+  ASSERT_EQ(uci_set_confdir(uci, sim.Path("etc/config").c_str()), UCI_OK);
+  const std::vector<std::pair<std::string, std::string>> options = {
+      {"zel.status_gather.poll", "2"},        {"zel.status_gather.period", "10"},
+      {"zel.api.status", "enabled"},          {"zel_gpsd.gpsd.tid", "ZR47GPS1"},
+      {"zel_gpsd.@gpsd[0].tid", "ZR47GPS1"},  {"network.lan.ipaddr", "192.168.8.1"},
+      {"network.wwan.apn", "broadband.sim"},
+  };
+  for (const auto& option : options) {
+    std::string path = option.first;
+    uci_ptr ptr{};
+    ASSERT_EQ(uci_lookup_ptr(uci, &ptr, path.data(), true), UCI_OK) << option.first;
+    ASSERT_TRUE((ptr.flags & uci_ptr::UCI_LOOKUP_COMPLETE) != 0 && ptr.o != nullptr)
+        << option.first;
+    EXPECT_STREQ(ptr.o->v.string, option.second.c_str());
+  }
+  std::string missing = "zel.status_gather.influx_url";
+  uci_ptr ptr{};
+  uci_lookup_ptr(uci, &ptr, missing.data(), true);
+  EXPECT_TRUE(ptr.o == nullptr);
+  uci_free_context(uci);
 }
 
 TEST(SimRoot, ScenarioFilesOverlayTheRouterFiles) {
@@ -603,6 +634,19 @@ TEST(DaemonProcessHelper, SignalKillReportsTheSignal) {
   ASSERT_TRUE(p.WaitForOutput("up", 5000));
   p.Signal(SIGTERM);
   EXPECT_EQ(p.Wait(5000), 128 + SIGTERM);
+}
+
+// The real daemon against the simulated router: it reads the router files, runs the fake uname
+// and stops on SIGINT with status 0.
+TEST(SimWithDaemon, StartsReadsTheRouterAndStopsOnSigint) {
+  SimRouter sim;
+  DaemonProcess daemon(sim, {"-j", sim.Path("tmp/corvane/modemstatus.json")});
+  ASSERT_TRUE(daemon.WaitForOutput("System Name: 'KX-ZR47'", 10000)) << daemon.Output();
+  EXPECT_NE(daemon.Output().find("Software Version: '2.4.1'"), std::string::npos);
+  EXPECT_TRUE(sim.WaitForCalls("uname -r", 1, 10000));
+  EXPECT_TRUE(daemon.Running());
+  EXPECT_EQ(daemon.Stop(5000), 0) << daemon.Output();
+  EXPECT_TRUE(sim.UnknownCalls().empty());
 }
 
 }  // namespace
