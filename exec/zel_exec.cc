@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -21,6 +22,7 @@ namespace {
 // the signal itself.
 constexpr int32_t kWaitSliceMs = 100;
 constexpr int kScratchSize = 1024;
+constexpr int kMaxFdToClose = 65536;
 
 // Closes the descriptor it holds when it goes out of scope.
 class Fd {
@@ -55,13 +57,13 @@ class Pipe {
 
 // Milliseconds left of `limitMs` since `start`, counting the limit as passed only when the elapsed
 // time is strictly larger; 0 when passed.
-int32_t MsLeft(int32_t start, int32_t limitMs) {
+int64_t MsLeft(int32_t start, int32_t limitMs) {
   int32_t elapsed = TicksBetween(start, GetTicks());
   if (elapsed > limitMs) return 0;
-  return limitMs - elapsed + 1;
+  return static_cast<int64_t>(limitMs) - elapsed + 1;
 }
 
-int32_t Slice(int32_t leftMs) { return leftMs < kWaitSliceMs ? leftMs : kWaitSliceMs; }
+int Slice(int64_t leftMs) { return static_cast<int>(leftMs < kWaitSliceMs ? leftMs : kWaitSliceMs); }
 
 // Moves `fd` above the standard descriptors so the dup2 calls below cannot clobber it.
 int AboveStandard(int fd) {
@@ -73,9 +75,12 @@ int AboveStandard(int fd) {
 // Child side, between fork and execve: async-signal-safe calls only.
 [[noreturn]] void RunChild(int in_read, int out_write, const char* path, char* const argv[],
                            const char* failure, size_t failure_len, int max_fd,
-                           const sigset_t* empty_mask) {
+                           const sigset_t* empty_mask, pid_t daemon_pid) {
   // Own process group, so the whole tree can be killed at the limit.
   setpgid(0, 0);
+  // A client must not outlive a daemon that was killed outright while waiting for it.
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != daemon_pid) _exit(127);
   // Handlers are reset by execve, ignored signals and the blocked mask are not.
   struct sigaction dfl {};
   dfl.sa_handler = SIG_DFL;
@@ -136,13 +141,13 @@ void ReapChild(pid_t pid, int32_t start, int32_t totalLimitMs, bool output_ended
     *pidfd.Slot() = OpenPidFd(pid);
     int32_t nap_ms = 1;
     while (!stopRequested && !ended) {
-      int32_t left = MsLeft(start, totalLimitMs);
+      int64_t left = MsLeft(start, totalLimitMs);
       if (left <= 0) break;
       if (pidfd.get() >= 0) {
         struct pollfd pfd {pidfd.get(), POLLIN, 0};
         poll(&pfd, 1, Slice(left));
       } else {
-        int32_t nap = nap_ms < left ? nap_ms : left;
+        int nap = Slice(nap_ms < left ? nap_ms : left);
         usleep(static_cast<useconds_t>(nap) * 1000u);
         if (nap_ms < 20) nap_ms *= 2;
       }
@@ -185,22 +190,24 @@ int32_t Zel_Exec(const char* path, char* const argv[], int32_t totalLimitMs, int
   int failure_len = snprintf(failure, sizeof failure, "Zel_Exec of: %s Failed\n", path);
   if (failure_len < 0) failure_len = 0;
   if (failure_len >= static_cast<int>(sizeof failure)) failure_len = sizeof failure - 1;
+  // Upper bound for closing descriptors one by one where the kernel cannot close a range.
   struct rlimit files {};
-  int max_fd = 1024;
-  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY &&
-      files.rlim_cur < 65536) {
+  int max_fd = kMaxFdToClose;
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < kMaxFdToClose) {
     max_fd = static_cast<int>(files.rlim_cur);
   }
   sigset_t all, empty, previous;
   sigfillset(&all);
   sigemptyset(&empty);
 
+  pid_t daemon_pid = getpid();
+
   // No signal handler may run in the child before its dispositions are reset.
   pthread_sigmask(SIG_SETMASK, &all, &previous);
   pid_t pid = fork();
   if (pid == 0) {
     RunChild(to_child.read_end.get(), from_child.write_end.get(), path, argv, failure,
-             static_cast<size_t>(failure_len), max_fd, &empty);
+             static_cast<size_t>(failure_len), max_fd, &empty, daemon_pid);
   }
   int fork_errno = errno;
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
@@ -220,7 +227,7 @@ int32_t Zel_Exec(const char* path, char* const argv[], int32_t totalLimitMs, int
   bool output_ended = false;
   while (!stopRequested) {
     // Wait for output, never past the total limit.
-    int32_t left = MsLeft(start, totalLimitMs);
+    int64_t left = MsLeft(start, totalLimitMs);
     if (left <= 0) break;
     struct pollfd pfd {from_child.read_end.get(), POLLIN, 0};
     int ready = poll(&pfd, 1, Slice(left));

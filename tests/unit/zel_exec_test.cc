@@ -191,6 +191,31 @@ TEST(ZelExecTest, StopRequestEndsTheCallPromptly) {
   EXPECT_EQ("", skipped.Text());
 }
 
+TEST(ZelExecTest, ClientDiesWithAKilledCaller) {
+  char pid_file[] = "/tmp/zel-exec-pid.XXXXXX";
+  int fd = mkstemp(pid_file);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  pid_t caller = fork();
+  ASSERT_GE(caller, 0);
+  if (caller == 0) {
+    RunShell(std::string("echo $$ > ") + pid_file + "; exec sleep 30", 30000, 100);
+    _exit(0);
+  }
+  pid_t client = 0;
+  for (int i = 0; i < 200 && client == 0; ++i) {
+    usleep(10000);
+    std::ifstream in(pid_file);
+    in >> client;
+  }
+  kill(caller, SIGKILL);
+  waitpid(caller, nullptr, 0);
+  unlink(pid_file);
+  ASSERT_GT(client, 0);
+  for (int i = 0; i < 100 && !NotRunning(client); ++i) usleep(10000);
+  EXPECT_TRUE(NotRunning(client));
+}
+
 TEST(ZelExecTest, ChildGetsOnlyStandardDescriptorsAndDefaultSignals) {
   int leaked = open("/dev/null", O_RDONLY);  // deliberately without close-on-exec
   int leaked_pipe[2];
