@@ -1,11 +1,186 @@
-// Placeholder until the polling loop lands: waits for SIGINT.
 #include "daemon/main_loop.h"
 
+#include <pthread.h>
 #include <unistd.h>
 
-#include "daemon/signals.h"
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
 
-int RunMainLoop(GatherContext*, const char*) {
-  while (!stopRequested) sleep(1);
+#include "daemon/clock.h"
+#include "daemon/context.h"
+#include "daemon/log.h"
+#include "daemon/signals.h"
+#include "modem/collectors.h"
+#include "modem/discovery.h"
+#include "platform/uci_api.h"
+#include "report/csv_record.h"
+#include "report/influx_post.h"
+#include "report/influx_record.h"
+#include "status/status_table.h"
+
+namespace {
+
+constexpr size_t kWorkBufferSize = 16384;
+char work_buffer[kWorkBufferSize];  // CSV and Influx records; main thread only
+
+struct LoopState {
+  bool polling_active = true;
+  int32_t last_post_tick = 0;
+  bool csv_header_pending = true;
+};
+
+// Takes up the link notices the handlers counted: one "Connected signal" / "Disconnected signal"
+// line each (repeats suppressed by LogMessage). The signals are blocked while the counts are taken,
+// so a notice arriving meanwhile is not lost. The line of the notice that came last is written last.
+void LogLinkNotices() {
+  sigset_t block, previous;
+  sigemptyset(&block);
+  sigaddset(&block, SIGUSR1);
+  sigaddset(&block, SIGUSR2);
+  pthread_sigmask(SIG_BLOCK, &block, &previous);
+  int connects = connectNoticesToLog;
+  int disconnects = disconnectNoticesToLog;
+  connectNoticesToLog = 0;
+  disconnectNoticesToLog = 0;
+  const bool disconnect_last = disconnectPending != 0;
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+
+  if (disconnect_last) {
+    for (; connects > 0; --connects) LogMessage("Connected signal");
+    for (; disconnects > 0; --disconnects) LogMessage("Disconnected signal");
+  } else {
+    for (; disconnects > 0; --disconnects) LogMessage("Disconnected signal");
+    for (; connects > 0; --connects) LogMessage("Connected signal");
+  }
+}
+
+// One second of a wait; a link or stop signal cuts it short.
+void SleepOneSecond() {
+  struct timespec slice = {1, 0};
+  nanosleep(&slice, nullptr);
+}
+
+void WriteCsvRecord(GatherContext* ctx, const char* csvPath, LoopState* state) {
+  FILE* file = fopen(csvPath, "w");
+  if (file == nullptr) return;
+  memset(work_buffer, 0, 4096);
+  GetCSVData(ctx->statusTable, work_buffer, 4094, state->csv_header_pending ? 1 : 0);
+  fputs(work_buffer, file);
+  fclose(file);
+  state->csv_header_pending = false;
+}
+
+void MaybePostInflux(GatherContext* ctx, int32_t start_tick, LoopState* state) {
+  const int32_t elapsed = TicksBetween(state->last_post_tick, start_tick);
+  if (static_cast<int64_t>(elapsed) < ctx->config->period * 1000) return;
+  if (ctx->influxEnabled != 0) {
+    int32_t duration = 0;
+    memset(work_buffer, 0, sizeof work_buffer);
+    if (GetInfluxData(ctx, work_buffer, 16382) != 0) {
+      if (statusPostData(ctx, work_buffer, &duration, 16383) != 0) {
+        UpdateFixedStatus_i(ctx, kPostDuration_i, duration);
+        ReportPostStatus("Success");
+      } else {
+        ReportPostStatus("Failure");
+      }
+    }
+  }
+  state->last_post_tick = GetTicks();
+}
+
+// Seconds left of the poll interval that started at `start_tick`, at least 1.
+int32_t RemainingWait(const GatherContext* ctx, int32_t start_tick) {
+  const uint32_t poll_ms = static_cast<uint32_t>(ctx->config->poll) * 1000u;
+  const int32_t remaining =
+      static_cast<int32_t>(poll_ms - static_cast<uint32_t>(TicksBetween(start_tick, GetTicks())));
+  return remaining < 1000 ? 1 : remaining / 1000;
+}
+
+// A status cycle: link check, full or reduced pass, CSV and Influx when the link is up. Returns
+// the wait in seconds.
+int32_t RunStatusCycle(GatherContext* ctx, const char* csvPath, LoopState* state) {
+  const int32_t start_tick = GetTicks();
+  if (GetLTEConnectionStatus(ctx) == 0) {
+    puts("LTE Connection Status is Down");
+    fflush(stdout);
+    GetModemStatus(ctx, 0, 1);
+    return 5;
+  }
+  puts("LTE Connection Status is OK");
+  fflush(stdout);
+  GetModemStatus(ctx, 0, 0);
+  if (stopRequested) return 1;
+  if (ctx->csvEnabled != 0) WriteCsvRecord(ctx, csvPath, state);
+  MaybePostInflux(ctx, start_tick, state);
+  return RemainingWait(ctx, start_tick);
+}
+
+// The wait step: one-second slices until the time is up, a link notice arrives or a stop is
+// requested.
+void Wait(int32_t seconds, LoopState* state) {
+  printf("Calling sleep for %d seconds\n", seconds);
+  fflush(stdout);
+  for (;;) {
+    SleepOneSecond();
+    --seconds;
+    LogLinkNotices();
+    if (stopRequested) return;
+    if (connectPending) {
+      connectPending = 0;
+      state->polling_active = true;
+      return;
+    }
+    if (disconnectPending) {  // left set for the loop head
+      state->polling_active = false;
+      return;
+    }
+    if (seconds <= 0) return;
+  }
+}
+
+int WindDown(GatherContext* ctx) {
+  pthread_join(ctx->gpsThread, nullptr);
+  if (ctx->gpsSocket != -1) {
+    close(ctx->gpsSocket);
+    ctx->gpsSocket = -1;
+  }
+  if (ctx->jsonEnabled != 0) pthread_join(ctx->jsonThread, nullptr);
+  if (ctx->uci != nullptr) {
+    uci_free_context(ctx->uci);
+    ctx->uci = nullptr;
+  }
+  udevRelease();
   return 0;
+}
+
+}  // namespace
+
+int RunMainLoop(GatherContext* ctx, const char* csvPath) {
+  LoopState state;
+  while (!stopRequested) {
+    LogLinkNotices();
+    int32_t pause_wait = 5;
+    if (disconnectPending) {
+      signal_disconnect = 1;
+      disconnectPending = 0;
+      pause_wait = 15;
+    } else if (signal_disconnect) {
+      pause_wait = 15;
+    }
+
+    int32_t wait_seconds;
+    if (state.polling_active) {
+      wait_seconds = RunStatusCycle(ctx, csvPath, &state);
+    } else {
+      GetLTEConnectionStatus(ctx);
+      ctx->qmiSetupDone = 0;
+      wait_seconds = pause_wait;
+    }
+    if (stopRequested) break;
+    Wait(wait_seconds, &state);
+  }
+  return WindDown(ctx);
 }

@@ -18,8 +18,38 @@ struct PatternArea {
 
 int compile_regex(regex_t* regex, const char* expression);     // 0 compiled, 1 failed
 int match_regex(regex_t* regex, const char* text, char* destination);  // 1 copied, else 0
+// 1 when the expression in area.pattern matches area.input; the match goes to area.output.
 int DoRegX(PatternArea* area);
+// 1 when text follows the first occurrence of area.pattern; that text goes to area.output.
 int GetAfterPattern(PatternArea* area);
+// 1 when a number follows the first occurrence of area.pattern: its digits, '-' and '.' go to
+// area.output.
 int GetNumberAfterPattern(PatternArea* area);
+// Copies only the letters and digits of source and returns 0; when source and its terminator do
+// not fit in size, returns its length (counted up to size) + 1 and leaves destination untouched.
 int RemoveWhiteSpace(const char* source, char* destination, size_t size);
+// 1 once the modem has answered an AT command (one of its answer entries holds a value). The
+// caller holds the table's lock.
 int validATResponse(StatusTable* table);
+
+// A compiled expression that is freed when it goes out of scope.
+class ScopedRegex {
+ public:
+  ScopedRegex() = default;
+  ~ScopedRegex() {
+    if (compiled_) regfree(&regex_);
+  }
+  ScopedRegex(const ScopedRegex&) = delete;
+  ScopedRegex& operator=(const ScopedRegex&) = delete;
+  // 1 when compiled (through compile_regex, with its messages), else 0.
+  int Compile(const char* expression) {
+    if (compiled_) regfree(&regex_);
+    compiled_ = compile_regex(&regex_, expression) == 0;
+    return compiled_ ? 1 : 0;
+  }
+  regex_t* get() { return compiled_ ? &regex_ : nullptr; }
+
+ private:
+  regex_t regex_{};
+  bool compiled_ = false;
+};

@@ -11,3 +11,5 @@ void LocationUpdate(GatherContext* ctx, const char* text);
 
 // Lets the listener reach the status table; start-up calls it once the table is initialised.
 void AllowLocationUpdates();
+// Takes that permission back (tests start each listener from the held state).
+void HoldLocationUpdates();

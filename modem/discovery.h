@@ -9,10 +9,17 @@ struct udev;
 extern struct udev* udev;
 extern int udevfd;
 
+// Creates the libudev context of the run into `udev`: 1 on success, 0 on failure.
+int udevCreateContext();
+// Scans the net, tty and usbmisc devices once and fills atDevice, qmiDevice and modemMac. 1 when
+// the AT port and the QMI device are both known and this scan matched one of them, else 0.
 int udevEnumerate(GatherContext* ctx);
+// 1 when the device is the AT port or the QMI device, else 0; a wwan interface records its MAC.
 int udevCheckDeviceAdd(GatherContext* ctx, const char* name, const char* path, const char* address);
 // Opens the udev monitor; returns its descriptor or -1.
 int udevOpenMonitor();
 // Releases the monitor and the context.
 void udevRelease();
+// Writes the interface's hardware address as "xx:xx:xx:xx:xx:xx" into output (18 bytes); 1 on
+// success, 0 when the interface is unknown or its address is all zeros.
 int GetMacAddress(const char* interfaceName, char* output);

@@ -1,0 +1,17 @@
+// The CGI's configuration: one UCI option looked up through libuci (or the built-in reader).
+#pragma once
+
+#include <cstddef>
+
+struct uci_context;
+
+constexpr size_t kApiValueSize = 16;  // at most 15 characters kept
+
+// Looks up the dotted option `name` ("package.section.option", extended syntax allowed) and copies
+// at most 15 characters of its text into `value` (kApiValueSize bytes). On failure writes
+// "Lookup for name: '<name>' failed" to standard error and leaves `value` unchanged. 1 when found.
+int LookupApiOption(struct uci_context* uci, const char* name, char* value);
+
+// Reads "zel.api.status" from the configuration under $MODEM_STATUS_ROOT/etc/config into `value`
+// (left unchanged when it cannot be read). 1 when found.
+int ReadApiStatus(char* value);

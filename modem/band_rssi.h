@@ -1,0 +1,8 @@
+// The band configuration (AT+QCFG="band") and the signal quality report (AT+CSQ).
+#pragma once
+
+struct GatherContext;
+
+// Each takes a reply as modem_Send hands it over and stores what it holds.
+void ParseBandConfig(GatherContext* ctx, const char* reply);
+void ParseRssiBer(GatherContext* ctx, const char* reply);

@@ -1,0 +1,162 @@
+#include "modem/channel.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "daemon/context.h"
+#include "daemon/paths.h"
+#include "exec/zel_exec.h"
+
+char qmiResult[kQmiResultSize];
+
+namespace {
+
+constexpr int kClientOutputSize = 1024;
+constexpr int kListLimitMs = 2000;
+constexpr int kListIdleMs = 100;
+constexpr int kMaxModemIndex = 1000;
+// A reply line of the client starts with these many characters before the answer ("response: ").
+constexpr int kResponsePrefix = 10;
+constexpr int kListTokens = 15;
+constexpr int kTokenSize = 63;  // 62 characters and the terminator
+
+char* Arg(const char* text) { return const_cast<char*>(text); }
+
+// Turns a client's output (len characters in out) into the answer text: trailing line breaks and
+// tabs off, then one closing quote, then the first ten characters skipped. Copies the answer into
+// reply when it is given (without a terminator: the caller's buffer is zero-filled) and returns
+// its length, or 0 when nothing usable came back.
+int TakeResponse(char* out, int len, char* reply) {
+  if (len <= 1) {
+    printf("Got Result Len: %d, %s\n", len, out);
+    if (reply != nullptr) reply[0] = '\0';
+    return 0;
+  }
+  while (len > 1 && (out[len - 1] == '\r' || out[len - 1] == '\n' || out[len - 1] == '\t')) {
+    out[--len] = '\0';
+  }
+  if (len == 1) {
+    printf("Got Result Len: %d, %s\n", len, out);
+    if (reply != nullptr) reply[0] = '\0';
+    return 0;
+  }
+  if (out[len - 1] == '\'') out[--len] = '\0';
+  printf("Got Result Len: %d, %s\n", len, out);
+  if (len <= kResponsePrefix) {
+    if (reply != nullptr) reply[0] = '\0';
+    return 0;
+  }
+  int n = len - kResponsePrefix;
+  if (n > kModemReplySize - 1) n = kModemReplySize - 1;
+  if (reply != nullptr) memcpy(reply, out + kResponsePrefix, static_cast<size_t>(n));
+  return n;
+}
+
+bool IndexTooLarge(const GatherContext* ctx) {
+  if (ctx->modemIndex < kMaxModemIndex) return false;
+  fprintf(stderr, "modem_Send error: Modem index too large! - %d\n", ctx->modemIndex);
+  return true;
+}
+
+// Runs mmcli -m <index> <argument> under the context's command limits into out.
+int RunModemCommand(GatherContext* ctx, const char* argument, char* out) {
+  char index_text[6];
+  snprintf(index_text, sizeof index_text, "%d", ctx->modemIndex);
+  const char* mmcli = RouterPathOf(RouterPath::kMmcli);
+  printf("Sending command: %s %s %s %s\n", mmcli, "-m", index_text, argument);
+  fflush(stdout);
+  char* argv[] = {Arg("mmcli"), Arg("-m"), index_text, Arg(argument), nullptr};
+  return Zel_Exec(mmcli, argv, ctx->cmdTotalMs, ctx->cmdIdleMs, out, kClientOutputSize - 1);
+}
+
+// A whole decimal number in 0..INT32_MAX; anything else is no modem number.
+bool ParseIndex(const char* token, long* value) {
+  if (token[0] == '\0') return false;
+  errno = 0;
+  char* end = nullptr;
+  long number = strtol(token, &end, 10);
+  if (errno != 0 || *end != '\0' || number < 0 || number > INT32_MAX) return false;
+  *value = number;
+  return true;
+}
+
+}  // namespace
+
+int mmcli_GetIdx(GatherContext* ctx, int onlyWhenMissing) {
+  if (onlyWhenMissing != 0 && ctx->modemIndex != -1) return onlyWhenMissing;
+
+  char out[kClientOutputSize] = {};
+  char* argv[] = {Arg("mmcli"), Arg("-L"), nullptr};
+  int len = Zel_Exec(RouterPathOf(RouterPath::kMmcli), argv, kListLimitMs, kListIdleMs, out,
+                     kClientOutputSize - 1);
+  if (len <= 10 || strstr(out, "No modems") != nullptr) {
+    ctx->modemIndex = -1;
+    return 0;
+  }
+
+  // The listing's fifth token is the number at the end of the first modem's object path.
+  char tokens[kListTokens][kTokenSize] = {};
+  int count = 0;
+  char* save = nullptr;
+  for (char* token = strtok_r(out, " /\r\n", &save); token != nullptr && count < kListTokens;
+       token = strtok_r(nullptr, " /\r\n", &save)) {
+    snprintf(tokens[count++], kTokenSize, "%s", token);
+  }
+  long number = 0;
+  if (count < 5 || !ParseIndex(tokens[4], &number)) {
+    ctx->modemIndex = -1;
+    return 0;
+  }
+  if (number != ctx->modemIndex) {
+    printf("mmcli_GetIdx found modem %s index: %ld\n", tokens[4], number);
+    fflush(stdout);
+    ctx->modemIndex = static_cast<int32_t>(number);
+  }
+  return 1;
+}
+
+int modem_Send(GatherContext* ctx, const char* command, int commandSize, char* reply) {
+  if (command == nullptr || command[0] == '\0') {
+    fprintf(stderr, "Warning: modem_Send called with empty command of length %d\n", commandSize);
+    return 0;
+  }
+  if (IndexTooLarge(ctx)) return 0;
+
+  // The command is stored with its carriage return; the client adds its own.
+  char at_command[512] = {};
+  int keep = commandSize - 2;
+  if (keep > 0) {
+    size_t n = strnlen(command, static_cast<size_t>(keep));
+    if (n > sizeof at_command - 1) n = sizeof at_command - 1;
+    memcpy(at_command, command, n);
+  }
+  char argument[512];
+  snprintf(argument, sizeof argument, "--command=%s", at_command);
+
+  char out[kClientOutputSize] = {};
+  int len = RunModemCommand(ctx, argument, out);
+  int result = TakeResponse(out, len, reply);
+  fflush(stdout);
+  return result;
+}
+
+int modem_Reset(GatherContext* ctx) {
+  if (IndexTooLarge(ctx)) return 0;
+  char out[kClientOutputSize] = {};
+  int len = RunModemCommand(ctx, "-r", out);
+  int result = TakeResponse(out, len, nullptr);
+  fflush(stdout);
+  return result;
+}
+
+int QmiCmd(GatherContext* ctx, const char* argument, int totalLimitMs, int idleLimitMs) {
+  printf("QmiCmd: %s\n", argument);
+  fflush(stdout);
+  memset(qmiResult, 0, sizeof qmiResult);
+  char* argv[] = {Arg("qmicli"), Arg("-d"), ctx->qmiDevice, Arg("-p"), Arg(argument), nullptr};
+  return Zel_Exec(RouterPathOf(RouterPath::kQmicli), argv, totalLimitMs, idleLimitMs, qmiResult,
+                  kQmiResultSize - 1);
+}

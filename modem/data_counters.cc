@@ -1,0 +1,45 @@
+#include "modem/data_counters.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "daemon/context.h"
+#include "exec/pattern.h"
+#include "modem/channel.h"
+#include "modem/collectors.h"
+#include "modem/reply_rows.h"
+#include "status/status_table.h"
+
+namespace {
+
+constexpr char kCommand[] = "AT+QGDCNT?\r";
+constexpr char kPrefix[] = "+QGDCNT:";
+constexpr int kRows = 5;
+
+// The row's ASCII letters and digits.
+void StoreAlnum(GatherContext* ctx, uint32_t index, const char* row) {
+  char clean[129] = {};
+  RemoveWhiteSpace(row, clean, 128);
+  UpdateVariableStatusT(ctx, index, clean, 0);
+}
+
+}  // namespace
+
+void ParseRxTxBytes(GatherContext* ctx, const char* reply) {
+  PatternArea area;
+  if (TextAfterPrefix(reply, kPrefix, &area) == 0) return;
+  ReplyRows rows;
+  SplitReplyRows(area.output, kAtDelimiters, kRows, kAtRowChars, false, &rows);
+  if (!rows.full && rows.count == 3 && strcmp(rows.row[2], "OK") != 0) {
+    printf("GetRxTxBytes failed: expected OK row 2 got: %s\n", rows.row[2]);
+    return;
+  }
+  StoreAlnum(ctx, kAtTxBytes_i, rows.row[0]);
+  StoreAlnum(ctx, kAtRxBytes_i, rows.row[1]);
+}
+
+void GetRxTxBytes(GatherContext* ctx) {
+  char reply[kModemReplySize] = {};
+  if (modem_Send(ctx, kCommand, sizeof kCommand, reply) <= 0) return;
+  ParseRxTxBytes(ctx, reply);
+}

@@ -1,0 +1,188 @@
+#include "modem/discovery.h"
+
+#include <libudev.h>
+#include <net/if.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "daemon/context.h"
+#include "status/status_table.h"
+
+struct udev* udev = nullptr;
+int udevfd = -1;
+
+namespace {
+
+struct udev_monitor* mon = nullptr;
+
+constexpr char kZeroAddress[] = "00:00:00:00:00:00";
+constexpr int kMacTextSize = 18;
+
+// Releases the libudev object it holds when it goes out of scope.
+template <typename T, T* (*Unref)(T*)>
+class UdevRef {
+ public:
+  explicit UdevRef(T* object) : object_(object) {}
+  ~UdevRef() {
+    if (object_ != nullptr) Unref(object_);
+  }
+  UdevRef(const UdevRef&) = delete;
+  UdevRef& operator=(const UdevRef&) = delete;
+  T* get() const { return object_; }
+
+ private:
+  T* object_;
+};
+
+using EnumerateRef = UdevRef<udev_enumerate, udev_enumerate_unref>;
+using DeviceRef = UdevRef<udev_device, udev_device_unref>;
+
+class SocketFd {
+ public:
+  explicit SocketFd(int fd) : fd_(fd) {}
+  ~SocketFd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  SocketFd(const SocketFd&) = delete;
+  SocketFd& operator=(const SocketFd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+bool IsZeroAddress(const char* address) { return strcmp(address, kZeroAddress) == 0; }
+
+}  // namespace
+
+int udevCreateContext() {
+  if (udev == nullptr) udev = udev_new();
+  return udev != nullptr ? 1 : 0;
+}
+
+int udevEnumerate(GatherContext* ctx) {
+  puts("udevEnumerate");
+  EnumerateRef enumerate(udev != nullptr ? udev_enumerate_new(udev) : nullptr);
+  if (enumerate.get() == nullptr) {
+    fputs("Cannot create udev enumerate context\n", stderr);
+    return 0;
+  }
+  udev_enumerate_add_match_subsystem(enumerate.get(), "net");
+  udev_enumerate_add_match_subsystem(enumerate.get(), "tty");
+  udev_enumerate_add_match_subsystem(enumerate.get(), "usbmisc");
+  udev_enumerate_scan_devices(enumerate.get());
+  struct udev_list_entry* devices = udev_enumerate_get_list_entry(enumerate.get());
+  if (devices == nullptr) {
+    fputs("Failed to get udev device list\n", stderr);
+    return 0;
+  }
+
+  int found = 0;
+  struct udev_list_entry* entry = nullptr;
+  udev_list_entry_foreach(entry, devices) {
+    const char* path = udev_list_entry_get_name(entry);
+    if (path == nullptr) continue;
+    DeviceRef device(udev_device_new_from_syspath(udev, path));
+    const char* name = nullptr;
+    const char* address = nullptr;
+    if (device.get() != nullptr) {
+      name = udev_device_get_sysname(device.get());
+      address = udev_device_get_sysattr_value(device.get(), "address");
+    }
+    char wwan_mac[kMacTextSize] = {};
+    if (name != nullptr && strstr(name, "cdc-wdm") != nullptr && address == nullptr) {
+      // The control device has no address of its own: take the modem's network interface's.
+      if (GetMacAddress("wwan0", wwan_mac)) address = wwan_mac;
+    }
+    if (udevCheckDeviceAdd(ctx, name, path, address) == 1) {
+      found = 1;
+      if (address != nullptr && !IsZeroAddress(address)) {
+        snprintf(ctx->modemMac, kMacTextSize, "%s", address);
+        UpdateFixedStatus(ctx, kModemMacAddr_s, ctx->modemMac);
+      }
+    }
+  }
+
+  int connected = 0;
+  if (ctx->qmiDevice[0] == '\0' || ctx->atDevice[0] == '\0') {
+    connected = 0;
+  } else if (found) {
+    connected = 1;
+  } else {
+    puts("  Modem now disconnected");
+    ctx->atDevice[0] = '\0';
+    ctx->qmiDevice[0] = '\0';
+    ctx->modemMac[0] = '\0';
+  }
+  printf("  udevEnumerate - Connected: %d\n", connected);
+  fflush(stdout);
+  return connected;
+}
+
+int udevCheckDeviceAdd(GatherContext* ctx, const char* name, const char* path, const char* address) {
+  if (name == nullptr || path == nullptr) return 0;
+  if (strstr(path, ":1.2/ttyUSB") != nullptr) {
+    snprintf(ctx->atDevice, sizeof ctx->atDevice, "/dev/%s", name);
+    printf("Found serial device at %s\n", ctx->atDevice);
+    return 1;
+  }
+  if (strstr(path, "net/wwan") != nullptr) {
+    // An all-zero address is no address: it never replaces a known one.
+    if (address != nullptr && !IsZeroAddress(address)) {
+      snprintf(ctx->modemMac, sizeof ctx->modemMac, "%s", address);
+      printf("Found MAC address at %s\n", ctx->modemMac);
+      UpdateFixedStatus(ctx, kModemMacAddr_s, ctx->modemMac);
+    }
+    return 0;
+  }
+  if (strstr(path, "usbmisc/cdc-") != nullptr) {
+    snprintf(ctx->qmiDevice, sizeof ctx->qmiDevice, "/dev/%s", name);
+    printf("Found modem device at %s\n", ctx->qmiDevice);
+    return 1;
+  }
+  return 0;
+}
+
+int udevOpenMonitor() {
+  if (udev == nullptr) return -1;
+  if (mon == nullptr) {
+    mon = udev_monitor_new_from_netlink(udev, "udev");
+    if (mon == nullptr) {
+      fputs("Cannot create udev monitor\n", stderr);
+      return -1;
+    }
+    udev_monitor_filter_add_match_subsystem_devtype(mon, "net", nullptr);
+    udev_monitor_filter_add_match_subsystem_devtype(mon, "tty", nullptr);
+    udev_monitor_filter_add_match_subsystem_devtype(mon, "usbmisc", nullptr);
+    udev_monitor_enable_receiving(mon);
+  }
+  udevfd = udev_monitor_get_fd(mon);
+  return udevfd;
+}
+
+void udevRelease() {
+  if (mon != nullptr) udev_monitor_unref(mon);
+  mon = nullptr;
+  udevfd = -1;
+  if (udev != nullptr) udev_unref(udev);
+  udev = nullptr;
+}
+
+int GetMacAddress(const char* interfaceName, char* output) {
+  SocketFd sock(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (sock.get() < 0) return 0;
+  struct ifreq request {};
+  snprintf(request.ifr_name, sizeof request.ifr_name, "%s", interfaceName);
+  if (ioctl(sock.get(), SIOCGIFHWADDR, &request) != 0) return 0;
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(request.ifr_hwaddr.sa_data);
+  bool all_zero = true;
+  for (int i = 0; i < 6; ++i) all_zero = all_zero && bytes[i] == 0;
+  if (all_zero) return 0;
+  snprintf(output, kMacTextSize, "%02x:%02x:%02x:%02x:%02x:%02x", bytes[0], bytes[1], bytes[2],
+           bytes[3], bytes[4], bytes[5]);
+  return 1;
+}

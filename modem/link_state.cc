@@ -1,0 +1,75 @@
+#include "modem/link_state.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "daemon/context.h"
+#include "daemon/paths.h"
+#include "daemon/signals.h"
+#include "modem/collectors.h"
+#include "status/status_table.h"
+
+namespace {
+
+constexpr int kTokenCount = 32;
+constexpr int kTokenSize = 64;  // at most 62 characters are kept
+
+bool IsSeparator(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// Splits at runs of blanks into zero-filled slots; the line end is a separator too, so the last
+// counter never carries it into the status table.
+void SplitTokens(const char* line, char (*tokens)[kTokenSize]) {
+  memset(tokens, 0, kTokenCount * kTokenSize);
+  int count = 0;
+  const char* p = line;
+  while (*p != '\0' && count < kTokenCount) {
+    while (*p != '\0' && IsSeparator(*p)) ++p;
+    if (*p == '\0') break;
+    int len = 0;
+    while (p[len] != '\0' && !IsSeparator(p[len])) ++len;
+    const int keep = len < kTokenSize - 2 ? len : kTokenSize - 2;
+    memcpy(tokens[count], p, static_cast<size_t>(keep));
+    ++count;
+    p += len;
+  }
+}
+
+}  // namespace
+
+void StoreNetDevLine(GatherContext* ctx, const char* line) {
+  char tokens[kTokenCount][kTokenSize];
+  SplitTokens(line, tokens);
+  UpdateVariableStatusT(ctx, kWWanRxBytes_i, tokens[1], 0);
+  UpdateVariableStatusT(ctx, kWWanRxPkts_i, tokens[2], 0);
+  UpdateVariableStatusT(ctx, kWWanTxBytes_i, tokens[9], 0);
+  UpdateVariableStatusT(ctx, kWWanTxPkts_i, tokens[10], 0);
+}
+
+void GetKxNetworkInfo(GatherContext* ctx) {
+  const char* path = RouterPathOf(RouterPath::kProcNetDev);
+  FILE* file = fopen(path, "r");
+  if (file == nullptr) {
+    fprintf(stderr, "Problem opening: %s (%s)\n", path, strerror(errno));
+    return;
+  }
+  char line[1024];
+  while (fgets(line, 1023, file) != nullptr) {
+    if (strstr(line, "wwan0") != nullptr) {
+      StoreNetDevLine(ctx, line);
+      break;
+    }
+  }
+  fclose(file);
+}
+
+int GetLTEConnectionStatus(GatherContext* ctx) {
+  if (signal_disconnect == 0) {
+    ctx->lteUp = 1;
+    return 1;
+  }
+  if (ctx->lteUp == 0) return 0;
+  ctx->lteUp = 0;
+  ExpireStatus(ctx, 0);
+  return 0;
+}

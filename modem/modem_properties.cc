@@ -1,0 +1,137 @@
+#include "modem/modem_properties.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "daemon/config_lookup.h"
+#include "daemon/context.h"
+#include "daemon/paths.h"
+#include "exec/zel_exec.h"
+#include "modem/collectors.h"
+#include "status/status_table.h"
+
+namespace {
+
+constexpr int kPropertiesOutputSize = 16384;
+
+// Copies the value that starts at `p` up to the line end into `value` (at most 127 characters,
+// a backslash-tab pair dropped). Returns the position after the line end, or the end of the text.
+const char* CopyValue(const char* p, char* value) {
+  int len = 0;
+  while (*p != '\0' && *p != '\n') {
+    if (p[0] == '\\' && p[1] == '\t') {
+      p += 2;
+      continue;
+    }
+    if (len < kPropertyValueSize - 1) value[len++] = *p;
+    ++p;  // past the cut, the rest of the line is skipped
+  }
+  value[len] = '\0';
+  return *p == '\n' ? p + 1 : p;
+}
+
+void ActOnKey(GatherContext* ctx, const char* key, const char* value) {
+  if (strcmp(key, "modem.generic.signal-quality.value") == 0) {
+    char percent[10] = "";
+    if (value[0] != '\0') snprintf(percent, sizeof percent, "%s%%", value);
+    UpdateVariableStatusT(ctx, kSignalPercent_s, percent, 0);
+  } else if (strcmp(key, "modem.3gpp.imei") == 0) {
+    UpdateFixedStatus(ctx, kIMEI_s, value);
+  } else if (strcmp(key, "modem.generic.own-numbers.value[1]") == 0) {
+    char number[kPropertyValueSize];
+    FormatPhoneNumber(value, number, sizeof number);
+    UpdateFixedStatus(ctx, kPhoneNumber_s, number);
+    printf("Phone Number: %s\n", number);
+  } else if (strcmp(key, "modem.3gpp.eps.initial-bearer.settings.apn") == 0) {
+    snprintf(ctx->initialBearerApn, sizeof ctx->initialBearerApn, "%s", value);
+  } else if (strcmp(key, "bearer.properties.apn") == 0) {
+    snprintf(ctx->bearerApn, sizeof ctx->bearerApn, "%s", value);
+  } else if (strcmp(key, "modem.generic.bearers.value[1]") == 0) {
+    const char* bearer = strstr(value, "/Bearer/");
+    if (bearer != nullptr) ctx->bearerIndex = atoi(bearer + 8);
+  } else {
+    return;
+  }
+  printf("Key: '%s' Value: '%s'\n", key, value);
+}
+
+// Runs `mmcli <flag> <index> -K` and reads its output. Returns 1 when the output was read.
+int QueryProperties(GatherContext* ctx, const char* flag, int32_t index) {
+  char index_text[12];
+  snprintf(index_text, sizeof index_text, "%d", index);
+  printf("Sending command: %s %s %s %s\n", RouterPathFixed(RouterPath::kMmcli), flag, index_text,
+         "-K");
+  char arg0[] = "mmcli";
+  char arg3[] = "-K";
+  char flag_arg[4];
+  snprintf(flag_arg, sizeof flag_arg, "%s", flag);
+  char* argv[] = {arg0, flag_arg, index_text, arg3, nullptr};
+  static char output[kPropertiesOutputSize];  // main thread only; too large for a small stack
+  memset(output, 0, sizeof output);
+  const int32_t len = Zel_Exec(RouterPathOf(RouterPath::kMmcli), argv, ctx->cmdTotalMs,
+                               ctx->cmdIdleMs, output, kPropertiesOutputSize - 1);
+  if (len <= 10 || output[0] == '\0') return 0;
+  ReadModemKeyValues(ctx, output);
+  return 1;
+}
+
+}  // namespace
+
+void FormatPhoneNumber(const char* value, char* destination, size_t size) {
+  const size_t len = strlen(value);
+  const char* digits = value;
+  if (len == 11) digits = value + 1;
+  if (len == 10 || len == 11) {
+    snprintf(destination, size, "%c%c%c.%c%c%c.%c%c%c%c", digits[0], digits[1], digits[2],
+             digits[3], digits[4], digits[5], digits[6], digits[7], digits[8], digits[9]);
+    return;
+  }
+  printf("Invalid length of %zu for phone number result: \"%.128s\"\n", len, value);
+  snprintf(destination, size, "%s", value);
+}
+
+void ReadModemKeyValues(GatherContext* ctx, const char* output) {
+  const char* line = output;
+  while (*line != '\0') {
+    const char* line_end = strchr(line, '\n');
+    if (line_end == nullptr) line_end = line + strlen(line);
+    const char* blank = static_cast<const char*>(memchr(line, ' ', line_end - line));
+    if (blank == nullptr) return;
+    const char* colon = static_cast<const char*>(memchr(blank, ':', line_end - blank));
+    if (colon == nullptr || colon + 1 == line_end) return;
+
+    char key[kPropertyValueSize];
+    const size_t key_len = static_cast<size_t>(blank - line);
+    snprintf(key, sizeof key, "%.*s", static_cast<int>(key_len), line);
+
+    // The value starts after the colon and the blank that follows it.
+    const char* start = colon + 1;
+    if (*start == ' ') ++start;
+    char value[kPropertyValueSize];
+    line = CopyValue(start, value);
+    if (strcmp(value, "--") == 0) value[0] = '\0';  // mmcli's mark for "no value"
+    ActOnKey(ctx, key, value);
+  }
+}
+
+void GetModemProperties(GatherContext* ctx) {
+  ctx->initialBearerApn[0] = '\0';
+  ctx->bearerApn[0] = '\0';
+  ctx->bearerIndex = -1;
+
+  if (ctx->modemIndex >= 0 && QueryProperties(ctx, "-m", ctx->modemIndex) != 0 &&
+      ctx->bearerIndex >= 0) {
+    QueryProperties(ctx, "-b", ctx->bearerIndex);
+  }
+
+  const char* apn = ctx->bearerApn;
+  if (apn[0] == '\0') apn = ctx->initialBearerApn;
+  if (apn[0] == '\0') {
+    lookupValue("network.wwan.apn", ctx->bearerApn, ctx->uci, &ctx->uciPtr, 128);
+    apn = ctx->bearerApn;
+    if (apn[0] == '\0') return;
+  }
+  printf("APN: '%s'\n", apn);
+  UpdateFixedStatus(ctx, kApn_s, apn);
+}

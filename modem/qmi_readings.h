@@ -1,0 +1,16 @@
+// The QMI radio readings (transmit and receive chains, carrier aggregation band, signal report)
+// and the home network reported by the router's script.
+#pragma once
+
+struct GatherContext;
+
+// Each takes the client's output as it lands in qmiResult and stores what it holds.
+void ParseTxRxInfo(GatherContext* ctx, const char* output);
+// Returns 1 when the secondary cell's band was stored, else 0.
+int ParseCAInfo(GatherContext* ctx, const char* output);
+void ParseSignalInfo(GatherContext* ctx, const char* output);
+void ParseHomeNetwork(GatherContext* ctx, const char* output);
+
+// 1 when a QMI client output is the client's own error report ("error: ...") rather than an
+// answer; such output stores nothing.
+int QmiOutputIsError(const char* output);

@@ -1,0 +1,171 @@
+#include "modem/status_cycle.h"
+
+#include <arpa/inet.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "daemon/clock.h"
+#include "daemon/config_lookup.h"
+#include "daemon/context.h"
+#include "daemon/log.h"
+#include "daemon/paths.h"
+#include "daemon/signals.h"
+#include "modem/channel.h"
+#include "modem/collectors.h"
+#include "modem/discovery.h"
+#include "status/status_table.h"
+
+namespace {
+
+// The pass stops issuing commands once a stop was requested, so SIGINT ends the daemon promptly.
+bool Stopping() { return stopRequested != 0; }
+
+// Reads at most `limit` bytes of a router file into `buffer` (zero-filled, `limit` + 1 bytes).
+// Returns the count read, or -1 when the file cannot be opened.
+long ReadRouterFile(RouterPath which, char* buffer, size_t limit) {
+  memset(buffer, 0, limit + 1);
+  FILE* file = fopen(RouterPathOf(which), "r");
+  if (file == nullptr) return -1;
+  const size_t n = fread(buffer, 1, limit, file);
+  fclose(file);
+  return static_cast<long>(n);
+}
+
+// Packet-data address: the IPv4 address of wwan0, when it has one.
+void StorePdpAddress(GatherContext* ctx) {
+  const int sock = socket(AF_INET, SOCK_DGRAM, 0);
+  if (sock < 0) return;
+  struct ifreq request;
+  memset(&request, 0, sizeof request);
+  snprintf(request.ifr_name, IFNAMSIZ, "%s", "wwan0");
+  if (ioctl(sock, SIOCGIFADDR, &request) == 0) {
+    struct sockaddr_in address;
+    memcpy(&address, &request.ifr_addr, sizeof address);
+    if (address.sin_addr.s_addr != 0) {
+      char text[INET_ADDRSTRLEN] = "";
+      if (inet_ntop(AF_INET, &address.sin_addr, text, sizeof text) != nullptr) {
+        UpdateVariableStatusT(ctx, kPdpIpAddr_s, text, 0);
+      }
+    }
+  }
+  close(sock);
+}
+
+void StoreConnectionState(GatherContext* ctx) {
+  char text[128];
+  if (ReadRouterFile(RouterPath::kLteState, text, sizeof text - 1) <= 0) return;
+  char state[128];
+  if (ParseLteState(text, state, sizeof state) != 0) {
+    UpdateVariableStatusT(ctx, kConnection_s, state, 0);
+  }
+}
+
+void StoreLanAddress(GatherContext* ctx) {
+  char address[32] = "";
+  lookupValue("network.lan.ipaddr", address, ctx->uci, &ctx->uciPtr, sizeof address);
+  if (address[0] == '\0') {
+    LogMessageError("Failed to determine LAN IP address");
+    return;
+  }
+  if (UpdateFixedStatus(ctx, kLanIpAddr_s, address) != 0) {
+    char message[256];
+    snprintf(message, sizeof message, "LAN IP Address: %s", address);
+    LogMessage(message);
+  }
+}
+
+void StoreLanMac(GatherContext* ctx) {
+  char mac[256] = "";
+  if (GetMacAddress("lan1", mac) != 0) UpdateFixedStatus(ctx, kLanMacAddr_s, mac);
+}
+
+// The one-time QMI requests: SIM power on and autoconnect (results ignored).
+void QmiSetup(GatherContext* ctx) {
+  if (ctx->qmiSetupDone != 0) return;
+  QmiCmd(ctx, "--uim-sim-power-on=1", 1000, 100);
+  if (Stopping()) return;
+  QmiCmd(ctx, "--wds-set-autoconnect-settings=enabled", 1000, 100);
+  ctx->qmiSetupDone = 1;
+}
+
+// The modem steps of a pass. Returns early once a stop is requested.
+void InterrogateModem(GatherContext* ctx, int reduced) {
+  void (*const common_steps[])(GatherContext*) = {
+      QmiSetup,   GetModemProperties, GetSimState,       GetIccid, GetImsi, GetModemSwVersion,
+      StoreProtocol, GetBandConfig,   GetTemperatures,   StorePdpAddress,
+  };
+  for (auto step : common_steps) {
+    if (Stopping()) return;
+    step(ctx);
+  }
+  if (reduced != 0) return;
+  void (*const radio_steps[])(GatherContext*) = {
+      GetServingCellInfo, GetRssiBer, GetGroupIds,    GetRxTxBytes,    GetTxRxInfo,
+      GetCAInfo,          GetSignalInfo, GetHomeNetwork, GetKxNetworkInfo,
+  };
+  for (auto step : radio_steps) {
+    if (Stopping()) return;
+    step(ctx);
+  }
+}
+
+}  // namespace
+
+void StoreProtocol(GatherContext* ctx) {
+  char protocol[32];
+  long n = ReadRouterFile(RouterPath::kProtocol, protocol, sizeof protocol - 1);
+  if (n < 0) {
+    UpdateFixedStatus(ctx, kProtocol_s, "unknown");
+    return;
+  }
+  // The file is written with echo: its line end is not part of the value.
+  size_t len = strlen(protocol);
+  if (len > 0 && protocol[len - 1] == '\n') protocol[--len] = '\0';
+  if (len > 0 && protocol[len - 1] == '\r') protocol[--len] = '\0';
+  UpdateFixedStatus(ctx, kProtocol_s, protocol);
+}
+
+int ParseLteState(const char* text, char* state, size_t size) {
+  static const char kKey[] = "\"state\": \"";
+  const char* start = strstr(text, kKey);
+  if (start == nullptr) return 0;
+  start += sizeof kKey - 1;
+  const char* end = strchr(start, '"');
+  if (end == nullptr) return 0;
+  snprintf(state, size, "%.*s", static_cast<int>(end - start), start);
+  return 1;
+}
+
+int GetModemStatus(GatherContext* ctx, int onlyWhenMissing, int reduced) {
+  if (ctx->printValues != 0) UpdateVariableStatusT(ctx, kCprint, "1", 0);
+  UpdateVariableStatus_l(ctx, kUpTime_i, static_cast<long>(GetUptime()));
+  char now[24];
+  snprintf(now, sizeof now, "%" PRId64, static_cast<int64_t>(time(nullptr)));
+  UpdateVariableStatusT(ctx, kStatusTime_i, now, 0);
+  ctx->cmdTotalMs = 2000;
+  ctx->cmdIdleMs = 100;
+
+  int result = 0;
+  if (!Stopping()) {
+    const int found = mmcli_GetIdx(ctx, onlyWhenMissing);
+    if (found == 0) {
+      if (ctx->atDevice[0] != '\0') fprintf(stderr, "Error opening modem: '%s'\n", ctx->atDevice);
+    } else {
+      result = reduced != 0 ? reduced : found;
+      InterrogateModem(ctx, reduced);
+    }
+  }
+
+  StoreConnectionState(ctx);
+  StoreLanAddress(ctx);
+  StoreLanMac(ctx);
+  return result;
+}

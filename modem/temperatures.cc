@@ -1,0 +1,46 @@
+#include "modem/temperatures.h"
+
+#include "daemon/context.h"
+#include "exec/pattern.h"
+#include "modem/channel.h"
+#include "modem/collectors.h"
+#include "modem/reply_rows.h"
+#include "status/status_table.h"
+
+namespace {
+
+constexpr char kQtempCommand[] = "AT+QTEMP\r";
+constexpr char kAtCommand[] = "AT\r";
+constexpr char kPrefix[] = "+QTEMP: ";
+constexpr int kReportRows = 16;
+
+// Status values of the odd rows 1, 3, ..., 15, in row order.
+constexpr uint32_t kReadings[] = {kTXO_i, kTCT_i, kTPA1_i, kTS0_i,
+                                  kTS1_i, kTS2_i, kTS3_i, kTS4_i};
+
+}  // namespace
+
+int ParseTemperatures(GatherContext* ctx, const char* reply) {
+  PatternArea area;
+  if (TextAfterPrefix(reply, kPrefix, &area) == 0) return 0;
+  ReplyRows rows;
+  SplitReplyRows(area.output, kAtDelimiters, kMaxReplyRows, kAtRowChars, false, &rows);
+  if (rows.full || rows.count != kReportRows) return 0;
+  int row = 1;
+  for (uint32_t index : kReadings) {
+    char value[kStripQuotesSize];
+    StripQuotes(rows.row[row], value);
+    UpdateVariableStatusT(ctx, index, value, 0);
+    row += 2;
+  }
+  return 1;
+}
+
+// The modem sends its readings after the OK of AT+QTEMP, so they come back as the answer to the
+// next command. The plain AT goes into the same buffer without clearing it.
+void GetTemperatures(GatherContext* ctx) {
+  char reply[kModemReplySize] = {};
+  modem_Send(ctx, kQtempCommand, sizeof kQtempCommand, reply);
+  if (modem_Send(ctx, kAtCommand, sizeof kAtCommand, reply) < 4) return;
+  ParseTemperatures(ctx, reply);
+}

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang (address and undefined-behaviour sanitizers) and runs
+# each for a bounded time: scripts/fuzz.sh [seconds-per-target] [target-name-filter]
+# Seeds come from fuzz/seeds/<target>/; new inputs go to build-fuzz/corpus/<target>/. A crash
+# leaves its input in build-fuzz/findings/ and makes the script fail.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-30}
+filter=${2:-}
+out=${FUZZ_BUILD_DIR:-build-fuzz}
+bash scripts/setup.sh
+CC=clang CXX=clang++ cmake -S . -B "$out" -DMODEM_STATUS_FUZZ=ON -DMODEM_STATUS_TESTS=OFF \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$out" -j2
+mkdir -p "$out/findings"
+status=0
+for bin in "$out"/fuzz/fuzz_*; do
+  [ -x "$bin" ] || continue
+  name=$(basename "$bin")
+  case "$name" in *"$filter"*) ;; *) continue ;; esac
+  corpus=$out/corpus/$name
+  mkdir -p "$corpus"
+  seeds=fuzz/seeds/${name#fuzz_}
+  [ -d "$seeds" ] || seeds=
+  printf '%-28s ' "$name"
+  if "$bin" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$out/findings/$name-" \
+      "$corpus" ${seeds:+"$seeds"} >"$out/$name.log" 2>&1; then
+    runs=$(grep -m1 'stat::number_of_executed_units' "$out/$name.log" | awk '{print $2}')
+    cov=$(grep -Eo 'cov: [0-9]+' "$out/$name.log" | tail -1)
+    echo "ok: ${runs:-?} runs, ${cov:-cov: ?}"
+  else
+    echo "FAILED (see $out/$name.log)"
+    tail -30 "$out/$name.log"
+    status=1
+  fi
+done
+exit $status

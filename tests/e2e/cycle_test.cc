@@ -1,0 +1,324 @@
+// The polling daemon against the simulated router: what a pass stores and sends, the waits, the
+// link signals and the stop. Most tests run the real binary; the link-down pass, which the real
+// binary only reaches in a narrow signal race, runs the loop in this process.
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "daemon/context.h"
+#include "daemon/main_loop.h"
+#include "daemon/paths.h"
+#include "daemon/signals.h"
+#include "modem/collectors.h"
+#include "modem/sim_identity.h"
+#include "status/status_table.h"
+#include "tests/support/sim_router.h"
+#include "tests/support/test_files.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long MillisSince(Clock::time_point start) {
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+// The seconds of every "Calling sleep for N seconds" line, in order.
+std::vector<int> WaitLines(const std::string& output) {
+  std::vector<int> waits;
+  const std::string marker = "Calling sleep for ";
+  for (size_t pos = output.find(marker); pos != std::string::npos;
+       pos = output.find(marker, pos + 1)) {
+    waits.push_back(atoi(output.c_str() + pos + marker.size()));
+  }
+  return waits;
+}
+
+std::string ZelConfig(int poll) {
+  return "\nconfig status_gather 'status_gather'\n\toption poll '" + std::to_string(poll) +
+         "'\n\toption period '600'\n\nconfig api 'api'\n\toption status '1'\n";
+}
+
+// Commands a pass sends only when the link is up (the radio measurements).
+const char* const kRadioCommands[] = {
+    "--command=AT+QENG=\"servingcell\"", "--command=AT+CSQ", "--command=AT+QGID",
+    "--command=AT+QGDCNT?",              "--nas-get-tx-rx-info=lte", "--nas-get-lte-cphy-ca-info",
+    "--nas-get-signal-info",             "home-network.sh",
+};
+// Commands every pass that finds a modem sends (the first time, for the once-only ones).
+const char* const kCommonCommands[] = {
+    "mmcli -L",          "mmcli -m 0 -K",       "mmcli -b 2 -K",         "--command=AT+CPIN?",
+    "--command=AT+QCCID", "--command=AT+CIMI",  "--command=AT+CGMR",     "--command=AT+QCFG=\"band\"",
+    "--command=AT+QTEMP", "--uim-sim-power-on=1", "--wds-set-autoconnect-settings=enabled",
+};
+
+class CycleE2E : public ::testing::Test {
+ protected:
+  SimRouter sim_;
+};
+
+TEST_F(CycleE2E, FullPassStoresWhatItShould) {
+  DaemonProcess daemon(sim_, {"-c"});
+  ASSERT_TRUE(daemon.WaitForOutput("Calling sleep for ", 15000)) << daemon.Output();
+  const std::string out = daemon.Output();
+  EXPECT_NE(std::string::npos, out.find("LTE Connection Status is OK"));
+  const char* const stored[] = {
+      "Variable Value:  SignalPercent_s '64%'",
+      "Fixed Value:  IMEI_s '866758041234564'",
+      "Fixed Value:  PhoneNumber_s '555.123.0147'",
+      "Fixed Value:  Apn_s 'fast.t-mobile.com'",
+      "Fixed Value:  ICCID_s '8901260412345678901'",
+      "Fixed Value:  IMSI_s '310260123456789'",
+      "Fixed Value:  ModemSwVersion_s 'EM12GPAR01A21M4G'",
+      "Fixed Value:  Protocol_s 'LTE'",
+      "Variable Value:  Connection_s 'connected'",
+      "Fixed Value:  LanIpAddr_s '192.168.8.1'",
+      "Variable Value:  WWanRxBytes_i '611204883'",
+      "Variable Value:  WWanRxPkts_i '498231'",
+      "Variable Value:  WWanTxBytes_i '233905116'",
+      "Variable Value:  WWanTxPkts_i '301877'",
+      "Variable Value:  StatusTime_i '",
+  };
+  for (const char* line : stored) EXPECT_NE(std::string::npos, out.find(line)) << line;
+  EXPECT_NE(std::string::npos, out.find("LAN IP Address: 192.168.8.1"));
+  for (const char* command : kCommonCommands) EXPECT_LE(1, sim_.CountCalls(command)) << command;
+  for (const char* command : kRadioCommands) EXPECT_LE(1, sim_.CountCalls(command)) << command;
+  EXPECT_TRUE(sim_.UnknownCalls().empty());
+  EXPECT_EQ(0, daemon.Stop(3000));
+}
+
+TEST_F(CycleE2E, OnceOnlyCommandsAreNotRepeated) {
+  DaemonProcess daemon(sim_, {});
+  ASSERT_TRUE(daemon.WaitForOutputCount("Calling sleep for ", 3, 20000)) << daemon.Output();
+  EXPECT_EQ(0, daemon.Stop(3000));
+  const int passes = daemon.CountOutput("LTE Connection Status is OK");
+  ASSERT_GE(passes, 3);
+  EXPECT_EQ(passes, sim_.CountCalls("mmcli -L"));  // the modem is looked up on every pass
+  EXPECT_EQ(passes, sim_.CountCalls("mmcli -m 0 -K"));
+  for (const char* once : {"--command=AT+QCCID", "--command=AT+CIMI", "--command=AT+CGMR",
+                           "--uim-sim-power-on=1", "--wds-set-autoconnect-settings=enabled"}) {
+    EXPECT_EQ(1, sim_.CountCalls(once)) << once;
+  }
+  // mmcli hands "+CPIN: READY" over with nothing after it, which does not count as ready: the
+  // SIM state is asked on every pass.
+  EXPECT_EQ(passes, sim_.CountCalls("--command=AT+CPIN?"));
+  EXPECT_EQ(1, daemon.CountOutput("LAN IP Address: 192.168.8.1"));  // logged when it changes
+}
+
+TEST_F(CycleE2E, LinkUpWaitFillsThePollIntervalAndSigintEndsTheWait) {
+  sim_.WriteRouterFile("etc/config/zel", ZelConfig(30));
+  DaemonProcess daemon(sim_, {});
+  ASSERT_TRUE(daemon.WaitForOutput("Calling sleep for ", 15000)) << daemon.Output();
+  const std::vector<int> waits = WaitLines(daemon.Output());
+  ASSERT_EQ(1u, waits.size());
+  EXPECT_GE(waits[0], 27);  // the cycle's own time is taken off the 30 seconds
+  EXPECT_LE(waits[0], 30);
+  const auto start = Clock::now();
+  EXPECT_EQ(0, daemon.Stop(3000));
+  EXPECT_LT(MillisSince(start), 1500);
+}
+
+TEST_F(CycleE2E, ShortPollWaitsAtLeastOneSecond) {
+  sim_.WriteRouterFile("etc/config/zel", ZelConfig(-5));
+  DaemonProcess daemon(sim_, {});
+  ASSERT_TRUE(daemon.WaitForOutputCount("Calling sleep for ", 2, 15000)) << daemon.Output();
+  for (int wait : WaitLines(daemon.Output())) EXPECT_EQ(1, wait);
+  EXPECT_EQ(0, daemon.Stop(3000));
+}
+
+TEST_F(CycleE2E, DisconnectDuringWaitPausesAndConnectResumes) {
+  sim_.WriteRouterFile("etc/config/zel", ZelConfig(30));
+  DaemonProcess daemon(sim_, {});
+  ASSERT_TRUE(daemon.WaitForOutput("Calling sleep for ", 15000)) << daemon.Output();
+  sim_.ClearCalls();
+
+  daemon.Signal(SIGUSR2);
+  ASSERT_TRUE(daemon.WaitForOutput("Calling sleep for 15 seconds", 3000)) << daemon.Output();
+  EXPECT_EQ(1, daemon.CountOutput("Disconnected signal"));
+  EXPECT_TRUE(sim_.Calls().empty());  // a paused pass only checks the link
+  EXPECT_EQ(1, daemon.CountOutput("LTE Connection Status is OK"));
+
+  daemon.Signal(SIGUSR1);
+  ASSERT_TRUE(daemon.WaitForOutputCount("Calling sleep for ", 3, 8000)) << daemon.Output();
+  EXPECT_EQ(1, daemon.CountOutput("Connected signal"));
+  EXPECT_EQ(2, daemon.CountOutput("LTE Connection Status is OK"));
+  // The QMI setup requests go out again on the first pass after the pause.
+  EXPECT_EQ(1, sim_.CountCalls("--uim-sim-power-on=1"));
+  EXPECT_EQ(1, sim_.CountCalls("--wds-set-autoconnect-settings=enabled"));
+  EXPECT_EQ(0, daemon.Stop(3000));
+}
+
+TEST_F(CycleE2E, TwoDisconnectsInARowCountAsOne) {
+  sim_.WriteRouterFile("etc/config/zel", ZelConfig(30));
+  DaemonProcess daemon(sim_, {});
+  ASSERT_TRUE(daemon.WaitForOutput("Calling sleep for ", 15000)) << daemon.Output();
+  daemon.Signal(SIGUSR2);
+  daemon.Signal(SIGUSR2);
+  ASSERT_TRUE(daemon.WaitForOutput("Calling sleep for 15 seconds", 3000)) << daemon.Output();
+  usleep(300 * 1000);
+  EXPECT_EQ(1, daemon.CountOutput("Disconnected signal"));
+  EXPECT_EQ(2u, WaitLines(daemon.Output()).size());
+
+  // A further notice while paused ends the pause wait and pauses again.
+  daemon.Signal(SIGUSR2);
+  ASSERT_TRUE(daemon.WaitForOutputCount("Calling sleep for 15 seconds", 2, 3000))
+      << daemon.Output();
+  EXPECT_EQ(1, daemon.CountOutput("LTE Connection Status is OK"));
+  EXPECT_EQ(0, daemon.Stop(3000));
+}
+
+TEST_F(CycleE2E, DisconnectDuringCycleEndsTheNextWaitAfterOneSecond) {
+  sim_.WriteRouterFile("etc/config/zel", ZelConfig(30));
+  sim_.SetScenario("slow");  // every AT command takes 300 ms
+  DaemonProcess daemon(sim_, {});
+  ASSERT_TRUE(sim_.WaitForCalls("--command=AT+CPIN?", 1, 15000));
+  daemon.Signal(SIGUSR2);
+  ASSERT_TRUE(daemon.WaitForOutput("Calling sleep for ", 20000)) << daemon.Output();
+  const auto first_wait = Clock::now();
+  EXPECT_EQ(1, sim_.CountCalls("home-network.sh"));  // the cycle ran to its end
+  ASSERT_TRUE(daemon.WaitForOutput("Calling sleep for 15 seconds", 4000)) << daemon.Output();
+  EXPECT_LT(MillisSince(first_wait), 2500);
+  const std::vector<int> waits = WaitLines(daemon.Output());
+  ASSERT_EQ(2u, waits.size());
+  EXPECT_GT(waits[0], 15);
+  EXPECT_EQ(0, daemon.Stop(3000));
+}
+
+TEST_F(CycleE2E, SigintDuringASlowClientCallExitsPromptly) {
+  sim_.SetScenario("hang");  // every modem command hangs until its time limit
+  DaemonProcess daemon(sim_, {});
+  ASSERT_TRUE(sim_.WaitForCalls("mmcli -m 0 -K", 1, 15000));
+  usleep(200 * 1000);
+  const auto start = Clock::now();
+  EXPECT_EQ(0, daemon.Stop(3000));
+  EXPECT_LT(MillisSince(start), 1500);
+  // No command followed the properties query.
+  EXPECT_EQ(0, sim_.CountCalls("--command="));
+  EXPECT_EQ(0, sim_.CountCalls("qmicli"));
+  EXPECT_EQ(std::string::npos, daemon.Output().find("Calling sleep for "));
+}
+
+TEST_F(CycleE2E, LinkValuesExpireOnDisconnectAndReturnWithTheLink) {
+  sim_.WriteRouterFile("etc/config/zel", ZelConfig(30));
+  const std::string snapshot = sim_.Path("tmp/corvane/modemstatus.json");
+  DaemonProcess daemon(sim_, {"-j", snapshot});
+  ASSERT_TRUE(daemon.WaitForOutput("Calling sleep for ", 15000)) << daemon.Output();
+  auto entry = [&](const std::string& name) {
+    const std::string json = ReadFile(snapshot);
+    const size_t pos = json.find("{\"name\":\"" + name + "\"");
+    return pos == std::string::npos ? std::string() : json.substr(pos, json.find('}', pos) - pos);
+  };
+  auto wait_for = [&](const std::string& name, bool expired) {
+    for (int i = 0; i < 80; ++i) {
+      const std::string e = entry(name);
+      if (!e.empty() && (e.find("\"lastUpdate\":\"-1\"") != std::string::npos) == expired) {
+        return true;
+      }
+      usleep(100 * 1000);
+    }
+    return false;
+  };
+  ASSERT_TRUE(wait_for("WWanRxBytes_i", false)) << ReadFile(snapshot);
+
+  daemon.Signal(SIGUSR2);
+  ASSERT_TRUE(daemon.WaitForOutput("Calling sleep for 15 seconds", 3000));
+  EXPECT_TRUE(wait_for("WWanRxBytes_i", true)) << ReadFile(snapshot);
+  EXPECT_TRUE(wait_for("IMEI_s", false)) << ReadFile(snapshot);       // kind 1 stays
+  EXPECT_TRUE(wait_for("LanIpAddr_s", false)) << ReadFile(snapshot);  // kind 2 stays
+
+  daemon.Signal(SIGUSR1);
+  ASSERT_TRUE(daemon.WaitForOutputCount("LTE Connection Status is OK", 2, 8000));
+  EXPECT_TRUE(wait_for("WWanRxBytes_i", false)) << ReadFile(snapshot);
+  EXPECT_EQ(0, daemon.Stop(8000));
+}
+
+// The loop in this process, so the link can be down with polling active (the real binary gets
+// there only when a disconnect notice lands between a wait's last check and the loop head).
+class LinkDownLoop : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("MODEM_STATUS_ROOT", sim_.root().c_str(), 1);
+    ReloadPathRoot();
+    StatusInit();
+    ResetSimIdentityFlags();
+    ctx_.statusTable = &statusValues;
+    ctx_.config = &config_;
+    ctx_.modemIndex = -1;
+    ctx_.gpsSocket = -1;
+    config_.poll = 30;
+    config_.period = 600;
+    ctx_.uci = uci_alloc_context();
+    uci_set_confdir(ctx_.uci, sim_.Path("etc/config").c_str());
+    stopRequested = 0;
+    connectPending = 0;
+    disconnectPending = 0;
+    signal_disconnect = 0;
+  }
+  void TearDown() override {
+    if (ctx_.uci != nullptr) uci_free_context(ctx_.uci);
+    stopRequested = 0;
+    signal_disconnect = 0;
+    unsetenv("MODEM_STATUS_ROOT");
+    ReloadPathRoot();
+  }
+  SimRouter sim_;
+  GatherConfig config_{};
+  GatherContext ctx_{};
+};
+
+TEST_F(LinkDownLoop, ReducedPassSendsNoRadioCommands) {
+  GetModemStatus(&ctx_, 0, 1);
+  for (const char* command : kCommonCommands) EXPECT_EQ(1, sim_.CountCalls(command)) << command;
+  for (const char* command : kRadioCommands) EXPECT_EQ(0, sim_.CountCalls(command)) << command;
+}
+
+void* NoThread(void*) { return nullptr; }
+
+TEST_F(LinkDownLoop, LinkDownCycleIsReducedAndWaitsFiveSeconds) {
+  ctx_.lteUp = 1;
+  signal_disconnect = 1;  // a disconnect consumed at the loop head, polling still active
+  UpdateVariableStatusT(&ctx_, kUeRssi_i, "-70", 0);
+  ASSERT_EQ(0, pthread_create(&ctx_.gpsThread, nullptr, NoThread, nullptr));
+
+  TempDir out_dir;
+  const std::string out_path = out_dir / "stdout";
+  fflush(stdout);
+  const int saved = dup(1);
+  FILE* capture = freopen(out_path.c_str(), "w", stdout);
+  ASSERT_NE(nullptr, capture);
+  int status = -1;
+  std::thread loop([&] { status = RunMainLoop(&ctx_, ""); });
+  bool waited = false;
+  for (int i = 0; i < 150 && !waited; ++i) {
+    usleep(100 * 1000);
+    waited = ReadFile(out_path).find("Calling sleep for ") != std::string::npos;
+  }
+  const auto start = Clock::now();
+  stopRequested = 1;
+  loop.join();
+  const long stop_ms = MillisSince(start);
+  fflush(stdout);
+  dup2(saved, 1);
+  close(saved);
+  const std::string out = ReadFile(out_path);
+
+  ASSERT_TRUE(waited) << out;
+  EXPECT_EQ(0, status);
+  EXPECT_LT(stop_ms, 1500);
+  EXPECT_NE(std::string::npos, out.find("LTE Connection Status is Down\n"));
+  EXPECT_NE(std::string::npos, out.find("Calling sleep for 5 seconds\n"));
+  EXPECT_EQ(-1, statusValues.entries[kUeRssi_i].lastUpdate);  // expired on the way down
+  EXPECT_EQ(0, sim_.CountCalls("--command=AT+CSQ"));
+  EXPECT_EQ(1, sim_.CountCalls("mmcli -m 0 -K"));
+  EXPECT_EQ(nullptr, ctx_.uci);  // released by the wind-down
+}
+
+}  // namespace

@@ -1,0 +1,521 @@
+// The simulated router: its clients answer like the real tools, byte for byte, log what they
+// were asked, follow the active scenario and its behaviours, and run with an empty environment.
+#include <dirent.h>
+#include <signal.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "tests/support/sim_router.h"
+#include "tests/support/test_files.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string Sample(const std::string& name) {
+  std::string path = std::string(SHARED_PLATFORM_DIR) + "/" + name;
+  EXPECT_TRUE(FileExists(path)) << path;
+  return ReadFile(path);
+}
+
+// A process that exists and is not a zombie waiting for its parent.
+bool Alive(pid_t pid) {
+  if (kill(pid, 0) != 0) return false;
+  std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  size_t close_paren = stat.rfind(')');
+  return close_paren == std::string::npos || stat.compare(close_paren + 2, 1, "Z") != 0;
+}
+
+int MsSince(Clock::time_point start) {
+  return static_cast<int>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+// Runs a client of the root (relative path) with the given arguments and an empty environment.
+ProgramResult Client(const SimRouter& sim, const std::string& client,
+                     const std::vector<std::string>& args, int timeout_ms = 10000) {
+  std::vector<std::string> argv{sim.Path(client)};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunProgram(argv, {}, timeout_ms);
+}
+
+const char kMmcli[] = "usr/bin/mmcli";
+const char kQmicli[] = "usr/bin/qmicli";
+
+struct SampleCase {
+  const char* scenario;
+  const char* client;
+  std::vector<std::string> args;
+  const char* sample;  // file of the platform samples
+  bool on_stderr;      // the sample is the standard error; standard output must stay empty
+};
+
+std::vector<std::string> Qmi(const std::string& request) {
+  return {"-d", "/dev/cdc-wdm0", "-p", request};
+}
+std::vector<std::string> At(const std::string& command, const std::string& index = "0") {
+  return {"-m", index, "--command=" + command};
+}
+
+const std::vector<SampleCase>& SampleCases() {
+  static const std::vector<SampleCase> cases = {
+      {"default", kMmcli, {"-L"}, "A1_mmcli-L_one-modem.stdout", false},
+      {"no-modem", kMmcli, {"-L"}, "A2_mmcli-L_no-modems.stdout", false},
+      {"no-modemmanager", kMmcli, {"-L"}, "A5_mmcli_no-ModemManager-running.stderr", true},
+      {"default", kMmcli, {"-m", "0", "-K"}, "B1_mmcli-m0-K_mm1.20.stdout", false},
+      {"mm1.22", kMmcli, {"-m", "0", "-K"}, "B2_mmcli-m0-K_mm1.22-physdev-line-added.stdout",
+       false},
+      {"default", kMmcli, {"-b", "2", "-K"}, "C1_mmcli-b2-K.stdout", false},
+      {"default", kMmcli, At("AT+CSQ"), "D1_mmcli-m0-command_AT-CSQ.stdout", false},
+      {"qtemp-none", kMmcli, At("AT"), "D3_mmcli-m0-command_empty-response.stdout", false},
+      {"default", kMmcli, At("AT+CSQ", "5"), "D4_mmcli-m5-command_unknown-modem.stderr", true},
+      {"no-modem", kMmcli, At("AT+CSQ"), "D4_mmcli-m5-command_unknown-modem.stderr", true},
+      {"at-error", kMmcli, At("AT+CSQ"), "D5_mmcli-command_modem-replied-ERROR.stderr", true},
+      {"sim-missing", kMmcli, At("AT+CPIN?"), "D6_mmcli-command_modem-replied-CME-ERROR-10.stderr",
+       true},
+      {"at-refused", kMmcli, At("AT+QCCID"), "D7_mmcli-command_MM-not-in-debug-mode.stderr",
+       true},
+      {"at-timeout", kMmcli, At("AT+CSQ"), "D8_mmcli-command_serial-timeout.stderr", true},
+      {"default", kMmcli, {"-m", "0", "-r"}, "E1_mmcli-m0-r.stdout", false},
+      {"reset-fails", kMmcli, {"-m", "0", "-r"}, "E2_mmcli-m0-r_failure-example.stderr", true},
+      {"default", kQmicli, Qmi("--nas-get-tx-rx-info=lte"), "F1_qmicli_nas-get-tx-rx-info-lte.stdout",
+       false},
+      {"tx-not-in-traffic", kQmicli, Qmi("--nas-get-tx-rx-info=lte"),
+       "F2_qmicli_nas-get-tx-rx-info-lte_tx-not-in-traffic.stdout", false},
+      {"ca-legacy", kQmicli, Qmi("--nas-get-lte-cphy-ca-info"),
+       "F3_qmicli_nas-get-lte-cphy-ca-info_scell-legacy-tlv.stdout", false},
+      {"default", kQmicli, Qmi("--nas-get-lte-cphy-ca-info"),
+       "F4_qmicli_nas-get-lte-cphy-ca-info_scell-array-tlv.stdout", false},
+      {"ca-array", kQmicli, Qmi("--nas-get-lte-cphy-ca-info"),
+       "F4_qmicli_nas-get-lte-cphy-ca-info_scell-array-tlv.stdout", false},
+      {"ca-none", kQmicli, Qmi("--nas-get-lte-cphy-ca-info"),
+       "F5_qmicli_nas-get-lte-cphy-ca-info_no-scell.stdout", false},
+      {"default", kQmicli, Qmi("--nas-get-signal-info"), "F6_qmicli_nas-get-signal-info-lte.stdout",
+       false},
+      {"default", kQmicli, Qmi("--uim-sim-power-on=1"), "F7_qmicli_uim-sim-power-on-1.stdout",
+       false},
+      {"default", kQmicli, Qmi("--wds-set-autoconnect-settings=enabled"),
+       "F8_qmicli_wds-set-autoconnect-settings-enabled.stdout", false},
+      {"signal-error", kQmicli, Qmi("--nas-get-signal-info"),
+       "F9_qmicli_nas-get-signal-info_qmi-error.stderr", true},
+      {"qmi-setup-error", kQmicli, Qmi("--uim-sim-power-on=1"),
+       "F10_qmicli_uim-sim-power-on_qmi-error.stderr", true},
+      {"qmi-setup-error", kQmicli, Qmi("--wds-set-autoconnect-settings=enabled"),
+       "F11_qmicli_wds-set-autoconnect-settings_qmi-error.stderr", true},
+      {"no-modem", kQmicli, Qmi("--nas-get-signal-info"), "F12_qmicli_device-missing.stderr", true},
+      {"default", kMmcli, At("AT+CSQ"), "G01_AT-CSQ.mmcli.stdout", false},
+      {"default", kMmcli, At("AT+QENG=\"servingcell\""),
+       "G02_AT-QENG-servingcell_LTE-CONNECT.mmcli.stdout", false},
+      {"lte-noconn", kMmcli, At("AT+QENG=\"servingcell\""),
+       "G03_AT-QENG-servingcell_LTE-NOCONN.mmcli.stdout", false},
+      {"lte-search", kMmcli, At("AT+QENG=\"servingcell\""),
+       "G04_AT-QENG-servingcell_SEARCH.mmcli.stdout", false},
+      {"default", kMmcli, At("AT+QCFG=\"band\""), "G05_AT-QCFG-band.mmcli.stdout", false},
+      {"default", kMmcli, At("AT+QTEMP"), "G06_AT-QTEMP.mmcli.stdout", false},
+      // The readings that follow the OK come back as the answer to the next plain AT.
+      {"default", kMmcli, At("AT"), "G06_AT-QTEMP_same-read-variant.mmcli.stdout", false},
+      {"qtemp-same-read", kMmcli, At("AT+QTEMP"), "G06_AT-QTEMP_same-read-variant.mmcli.stdout",
+       false},
+      {"qtemp-same-read", kMmcli, At("AT"), "D3_mmcli-m0-command_empty-response.stdout", false},
+      {"qtemp-leftover-csq", kMmcli, At("AT+CSQ"),
+       "G06_AT-QTEMP_leftover-prepended-to-next-AT-CSQ.mmcli.stdout", false},
+      {"default", kMmcli, At("AT+QGDCNT?"), "G07_AT-QGDCNT-query.mmcli.stdout", false},
+      {"qgid-error", kMmcli, At("AT+QGID"), "G08_AT-QGID_UNVERIFIED-error.mmcli.stderr", true},
+      {"default", kMmcli, At("AT+QGID"), "G08_AT-QGID_UNVERIFIED-success-shape.mmcli.stdout",
+       false},
+      {"default", kMmcli, At("AT+QCCID"), "G09_AT-QCCID.mmcli.stdout", false},
+      {"default", kMmcli, At("AT+CIMI"), "G10_AT-CIMI.mmcli.stdout", false},
+      {"default", kMmcli, At("AT+CGMR"), "G11_AT-CGMR.mmcli.stdout", false},
+      {"default", kMmcli, At("AT+CPIN?"), "G12_AT-CPIN-query.mmcli.stdout", false},
+  };
+  return cases;
+}
+
+TEST(SimClients, AnswerByteForByteLikeThePlatformSamples) {
+  SimRouter sim;
+  for (const SampleCase& c : SampleCases()) {
+    sim.SetScenario(c.scenario);
+    ProgramResult r = Client(sim, c.client, c.args);
+    std::string expected = Sample(c.sample);
+    SCOPED_TRACE(std::string(c.scenario) + ": " + c.sample);
+    if (c.on_stderr) {
+      EXPECT_EQ(r.err, expected);
+      EXPECT_EQ(r.out, "");
+      EXPECT_EQ(r.status, 1);
+    } else {
+      EXPECT_EQ(r.out, expected);
+      EXPECT_EQ(r.err, "");
+      EXPECT_EQ(r.status, 0);
+    }
+  }
+  EXPECT_TRUE(sim.UnknownCalls().empty());
+}
+
+// Every request a full pass of the daemon makes has an answer in the healthy scenario, and the
+// answers that carry values are non-empty.
+TEST(SimClients, DefaultScenarioAnswersEveryRequestOfAPass) {
+  SimRouter sim;
+  struct Request {
+    const char* client;
+    std::vector<std::string> args;
+    bool has_output;
+  };
+  const std::vector<Request> requests = {
+      {"bin/uname", {"-r"}, true},
+      {kMmcli, {"-L"}, true},
+      {kQmicli, Qmi("--uim-sim-power-on=1"), true},
+      {kQmicli, Qmi("--wds-set-autoconnect-settings=enabled"), true},
+      {kMmcli, {"-m", "0", "-K"}, true},
+      {kMmcli, {"-b", "2", "-K"}, true},
+      {kMmcli, At("AT+CPIN?"), true},
+      {kMmcli, At("AT+QCCID"), true},
+      {kMmcli, At("AT+CIMI"), true},
+      {kMmcli, At("AT+CGMR"), true},
+      {kMmcli, At("AT+QCFG=\"band\""), true},
+      {kMmcli, At("AT+QTEMP"), true},
+      {kMmcli, At("AT"), true},
+      {kMmcli, At("AT+QENG=\"servingcell\""), true},
+      {kMmcli, At("AT+CSQ"), true},
+      {kMmcli, At("AT+QGID"), true},
+      {kMmcli, At("AT+QGDCNT?"), true},
+      {kQmicli, Qmi("--nas-get-tx-rx-info=lte"), true},
+      {kQmicli, Qmi("--nas-get-lte-cphy-ca-info"), true},
+      {kQmicli, Qmi("--nas-get-signal-info"), true},
+      {"sbin/home-network.sh", {"/dev/cdc-wdm0"}, true},
+      {"usr/sbin/gpio", {"led", "hpue_blue", "off"}, false},
+      {"usr/sbin/gpio", {"led", "hpue_green", "on"}, false},
+      {"usr/sbin/gpio", {"led", "hpue_green", "off"}, false},
+      {"usr/sbin/gpio", {"led", "hpue_blue", "on"}, false},
+      {"usr/sbin/i2cset", {"-y", "0", "0x50", "0x40", "2"}, false},
+      {"usr/sbin/i2cset", {"-y", "0", "0x50", "0x40", "0"}, false},
+      {kMmcli, {"-m", "0", "-r"}, true},
+  };
+  for (const Request& q : requests) {
+    ProgramResult r = Client(sim, q.client, q.args);
+    SCOPED_TRACE(std::string(q.client) + " " + (q.args.empty() ? "" : q.args.back()));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(!r.out.empty(), q.has_output) << r.out;
+  }
+  EXPECT_EQ(Client(sim, "sbin/home-network.sh", {"/dev/cdc-wdm0"}).out,
+            "310\n260\n\"Sim Mobile\"\n");
+  EXPECT_EQ(Client(sim, "bin/uname", {"-r"}).out, "5.15.150\n");
+  EXPECT_TRUE(sim.UnknownCalls().empty());
+}
+
+TEST(SimClients, QmiDeviceAndHomeNetworkArgumentAreAnyPath) {
+  SimRouter sim;
+  EXPECT_EQ(Client(sim, kQmicli, {"-d", "", "-p", "--nas-get-signal-info"}).out,
+            Sample("F6_qmicli_nas-get-signal-info-lte.stdout"));
+  EXPECT_EQ(Client(sim, kQmicli, {"-d", "/dev/cdc-wdm3", "-p", "--nas-get-signal-info"}).out,
+            Sample("F6_qmicli_nas-get-signal-info-lte.stdout"));
+  EXPECT_EQ(Client(sim, "sbin/home-network.sh", {""}).status, 0);
+}
+
+TEST(SimClients, UnknownRequestsFailLoudly) {
+  SimRouter sim;
+  const std::vector<std::vector<std::string>> unknown = {
+      {kMmcli, "-m", "0", "--command=AT+NOTHING"},
+      {kMmcli, "-m", "0", "--command=at+csq"},  // the key is case sensitive, as the data are
+      {kMmcli, "--list-modems"},
+      {kMmcli},
+      {kQmicli, "-d", "/dev/cdc-wdm0", "-p", "--dms-get-ids"},
+      {"bin/uname", "-a"},
+      {"usr/sbin/gpio", "led", "hpue_red", "on"},
+  };
+  for (const auto& request : unknown) {
+    std::vector<std::string> args(request.begin() + 1, request.end());
+    ProgramResult r = Client(sim, request[0], args);
+    SCOPED_TRACE(request[0] + " " + (args.empty() ? "" : args.back()));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("sim: scenario default has no answer for: "), std::string::npos) << r.err;
+  }
+  std::vector<std::string> logged = sim.UnknownCalls();
+  ASSERT_EQ(logged.size(), unknown.size());
+  EXPECT_EQ(logged[0], "mmcli -m 0 --command=AT+NOTHING");
+  EXPECT_EQ(logged[3], "mmcli");
+  EXPECT_EQ(logged[6], "gpio led hpue_red on");
+}
+
+TEST(SimClients, UnknownScenarioFailsLoudly) {
+  SimRouter sim;
+  sim.WriteRouterFile("sim/active", "no-such-scenario\n");
+  ProgramResult r = Client(sim, kMmcli, {"-L"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("no-such-scenario"), std::string::npos);
+}
+
+TEST(SimClients, CallsLogRecordsEachArgumentVector) {
+  SimRouter sim;
+  EXPECT_TRUE(sim.Calls().empty());
+  Client(sim, kMmcli, {"-L"});
+  Client(sim, kMmcli, At("AT+QENG=\"servingcell\""));
+  Client(sim, kQmicli, Qmi("--nas-get-signal-info"));
+  Client(sim, kMmcli, At("AT+NOTHING"));  // unknown requests are logged too
+  Client(sim, "usr/sbin/i2cset", {"-y", "0", "0x50", "0x40", "2"});
+  EXPECT_EQ(sim.Calls(), (std::vector<std::string>{
+                             "mmcli -L",
+                             "mmcli -m 0 --command=AT+QENG=\"servingcell\"",
+                             "qmicli -d /dev/cdc-wdm0 -p --nas-get-signal-info",
+                             "mmcli -m 0 --command=AT+NOTHING",
+                             "i2cset -y 0 0x50 0x40 2",
+                         }));
+  EXPECT_EQ(sim.CountCalls("--command="), 2);
+  EXPECT_EQ(sim.CountCalls("mmcli"), 3);
+  EXPECT_TRUE(sim.WaitForCalls("i2cset", 1, 0));
+  EXPECT_FALSE(sim.WaitForCalls("i2cset", 2, 50));
+  sim.ClearCalls();
+  EXPECT_TRUE(sim.Calls().empty());
+  Client(sim, kMmcli, {"-L"});
+  EXPECT_EQ(sim.Calls(), std::vector<std::string>{"mmcli -L"});
+}
+
+TEST(SimClients, ScenarioSwitchTakesEffectOnTheNextCall) {
+  SimRouter sim;
+  EXPECT_EQ(sim.Scenario(), "default");
+  EXPECT_EQ(Client(sim, kMmcli, {"-L"}).out, Sample("A1_mmcli-L_one-modem.stdout"));
+  sim.SetScenario("no-modem");
+  EXPECT_EQ(sim.Scenario(), "no-modem");
+  EXPECT_EQ(Client(sim, kMmcli, {"-L"}).out, Sample("A2_mmcli-L_no-modems.stdout"));
+  // A variant keeps everything it does not override from its parent.
+  sim.SetScenario("ca-none");
+  EXPECT_EQ(Client(sim, kMmcli, {"-L"}).out, Sample("A1_mmcli-L_one-modem.stdout"));
+  EXPECT_EQ(Client(sim, kMmcli, At("AT+CSQ")).out, Sample("G01_AT-CSQ.mmcli.stdout"));
+  sim.SetScenario("default");
+  EXPECT_EQ(Client(sim, kQmicli, Qmi("--nas-get-lte-cphy-ca-info")).out,
+            Sample("F4_qmicli_nas-get-lte-cphy-ca-info_scell-array-tlv.stdout"));
+}
+
+TEST(SimClients, ResetBringsTheModemBackUnderANewIndex) {
+  SimRouter sim("reset-new-index");
+  EXPECT_EQ(Client(sim, kMmcli, At("AT+CSQ")).out, Sample("G01_AT-CSQ.mmcli.stdout"));
+  ProgramResult reset = Client(sim, kMmcli, {"-m", "0", "-r"});
+  EXPECT_EQ(reset.out, Sample("E1_mmcli-m0-r.stdout"));
+  EXPECT_EQ(sim.Scenario(), "reset-new-index-after");
+
+  std::string listing = Client(sim, kMmcli, {"-L"}).out;
+  EXPECT_EQ(listing, "    /org/freedesktop/ModemManager1/Modem/1 [Quectel] EM12-G\n");
+  ProgramResult old_index = Client(sim, kMmcli, At("AT+CSQ", "0"));
+  EXPECT_EQ(old_index.err, Sample("D4_mmcli-m5-command_unknown-modem.stderr"));
+  EXPECT_EQ(old_index.status, 1);
+  EXPECT_EQ(Client(sim, kMmcli, At("AT+CSQ", "1")).out, Sample("G01_AT-CSQ.mmcli.stdout"));
+  EXPECT_NE(Client(sim, kMmcli, {"-m", "1", "-K"}).out.find("/Modem/1\n"), std::string::npos);
+}
+
+TEST(SimBehaviours, SlowAnswerArrivesLate) {
+  SimRouter sim("slow");
+  Clock::time_point start = Clock::now();
+  ProgramResult r = Client(sim, kMmcli, At("AT+CSQ"));
+  int took = MsSince(start);
+  EXPECT_EQ(r.out, Sample("G01_AT-CSQ.mmcli.stdout"));
+  EXPECT_GE(took, 300);
+  EXPECT_LT(took, 2000);
+  // Only the AT pass-through is slow in this scenario.
+  start = Clock::now();
+  EXPECT_EQ(Client(sim, kMmcli, {"-L"}).status, 0);
+  EXPECT_LT(MsSince(start), 250);
+}
+
+TEST(SimBehaviours, HangNeverAnswersAndDiesWithItsTimeout) {
+  SimRouter sim("hang");
+  Clock::time_point start = Clock::now();
+  ProgramResult r = RunProgram(
+      {"/usr/bin/timeout", "0.4", sim.Path(kMmcli), "-m", "0", "--command=AT+CSQ"}, {}, 5000);
+  EXPECT_EQ(r.status, 124);  // timeout's status for a command it had to stop
+  EXPECT_EQ(r.out, "");
+  EXPECT_LT(MsSince(start), 2000);
+  // Killing the client itself ends the answer: nothing left holds its output open.
+  start = Clock::now();
+  r = Client(sim, kQmicli, Qmi("--nas-get-signal-info"), 300);
+  EXPECT_TRUE(r.timed_out);
+  EXPECT_LT(MsSince(start), 1500);
+  EXPECT_EQ(Client(sim, kMmcli, {"-L"}).out, Sample("A1_mmcli-L_one-modem.stdout"));
+  EXPECT_EQ(sim.CountCalls("--command=AT+CSQ"), 1);
+}
+
+TEST(SimBehaviours, GarbageIsBinaryWithNulBytes) {
+  SimRouter sim("garbage");
+  ProgramResult r = Client(sim, kMmcli, At("AT+CSQ"));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, ReadFile(std::string(SIM_DIR) + "/scenarios/garbage/garbage.out"));
+  EXPECT_GE(r.out.size(), 40u);
+  EXPECT_NE(r.out.find('\0'), std::string::npos);
+  EXPECT_NE(r.out.find('\xff'), std::string::npos);
+  EXPECT_EQ(Client(sim, kQmicli, Qmi("--nas-get-tx-rx-info=lte")).out, r.out);
+}
+
+TEST(SimBehaviours, HugeOutputIsMegabytes) {
+  SimRouter sim("huge");
+  ProgramResult k = Client(sim, kMmcli, {"-m", "0", "-K"});
+  std::string properties = Sample("B1_mmcli-m0-K_mm1.20.stdout");
+  EXPECT_EQ(k.status, 0);
+  ASSERT_EQ(k.out.size(), properties.size() + 4000000u);
+  EXPECT_EQ(k.out.substr(0, properties.size()), properties);
+  ProgramResult at = Client(sim, kMmcli, At("AT+CSQ"));
+  EXPECT_EQ(at.out.size(), 11u + 3000000u);
+  EXPECT_EQ(at.out.substr(0, 11), "response: '");
+  EXPECT_EQ(Client(sim, kQmicli, Qmi("--nas-get-signal-info")).out.size(), 2000000u);
+}
+
+TEST(SimBehaviours, ErrorsAndNoModem) {
+  SimRouter sim("no-modem");
+  // With no modem every index is unknown and QMI finds no device.
+  for (const char* index : {"0", "1"}) {
+    ProgramResult r = Client(sim, kMmcli, {"-m", index, "-K"});
+    EXPECT_EQ(r.err, Sample("D4_mmcli-m5-command_unknown-modem.stderr"));
+    EXPECT_EQ(r.status, 1);
+  }
+  sim.SetScenario("no-modemmanager");
+  ProgramResult r = Client(sim, kMmcli, At("AT+CSQ"));
+  EXPECT_EQ(r.err, Sample("A5_mmcli_no-ModemManager-running.stderr"));
+  EXPECT_EQ(r.status, 1);
+}
+
+TEST(SimEnvironment, ClientsRunWithAnEmptyEnvironment) {
+  SimRouter sim;
+  // Through env -i as well as with an empty execve environment.
+  ProgramResult r =
+      RunProgram({"/usr/bin/env", "-i", sim.Path(kMmcli), "-m", "0", "--command=AT+CSQ"}, {});
+  EXPECT_EQ(r.out, Sample("G01_AT-CSQ.mmcli.stdout"));
+  EXPECT_EQ(r.status, 0);
+  // gpio and i2cset are run through the shell and found on PATH.
+  r = RunProgram({"/bin/sh", "-c", "gpio led hpue_blue on && i2cset -y 0 0x50 0x40 0"},
+                 {"PATH=" + sim.root() + "/usr/sbin:/usr/bin:/bin"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(sim.CountCalls("gpio led hpue_blue on"), 1);
+  EXPECT_EQ(sim.CountCalls("i2cset -y 0 0x50 0x40 0"), 1);
+  // Started by a relative name from inside the root.
+  r = RunProgram({"/bin/sh", "-c", "cd '" + sim.root() + "/usr/bin' && ./mmcli -L"}, {});
+  EXPECT_EQ(r.out, Sample("A1_mmcli-L_one-modem.stdout"));
+}
+
+TEST(SimEnvironment, ClientsAreFast) {
+  SimRouter sim;
+  Clock::time_point start = Clock::now();
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_EQ(Client(sim, kMmcli, At("AT+QENG=\"servingcell\"")).status, 0);
+  }
+  EXPECT_LT(MsSince(start), 20 * 50);  // a few ms each; generous for a loaded machine
+}
+
+TEST(SimRoot, LaysOutRouterFilesAndConfiguration) {
+  SimRouter sim;
+  EXPECT_EQ(sim.ReadRouterFile("tmp/corvane/protocol"), "LTE\n");
+  EXPECT_EQ(sim.ReadRouterFile("proc/net/dev"), Sample("H1_proc-net-dev.txt"));
+  EXPECT_NE(sim.ReadRouterFile("tmp/corvane/serialNumber").find('\n'), std::string::npos);
+  EXPECT_NE(sim.ReadRouterFile("tmp/corvane/lte_state.json").find("\"state\": \"connected\""),
+            std::string::npos);
+  std::string build = sim.ReadRouterFile("etc/corvane_build_info");
+  EXPECT_NE(build.find("Target board: kx\n"), std::string::npos);
+  EXPECT_NE(build.find("Version: "), std::string::npos);
+  std::string zel = sim.ReadRouterFile("etc/config/zel");
+  EXPECT_NE(zel.find("config status_gather 'status_gather'"), std::string::npos);
+  EXPECT_NE(zel.find("option poll"), std::string::npos);
+  EXPECT_EQ(zel.find("influx_url"), std::string::npos);
+  EXPECT_NE(sim.ReadRouterFile("etc/config/zel_gpsd").find("option tid"), std::string::npos);
+  std::string network = sim.ReadRouterFile("etc/config/network");
+  EXPECT_NE(network.find("option ipaddr '192.168.8.1'"), std::string::npos);
+  EXPECT_NE(network.find("option apn"), std::string::npos);
+  for (const char* client : {"usr/bin/mmcli", "usr/bin/qmicli", "sbin/home-network.sh",
+                             "bin/uname", "usr/sbin/gpio", "usr/sbin/i2cset"}) {
+    EXPECT_EQ(access(sim.Path(client).c_str(), X_OK), 0) << client;
+  }
+  std::vector<std::string> env = sim.Env();
+  EXPECT_EQ(env[0], "MODEM_STATUS_ROOT=" + sim.root());
+  EXPECT_EQ(env[1], "PATH=" + sim.root() + "/usr/sbin:/usr/bin:/bin");
+}
+
+TEST(SimRoot, ScenarioFilesOverlayTheRouterFiles) {
+  SimRouter link_down("link-down");
+  EXPECT_NE(link_down.ReadRouterFile("tmp/corvane/lte_state.json").find("disconnected"),
+            std::string::npos);
+  SimRouter no_wwan("no-wwan");
+  std::string dev = no_wwan.ReadRouterFile("proc/net/dev");
+  EXPECT_EQ(dev.find("wwan0"), std::string::npos);
+  EXPECT_NE(dev.find("br-lan"), std::string::npos);
+}
+
+TEST(SimRoot, EveryScenarioHasAValidAncestry) {
+  std::string scenarios = std::string(SIM_DIR) + "/scenarios";
+  DIR* dir = opendir(scenarios.c_str());
+  ASSERT_NE(dir, nullptr);
+  int count = 0;
+  for (dirent* entry = readdir(dir); entry != nullptr; entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name[0] == '.') continue;
+    ++count;
+    std::string current = name;
+    for (int depth = 0; current != "default"; ++depth) {
+      ASSERT_LT(depth, 8) << name;
+      std::string parent = ReadFile(scenarios + "/" + current + "/parent");
+      ASSERT_FALSE(parent.empty()) << current << " has no parent";
+      parent.pop_back();
+      ASSERT_TRUE(FileExists(scenarios + "/" + parent)) << current << " -> " << parent;
+      current = parent;
+    }
+  }
+  closedir(dir);
+  EXPECT_GE(count, 20);
+}
+
+TEST(SimRoot, MakeRootRefusesAnUnknownScenario) {
+  TempDir dir;
+  ProgramResult r = RunProgram(
+      {"/bin/sh", std::string(SIM_DIR) + "/make-root.sh", dir.path(), "no-such-scenario"},
+      {"PATH=/usr/bin:/bin"});
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.err.find("no-such-scenario"), std::string::npos);
+}
+
+// The process helper the daemon tests rely on, with a shell standing in for the daemon.
+TEST(DaemonProcessHelper, CapturesOutputStopsAndReaps) {
+  DaemonProcess p("/bin/sh",
+                  {"-c",
+                   "trap 'echo stopping >&2; exit 3' INT; echo started; "
+                   "while :; do sleep 0.05; done"},
+                  {"PATH=/usr/bin:/bin"});
+  ASSERT_TRUE(p.WaitForOutput("started\n", 5000));
+  EXPECT_FALSE(p.WaitForOutput("never printed", 50));
+  EXPECT_TRUE(p.Running());
+  EXPECT_EQ(p.Stop(5000), 3);
+  EXPECT_NE(p.Output().find("stopping\n"), std::string::npos);  // standard error is captured
+  EXPECT_FALSE(p.Running());
+  EXPECT_EQ(waitpid(p.pid(), nullptr, WNOHANG), -1);  // already reaped: no zombie
+}
+
+TEST(DaemonProcessHelper, KillsTheWholeGroupOnDestruction) {
+  pid_t child_pid = -1;
+  {
+    DaemonProcess p("/bin/sh", {"-c", "sleep 30 & echo child $!; wait"}, {"PATH=/usr/bin:/bin"});
+    ASSERT_TRUE(p.WaitForOutput("\n", 5000));
+    child_pid = std::stoi(p.Output().substr(6));
+    ASSERT_TRUE(Alive(child_pid));
+  }
+  // The stray child was killed with the group.
+  Clock::time_point start = Clock::now();
+  while (Alive(child_pid) && MsSince(start) < 2000) usleep(10000);
+  EXPECT_FALSE(Alive(child_pid));
+}
+
+TEST(DaemonProcessHelper, ReportsTheExitOfAProgramThatEndsByItself) {
+  DaemonProcess p("/bin/sh", {"-c", "echo out; echo err >&2; exit 7"}, {});
+  EXPECT_EQ(p.Wait(5000), 7);
+  EXPECT_EQ(p.CountOutput("out\n") + p.CountOutput("err\n"), 2);
+  EXPECT_EQ(p.Stop(), 7);
+}
+
+TEST(DaemonProcessHelper, SignalKillReportsTheSignal) {
+  DaemonProcess p("/bin/sh", {"-c", "echo up; while :; do sleep 0.05; done"},
+                  {"PATH=/usr/bin:/bin"});
+  ASSERT_TRUE(p.WaitForOutput("up", 5000));
+  p.Signal(SIGTERM);
+  EXPECT_EQ(p.Wait(5000), 128 + SIGTERM);
+}
+
+}  // namespace

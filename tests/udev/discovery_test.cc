@@ -1,0 +1,231 @@
+// Device discovery with the real libudev against umockdev test beds. The program runs itself again
+// with the umockdev preload library when started without it, so it works from ctest and by hand.
+#include "modem/discovery.h"
+
+#include <gtest/gtest.h>
+#include <umockdev.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "daemon/context.h"
+#include "status/status_table.h"
+
+namespace {
+
+const char kUsbParents[] = R"(P: /devices/platform/ehci-platform/usb1
+E: SUBSYSTEM=usb
+E: DEVTYPE=usb_device
+
+P: /devices/platform/ehci-platform/usb1/1-1
+E: SUBSYSTEM=usb
+E: DEVTYPE=usb_device
+A: idVendor=2c7c
+A: idProduct=0512
+)";
+
+std::string Interface(const std::string& port, const std::string& number) {
+  return "P: /devices/platform/ehci-platform/usb1/1-1/1-1:" + port +
+         "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nA: bInterfaceNumber=" + number + "\n";
+}
+
+std::string SerialPort(const std::string& port, const std::string& tty) {
+  std::string base = "/devices/platform/ehci-platform/usb1/1-1/1-1:" + port + "/" + tty;
+  return "P: " + base + "\nE: SUBSYSTEM=usb-serial\n\nP: " + base + "/tty/" + tty + "\nN: " + tty +
+         "\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/" + tty + "\n";
+}
+
+std::string ControlDevice() {
+  return "P: /devices/platform/ehci-platform/usb1/1-1/1-1:1.4/usbmisc/cdc-wdm0\nN: cdc-wdm0\n"
+         "E: SUBSYSTEM=usbmisc\nE: DEVNAME=/dev/cdc-wdm0\n";
+}
+
+std::string NetDevice(const std::string& address) {
+  return "P: /devices/platform/ehci-platform/usb1/1-1/1-1:1.4/net/wwan0\nE: SUBSYSTEM=net\n"
+         "E: INTERFACE=wwan0\nA: address=" +
+         address + "\n";
+}
+
+const char kLoopback[] = "P: /devices/virtual/net/lo\nE: SUBSYSTEM=net\nA: address=00:00:00:00:00:00\n";
+
+std::string Join(const std::vector<std::string>& blocks) {
+  std::string text;
+  for (const std::string& block : blocks) text += block + "\n";
+  return text;
+}
+
+class DiscoveryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testbed_ = umockdev_testbed_new();
+    StatusInit();
+    ctx_.statusTable = &statusValues;
+  }
+  void TearDown() override {
+    udevRelease();
+    g_object_unref(testbed_);
+  }
+
+  void AddDevices(const std::string& description) {
+    GError* error = nullptr;
+    ASSERT_TRUE(umockdev_testbed_add_from_string(testbed_, description.c_str(), &error))
+        << (error != nullptr ? error->message : "");
+  }
+
+  // Runs the enumeration and returns what it printed.
+  std::string Enumerate(int* result) {
+    EXPECT_EQ(1, udevCreateContext());
+    testing::internal::CaptureStdout();
+    *result = udevEnumerate(&ctx_);
+    return testing::internal::GetCapturedStdout();
+  }
+
+  std::string StoredMac() { return statusValues.entries[kModemMacAddr_s].value; }
+
+  UMockdevTestbed* testbed_ = nullptr;
+  GatherContext ctx_{};
+};
+
+TEST_F(DiscoveryTest, FindsTheModemsThreeDevices) {
+  AddDevices(Join({kUsbParents, Interface("1.2", "02"), SerialPort("1.2", "ttyUSB2"),
+                   Interface("1.4", "04"), ControlDevice(), NetDevice("02:50:f3:00:00:01"),
+                   kLoopback}));
+  int result = -1;
+  std::string out = Enumerate(&result);
+  EXPECT_EQ(1, result);
+  EXPECT_STREQ("/dev/ttyUSB2", ctx_.atDevice);
+  EXPECT_STREQ("/dev/cdc-wdm0", ctx_.qmiDevice);
+  EXPECT_STREQ("02:50:f3:00:00:01", ctx_.modemMac);
+  EXPECT_EQ("02:50:f3:00:00:01", StoredMac());
+  EXPECT_EQ(
+      "udevEnumerate\n"
+      "Found serial device at /dev/ttyUSB2\n"
+      "Found MAC address at 02:50:f3:00:00:01\n"
+      "Found modem device at /dev/cdc-wdm0\n"
+      "  udevEnumerate - Connected: 1\n",
+      out);
+}
+
+TEST_F(DiscoveryTest, SerialPortOnAnotherInterfaceIsIgnored) {
+  AddDevices(Join({kUsbParents, Interface("1.3", "03"), SerialPort("1.3", "ttyUSB3"),
+                   Interface("1.4", "04"), ControlDevice()}));
+  int result = -1;
+  std::string out = Enumerate(&result);
+  EXPECT_EQ(0, result);
+  EXPECT_STREQ("", ctx_.atDevice);
+  EXPECT_STREQ("/dev/cdc-wdm0", ctx_.qmiDevice);
+  EXPECT_EQ(std::string::npos, out.find("ttyUSB3"));
+  EXPECT_NE(std::string::npos, out.find("  udevEnumerate - Connected: 0\n"));
+}
+
+TEST_F(DiscoveryTest, LaterOfTwoSerialPortsWins) {
+  const std::string second_modem =
+      "P: /devices/platform/ehci-platform/usb1/1-2\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n\n"
+      "P: /devices/platform/ehci-platform/usb1/1-2/1-2:1.2\nE: SUBSYSTEM=usb\n"
+      "E: DEVTYPE=usb_interface\n\n"
+      "P: /devices/platform/ehci-platform/usb1/1-2/1-2:1.2/ttyUSB7\nE: SUBSYSTEM=usb-serial\n\n"
+      "P: /devices/platform/ehci-platform/usb1/1-2/1-2:1.2/ttyUSB7/tty/ttyUSB7\nN: ttyUSB7\n"
+      "E: SUBSYSTEM=tty\nE: DEVNAME=/dev/ttyUSB7\n";
+  AddDevices(Join({kUsbParents, Interface("1.2", "02"), SerialPort("1.2", "ttyUSB2"),
+                   Interface("1.4", "04"), ControlDevice(), second_modem}));
+  int result = -1;
+  std::string out = Enumerate(&result);
+  EXPECT_EQ(1, result);
+  EXPECT_STREQ("/dev/ttyUSB7", ctx_.atDevice);
+  EXPECT_LT(out.find("/dev/ttyUSB2"), out.find("/dev/ttyUSB7"));
+}
+
+TEST_F(DiscoveryTest, OnlyTheNetworkInterface) {
+  AddDevices(Join({kUsbParents, Interface("1.4", "04"), NetDevice("02:50:f3:00:00:01")}));
+  int result = -1;
+  std::string out = Enumerate(&result);
+  EXPECT_EQ(0, result);
+  EXPECT_STREQ("02:50:f3:00:00:01", ctx_.modemMac);
+  EXPECT_EQ("02:50:f3:00:00:01", StoredMac());
+  EXPECT_STREQ("", ctx_.atDevice);
+  EXPECT_STREQ("", ctx_.qmiDevice);
+  EXPECT_EQ(
+      "udevEnumerate\nFound MAC address at 02:50:f3:00:00:01\n  udevEnumerate - Connected: 0\n",
+      out);
+}
+
+TEST_F(DiscoveryTest, ZeroAddressIsNoAddress) {
+  AddDevices(Join({kUsbParents, Interface("1.2", "02"), SerialPort("1.2", "ttyUSB2"),
+                   Interface("1.4", "04"), ControlDevice(), NetDevice("00:00:00:00:00:00")}));
+  snprintf(ctx_.modemMac, sizeof ctx_.modemMac, "02:50:f3:00:00:09");
+  int result = -1;
+  std::string out = Enumerate(&result);
+  EXPECT_EQ(1, result);
+  EXPECT_STREQ("02:50:f3:00:00:09", ctx_.modemMac);
+  EXPECT_EQ("", StoredMac());
+  EXPECT_EQ(std::string::npos, out.find("Found MAC address"));
+}
+
+TEST_F(DiscoveryTest, ModemGoneSinceEarlierScan) {
+  AddDevices(kLoopback);
+  snprintf(ctx_.atDevice, sizeof ctx_.atDevice, "/dev/ttyUSB2");
+  snprintf(ctx_.qmiDevice, sizeof ctx_.qmiDevice, "/dev/cdc-wdm0");
+  snprintf(ctx_.modemMac, sizeof ctx_.modemMac, "02:50:f3:00:00:01");
+  int result = -1;
+  std::string out = Enumerate(&result);
+  EXPECT_EQ(0, result);
+  EXPECT_EQ("udevEnumerate\n  Modem now disconnected\n  udevEnumerate - Connected: 0\n", out);
+  EXPECT_STREQ("", ctx_.atDevice);
+  EXPECT_STREQ("", ctx_.qmiDevice);
+  EXPECT_STREQ("", ctx_.modemMac);
+}
+
+TEST_F(DiscoveryTest, NoDevicesAtAll) {
+  int result = -1;
+  testing::internal::CaptureStderr();
+  std::string out = Enumerate(&result);
+  EXPECT_EQ("Failed to get udev device list\n", testing::internal::GetCapturedStderr());
+  EXPECT_EQ(0, result);
+  EXPECT_EQ("udevEnumerate\n", out);
+}
+
+TEST_F(DiscoveryTest, WithoutContextNothingIsEnumerated) {
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(0, udevEnumerate(&ctx_));
+  EXPECT_EQ("Cannot create udev enumerate context\n", testing::internal::GetCapturedStderr());
+  EXPECT_EQ(-1, udevOpenMonitor());
+}
+
+TEST_F(DiscoveryTest, MonitorOpensAndIsReleased) {
+  AddDevices(kLoopback);
+  ASSERT_EQ(1, udevCreateContext());
+  int fd = udevOpenMonitor();
+  EXPECT_GE(fd, 0);
+  EXPECT_EQ(fd, udevfd);
+  udevRelease();
+  EXPECT_EQ(-1, udevfd);
+  EXPECT_EQ(nullptr, udev);
+}
+
+TEST_F(DiscoveryTest, CheckDeviceAddNeedsNameAndPath) {
+  EXPECT_EQ(0, udevCheckDeviceAdd(&ctx_, nullptr, "/x/1-1:1.2/ttyUSB2/tty/ttyUSB2", nullptr));
+  EXPECT_EQ(0, udevCheckDeviceAdd(&ctx_, "ttyUSB2", nullptr, nullptr));
+  EXPECT_STREQ("", ctx_.atDevice);
+  std::string long_name(300, 'n');
+  EXPECT_EQ(1, udevCheckDeviceAdd(&ctx_, long_name.c_str(), "/x/usbmisc/cdc-wdm0", nullptr));
+  EXPECT_EQ(255u, strlen(ctx_.qmiDevice));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* preload = getenv("LD_PRELOAD");
+  if (preload == nullptr || strstr(preload, "umockdev") == nullptr) {
+    std::string with_mock = std::string("libumockdev-preload.so.0") +
+                            (preload != nullptr && *preload != '\0' ? std::string(":") + preload : "");
+    setenv("LD_PRELOAD", with_mock.c_str(), 1);
+    execv("/proc/self/exe", argv);
+    perror("cannot run again with the umockdev preload");
+    return 1;
+  }
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,113 @@
+// The command channel against the simulated router's clients: the whole road from argument vector
+// to reply text, and the time limits against clients that hang.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "daemon/context.h"
+#include "daemon/paths.h"
+#include "modem/channel.h"
+#include "tests/support/sim_router.h"
+
+namespace {
+
+// One simulated root for the suite (laying it out takes a while); each test picks its scenario.
+class ChannelSimTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { shared_sim_ = new SimRouter(); }
+  static void TearDownTestSuite() {
+    delete shared_sim_;
+    shared_sim_ = nullptr;
+  }
+  void SetUp() override {
+    sim_.SetScenario("default");
+    sim_.ClearCalls();
+    setenv("MODEM_STATUS_ROOT", sim_.root().c_str(), 1);
+    ReloadPathRoot();
+    ctx_.modemIndex = -1;
+    ctx_.cmdTotalMs = 2000;
+    ctx_.cmdIdleMs = 100;
+    snprintf(ctx_.qmiDevice, sizeof ctx_.qmiDevice, "/dev/cdc-wdm0");
+  }
+  void TearDown() override {
+    unsetenv("MODEM_STATUS_ROOT");
+    ReloadPathRoot();
+  }
+
+  static SimRouter* shared_sim_;
+  SimRouter& sim_ = *shared_sim_;
+  GatherContext ctx_{};
+};
+
+SimRouter* ChannelSimTest::shared_sim_ = nullptr;
+
+// True when some process runs with `text` in its command line.
+bool ProcessWithCommandLine(const std::string& text) {
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return false;
+  bool found = false;
+  while (struct dirent* entry = readdir(proc)) {
+    if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
+    std::string cmdline = ReadFile(std::string("/proc/") + entry->d_name + "/cmdline");
+    std::replace(cmdline.begin(), cmdline.end(), '\0', ' ');
+    if (cmdline.find(text) != std::string::npos) found = true;
+  }
+  closedir(proc);
+  return found;
+}
+
+int64_t MsSince(std::chrono::steady_clock::time_point begin) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               begin)
+      .count();
+}
+
+TEST_F(ChannelSimTest, HealthyModem) {
+  EXPECT_EQ(1, mmcli_GetIdx(&ctx_, 0));
+  EXPECT_EQ(0, ctx_.modemIndex);
+  std::vector<char> reply(kModemReplySize, '\0');
+  EXPECT_EQ(12, modem_Send(&ctx_, "AT+CSQ\r", 8, reply.data()));
+  EXPECT_STREQ("'+CSQ: 23,99", reply.data());
+  EXPECT_GT(QmiCmd(&ctx_, "--nas-get-signal-info", 2000, 200), 0);
+  EXPECT_NE(nullptr, strstr(qmiResult, "\tRSRP: '-96 dBm'\n"));
+  EXPECT_EQ(1, sim_.CountCalls("mmcli -m 0 --command=AT+CSQ"));
+  EXPECT_EQ(1, sim_.CountCalls("qmicli -d /dev/cdc-wdm0 -p --nas-get-signal-info"));
+  EXPECT_TRUE(sim_.UnknownCalls().empty());
+}
+
+TEST_F(ChannelSimTest, ModemComesBackUnderANewIndexAfterReset) {
+  sim_.SetScenario("reset-new-index");
+  ASSERT_EQ(1, mmcli_GetIdx(&ctx_, 0));
+  EXPECT_EQ(20, modem_Reset(&ctx_));  // "successfully reseted the modem"
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(1, mmcli_GetIdx(&ctx_, 0));
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(1, ctx_.modemIndex);
+  EXPECT_NE(std::string::npos, out.find("mmcli_GetIdx found modem 1 index: 1\n"));
+}
+
+TEST_F(ChannelSimTest, HangingClientIsCutAtTheCommandLimit) {
+  sim_.SetScenario("hang");
+  ctx_.modemIndex = 0;
+  ctx_.cmdTotalMs = 300;
+  std::vector<char> reply(kModemReplySize, '\0');
+  auto begin = std::chrono::steady_clock::now();
+  EXPECT_EQ(0, modem_Send(&ctx_, "AT+CSQ\r", 8, reply.data()));
+  EXPECT_LT(MsSince(begin), 300 + 300);
+  EXPECT_STREQ("", reply.data());
+  errno = 0;
+  EXPECT_EQ(-1, waitpid(-1, nullptr, WNOHANG));
+  EXPECT_EQ(ECHILD, errno);
+  // Nothing of the client is left running.
+  EXPECT_FALSE(ProcessWithCommandLine(sim_.root() + "/"));
+}
+
+}  // namespace

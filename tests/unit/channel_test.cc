@@ -1,0 +1,222 @@
+#include "modem/channel.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "daemon/context.h"
+#include "daemon/paths.h"
+#include "tests/support/test_files.h"
+
+namespace {
+
+std::string Sample(const std::string& name) {
+  std::string text = ReadFile(std::string(SOURCE_DIR) + "/tests/data/platform/" + name);
+  EXPECT_FALSE(text.empty()) << name;
+  return text;
+}
+
+// A router root whose mmcli and qmicli print a prepared answer and log their arguments.
+class ChannelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("MODEM_STATUS_ROOT", root_.path().c_str(), 1);
+    ReloadPathRoot();
+    ctx_.modemIndex = 0;
+    ctx_.cmdTotalMs = 2000;
+    ctx_.cmdIdleMs = 100;
+    snprintf(ctx_.qmiDevice, sizeof ctx_.qmiDevice, "/dev/cdc-wdm0");
+    Answer("mmcli", "");
+    Answer("qmicli", "");
+  }
+  void TearDown() override {
+    unsetenv("MODEM_STATUS_ROOT");
+    ReloadPathRoot();
+  }
+
+  // The client prints `text` on standard output, or on standard error with status 1.
+  void Answer(const std::string& client, const std::string& text, bool as_error = false) {
+    WriteFile(root_ / ("answer/" + client), text);
+    std::string script = "#!/bin/sh\necho \"" + client + " $*\" >> '" + (root_ / "calls.log") +
+                         "'\n/bin/cat '" + (root_ / ("answer/" + client)) + "'" +
+                         (as_error ? " >&2\nexit 1\n" : "\n");
+    std::string path = root_ / ("usr/bin/" + client);
+    WriteFile(path, script);
+    chmod(path.c_str(), 0755);
+  }
+  std::string Calls() { return ReadFile(root_ / "calls.log"); }
+
+  TempDir root_;
+  GatherContext ctx_{};
+};
+
+TEST_F(ChannelTest, GetIdxReadsTheListing) {
+  struct Case {
+    const char* name;
+    std::string output;
+    bool as_error;
+    int result;
+    int32_t index;
+  };
+  const Case cases[] = {
+      {"one modem", Sample("A1_mmcli-L_one-modem.stdout"), false, 1, 0},
+      {"no modems", Sample("A2_mmcli-L_no-modems.stdout"), false, 0, -1},
+      {"no ModemManager", Sample("A5_mmcli_no-ModemManager-running.stderr"), true, 0, -1},
+      {"later index", "    /org/freedesktop/ModemManager1/Modem/12 [Quectel] EM12-G\n", false, 1,
+       12},
+      {"ten characters", "    /org/1", false, 0, -1},
+      {"not a number", "    /org/freedesktop/ModemManager1/Modem/x1 [Quectel] EM12-G\n", false, 0,
+       -1},
+      {"negative", "    /org/freedesktop/ModemManager1/Modem/-3 [Quectel] EM12-G\n", false, 0, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Answer("mmcli", c.output, c.as_error);
+    ctx_.modemIndex = 5;
+    EXPECT_EQ(c.result, mmcli_GetIdx(&ctx_, 0));
+    EXPECT_EQ(c.index, ctx_.modemIndex);
+  }
+  EXPECT_NE(std::string::npos, Calls().find("mmcli -L\n"));
+}
+
+TEST_F(ChannelTest, GetIdxReportsANewIndexOnce) {
+  Answer("mmcli", Sample("A1_mmcli-L_one-modem.stdout"));
+  ctx_.modemIndex = -1;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(1, mmcli_GetIdx(&ctx_, 0));
+  EXPECT_EQ("mmcli_GetIdx found modem 0 index: 0\n", testing::internal::GetCapturedStdout());
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(1, mmcli_GetIdx(&ctx_, 0));
+  EXPECT_EQ("", testing::internal::GetCapturedStdout());
+  EXPECT_EQ(0, ctx_.modemIndex);
+}
+
+TEST_F(ChannelTest, GetIdxOnlyWhenMissingSkipsTheClientWhileAnIndexIsKnown) {
+  Answer("mmcli", Sample("A2_mmcli-L_no-modems.stdout"));
+  ctx_.modemIndex = 3;
+  EXPECT_EQ(2, mmcli_GetIdx(&ctx_, 2));
+  EXPECT_EQ(3, ctx_.modemIndex);
+  EXPECT_EQ("", Calls());
+  ctx_.modemIndex = -1;
+  EXPECT_EQ(0, mmcli_GetIdx(&ctx_, 1));
+  EXPECT_EQ("mmcli -L\n", Calls());
+}
+
+TEST_F(ChannelTest, GetIdxWithoutClientFindsNoModem) {
+  unlink((root_ / "usr/bin/mmcli").c_str());
+  EXPECT_EQ(0, mmcli_GetIdx(&ctx_, 0));
+  EXPECT_EQ(-1, ctx_.modemIndex);
+}
+
+TEST_F(ChannelTest, SendTurnsTheResponseLineIntoTheReply) {
+  struct Case {
+    const char* name;
+    std::string output;
+    int result;
+    std::string reply;
+  };
+  const std::string multiline = Sample("D2_mmcli-m0-command_multiline_QENG-neighbourcell.stdout");
+  const Case cases[] = {
+      {"response line", Sample("D1_mmcli-m0-command_AT-CSQ.stdout"), 12, "'+CSQ: 23,99"},
+      {"multi-line answer keeps inner CRLF", multiline,
+       static_cast<int>(multiline.size()) - 12, multiline.substr(10, multiline.size() - 12)},
+      {"empty answer", Sample("D3_mmcli-m0-command_empty-response.stdout"), 1, "'"},
+      {"CR and LF after the quote", "response: 'OK'\r\n", 3, "'OK"},
+      {"tabs and line breaks", "response: 'OK'\t\n\r\n", 3, "'OK"},
+      {"only one quote removed", "response: '''\n", 2, "''"},
+      {"quote before a blank stays", "response: 'OK' \n", 5, "'OK' "},
+      {"no closing quote", "response: 'abc\n", 4, "'abc"},
+      {"eleven characters", "response: x\n", 1, "x"},
+      {"ten characters", "response: \n", 0, ""},
+      {"ten characters after the quote", "response: '\n", 0, ""},
+      {"one character", "x", 0, ""},
+      {"one character after line breaks", "x\r\n\r\n", 0, ""},
+      {"nothing", "", 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Answer("mmcli", c.output);
+    std::vector<char> reply(kModemReplySize, '\0');
+    EXPECT_EQ(c.result, modem_Send(&ctx_, "AT+CSQ\r", 8, reply.data()));
+    EXPECT_EQ(c.reply, std::string(reply.data()));
+  }
+}
+
+TEST_F(ChannelTest, SendPassesClientErrorTextOnAsReply) {
+  Answer("mmcli", Sample("D4_mmcli-m5-command_unknown-modem.stderr"), true);
+  std::vector<char> reply(kModemReplySize, '\0');
+  EXPECT_EQ(16, modem_Send(&ctx_, "AT+CSQ\r", 8, reply.data()));
+  EXPECT_STREQ("ldn't find modem", reply.data());
+}
+
+TEST_F(ChannelTest, SendFormsTheClientArguments) {
+  Answer("mmcli", Sample("D1_mmcli-m0-command_AT-CSQ.stdout"));
+  std::vector<char> reply(kModemReplySize, '\0');
+  testing::internal::CaptureStdout();
+  modem_Send(&ctx_, "AT+CSQ\r", 8, reply.data());
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ("Sending command: " + (root_ / "usr/bin/mmcli") +
+                " -m 0 --command=AT+CSQ\nGot Result Len: 22, response: '+CSQ: 23,99\n",
+            out);
+
+  ctx_.modemIndex = 999;
+  const char qeng[] = "AT+QENG=\"servingcell\"\r";
+  modem_Send(&ctx_, qeng, sizeof qeng, reply.data());
+  modem_Send(&ctx_, qeng, 6, reply.data());  // a short size cuts the command
+  EXPECT_EQ(
+      "mmcli -m 0 --command=AT+CSQ\n"
+      "mmcli -m 999 --command=AT+QENG=\"servingcell\"\n"
+      "mmcli -m 999 --command=AT+Q\n",
+      Calls());
+}
+
+TEST_F(ChannelTest, SendRefusesEmptyCommandAndLargeIndexWithoutRunningTheClient) {
+  std::vector<char> reply(kModemReplySize, '#');
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(0, modem_Send(&ctx_, "", 1, reply.data()));
+  ctx_.modemIndex = 1000;
+  EXPECT_EQ(0, modem_Send(&ctx_, "AT+CSQ\r", 8, reply.data()));
+  EXPECT_EQ(0, modem_Reset(&ctx_));
+  EXPECT_EQ(
+      "Warning: modem_Send called with empty command of length 1\n"
+      "modem_Send error: Modem index too large! - 1000\n"
+      "modem_Send error: Modem index too large! - 1000\n",
+      testing::internal::GetCapturedStderr());
+  EXPECT_EQ('#', reply[0]);
+  EXPECT_EQ("", Calls());
+}
+
+TEST_F(ChannelTest, ResetReportsTheResponseLength) {
+  // 31 characters, less the line feed and the ten skipped ones.
+  Answer("mmcli", Sample("E1_mmcli-m0-r.stdout"));
+  EXPECT_EQ(20, modem_Reset(&ctx_));
+  // 130 characters ending in two quotes and a line feed: one quote goes.
+  Answer("mmcli", Sample("E2_mmcli-m0-r_failure-example.stderr"), true);
+  EXPECT_EQ(118, modem_Reset(&ctx_));
+  Answer("mmcli", "response: \n");
+  EXPECT_EQ(0, modem_Reset(&ctx_));
+  EXPECT_EQ("mmcli -m 0 -r\nmmcli -m 0 -r\nmmcli -m 0 -r\n", Calls());
+}
+
+TEST_F(ChannelTest, QmiCmdFillsQmiResult) {
+  const std::string sample = Sample("F6_qmicli_nas-get-signal-info-lte.stdout");
+  Answer("qmicli", sample);
+  memset(qmiResult, '#', sizeof qmiResult);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(static_cast<int>(sample.size()), QmiCmd(&ctx_, "--nas-get-signal-info", 2000, 200));
+  EXPECT_EQ("QmiCmd: --nas-get-signal-info\n", testing::internal::GetCapturedStdout());
+  EXPECT_EQ(sample, std::string(qmiResult));
+  EXPECT_EQ('\0', qmiResult[kQmiResultSize - 1]);
+  EXPECT_EQ("qmicli -d /dev/cdc-wdm0 -p --nas-get-signal-info\n", Calls());
+
+  // A long answer is cut to 1022 characters.
+  Answer("qmicli", std::string(3000, 'q'));
+  EXPECT_EQ(1022, QmiCmd(&ctx_, "--nas-get-tx-rx-info=lte", 2000, 200));
+  EXPECT_EQ(std::string(1022, 'q'), std::string(qmiResult));
+}
+
+}  // namespace

@@ -1,0 +1,127 @@
+// The CSV record: header line, record ids, separators, quoting and the buffer bound.
+#include "report/csv_record.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "daemon/context.h"
+#include "status/status_table.h"
+
+namespace {
+
+// Splits one CSV line (without its line feed) into fields, undoing RFC 4180 quoting.
+std::vector<std::string> SplitCsv(const std::string& line) {
+  std::vector<std::string> fields(1);
+  bool quoted = false;
+  for (size_t i = 0; i < line.size(); ++i) {
+    char c = line[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+        fields.back() += '"';
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        fields.back() += c;
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      fields.emplace_back();
+    } else {
+      fields.back() += c;
+    }
+  }
+  return fields;
+}
+
+class CsvRecordTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    StatusInit();
+    ResetCsvRecordCounter();
+    ctx_.statusTable = &statusValues;
+  }
+  std::string Render(int header, size_t size = kCsvRenderSize) {
+    std::vector<char> buffer(kCsvBufferSize, '\0');
+    EXPECT_EQ(GetCSVData(&statusValues, buffer.data(), size, header), 1);
+    return buffer.data();
+  }
+  GatherContext ctx_{};
+};
+
+TEST_F(CsvRecordTest, FreshTableIsTheIdAnd97Commas) {
+  EXPECT_EQ(Render(0), "id=0i" + std::string(97, ',') + "\n");
+  EXPECT_EQ(Render(0), "id=1i" + std::string(97, ',') + "\n");
+}
+
+TEST_F(CsvRecordTest, HeaderLineOnlyWhenAskedWithAnEmptyTitleForIndexTwo) {
+  std::string text = Render(1);
+  size_t line_end = text.find('\n');
+  ASSERT_NE(line_end, std::string::npos);
+  std::vector<std::string> names = SplitCsv(text.substr(0, line_end));
+  ASSERT_EQ(names.size(), 98u);
+  EXPECT_EQ(names[0], "Cprint");
+  EXPECT_EQ(names[1], "Sn_s");
+  EXPECT_EQ(names[2], "");
+  EXPECT_EQ(names[32], "GPS Error");
+  EXPECT_EQ(names[97], "ExternalIpAddr");
+  EXPECT_EQ(text.rfind("Cprint,Sn_s,,HwVersion_s,", 0), 0u);
+  std::string record = text.substr(line_end + 1);
+  EXPECT_EQ(record.rfind("id=", 0), 0u);
+  EXPECT_EQ(record.find("Cprint"), std::string::npos);
+  EXPECT_EQ(Render(0).find("Cprint"), std::string::npos);
+}
+
+TEST_F(CsvRecordTest, ValuesInTheirColumnsQuotedOnlyWhenNeeded) {
+  struct Case {
+    uint32_t index;
+    const char* value;
+    const char* written;
+  } cases[] = {
+      {kSn_s, "SN123", "SN123"},
+      {kHnName_s, "Net, Inc", "\"Net, Inc\""},
+      {kApn_s, "say \"hi\"", "\"say \"\"hi\"\"\""},
+      {kConnection_s, "a\nb", "\"a\nb\""},
+      {kIMEI_s, "a\rb", "\"a\rb\""},
+      {kNMEA_s, "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47",
+       "\"$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\""},
+      {kExternalIpAddr, "203.0.113.7", "203.0.113.7"},
+  };
+  for (const Case& c : cases) UpdateVariableStatusT(&ctx_, c.index, c.value, 0);
+  UpdateFixedStatus(&ctx_, kCprint, "0");
+  std::string record = Render(0);
+  for (const Case& c : cases) {
+    EXPECT_NE(record.find(std::string(",") + c.written + (c.index == 97 ? "\n" : ",")),
+              std::string::npos)
+        << c.written;
+  }
+  ASSERT_EQ(record.back(), '\n');
+  std::vector<std::string> fields = SplitCsv(record.substr(0, record.size() - 1));
+  ASSERT_EQ(fields.size(), 98u);  // the NMEA sentence shifts nothing
+  EXPECT_EQ(fields[0], "id=0i0");  // no separator after the id
+  for (const Case& c : cases) EXPECT_EQ(fields[c.index], c.value);
+}
+
+TEST_F(CsvRecordTest, ExpiredValuesAreWrittenLikeCurrentOnes) {
+  UpdateVariableStatusT(&ctx_, kUeRssi_i, "-71", 0);
+  ExpireStatus(&ctx_, 0);
+  std::string record = Render(0);
+  EXPECT_EQ(SplitCsv(record.substr(0, record.size() - 1))[kUeRssi_i], "-71");
+}
+
+TEST_F(CsvRecordTest, PiecesThatDoNotFitAreSkippedWhole) {
+  UpdateVariableStatusT(&ctx_, kSn_s, "ABCDEFGHIJ", 0);
+  const std::string rest = ",ABCDEFGHIJ" + std::string(96, ',') + "\n";
+  const size_t n = 5 + rest.size();  // "id=Ni" and the rest
+  // Everything fits with one byte to spare.
+  EXPECT_EQ(Render(0, n + 1), "id=0i" + rest);
+  // One byte less: the final line feed is skipped.
+  EXPECT_EQ(Render(0, n), "id=1i" + rest.substr(0, rest.size() - 1));
+  // Room for the id and a few bytes: the value is skipped, later commas still go in.
+  EXPECT_EQ(Render(0, 5 + 9), "id=2i" + std::string(8, ','));
+}
+
+}  // namespace

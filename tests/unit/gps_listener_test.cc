@@ -1,0 +1,166 @@
+#include "location/gps_listener.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "daemon/context.h"
+#include "daemon/signals.h"
+#include "status/status_table.h"
+#include "tests/unit/fake_i2cset.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kNorthEast =
+    "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47";
+constexpr const char* kSouthWest =
+    "$GPGGA,123519,4807.038,S,01131.000,W,1,08,0.9,545.4,M,46.9,M,,*47\r\n";
+
+// The listener on its own thread, reading one end of a datagram socket pair.
+class GpsListenerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(i2cset_.ready());
+    StatusInit();
+    stopRequested = 0;
+    HoldLocationUpdates();
+    ctx_.statusTable = &statusValues;
+    ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_DGRAM, 0, fds_));
+    ctx_.gpsSocket = fds_[0];
+  }
+  void TearDown() override {
+    if (running_) StopAndJoin();
+    close(fds_[0]);
+    close(fds_[1]);
+    stopRequested = 0;
+    HoldLocationUpdates();
+  }
+
+  void Start() {
+    ASSERT_EQ(0, StartThreadWithDaemonSignalsBlocked(&thread_, gpsSocketHandler, &ctx_));
+    running_ = true;
+  }
+
+  // Milliseconds from the stop request to the thread's end.
+  long StopAndJoin() {
+    const auto start = Clock::now();
+    stopRequested = 1;
+    pthread_join(thread_, nullptr);
+    running_ = false;
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+  }
+
+  void Send(const std::string& datagram) {
+    ASSERT_EQ(static_cast<ssize_t>(datagram.size()),
+              send(fds_[1], datagram.data(), datagram.size(), 0));
+  }
+
+  static std::string Value(uint32_t index) {
+    StatusLock();
+    std::string value = statusValues.entries[index].value;
+    StatusUnlock();
+    return value;
+  }
+
+  static bool WaitForValue(uint32_t index, const std::string& expected, int timeout_ms = 3000) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (Clock::now() < deadline) {
+      if (Value(index) == expected) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+  }
+
+  GatherContext ctx_{};
+  FakeI2cset i2cset_;
+  int fds_[2] = {-1, -1};
+  pthread_t thread_{};
+  bool running_ = false;
+};
+
+TEST_F(GpsListenerTest, HoldsDatagramsUntilUpdatesAreAllowed) {
+  Start();
+  Send(kNorthEast);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ("", Value(kNMEA_s));
+  AllowLocationUpdates();
+  EXPECT_TRUE(WaitForValue(kLat_f, "48.117300"));
+  EXPECT_EQ(kNorthEast, Value(kNMEA_s));
+}
+
+TEST_F(GpsListenerTest, LongDatagramIsCutAndTheNextOneArrivesWhole) {
+  ctx_.debug = 1;
+  AllowLocationUpdates();
+  testing::internal::CaptureStdout();
+  Start();
+  const std::string long_text = std::string(kNorthEast) + std::string(400, 'x');
+  Send(long_text);
+  Send(kSouthWest);
+  const bool arrived = WaitForValue(kLat_f, "-48.117300");
+  StopAndJoin();
+  const std::string out = testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(arrived);
+  EXPECT_NE(std::string::npos, out.find("GPS recvfrom: 264\n"));
+  EXPECT_NE(std::string::npos,
+            out.find("Location Update from GPS daemon: \"" + long_text.substr(0, 264) + "\"\n"));
+  EXPECT_NE(std::string::npos,
+            out.find("Location Update from GPS daemon: \"" +
+                     std::string(kSouthWest).substr(0, strlen(kSouthWest) - 2) + "\"\n"));
+}
+
+TEST_F(GpsListenerTest, EmptyDatagramIsSkipped) {
+  ctx_.debug = 1;
+  AllowLocationUpdates();
+  testing::internal::CaptureStdout();
+  Start();
+  Send("");
+  Send(kNorthEast);
+  const bool arrived = WaitForValue(kLat_f, "48.117300");
+  StopAndJoin();
+  const std::string out = testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(arrived);
+  EXPECT_NE(std::string::npos, out.find("GPS recvfrom: 0\n"));
+  EXPECT_EQ(1u, i2cset_.Calls().size());
+}
+
+TEST_F(GpsListenerTest, FloodOfDatagramsIsWorkedThroughInOrder) {
+  AllowLocationUpdates();
+  Start();
+  // Sends block while the listener's queue is full, so none is lost.
+  char sentence[64];
+  for (int i = 0; i < 500; ++i) {
+    snprintf(sentence, sizeof sentence, "$GPGGA,,,,,,0,00,99.99,,,,,,*%03d", i);
+    Send(sentence);
+  }
+  EXPECT_TRUE(WaitForValue(kNMEA_s, sentence));
+  Send(kNorthEast);
+  EXPECT_TRUE(WaitForValue(kLat_f, "48.117300"));
+  EXPECT_LT(StopAndJoin(), 1000);
+}
+
+TEST_F(GpsListenerTest, EndsWithinASecondOfStopRequest) {
+  AllowLocationUpdates();
+  testing::internal::CaptureStdout();
+  Start();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const long elapsed = StopAndJoin();
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_LT(elapsed, 1000);
+  EXPECT_NE(std::string::npos, out.find("Exit gpsSocketHandler\n"));
+}
+
+TEST_F(GpsListenerTest, EndsWhileStillHeld) {
+  Start();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_LT(StopAndJoin(), 1000);
+}
+
+}  // namespace

@@ -1,0 +1,117 @@
+#include "modem/link_state.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "daemon/context.h"
+#include "daemon/paths.h"
+#include "daemon/signals.h"
+#include "modem/collectors.h"
+#include "status/status_table.h"
+#include "tests/support/test_files.h"
+
+namespace {
+
+class LinkStateTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    StatusInit();
+    ctx_.statusTable = &statusValues;
+    signal_disconnect = 0;
+    setenv("MODEM_STATUS_ROOT", root_.path().c_str(), 1);
+    ReloadPathRoot();
+  }
+  void TearDown() override {
+    signal_disconnect = 0;
+    unsetenv("MODEM_STATUS_ROOT");
+    ReloadPathRoot();
+  }
+  std::string Value(StatusIndex index) const { return statusValues.entries[index].value; }
+  std::string Counters() const {
+    return Value(kWWanRxBytes_i) + "," + Value(kWWanRxPkts_i) + "," + Value(kWWanTxBytes_i) + "," +
+           Value(kWWanTxPkts_i);
+  }
+  TempDir root_;
+  GatherContext ctx_{};
+};
+
+TEST_F(LinkStateTest, StoresCountersOfTheKernelLine) {
+  StoreNetDevLine(&ctx_,
+                  " wwan0:    1000      10    0    0    0     0          0         0     2000      "
+                  "20    0    0    0     0       0          0\n");
+  EXPECT_EQ("1000,10,2000,20", Counters());
+}
+
+TEST_F(LinkStateTest, ShortLineLeavesMissingCountersEmptyAndNoLineEnd) {
+  StoreNetDevLine(&ctx_, "wwan0: 5 6 0 0 0 0 0 0 7\n");
+  EXPECT_EQ("5,6,7,", Counters());
+}
+
+TEST_F(LinkStateTest, ReadsTheCapturedProcNetDev) {
+  WriteFile(root_ / "proc/net/dev",
+            ReadFile(std::string(SHARED_PLATFORM_DIR) + "/H1_proc-net-dev.txt"));
+  GetKxNetworkInfo(&ctx_);
+  EXPECT_EQ("611204883,498231,233905116,301877", Counters());
+}
+
+TEST_F(LinkStateTest, FirstLineNamingWwan0Wins) {
+  WriteFile(root_ / "proc/net/dev",
+            "head\nhead\nwwan0.5: 1 2 0 0 0 0 0 0 3 4 0\n wwan0: 9 9 0 0 0 0 0 0 9 9 0\n");
+  GetKxNetworkInfo(&ctx_);
+  EXPECT_EQ("1,2,3,4", Counters());
+}
+
+TEST_F(LinkStateTest, NoWwan0LineOrNoFileWritesNothing) {
+  WriteFile(root_ / "proc/net/dev", "head\nhead\n  eth0: 1 2 0 0 0 0 0 0 3 4 0\n");
+  GetKxNetworkInfo(&ctx_);
+  EXPECT_EQ(0, statusValues.entries[kWWanRxBytes_i].lastUpdate);
+
+  WriteFile(root_ / "proc/net/dev", "");
+  unlink((root_ / "proc/net/dev").c_str());
+  testing::internal::CaptureStderr();
+  GetKxNetworkInfo(&ctx_);
+  const std::string complaint = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(0u, complaint.find("Problem opening: ")) << complaint;
+  EXPECT_NE(std::string::npos, complaint.find("/proc/net/dev (")) << complaint;
+  EXPECT_EQ(0, statusValues.entries[kWWanRxBytes_i].lastUpdate);
+}
+
+TEST_F(LinkStateTest, ExpiresLinkValuesOncePerTransition) {
+  EXPECT_EQ(1, GetLTEConnectionStatus(&ctx_));  // start: down -> up, nothing expired
+  UpdateVariableStatusT(&ctx_, kUeRssi_i, "-70", 0);
+  UpdateFixedStatus(&ctx_, kApn_s, "apn");          // kind 2
+  UpdateVariableStatusT(&ctx_, kIMEI_s, "1", 0);     // kind 1
+  UpdateFixedStatus(&ctx_, kPdpIpAddr_s, "1.2.3.4");  // kind 0 but fixed
+  EXPECT_EQ(1, GetLTEConnectionStatus(&ctx_));
+  EXPECT_LT(0, statusValues.entries[kUeRssi_i].lastUpdate);
+
+  signal_disconnect = 1;
+  EXPECT_EQ(0, GetLTEConnectionStatus(&ctx_));
+  EXPECT_EQ(-1, statusValues.entries[kUeRssi_i].lastUpdate);
+  EXPECT_LT(0, statusValues.entries[kApn_s].lastUpdate);
+  EXPECT_LT(0, statusValues.entries[kIMEI_s].lastUpdate);
+  EXPECT_LT(0, statusValues.entries[kPdpIpAddr_s].lastUpdate);
+
+  UpdateVariableStatusT(&ctx_, kUeRssi_i, "-71", 0);  // written while down: current again
+  EXPECT_EQ(0, GetLTEConnectionStatus(&ctx_));
+  EXPECT_LT(0, statusValues.entries[kUeRssi_i].lastUpdate);
+
+  signal_disconnect = 0;
+  EXPECT_EQ(1, GetLTEConnectionStatus(&ctx_));
+  signal_disconnect = 1;
+  EXPECT_EQ(0, GetLTEConnectionStatus(&ctx_));
+  EXPECT_EQ(-1, statusValues.entries[kUeRssi_i].lastUpdate);
+}
+
+TEST_F(LinkStateTest, DisconnectBeforeTheFirstUpExpiresNothing) {
+  UpdateVariableStatusT(&ctx_, kUeRssi_i, "-70", 0);
+  signal_disconnect = 1;
+  EXPECT_EQ(0, GetLTEConnectionStatus(&ctx_));
+  EXPECT_LT(0, statusValues.entries[kUeRssi_i].lastUpdate);
+}
+
+}  // namespace

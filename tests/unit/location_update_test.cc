@@ -1,0 +1,229 @@
+#include "location/location_update.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <ostream>
+#include <string>
+
+#include "daemon/context.h"
+#include "location/gps_listener.h"
+#include "status/status_table.h"
+#include "tests/unit/fake_i2cset.h"
+
+namespace {
+
+// 2026-12-07 14:00:00 UTC and the fix times of the sample sentence around it.
+constexpr int64_t kAfternoon = 1796652000;
+constexpr int64_t kFix123519 = 1796646919;  // 2026-12-07 12:35:19 UTC
+constexpr int64_t kJustAfterMidnight = 1796688001;  // 2026-12-08 00:00:01 UTC
+constexpr int64_t kJustBeforeMidnight = 1796687999;  // 2026-12-07 23:59:59 UTC
+
+constexpr const char* kNorthEast =
+    "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47";
+constexpr const char* kSouthWest =
+    "$GPGGA,123519,4807.038,S,01131.000,W,1,08,0.9,545.4,M,46.9,M,,*47";
+
+int64_t table_now = kAfternoon;
+int64_t TableNow() { return table_now; }
+
+// Runs with the local time zone nine hours east of UTC, so a fix time read as local time would be
+// nine hours off.
+class LocationUpdateTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(i2cset_.ready());
+    StatusInit();
+    table_now = kAfternoon;
+    SetStatusClock(TableNow);
+    ctx_.statusTable = &statusValues;
+    const char* tz = getenv("TZ");
+    had_tz_ = tz != nullptr;
+    if (had_tz_) saved_tz_ = tz;
+    setenv("TZ", "XST-9", 1);
+    tzset();
+  }
+  void TearDown() override {
+    SetStatusClock(nullptr);
+    if (had_tz_) {
+      setenv("TZ", saved_tz_.c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
+  }
+
+  static const StatusValue& Entry(uint32_t index) { return statusValues.entries[index]; }
+
+  GatherContext ctx_{};
+  FakeI2cset i2cset_;
+  bool had_tz_ = false;
+  std::string saved_tz_;
+};
+
+TEST_F(LocationUpdateTest, NorthEastSentenceStoresPositionWithUtcFixTime) {
+  LocationUpdateAt(&ctx_, kNorthEast, kAfternoon);
+
+  EXPECT_STREQ(kNorthEast, Entry(kNMEA_s).value);
+  EXPECT_STREQ("48.117300", Entry(kLat_f).value);
+  EXPECT_STREQ("11.516667", Entry(kLon_f).value);
+  EXPECT_STREQ("545.400024", Entry(kAlt_f).value);  // passes through single precision
+  EXPECT_STREQ("u281wp6ptfc4", Entry(kGeoHash_s).value);
+  for (uint32_t index : {kNMEA_s, kLat_f, kLon_f, kAlt_f}) {
+    EXPECT_EQ(kFix123519, Entry(index).lastUpdate) << Entry(index).name;
+    EXPECT_EQ(kFix123519, Entry(index).lastChange) << Entry(index).name;
+  }
+  // The geohash is stamped with the current time.
+  EXPECT_EQ(kAfternoon, Entry(kGeoHash_s).lastUpdate);
+  EXPECT_EQ(std::vector<std::string>{"i2cset -y 0 0x50 0x40 2"}, i2cset_.Calls());
+}
+
+TEST_F(LocationUpdateTest, SouthWestNegatesBothCoordinates) {
+  LocationUpdateAt(&ctx_, kSouthWest, kAfternoon);
+  EXPECT_STREQ("-48.117300", Entry(kLat_f).value);
+  EXPECT_STREQ("-11.516667", Entry(kLon_f).value);
+  EXPECT_STREQ("5xry3btb6jnv", Entry(kGeoHash_s).value);
+  EXPECT_EQ(std::vector<std::string>{"i2cset -y 0 0x50 0x40 2"}, i2cset_.Calls());
+}
+
+TEST_F(LocationUpdateTest, LineEndIsNotStored) {
+  const std::string crlf = std::string(kNorthEast) + "\r\n";
+  LocationUpdateAt(&ctx_, crlf.c_str(), kAfternoon);
+  EXPECT_STREQ(kNorthEast, Entry(kNMEA_s).value);
+  EXPECT_STREQ("48.117300", Entry(kLat_f).value);
+}
+
+TEST_F(LocationUpdateTest, NoFixUpdatesOnlySentenceWithCurrentTime) {
+  LocationUpdateAt(&ctx_, kNorthEast, kAfternoon);
+  table_now = kAfternoon + 60;
+  const char* no_fix = "$GPGGA,,,,,,0,00,99.99,,,,,,*48";
+  LocationUpdateAt(&ctx_, no_fix, kAfternoon + 60);
+
+  EXPECT_STREQ(no_fix, Entry(kNMEA_s).value);
+  EXPECT_EQ(kAfternoon + 60, Entry(kNMEA_s).lastUpdate);
+  // The position keeps its last values and times; no command runs for the sentence.
+  EXPECT_STREQ("48.117300", Entry(kLat_f).value);
+  EXPECT_EQ(kFix123519, Entry(kLat_f).lastUpdate);
+  EXPECT_STREQ("u281wp6ptfc4", Entry(kGeoHash_s).value);
+  EXPECT_EQ(kAfternoon, Entry(kGeoHash_s).lastUpdate);
+  EXPECT_EQ(1u, i2cset_.Calls().size());
+}
+
+TEST_F(LocationUpdateTest, FourFieldsChangeNothingButAreShown) {
+  testing::internal::CaptureStdout();
+  LocationUpdateAt(&ctx_, "$GPGGA,1,2,3", kAfternoon);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(std::string::npos, out.find("Location Update from GPS daemon: \"$GPGGA,1,2,3\"\n"));
+  EXPECT_EQ(0, statusValues.lastUpdate);
+  EXPECT_STREQ("", Entry(kNMEA_s).value);
+  EXPECT_TRUE(i2cset_.Calls().empty());
+}
+
+TEST_F(LocationUpdateTest, EmptyAltitudeKeepsPreviousAltitude) {
+  LocationUpdateAt(&ctx_, kNorthEast, kAfternoon);
+  LocationUpdateAt(&ctx_, "$GPGGA,123520,4807.100,N,01131.000,E,1,08,0.9,,M,46.9,M,,*47",
+                   kAfternoon);
+  EXPECT_STREQ("48.118333", Entry(kLat_f).value);
+  EXPECT_STREQ("545.400024", Entry(kAlt_f).value);
+  EXPECT_EQ(kFix123519, Entry(kAlt_f).lastUpdate);
+}
+
+TEST_F(LocationUpdateTest, PositionOnEquatorClearsFixRegister) {
+  LocationUpdateAt(&ctx_, "$GPGGA,123519,0000.000,N,01131.000,E,1,08,0.9,12.0,M,46.9,M,,*47",
+                   kAfternoon);
+  EXPECT_STREQ("0.000000", Entry(kLat_f).value);
+  EXPECT_STREQ("11.516667", Entry(kLon_f).value);
+  EXPECT_EQ(std::vector<std::string>{"i2cset -y 0 0x50 0x40 0"}, i2cset_.Calls());
+}
+
+TEST_F(LocationUpdateTest, NonNumericPositionReadsAsZero) {
+  LocationUpdateAt(&ctx_, "$GPGGA,123519,abc,N,def,E,1,08,0.9,1,M,46.9,M,,*47", kAfternoon);
+  EXPECT_STREQ("0.000000", Entry(kLat_f).value);
+  EXPECT_STREQ("0.000000", Entry(kLon_f).value);
+  EXPECT_STREQ("7zzzzzzzzzzz", Entry(kGeoHash_s).value);
+  EXPECT_EQ(std::vector<std::string>{"i2cset -y 0 0x50 0x40 0"}, i2cset_.Calls());
+}
+
+TEST_F(LocationUpdateTest, OutOfRangeLatitudeStoresEmptyGeohash) {
+  LocationUpdateAt(&ctx_, kNorthEast, kAfternoon);
+  LocationUpdateAt(&ctx_, "$GPGGA,123519,9100.000,N,01131.000,E,1,08,0.9,1,M,46.9,M,,*47",
+                   kAfternoon);
+  EXPECT_STREQ("91.000000", Entry(kLat_f).value);
+  EXPECT_STREQ("", Entry(kGeoHash_s).value);
+}
+
+TEST_F(LocationUpdateTest, FixJustBeforeMidnightReceivedAfterItBelongsToPreviousDay) {
+  table_now = kJustAfterMidnight;
+  LocationUpdateAt(&ctx_, "$GPGGA,235959,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47",
+                   kJustAfterMidnight);
+  EXPECT_EQ(kJustBeforeMidnight, Entry(kNMEA_s).lastUpdate);
+  EXPECT_EQ(kJustBeforeMidnight, Entry(kLat_f).lastUpdate);
+  EXPECT_EQ(kJustAfterMidnight, Entry(kGeoHash_s).lastUpdate);
+}
+
+struct FixTimeCase {
+  const char* field;
+  int64_t now;
+  int64_t expected;
+};
+
+void PrintTo(const FixTimeCase& c, std::ostream* os) {
+  *os << "\"" << c.field << "\" at " << c.now;
+}
+
+class NmeaFixTimeTest : public LocationUpdateTest,
+                        public ::testing::WithParamInterface<FixTimeCase> {};
+
+TEST_P(NmeaFixTimeTest, FormsUtcTimeOnNearestDay) {
+  const FixTimeCase& c = GetParam();
+  EXPECT_EQ(c.expected, NmeaFixTime(c.field, c.now)) << c.field;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, NmeaFixTimeTest,
+    ::testing::Values(FixTimeCase{"123519", kAfternoon, kFix123519},
+                      FixTimeCase{"123519.00", kAfternoon, kFix123519},
+                      // Across midnight in both directions.
+                      FixTimeCase{"235959", kJustAfterMidnight, kJustBeforeMidnight},
+                      FixTimeCase{"000001", kJustBeforeMidnight, kJustAfterMidnight},
+                      // Exactly 12 hours away stays on the same day.
+                      FixTimeCase{"020000", kAfternoon, kAfternoon - 12 * 3600},
+                      FixTimeCase{"015959", kAfternoon, kAfternoon - 12 * 3600 - 1 + 86400},
+                      // Not a time: none.
+                      FixTimeCase{"12351", kAfternoon, 0}, FixTimeCase{"", kAfternoon, 0},
+                      FixTimeCase{"1235a9", kAfternoon, 0}, FixTimeCase{"243519", kAfternoon, 0},
+                      FixTimeCase{"126019", kAfternoon, 0}));
+
+TEST(NmeaSplitTest, CountsFieldsAndStopsAtLineEnd) {
+  struct Case {
+    const char* text;
+    int32_t count;
+    const char* last_field;  // the field at count - 1
+  } cases[] = {
+      {"$GPGGA,1,2,3", 4, "3"},
+      {"$GPGGA,1,2,3,", 5, ""},
+      {"", 1, ""},
+      {"a,b\r\nc,d,e,f", 2, "b"},
+      {"a,b\nc,d,e,f", 2, "b"},
+      // 15 fields ended by separators: the rest is ignored.
+      {"$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47", 15, ""},
+      {"0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16", 15, "14"},
+  };
+  for (const Case& c : cases) {
+    NmeaFields fields;
+    EXPECT_EQ(c.count, SplitNmeaFields(c.text, &fields)) << c.text;
+    EXPECT_STREQ(c.last_field, fields.field[c.count - 1]) << c.text;
+  }
+}
+
+TEST(NmeaSplitTest, LongFieldIsCutTo63Characters) {
+  const std::string long_field(100, '7');
+  const std::string text = "$GPGGA," + long_field + ",x";
+  NmeaFields fields;
+  ASSERT_EQ(3, SplitNmeaFields(text.c_str(), &fields));
+  EXPECT_EQ(long_field.substr(0, 63), fields.field[1]);
+  EXPECT_STREQ("x", fields.field[2]);
+}
+
+}  // namespace

@@ -1,0 +1,143 @@
+#include "modem/modem_properties.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "daemon/context.h"
+#include "status/status_table.h"
+#include "tests/support/test_files.h"
+
+namespace {
+
+class ModemPropertiesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    StatusInit();
+    ctx_.statusTable = &statusValues;
+    ctx_.bearerIndex = -1;
+  }
+  std::string Value(StatusIndex index) const { return statusValues.entries[index].value; }
+  // One line as mmcli prints it: the key padded to `width`, " : ", the value.
+  static std::string Line(const std::string& key, const std::string& value, size_t width = 47) {
+    std::string padded = key;
+    if (padded.size() < width) padded.append(width - padded.size(), ' ');
+    return padded + " : " + value + "\n";
+  }
+  GatherContext ctx_{};
+};
+
+TEST_F(ModemPropertiesTest, ReadsTheCapturedModemListing) {
+  const std::string output =
+      ReadFile(std::string(SHARED_PLATFORM_DIR) + "/B1_mmcli-m0-K_mm1.20.stdout");
+  ASSERT_FALSE(output.empty());
+  ReadModemKeyValues(&ctx_, output.c_str());
+  EXPECT_EQ("64%", Value(kSignalPercent_s));
+  EXPECT_EQ("866758041234564", Value(kIMEI_s));
+  EXPECT_EQ("555.123.0147", Value(kPhoneNumber_s));  // 11 digits: the country digit dropped
+  EXPECT_STREQ("fast.t-mobile.com", ctx_.initialBearerApn);
+  EXPECT_EQ(2, ctx_.bearerIndex);
+  EXPECT_EQ(1, statusValues.entries[kIMEI_s].fixed);
+  EXPECT_EQ(0, statusValues.entries[kSignalPercent_s].fixed);
+}
+
+TEST_F(ModemPropertiesTest, ReadsTheCapturedBearerWithItsNarrowerPadding) {
+  const std::string output = ReadFile(std::string(SHARED_PLATFORM_DIR) + "/C1_mmcli-b2-K.stdout");
+  ASSERT_FALSE(output.empty());
+  ReadModemKeyValues(&ctx_, output.c_str());
+  EXPECT_STREQ("fast.t-mobile.com", ctx_.bearerApn);
+}
+
+TEST_F(ModemPropertiesTest, NoValueMarkReadsAsEmpty) {
+  UpdateFixedStatus(&ctx_, kIMEI_s, "old");
+  const std::string output = Line("modem.3gpp.imei", "--") +
+                             Line("modem.3gpp.eps.initial-bearer.settings.apn", "--") +
+                             Line("modem.generic.signal-quality.value", "--") +
+                             Line("bearer.properties.apn", "--", 40);
+  strcpy(ctx_.bearerApn, "stale");
+  strcpy(ctx_.initialBearerApn, "stale");
+  ReadModemKeyValues(&ctx_, output.c_str());
+  EXPECT_EQ("", Value(kIMEI_s));
+  EXPECT_EQ("", Value(kSignalPercent_s));
+  EXPECT_STREQ("", ctx_.initialBearerApn);
+  EXPECT_STREQ("", ctx_.bearerApn);
+}
+
+TEST_F(ModemPropertiesTest, ValuesMayContainColonsAndDashes) {
+  ReadModemKeyValues(&ctx_, Line("modem.3gpp.imei", "a: b -- c").c_str());
+  EXPECT_EQ("a: b -- c", Value(kIMEI_s));
+}
+
+TEST_F(ModemPropertiesTest, LongValueIsCutTo127AndTheRestOfItsLineSkipped) {
+  const std::string long_value(200, '7');
+  const std::string output = Line("modem.3gpp.eps.initial-bearer.settings.apn", long_value) +
+                             Line("modem.3gpp.imei", "123");
+  ReadModemKeyValues(&ctx_, output.c_str());
+  EXPECT_EQ(std::string(127, '7'), ctx_.initialBearerApn);
+  EXPECT_EQ("123", Value(kIMEI_s));
+
+  ReadModemKeyValues(&ctx_, Line("modem.3gpp.imei", std::string(127, '8')).c_str());
+  EXPECT_EQ(std::string(127, '8'), Value(kIMEI_s));
+}
+
+TEST_F(ModemPropertiesTest, ReadingStopsAtALineWithoutColonOrBlank) {
+  const std::string without_colon = Line("modem.3gpp.imei", "111") + "stray words here\n" +
+                                    Line("modem.generic.signal-quality.value", "50");
+  ReadModemKeyValues(&ctx_, without_colon.c_str());
+  EXPECT_EQ("111", Value(kIMEI_s));
+  EXPECT_EQ("", Value(kSignalPercent_s));  // the colon of the next line is not borrowed
+
+  StatusInit();
+  const std::string without_blank =
+      Line("modem.3gpp.imei", "222") + "nothing\n" + Line("modem.generic.signal-quality.value", "50");
+  ReadModemKeyValues(&ctx_, without_blank.c_str());
+  EXPECT_EQ("222", Value(kIMEI_s));
+  EXPECT_EQ("", Value(kSignalPercent_s));
+}
+
+TEST_F(ModemPropertiesTest, LastLineWithoutLineEndAndBackslashTabDropped) {
+  ReadModemKeyValues(&ctx_, "modem.3gpp.imei : 12\\\t34");
+  EXPECT_EQ("1234", Value(kIMEI_s));
+}
+
+TEST_F(ModemPropertiesTest, BearerPathWithoutBearerPartLeavesIndex) {
+  ReadModemKeyValues(&ctx_, Line("modem.generic.bearers.value[1]", "/org/x/Thing/3").c_str());
+  EXPECT_EQ(-1, ctx_.bearerIndex);
+  ReadModemKeyValues(&ctx_,
+                     Line("modem.generic.bearers.value[1]", "/org/freedesktop/ModemManager1/Bearer/17")
+                         .c_str());
+  EXPECT_EQ(17, ctx_.bearerIndex);
+}
+
+TEST(FormatPhoneNumber, Forms) {
+  struct Case {
+    const char* value;
+    const char* stored;
+    bool complains;
+  } cases[] = {
+      {"5551230147", "555.123.0147", false},
+      {"15551230147", "555.123.0147", false},
+      {"+15551230147", "+15551230147", true},
+      {"555", "555", true},
+      {"", "", true},
+  };
+  for (const Case& c : cases) {
+    char out[128];
+    testing::internal::CaptureStdout();
+    FormatPhoneNumber(c.value, out, sizeof out);
+    const std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_STREQ(c.stored, out) << c.value;
+    EXPECT_EQ(c.complains, printed.find("Invalid length of") != std::string::npos) << c.value;
+  }
+}
+
+TEST_F(ModemPropertiesTest, PrintsPhoneNumberAndKeyLines) {
+  testing::internal::CaptureStdout();
+  ReadModemKeyValues(&ctx_, Line("modem.generic.own-numbers.value[1]", "5551230147").c_str());
+  const std::string printed = testing::internal::GetCapturedStdout();
+  EXPECT_NE(std::string::npos, printed.find("Phone Number: 555.123.0147\n"));
+  EXPECT_NE(std::string::npos,
+            printed.find("Key: 'modem.generic.own-numbers.value[1]' Value: '5551230147'\n"));
+}
+
+}  // namespace

@@ -1,0 +1,180 @@
+#include "modem/serving_cell.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "modem/collectors.h"
+#include "tests/unit/radio_fixture.h"
+
+namespace {
+
+// The fields of a connected EM12 report after "servingcell" (state .. srxlev).
+std::vector<std::string> ConnectedFields() {
+  return {"\"CONNECT\"", "\"LTE\"", "\"FDD\"", "310", "260", "A1B2C03", "251", "2175", "4",
+          "5",           "5",       "7E1F",    "-96", "-11", "-66",     "13",  "11",   "43", "-"};
+}
+
+// A serving-cell answer: row 0 "servingcell" and then `fields` (rows 1..).
+std::string Qeng(const std::vector<std::string>& fields) {
+  std::string text = "+QENG: \"servingcell\"";
+  for (const std::string& field : fields) text += "," + field;
+  return text;
+}
+
+class ServingCellTest : public RadioTest {
+ protected:
+  void SetUp() override {
+    RadioTest::SetUp();
+    lastTxPower = 0;
+  }
+  // Parses `reply` and returns what went to standard output and standard error.
+  std::pair<std::string, std::string> Parse(const std::string& reply, int* result = nullptr) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    const int r = ParseServingCell(&ctx_, reply.c_str());
+    if (result != nullptr) *result = r;
+    std::string out = testing::internal::GetCapturedStdout();
+    return {out, testing::internal::GetCapturedStderr()};
+  }
+  FakeGpio gpio_;
+};
+
+TEST_F(ServingCellTest, RealConnectedReport) {
+  int result = 0;
+  Parse(Reply("G02_AT-QENG-servingcell_LTE-CONNECT.mmcli.stdout"), &result);
+  EXPECT_EQ(1, result);
+  const std::pair<uint32_t, const char*> expected[] = {
+      {kScMode_s, "LTE"},   {kScId_i, "169549827"}, {kScMcc_i, "310"},      {kScMnc_i, "260"},
+      {kScPId_i, "251"},    {kScEarfcn_i, "2175"},  {kScFb_i, "4"},         {kScUlb_f, "20"},
+      {kScDlb_f, "20"},     {kScTac_i, "32287"},    {kScRsrp_i, "-96"},     {kScRsrq_i, "-11"},
+      {kScRssi_i, "-66"},   {kScSinr_f, "6.000000"}, {kScRx_i, "-100"},
+  };
+  for (const auto& [index, text] : expected) {
+    EXPECT_EQ(text, Value(index)) << statusValues.entries[index].name;
+  }
+  EXPECT_EQ((std::vector<std::string>{"led hpue_blue off", "led hpue_green on"}), gpio_.Calls());
+}
+
+TEST_F(ServingCellTest, RealIdleReportWithDashFieldsKeepsTheReceiveValue) {
+  Preset(kScRx_i, "-90");
+  Parse(Reply("G03_AT-QENG-servingcell_LTE-NOCONN.mmcli.stdout"));
+  EXPECT_EQ("LTE", Value(kScMode_s));
+  EXPECT_EQ("-97", Value(kScRsrp_i));
+  EXPECT_EQ("2.000000", Value(kScSinr_f));
+  EXPECT_EQ("-90", Value(kScRx_i));
+  EXPECT_FALSE(Written(kScRx_i));
+}
+
+TEST_F(ServingCellTest, RefusedReportsStoreNothingAndLeaveTheLeds) {
+  std::vector<std::string> nineteen = ConnectedFields();
+  nineteen.resize(18);  // 19 rows with row 18 = "43"
+  std::vector<std::string> seventeen = ConnectedFields();
+  seventeen.resize(16);
+  struct Case {
+    std::string reply;
+    std::string out;
+    std::string err;
+  };
+  const Case cases[] = {
+      {Reply("G04_AT-QENG-servingcell_SEARCH.mmcli.stdout"), "",
+       "GetServingCellInfo failed: expected >=18 rows got 2\n"},
+      {Answer(Qeng(seventeen)), "", "GetServingCellInfo failed: expected >=18 rows got 17\n"},
+      {Answer(Qeng(nineteen)), "GetServingCellInfo failed: expected OK row 18 got: 43\n", ""},
+      {Answer("+QENG: \"neighbourcell intra\",\"LTE\",2175,251"), "",
+       "GetServingCellInfo failed: expected servingcell in row 0 got: neighbourcell intra\n"},
+      {Answer("+QENG: "), "", ""},
+      {Answer("+CME ERROR: 3"), "", ""},
+  };
+  for (const Case& c : cases) {
+    const auto [out, err] = Parse(c.reply);
+    EXPECT_EQ(c.out, out) << c.reply;
+    EXPECT_EQ(c.err, err) << c.reply;
+    EXPECT_FALSE(Written(kScMode_s)) << c.reply;
+  }
+  EXPECT_TRUE(gpio_.Calls().empty());
+}
+
+TEST_F(ServingCellTest, RowCountsThatAreAccepted) {
+  std::vector<std::string> eighteen = ConnectedFields();
+  eighteen.resize(17);
+  std::vector<std::string> nineteen_ok = ConnectedFields();
+  nineteen_ok.resize(17);
+  nineteen_ok.push_back("OK");
+  std::vector<std::string> many = ConnectedFields();
+  for (int i = 0; i < 50; ++i) many.push_back("0");  // more than 64 pieces
+  const std::string replies[] = {
+      Answer(Qeng(eighteen)),
+      Answer(Qeng(nineteen_ok)),
+      Answer(Qeng(ConnectedFields()) + ",1"),  // 21 rows
+      Answer(Qeng(many)),
+      Answer(Qeng(ConnectedFields()) + "\r\n\r\nOK"),  // as a raw tty would show it
+  };
+  for (const std::string& reply : replies) {
+    StatusInit();
+    int result = 0;
+    const auto [out, err] = Parse(reply, &result);
+    EXPECT_EQ(1, result) << reply;
+    EXPECT_EQ("", out + err) << reply;
+    EXPECT_EQ("-66", Value(kScRssi_i)) << reply;
+  }
+}
+
+TEST_F(ServingCellTest, FieldConversions) {
+  struct Case {
+    int row;
+    const char* field;
+    uint32_t index;
+    const char* expected;  // nullptr: left as preset ("keep")
+  };
+  const Case cases[] = {
+      {6, "1A2D001", kScId_i, "27447297"}, {12, "2A", kScTac_i, "42"},
+      {12, "-", kScTac_i, "0"},            {10, "5", kScUlb_f, "20"},
+      {10, "6", kScUlb_f, nullptr},        {10, "-1", kScUlb_f, nullptr},
+      {10, "-", kScUlb_f, "1.4"},          {11, "3", kScDlb_f, "10"},
+      {11, "0", kScDlb_f, "1.4"},          {16, "0", kScSinr_f, "-20.000000"},
+      {16, "50", kScSinr_f, "80.000000"},  {16, "7", kScSinr_f, "-6.000000"},
+      {16, "-", kScSinr_f, "-20.000000"},  {17, "20", kScRx_i, "-91"},
+      {17, "-5", kScRx_i, nullptr},        {17, "x", kScRx_i, "-111"},
+  };
+  for (const Case& c : cases) {
+    StatusInit();
+    Preset(c.index, "keep");
+    std::vector<std::string> fields = ConnectedFields();
+    fields[c.row - 1] = c.field;
+    Parse(Answer(Qeng(fields)));
+    EXPECT_EQ(c.expected != nullptr ? c.expected : "keep", Value(c.index))
+        << "row " << c.row << " " << c.field;
+  }
+}
+
+TEST_F(ServingCellTest, StoresInItsOrder) {
+  Preset(kCprint, "1");
+  const auto [out, err] = Parse(Answer(Qeng(ConnectedFields())));
+  std::vector<std::string> names;
+  for (size_t pos = out.find("Variable Value:  "); pos != std::string::npos;
+       pos = out.find("Variable Value:  ", pos + 1)) {
+    const size_t start = pos + 17;
+    names.push_back(out.substr(start, out.find(' ', start) - start));
+  }
+  EXPECT_EQ((std::vector<std::string>{"ScMode_s", "ScId_i", "ScMcc_i", "ScMnc_i", "ScPId_i",
+                                      "ScEarfcn_i", "ScFb_i", "ScUlb_f", "ScDlb_f", "ScTac_i",
+                                      "ScRsrp_i", "ScRsrq_i", "ScRssi_i", "ScSinr_f", "ScRx_i"}),
+            names);
+}
+
+TEST_F(ServingCellTest, LedRuleFollowsTheLastTransmitPower) {
+  const std::vector<std::string> green = {"led hpue_blue off", "led hpue_green on"};
+  const std::vector<std::string> blue = {"led hpue_green off", "led hpue_blue on"};
+  const std::pair<int32_t, std::vector<std::string>> cases[] = {
+      {0, green}, {23, green}, {24, blue}, {40, blue}, {-10, green}};
+  for (const auto& [power, expected] : cases) {
+    gpio_.Clear();
+    lastTxPower = power;
+    EXPECT_EQ(0, SetHpueLed()) << power;
+    EXPECT_EQ(expected, gpio_.Calls()) << power;
+  }
+}
+
+}  // namespace

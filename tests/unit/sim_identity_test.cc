@@ -1,0 +1,80 @@
+#include "modem/sim_identity.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "daemon/context.h"
+#include "exec/pattern.h"
+#include "status/status_table.h"
+
+namespace {
+
+// Replies as the command channel hands them over: mmcli's response line without its first ten
+// characters ("response: "), so the opening quote leads and the closing quote is gone.
+class SimIdentityTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    StatusInit();
+    ctx_.statusTable = &statusValues;
+  }
+  PatternArea* Reply(const std::string& text) {
+    memset(&area_, 0, sizeof area_);
+    snprintf(area_.input, sizeof area_.input, "%s", text.c_str());
+    return &area_;
+  }
+  std::string Value(StatusIndex index) const { return statusValues.entries[index].value; }
+  GatherContext ctx_{};
+  PatternArea area_;
+};
+
+TEST_F(SimIdentityTest, SimStateNeedsTextAfterReady) {
+  struct Case {
+    const char* reply;
+    int ready;
+  } cases[] = {
+      {"'+CPIN: READY\r\n\r\nOK", 1},
+      {"'+CPIN: READY", 0},  // as mmcli hands it over: nothing follows READY
+      {"'+CPIN: SIM PIN\r\n", 0},
+      {"'+CME ERROR: 10 +CPIN: READY\r\n", 0},
+      {"'", 0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.ready, TakeSimStateReply(Reply(c.reply))) << c.reply;
+}
+
+TEST_F(SimIdentityTest, IccidFromTheCapturedReplyDropsThePaddingLetter) {
+  EXPECT_EQ(1, TakeIccidReply(&ctx_, Reply("'+QCCID: 8901260412345678901F")));
+  EXPECT_EQ("8901260412345678901", Value(kICCID_s));
+  EXPECT_EQ(1, statusValues.entries[kICCID_s].fixed);
+}
+
+TEST_F(SimIdentityTest, IccidKeepsDigitsOnlyAndRefusesNonNumbers) {
+  EXPECT_EQ(1, TakeIccidReply(&ctx_, Reply("'+QCCID: 89-01.26")));
+  EXPECT_EQ("890126", Value(kICCID_s));
+  EXPECT_EQ(0, TakeIccidReply(&ctx_, Reply("'+QCCID: --")));
+  EXPECT_EQ(0, TakeIccidReply(&ctx_, Reply("'error: command failed")));
+  EXPECT_EQ("890126", Value(kICCID_s));
+}
+
+TEST_F(SimIdentityTest, ImsiTakesTheFirstFifteenDigits) {
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(0, TakeImsiReply(&ctx_, Reply("'31026012345678")));  // 14 digits
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ("", Value(kIMSI_s));
+  EXPECT_EQ(1, TakeImsiReply(&ctx_, Reply("'3102601234567890")));
+  EXPECT_EQ("310260123456789", Value(kIMSI_s));
+}
+
+TEST_F(SimIdentityTest, SwVersionNeedsAnEm12Word) {
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(0, TakeSwVersionReply(&ctx_, Reply("'EG25GGBR07A08M2G")));
+  const std::string printed = testing::internal::GetCapturedStdout();
+  EXPECT_NE(std::string::npos, printed.find("DoRegX got no match")) << printed;
+  EXPECT_EQ("", Value(kModemSwVersion_s));
+  EXPECT_EQ(1, TakeSwVersionReply(&ctx_, Reply("'EM12GPAR01A21M4G")));
+  EXPECT_EQ("EM12GPAR01A21M4G", Value(kModemSwVersion_s));
+  EXPECT_EQ(0, TakeSwVersionReply(&ctx_, Reply("'XEM12GPAR")));  // not at a word start
+}
+
+}  // namespace

@@ -1,0 +1,248 @@
+#include "exec/zel_exec.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "daemon/signals.h"
+
+namespace {
+
+struct RunResult {
+  int32_t count;
+  std::vector<char> buffer;  // the whole caller buffer, cleared before the call
+  int64_t elapsed_ms;
+  std::string Text() const { return std::string(buffer.data()); }
+};
+
+// Runs /bin/sh -c `script` the way the daemon's callers do: a cleared buffer one byte larger than
+// the size passed.
+RunResult RunShell(const std::string& script, int32_t total_ms, int32_t idle_ms,
+                   int32_t output_size = 1023) {
+  std::vector<char> buffer(static_cast<size_t>(output_size) + 1, '\0');
+  char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"),
+                  const_cast<char*>(script.c_str()), nullptr};
+  auto begin = std::chrono::steady_clock::now();
+  int32_t count = Zel_Exec("/bin/sh", argv, total_ms, idle_ms, buffer.data(), output_size);
+  auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                     std::chrono::steady_clock::now() - begin)
+                     .count();
+  return {count, buffer, elapsed};
+}
+
+// True when no child of this process is left, not even one waiting to be reaped.
+bool NoChildLeft() {
+  errno = 0;
+  return waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
+}
+
+// True when `pid` no longer runs (gone, or a zombie of some other parent).
+bool NotRunning(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  if (!stat) return true;
+  std::string line;
+  std::getline(stat, line);
+  size_t paren = line.rfind(')');
+  return paren != std::string::npos && line.size() > paren + 2 && line[paren + 2] == 'Z';
+}
+
+TEST(ZelExecTest, SilentProgramThatExitsReturnsAtOnce) {
+  // A large idle limit: the call must not wait it out once the output has ended.
+  RunResult r = RunShell("exit 0", 10000, 5000);
+  EXPECT_EQ(0, r.count);
+  EXPECT_EQ('\0', r.buffer[0]);
+  EXPECT_LT(r.elapsed_ms, 1000);
+  EXPECT_TRUE(NoChildLeft());
+}
+
+TEST(ZelExecTest, ThreeCharacters) {
+  RunResult r = RunShell("printf abc", 10000, 5000);
+  EXPECT_EQ(3, r.count);
+  EXPECT_EQ(0, memcmp(r.buffer.data(), "abc\0", 4));
+  EXPECT_LT(r.elapsed_ms, 1000);
+}
+
+TEST(ZelExecTest, OutputLargerThanBufferKeepsExactlySizeMinusOne) {
+  struct Case {
+    int32_t output_size;
+    int bytes_written;
+  };
+  for (Case c : {Case{100, 5000}, Case{1023, 1023}, Case{1023, 5000}, Case{16383, 40000}}) {
+    SCOPED_TRACE(c.output_size);
+    RunResult r = RunShell("head -c " + std::to_string(c.bytes_written) + " /dev/zero | tr '\\0' x",
+                           5000, 100, c.output_size);
+    EXPECT_EQ(c.output_size - 1, r.count);
+    EXPECT_EQ(std::string(static_cast<size_t>(c.output_size - 1), 'x'), r.Text());
+    EXPECT_EQ('\0', r.buffer[static_cast<size_t>(c.output_size - 1)]);
+    EXPECT_LT(r.elapsed_ms, 2000);
+  }
+  EXPECT_TRUE(NoChildLeft());
+}
+
+TEST(ZelExecTest, SizeOfOneOrLessStoresNothing) {
+  for (int32_t size : {1, 0}) {
+    std::vector<char> buffer(4, '#');
+    char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"),
+                    const_cast<char*>("printf abc"), nullptr};
+    EXPECT_EQ(0, Zel_Exec("/bin/sh", argv, 2000, 100, buffer.data(), size));
+    EXPECT_EQ(std::string(4, '#'), std::string(buffer.begin(), buffer.end()));
+  }
+  EXPECT_TRUE(NoChildLeft());
+}
+
+TEST(ZelExecTest, ChunksAreAppendedInOrder) {
+  RunResult r = RunShell("printf ab; sleep 0.05; printf cd; sleep 0.05; echo ef", 3000, 100);
+  EXPECT_EQ(7, r.count);
+  EXPECT_EQ("abcdef\n", r.Text());
+}
+
+TEST(ZelExecTest, NulInsideChunkEndsTextButCountsWholeChunk) {
+  RunResult single = RunShell("printf 'ab\\000cd'", 3000, 100);
+  EXPECT_EQ(5, single.count);
+  EXPECT_EQ("ab", single.Text());
+  EXPECT_EQ(0, memcmp(single.buffer.data(), "ab\0\0\0\0", 6));
+
+  // A later chunk lands after the whole counted chunk.
+  RunResult later = RunShell("printf 'ab\\000cd'; sleep 0.1; printf xy", 3000, 100);
+  EXPECT_EQ(7, later.count);
+  EXPECT_EQ(0, memcmp(later.buffer.data(), "ab\0\0\0xy\0", 8));
+}
+
+TEST(ZelExecTest, MissingProgramGivesFailureTextAsOutput) {
+  std::vector<char> buffer(1024, '\0');
+  char* argv[] = {const_cast<char*>("nosuch"), nullptr};
+  int32_t count = Zel_Exec("/nonexistent/bin/nosuch", argv, 2000, 100, buffer.data(), 1023);
+  const std::string expected = "Zel_Exec of: /nonexistent/bin/nosuch Failed\n";
+  EXPECT_EQ(static_cast<int32_t>(expected.size()), count);
+  EXPECT_EQ(expected, std::string(buffer.data()));
+  EXPECT_TRUE(NoChildLeft());
+}
+
+TEST(ZelExecTest, ChildRunsWithEmptyEnvironment) {
+  std::vector<char> buffer(1024, '\0');
+  char* argv[] = {const_cast<char*>("env"), nullptr};
+  setenv("ZEL_EXEC_TEST_MARK", "1", 1);
+  EXPECT_EQ(0, Zel_Exec("/usr/bin/env", argv, 2000, 100, buffer.data(), 1023));
+  unsetenv("ZEL_EXEC_TEST_MARK");
+  EXPECT_EQ("", std::string(buffer.data()));
+}
+
+TEST(ZelExecTest, ChildNeverExitingIsKilledAtTotalLimit) {
+  struct Case {
+    const char* name;
+    const char* script;
+  };
+  const Case cases[] = {
+      {"silent", "echo $$; exec sleep 30"},
+      {"still writing", "echo $$; while :; do echo x; sleep 0.02; done"},
+      // A background process keeps the output open after the shell itself has ended.
+      {"grandchild holds output", "sleep 30 & echo $!; exit 0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RunResult r = RunShell(c.script, 300, 100);
+    EXPECT_GE(r.elapsed_ms, 290);
+    EXPECT_LT(r.elapsed_ms, 300 + 250);
+    pid_t pid = static_cast<pid_t>(atoi(r.Text().c_str()));
+    ASSERT_GT(pid, 0);
+    EXPECT_TRUE(NoChildLeft());
+    for (int i = 0; i < 50 && !NotRunning(pid); ++i) usleep(10000);
+    EXPECT_TRUE(NotRunning(pid)) << "process " << pid << " still runs";
+  }
+}
+
+TEST(ZelExecTest, ChildThatClosesOutputAndKeepsRunningIsKilledAtTotalLimit) {
+  RunResult r = RunShell("echo $$; exec >&- 2>&-; exec sleep 30", 300, 100);
+  EXPECT_GE(r.elapsed_ms, 290);
+  EXPECT_LT(r.elapsed_ms, 300 + 250);
+  pid_t pid = static_cast<pid_t>(atoi(r.Text().c_str()));
+  EXPECT_GT(pid, 0);
+  EXPECT_EQ(static_cast<int32_t>(r.Text().size()), r.count);
+  EXPECT_TRUE(NoChildLeft());
+  EXPECT_TRUE(NotRunning(pid));
+}
+
+TEST(ZelExecTest, StopRequestEndsTheCallPromptly) {
+  std::thread stopper([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    stopRequested = 1;
+  });
+  RunResult r = RunShell("printf started; exec sleep 30", 10000, 100);
+  stopper.join();
+  EXPECT_EQ("started", r.Text());
+  EXPECT_EQ(7, r.count);
+  EXPECT_LT(r.elapsed_ms, 600);
+  EXPECT_TRUE(NoChildLeft());
+
+  // Already stopping: nothing is started.
+  RunResult skipped = RunShell("printf abc", 1000, 100);
+  stopRequested = 0;
+  EXPECT_EQ(0, skipped.count);
+  EXPECT_EQ("", skipped.Text());
+}
+
+TEST(ZelExecTest, ClientDiesWithAKilledCaller) {
+  char pid_file[] = "/tmp/zel-exec-pid.XXXXXX";
+  int fd = mkstemp(pid_file);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  pid_t caller = fork();
+  ASSERT_GE(caller, 0);
+  if (caller == 0) {
+    RunShell(std::string("echo $$ > ") + pid_file + "; exec sleep 30", 30000, 100);
+    _exit(0);
+  }
+  pid_t client = 0;
+  for (int i = 0; i < 200 && client == 0; ++i) {
+    usleep(10000);
+    std::ifstream in(pid_file);
+    in >> client;
+  }
+  kill(caller, SIGKILL);
+  waitpid(caller, nullptr, 0);
+  unlink(pid_file);
+  ASSERT_GT(client, 0);
+  for (int i = 0; i < 100 && !NotRunning(client); ++i) usleep(10000);
+  EXPECT_TRUE(NotRunning(client));
+}
+
+TEST(ZelExecTest, ChildGetsOnlyStandardDescriptorsAndDefaultSignals) {
+  int leaked = open("/dev/null", O_RDONLY);  // deliberately without close-on-exec
+  int leaked_pipe[2];
+  ASSERT_EQ(0, pipe(leaked_pipe));
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  struct sigaction previous_usr1 {};
+  sigaction(SIGUSR1, &ignore, &previous_usr1);
+  sigset_t block, previous_mask;
+  sigemptyset(&block);
+  sigaddset(&block, SIGUSR2);
+  pthread_sigmask(SIG_BLOCK, &block, &previous_mask);
+
+  RunResult fds = RunShell("ls /proc/$$/fd", 2000, 100);
+  RunResult sigs = RunShell(
+      "while read key value; do case $key in SigBlk:|SigIgn:) echo $key $value;; esac; done "
+      "< /proc/self/status",
+      2000, 100);
+
+  pthread_sigmask(SIG_SETMASK, &previous_mask, nullptr);
+  sigaction(SIGUSR1, &previous_usr1, nullptr);
+  close(leaked);
+  close(leaked_pipe[0]);
+  close(leaked_pipe[1]);
+
+  EXPECT_EQ("0\n1\n2\n", fds.Text());
+  EXPECT_EQ("SigBlk: 0000000000000000\nSigIgn: 0000000000000000\n", sigs.Text());
+}
+
+}  // namespace
