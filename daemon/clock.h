@@ -12,7 +12,7 @@ int32_t GetUptime();
 int sleep_ms(int32_t ms);
 
 // Milliseconds of the monotonic clock in 32-bit arithmetic: wraps about every 49.7 days, so
-// callers compare ticks only through differences (TicksSince).
+// callers compare ticks only through differences (TicksBetween).
 int32_t GetTicks();
 
 // later - earlier, modulo 2^32, read as signed.

@@ -15,9 +15,10 @@ namespace {
 
 char lastLogMessage[256];
 
-// True when the message repeats the last one; otherwise remembers it.
+// True when the message repeats the last one; otherwise remembers it. Only as much as the buffer
+// keeps (255 characters) is compared, so a long message repeated is still recognised.
 bool IsRepeat(const char* message) {
-  if (strncmp(message, lastLogMessage, sizeof lastLogMessage) == 0) return true;
+  if (strncmp(message, lastLogMessage, sizeof lastLogMessage - 1) == 0) return true;
   snprintf(lastLogMessage, sizeof lastLogMessage, "%s", message);
   return false;
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/uci_api.h"
 #include "tests/support/sim_router.h"
 #include "tests/support/test_files.h"
 
@@ -66,11 +67,14 @@ const std::vector<SampleCase>& SampleCases() {
   static const std::vector<SampleCase> cases = {
       {"default", kMmcli, {"-L"}, "A1_mmcli-L_one-modem.stdout", false},
       {"no-modem", kMmcli, {"-L"}, "A2_mmcli-L_no-modems.stdout", false},
+      {"default", kMmcli, {"-L", "-K"}, "A3_mmcli-L-K_one-modem.stdout", false},
+      {"no-modem", kMmcli, {"-L", "-K"}, "A4_mmcli-L-K_no-modems.stdout", false},
       {"no-modemmanager", kMmcli, {"-L"}, "A5_mmcli_no-ModemManager-running.stderr", true},
       {"default", kMmcli, {"-m", "0", "-K"}, "B1_mmcli-m0-K_mm1.20.stdout", false},
       {"mm1.22", kMmcli, {"-m", "0", "-K"}, "B2_mmcli-m0-K_mm1.22-physdev-line-added.stdout",
        false},
       {"default", kMmcli, {"-b", "2", "-K"}, "C1_mmcli-b2-K.stdout", false},
+      {"bearer-missing", kMmcli, {"-b", "7", "-K"}, "C2_mmcli-b7-K_unknown-bearer.stderr", true},
       {"default", kMmcli, At("AT+CSQ"), "D1_mmcli-m0-command_AT-CSQ.stdout", false},
       {"qtemp-none", kMmcli, At("AT"), "D3_mmcli-m0-command_empty-response.stdout", false},
       {"default", kMmcli, At("AT+CSQ", "5"), "D4_mmcli-m5-command_unknown-modem.stderr", true},
@@ -308,6 +312,72 @@ TEST(SimClients, ResetBringsTheModemBackUnderANewIndex) {
   EXPECT_NE(Client(sim, kMmcli, {"-m", "1", "-K"}).out.find("/Modem/1\n"), std::string::npos);
 }
 
+TEST(SimAnswers, TestsCanAddScenariosAndAnswers) {
+  SimRouter sim;
+  sim.MakeScenario("weak-signal", "lte-noconn");
+  sim.AddAnswer("weak-signal", "mmcli -m @ --command=AT+CSQ", "response: '+CSQ: 2,99'\n");
+  sim.AddAnswer("weak-signal", "mmcli -m @ --command=AT+QCFG=\"band\"", "",
+                "error: command failed: 'x'\n");
+  sim.AddAnswer("weak-signal", "qmicli -d @ -p --nas-get-signal-info", "odd\n", "warn\n", 4);
+  sim.SetScenario("weak-signal");
+  EXPECT_EQ(Client(sim, kMmcli, At("AT+CSQ")).out, "response: '+CSQ: 2,99'\n");
+  ProgramResult band = Client(sim, kMmcli, At("AT+QCFG=\"band\""));
+  EXPECT_EQ(band.err, "error: command failed: 'x'\n");
+  EXPECT_EQ(band.status, 1);
+  ProgramResult signal = Client(sim, kQmicli, Qmi("--nas-get-signal-info"));
+  EXPECT_EQ(signal.out, "odd\n");
+  EXPECT_EQ(signal.err, "warn\n");
+  EXPECT_EQ(signal.status, 4);
+  // Inherited from the parent chain: lte-noconn, then default.
+  EXPECT_EQ(Client(sim, kMmcli, At("AT+QENG=\"servingcell\"")).out,
+            Sample("G03_AT-QENG-servingcell_LTE-NOCONN.mmcli.stdout"));
+  EXPECT_EQ(Client(sim, kMmcli, {"-L"}).out, Sample("A1_mmcli-L_one-modem.stdout"));
+  // An answer that is replaced loses its old parts.
+  sim.AddAnswer("weak-signal", "qmicli -d @ -p --nas-get-signal-info", "fine\n");
+  signal = Client(sim, kQmicli, Qmi("--nas-get-signal-info"));
+  EXPECT_EQ(signal.err, "");
+  EXPECT_EQ(signal.status, 0);
+  // An empty answer with status 0.
+  sim.AddAnswer("weak-signal", "mmcli -m @ --command=AT+CGMR", "");
+  ProgramResult empty = Client(sim, kMmcli, At("AT+CGMR"));
+  EXPECT_EQ(empty.out, "");
+  EXPECT_EQ(empty.status, 0);
+}
+
+// The C++ key rule and the client's agree: every answer of the healthy scenario is found under
+// the key the helper computes for the request it answers.
+TEST(SimAnswers, AnswerKeyMatchesTheShippedFiles) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"mmcli -L", "mmcli_-L"},
+      {"mmcli -m @ --command=AT+CPIN?", "mmcli_-m_@_--command=AT+CPIN_"},
+      {"mmcli -m @ --command=AT+QCFG=\"band\"", "mmcli_-m_@_--command=AT+QCFG=_band_"},
+      {"mmcli -m @ --command=AT+QENG=\"servingcell\"",
+       "mmcli_-m_@_--command=AT+QENG=_servingcell_"},
+      {"mmcli -m @ --command=AT+QGDCNT?", "mmcli_-m_@_--command=AT+QGDCNT_"},
+      {"qmicli -d @ -p --nas-get-tx-rx-info=lte", "qmicli_-d_@_-p_--nas-get-tx-rx-info=lte"},
+      {"home-network.sh @", "home-network.sh_@"},
+      {"i2cset -y 0 0x50 0x40 2", "i2cset_-y_0_0x50_0x40_2"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SimRouter::AnswerKey(c.first), c.second);
+    EXPECT_TRUE(FileExists(std::string(SIM_DIR) + "/scenarios/default/" + c.second + ".out"))
+        << c.second;
+  }
+  EXPECT_EQ(SimRouter::AnswerKey(std::string("a\tb\0c/d'e", 9)), "a_b_c_d_e");
+}
+
+TEST(SimClients, ScenariosThatChangeAfterAnAnswer) {
+  SimRouter sim("modem-late");
+  EXPECT_EQ(Client(sim, kMmcli, {"-L"}).out, Sample("A2_mmcli-L_no-modems.stdout"));
+  EXPECT_EQ(Client(sim, kMmcli, {"-L"}).out, Sample("A1_mmcli-L_one-modem.stdout"));
+  EXPECT_EQ(sim.Scenario(), "default");
+
+  sim.SetScenario("reset-modem-gone");
+  EXPECT_EQ(Client(sim, kMmcli, {"-m", "0", "-r"}).out, Sample("E1_mmcli-m0-r.stdout"));
+  EXPECT_EQ(Client(sim, kMmcli, {"-L"}).out, Sample("A2_mmcli-L_no-modems.stdout"));
+  EXPECT_EQ(Client(sim, kMmcli, At("AT+CSQ")).status, 1);
+}
+
 TEST(SimBehaviours, SlowAnswerArrivesLate) {
   SimRouter sim("slow");
   Clock::time_point start = Clock::now();
@@ -319,7 +389,7 @@ TEST(SimBehaviours, SlowAnswerArrivesLate) {
   // Only the AT pass-through is slow in this scenario.
   start = Clock::now();
   EXPECT_EQ(Client(sim, kMmcli, {"-L"}).status, 0);
-  EXPECT_LT(MsSince(start), 250);
+  EXPECT_LT(MsSince(start), 300);
 }
 
 TEST(SimBehaviours, HangNeverAnswersAndDiesWithItsTimeout) {
@@ -337,6 +407,26 @@ TEST(SimBehaviours, HangNeverAnswersAndDiesWithItsTimeout) {
   EXPECT_LT(MsSince(start), 1500);
   EXPECT_EQ(Client(sim, kMmcli, {"-L"}).out, Sample("A1_mmcli-L_one-modem.stdout"));
   EXPECT_EQ(sim.CountCalls("--command=AT+CSQ"), 1);
+}
+
+TEST(SimBehaviours, VerySlowAnswersPastTheCommandLimit) {
+  SimRouter sim("very-slow");
+  Clock::time_point start = Clock::now();
+  ProgramResult r = Client(sim, kMmcli, At("AT+CSQ"), 800);
+  EXPECT_TRUE(r.timed_out);
+  EXPECT_EQ(r.out, "");
+  EXPECT_LT(MsSince(start), 2000);
+}
+
+TEST(SimBehaviours, LingerClosesTheOutputThenStaysAlive) {
+  SimRouter sim;
+  sim.AddAnswer("default", "mmcli -m @ --command=AT+CSQ", "response: '+CSQ: 5,99'\n");
+  sim.WriteRouterFile("sim/scenarios/default/mmcli_-m_@_--command=AT+CSQ.linger", "0.5\n");
+  Clock::time_point start = Clock::now();
+  ProgramResult r = Client(sim, kMmcli, At("AT+CSQ"));
+  EXPECT_EQ(r.out, "response: '+CSQ: 5,99'\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_GE(MsSince(start), 500);  // RunProgram waits for the exit after the output ended
 }
 
 TEST(SimBehaviours, GarbageIsBinaryWithNulBytes) {
@@ -418,6 +508,7 @@ TEST(SimRoot, LaysOutRouterFilesAndConfiguration) {
   EXPECT_NE(zel.find("config status_gather 'status_gather'"), std::string::npos);
   EXPECT_NE(zel.find("option poll"), std::string::npos);
   EXPECT_EQ(zel.find("influx_url"), std::string::npos);
+  EXPECT_NE(zel.find("config api 'api'\n\toption status 'enabled'\n"), std::string::npos);
   EXPECT_NE(sim.ReadRouterFile("etc/config/zel_gpsd").find("option tid"), std::string::npos);
   std::string network = sim.ReadRouterFile("etc/config/network");
   EXPECT_NE(network.find("option ipaddr '192.168.8.1'"), std::string::npos);
@@ -429,6 +520,33 @@ TEST(SimRoot, LaysOutRouterFilesAndConfiguration) {
   std::vector<std::string> env = sim.Env();
   EXPECT_EQ(env[0], "MODEM_STATUS_ROOT=" + sim.root());
   EXPECT_EQ(env[1], "PATH=" + sim.root() + "/usr/sbin:/usr/bin:/bin");
+}
+
+// The configuration files read through the UCI API the programs use.
+TEST(SimRoot, ConfigurationReadsThroughUci) {
+  SimRouter sim;
+  uci_context* uci = uci_alloc_context();
+  ASSERT_NE(uci, nullptr);
+  ASSERT_EQ(uci_set_confdir(uci, sim.Path("etc/config").c_str()), UCI_OK);
+  const std::vector<std::pair<std::string, std::string>> options = {
+      {"zel.status_gather.poll", "2"},        {"zel.status_gather.period", "10"},
+      {"zel.api.status", "enabled"},          {"zel_gpsd.gpsd.tid", "ZR47GPS1"},
+      {"zel_gpsd.@gpsd[0].tid", "ZR47GPS1"},  {"network.lan.ipaddr", "192.168.8.1"},
+      {"network.wwan.apn", "broadband.sim"},
+  };
+  for (const auto& option : options) {
+    std::string path = option.first;
+    uci_ptr ptr{};
+    ASSERT_EQ(uci_lookup_ptr(uci, &ptr, path.data(), true), UCI_OK) << option.first;
+    ASSERT_TRUE((ptr.flags & uci_ptr::UCI_LOOKUP_COMPLETE) != 0 && ptr.o != nullptr)
+        << option.first;
+    EXPECT_STREQ(ptr.o->v.string, option.second.c_str());
+  }
+  std::string missing = "zel.status_gather.influx_url";
+  uci_ptr ptr{};
+  uci_lookup_ptr(uci, &ptr, missing.data(), true);
+  EXPECT_TRUE(ptr.o == nullptr);
+  uci_free_context(uci);
 }
 
 TEST(SimRoot, ScenarioFilesOverlayTheRouterFiles) {
@@ -516,6 +634,19 @@ TEST(DaemonProcessHelper, SignalKillReportsTheSignal) {
   ASSERT_TRUE(p.WaitForOutput("up", 5000));
   p.Signal(SIGTERM);
   EXPECT_EQ(p.Wait(5000), 128 + SIGTERM);
+}
+
+// The real daemon against the simulated router: it reads the router files, runs the fake uname
+// and stops on SIGINT with status 0.
+TEST(SimWithDaemon, StartsReadsTheRouterAndStopsOnSigint) {
+  SimRouter sim;
+  DaemonProcess daemon(sim, {"-j", sim.Path("tmp/corvane/modemstatus.json")});
+  ASSERT_TRUE(daemon.WaitForOutput("System Name: 'KX-ZR47'", 10000)) << daemon.Output();
+  EXPECT_NE(daemon.Output().find("Software Version: '2.4.1'"), std::string::npos);
+  EXPECT_TRUE(sim.WaitForCalls("uname -r", 1, 10000));
+  EXPECT_TRUE(daemon.Running());
+  EXPECT_EQ(daemon.Stop(5000), 0) << daemon.Output();
+  EXPECT_TRUE(sim.UnknownCalls().empty());
 }
 
 }  // namespace

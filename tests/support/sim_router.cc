@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -65,9 +66,12 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 // Child side of a fork: own process group, the given descriptors as stdin/stdout/stderr, exec.
-[[noreturn]] void ExecChild(const std::vector<std::string>& argv,
-                            const std::vector<std::string>& env, int out_fd, int err_fd) {
+// Only async-signal-safe calls here (other threads of the test may hold the allocator's lock), so
+// the vectors are built before the fork.
+[[noreturn]] void ExecChild(char* const* argv, char* const* env, int out_fd, int err_fd) {
   setpgid(0, 0);
+  // A test runner started in the background may ignore these; the program gets the defaults.
+  for (int sig : {SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGUSR1, SIGUSR2, SIGHUP}) signal(sig, SIG_DFL);
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -76,10 +80,10 @@ std::vector<std::string> Lines(const std::string& text) {
   dup2(out_fd, 1);
   dup2(err_fd, 2);
   for (int fd = 3; fd < 1024; ++fd) close(fd);
-  std::vector<char*> cargv = CVector(argv);
-  std::vector<char*> cenv = CVector(env);
-  execve(cargv[0], cargv.data(), cenv.data());
-  dprintf(2, "exec of %s failed: %s\n", argv[0].c_str(), strerror(errno));
+  execve(argv[0], argv, env);
+  static const char kFailed[] = "exec failed\n";
+  ssize_t ignored = write(2, kFailed, sizeof kFailed - 1);
+  (void)ignored;
   _exit(127);
 }
 
@@ -149,6 +153,36 @@ std::vector<std::string> SimRouter::UnknownCalls() const {
   return Lines(ReadFile(Path("sim/unknown.log")));
 }
 
+void SimRouter::MakeScenario(const std::string& name, const std::string& parent) {
+  std::string dir = Path("sim/scenarios/" + name);
+  std::string command = "rm -rf '" + dir + "'";
+  if (system(command.c_str()) != 0) ADD_FAILURE() << "cannot clear " << dir;
+  WriteFile(dir + "/parent", parent + "\n");
+}
+
+std::string SimRouter::AnswerKey(const std::string& request) {
+  std::string key = request;
+  for (char& c : key) {
+    bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                strchr("@+=.,_-", c) != nullptr;
+    if (!keep || c == '\0') c = '_';
+  }
+  return key;
+}
+
+void SimRouter::AddAnswer(const std::string& scenario, const std::string& request,
+                          const std::string& out, const std::string& err, int status,
+                          const std::string& delay) {
+  std::string base = Path("sim/scenarios/" + scenario + "/" + AnswerKey(request));
+  for (const char* ext : {".out", ".err", ".rc", ".delay", ".huge", ".then", ".linger"}) {
+    unlink((base + ext).c_str());
+  }
+  if (!out.empty() || err.empty()) WriteFile(base + ".out", out);
+  if (!err.empty()) WriteFile(base + ".err", err);
+  if (status >= 0) WriteFile(base + ".rc", std::to_string(status) + "\n");
+  if (!delay.empty()) WriteFile(base + ".delay", delay + "\n");
+}
+
 void SimRouter::WriteRouterFile(const std::string& relative, const std::string& content) const {
   WriteFile(Path(relative), content);
 }
@@ -175,8 +209,10 @@ ProgramResult RunProgram(const std::vector<std::string>& argv, const std::vector
     close(out_pipe[1]);
     return result;
   }
+  std::vector<char*> cargv = CVector(argv);
+  std::vector<char*> cenv = CVector(env);
   pid_t pid = fork();
-  if (pid == 0) ExecChild(argv, env, out_pipe[1], err_pipe[1]);
+  if (pid == 0) ExecChild(cargv.data(), cenv.data(), out_pipe[1], err_pipe[1]);
   close(out_pipe[1]);
   close(err_pipe[1]);
   if (pid < 0) {
@@ -260,8 +296,10 @@ void DaemonProcess::Start(const std::string& binary, const std::vector<std::stri
   }
   std::vector<std::string> argv{binary};
   argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> cargv = CVector(argv);
+  std::vector<char*> cenv = CVector(env);
   pid_ = fork();
-  if (pid_ == 0) ExecChild(argv, env, fds[1], fds[1]);
+  if (pid_ == 0) ExecChild(cargv.data(), cenv.data(), fds[1], fds[1]);
   close(fds[1]);
   if (pid_ < 0) {
     ADD_FAILURE() << "fork: " << strerror(errno);

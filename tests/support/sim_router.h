@@ -39,6 +39,18 @@ class SimRouter {
   // Calls that no answer of the scenario matched (sim/unknown.log).
   std::vector<std::string> UnknownCalls() const;
 
+  // Creates (or empties the answers of) scenario `name` inheriting from `parent`, in this root only.
+  void MakeScenario(const std::string& name, const std::string& parent = "default");
+  // Gives scenario `scenario` an answer for `request`, written as the normalised request: the
+  // short name and the arguments joined by blanks, with @ for the current modem index, the QMI
+  // device and the home-network argument ("mmcli -m @ --command=AT+CSQ"). status -1 means the
+  // default (1 with only stderr, else 0). delay: seconds before answering, "" for none.
+  void AddAnswer(const std::string& scenario, const std::string& request, const std::string& out,
+                 const std::string& err = "", int status = -1, const std::string& delay = "");
+  // The answer file name of a normalised request (every character outside A-Z a-z 0-9 @ + = . , _ -
+  // becomes _).
+  static std::string AnswerKey(const std::string& request);
+
   // Writes (or reads) a file under the root, e.g. "tmp/corvane/protocol".
   void WriteRouterFile(const std::string& relative, const std::string& content) const;
   std::string ReadRouterFile(const std::string& relative) const;

@@ -1,0 +1,166 @@
+// lookupValue: size rules, the cloud host rule, extended section references, failures that leave
+// the buffer alone, and masked secrets.
+#include "daemon/config_lookup.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "tests/support/test_files.h"
+
+namespace {
+
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+class LookupValueTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteFile(dir_ / "zel",
+              "config status_gather 'status_gather'\n"
+              "\toption nine '123456789'\n"
+              "\toption ten '1234567890'\n"
+              "\toption long127 '" + std::string(127, 'a') + "'\n"
+              "\toption long128 '" + std::string(128, 'b') + "'\n"
+              "\toption password 'hunter2'\n"
+              "\toption influx_token 'tok-secret'\n"
+              "\toption influx_org ''\n"
+              "\tlist servers 'a'\n"
+              "config api 'api'\n"
+              "\toption status '1'\n");
+    WriteFile(dir_ / "zel_gpsd", "config gpsd\n\toption tid 'gps-tid'\nconfig gpsd\n\toption tid 'second'\n");
+    WriteFile(dir_ / "broken", "config x\n\toption 'unterminated\n");
+    uci_ = uci_alloc_context();
+    ASSERT_NE(uci_, nullptr);
+    uci_set_confdir(uci_, dir_.path().c_str());
+  }
+  void TearDown() override { uci_free_context(uci_); }
+
+  // Runs one lookup into buffer_ and keeps what it printed.
+  int Lookup(const char* key, int32_t size) {
+    CaptureStdout();
+    int rc = lookupValue(key, buffer_, uci_, &ptr_, size);
+    printed_ = GetCapturedStdout();
+    return rc;
+  }
+
+  // A fresh context: packages are read once per context.
+  void Reload() {
+    uci_free_context(uci_);
+    uci_ = uci_alloc_context();
+    uci_set_confdir(uci_, dir_.path().c_str());
+  }
+
+  void SetCloudHost(const std::string& value) {
+    WriteFile(dir_ / "zel_cloud", "config cloud 'cloud'\n\toption host '" + value + "'\n");
+    Reload();
+  }
+
+  TempDir dir_;
+  uci_context* uci_ = nullptr;
+  uci_ptr ptr_{};
+  char buffer_[256] = {};
+  std::string printed_;
+};
+
+TEST_F(LookupValueTest, CopiesAtMostSizeMinusOneCharacters) {
+  struct Case {
+    const char* key;
+    int32_t size;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"zel.status_gather.nine", 10, "123456789"},
+      {"zel.status_gather.ten", 10, "123456789"},
+      {"zel.status_gather.ten", 11, "1234567890"},
+      {"zel.status_gather.nine", 1, ""},
+      {"zel.status_gather.long127", 0, std::string(127, 'a')},  // 0 means 128
+      {"zel.status_gather.long128", 0, std::string(127, 'b')},
+      {"zel.status_gather.long128", 129, std::string(128, 'b')},
+      {"zel.api.status", 2, "1"},
+  };
+  for (const Case& c : cases) {
+    memset(buffer_, 'Z', sizeof buffer_);
+    EXPECT_EQ(Lookup(c.key, c.size), 1) << c.key;
+    EXPECT_EQ(std::string(buffer_), c.expected) << c.key << " size " << c.size;
+  }
+}
+
+TEST_F(LookupValueTest, PrintsEachLookup) {
+  Lookup("zel.status_gather.nine", 0);
+  EXPECT_EQ(printed_, "Lookup for name: 'zel.status_gather.nine' = '123456789'\n");
+  Lookup("zel.status_gather.missing", 0);
+  EXPECT_EQ(printed_, "Lookup for name: 'zel.status_gather.missing' failed\n");
+}
+
+TEST_F(LookupValueTest, FailedLookupsLeaveTheBufferAsItWas) {
+  const char* keys[] = {
+      "zel.status_gather.missing",  // no such option
+      "zel.nosection.nine",         // no such section
+      "nopackage.a.b",              // no such package file
+      "zel.status_gather",          // a section, not an option
+      "zel",                        // a package
+      "zel.status_gather.servers",  // a list, not a single value
+      "zel_gpsd.@gpsd[5].tid",      // no such position
+      "zel.status_gather.nine.x",   // malformed path
+      "broken.x.a",                 // malformed file
+  };
+  for (const char* key : keys) {
+    strcpy(buffer_, "previous");
+    EXPECT_EQ(Lookup(key, 0), 0) << key;
+    EXPECT_STREQ(buffer_, "previous") << key;
+    EXPECT_EQ(printed_, std::string("Lookup for name: '") + key + "' failed\n");
+  }
+}
+
+TEST_F(LookupValueTest, ExtendedSectionReference) {
+  EXPECT_EQ(Lookup("zel_gpsd.@gpsd[0].tid", 16), 1);
+  EXPECT_STREQ(buffer_, "gps-tid");
+  EXPECT_EQ(Lookup("zel_gpsd.@gpsd[-1].tid", 16), 1);
+  EXPECT_STREQ(buffer_, "second");
+  EXPECT_EQ(Lookup("zel_gpsd.gpsd.tid", 16), 0);  // the sections are anonymous
+}
+
+TEST_F(LookupValueTest, CloudHostGetsHttpsUnlessItHasAScheme) {
+  struct Case {
+    std::string value;
+    int32_t size;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"cloud.example.com", 0, "https://cloud.example.com"},
+      {"http://cloud.example.com", 0, "http://cloud.example.com"},
+      {"mqtts://broker:8883", 0, "mqtts://broker:8883"},
+      {"abcdefghijklmnop", 16, "https://abcdefg"},
+  };
+  for (const Case& c : cases) {
+    SetCloudHost(c.value);
+    EXPECT_EQ(Lookup("zel_cloud.cloud.host", c.size), 1);
+    EXPECT_EQ(std::string(buffer_), c.expected);
+    EXPECT_NE(printed_.find("= '" + c.value + "'"), std::string::npos) << printed_;
+  }
+  // The rule belongs to that key only.
+  WriteFile(dir_ / "other", "config cloud 'cloud'\n\toption host 'bare.example'\n");
+  EXPECT_EQ(Lookup("other.cloud.host", 0), 1);
+  EXPECT_STREQ(buffer_, "bare.example");
+}
+
+TEST_F(LookupValueTest, SecretsAreMaskedOnTheConsoleOnly) {
+  EXPECT_EQ(Lookup("zel.status_gather.password", 0), 1);
+  EXPECT_STREQ(buffer_, "hunter2");
+  EXPECT_EQ(printed_, "Lookup for name: 'zel.status_gather.password' = '********'\n");
+  EXPECT_EQ(Lookup("zel.status_gather.influx_token", 0), 1);
+  EXPECT_STREQ(buffer_, "tok-secret");
+  EXPECT_EQ(printed_, "Lookup for name: 'zel.status_gather.influx_token' = '********'\n");
+
+  // An empty secret stays visibly empty.
+  WriteFile(dir_ / "zel", "config status_gather 'status_gather'\n\toption password ''\n");
+  Reload();
+  strcpy(buffer_, "previous");
+  EXPECT_EQ(Lookup("zel.status_gather.password", 0), 1);
+  EXPECT_STREQ(buffer_, "");
+  EXPECT_EQ(printed_, "Lookup for name: 'zel.status_gather.password' = ''\n");
+}
+
+}  // namespace

@@ -1,0 +1,130 @@
+// Logging's repeat suppression and the post state file.
+#include "daemon/log.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <ctime>
+#include <regex>
+#include <string>
+#include <thread>
+
+#include "daemon/paths.h"
+#include "tests/support/test_files.h"
+
+namespace {
+
+using testing::internal::CaptureStderr;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
+using testing::internal::GetCapturedStdout;
+
+TEST(LogMessageTest, ImmediateRepeatsAreSuppressed) {
+  const std::string a_long(300, 'a');
+  const std::string a_long_other_tail = std::string(256, 'a') + "different tail";
+  struct Step {
+    bool error;
+    std::string message;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Step> steps;
+    std::string out;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"twice", {{false, "A"}, {false, "A"}}, "A\n", ""},
+      {"A B A", {{false, "A"}, {false, "B"}, {false, "A"}}, "A\nB\nA\n", ""},
+      {"error repeats info", {{false, "X"}, {true, "X"}}, "X\n", ""},
+      {"info repeats error", {{true, "X"}, {false, "X"}, {true, "Y"}}, "", "X\nY\n"},
+      {"long messages equal in their first 256 characters",
+       {{false, a_long}, {false, a_long_other_tail}},
+       a_long + "\n",
+       ""},
+      {"prefix is not a repeat", {{false, "abc"}, {false, "abcd"}}, "abc\nabcd\n", ""},
+  };
+  for (const Case& c : cases) {
+    ResetLogRepeat();
+    CaptureStdout();
+    CaptureStderr();
+    for (const Step& step : c.steps) {
+      if (step.error) {
+        LogMessageError(step.message.c_str());
+      } else {
+        LogMessage(step.message.c_str());
+      }
+    }
+    EXPECT_EQ(GetCapturedStderr(), c.err) << c.name;
+    EXPECT_EQ(GetCapturedStdout(), c.out) << c.name;
+  }
+  ResetLogRepeat();
+}
+
+class PostStateTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("MODEM_STATUS_ROOT", root_.path().c_str(), 1);
+    ReloadPathRoot();
+    MakeDirs(root_ / "tmp/corvane");
+  }
+  void TearDown() override {
+    unsetenv("MODEM_STATUS_ROOT");
+    ReloadPathRoot();
+  }
+  std::string Path() const { return root_ / "tmp/corvane/post_state.json"; }
+  TempDir root_;
+};
+
+TEST_F(PostStateTest, ExactContentWithoutNewline) {
+  for (const char* state : {"Starting", "Disabled", "Success", "Failure"}) {
+    const long long before = static_cast<long long>(time(nullptr));
+    ReportPostStatus(state);
+    const long long after = static_cast<long long>(time(nullptr));
+    const std::string content = ReadFile(Path());
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(content, m, std::regex(R"re(\{"state": "(\w+)", "time": (\d+)\})re")))
+        << content;
+    EXPECT_EQ(m[1].str(), state);
+    const long long t = std::stoll(m[2].str());
+    EXPECT_GE(t, before);
+    EXPECT_LE(t, after);
+  }
+  EXPECT_FALSE(FileExists(Path() + ".tmp"));
+}
+
+TEST_F(PostStateTest, ReplacedAtomically) {
+  ReportPostStatus("Starting");
+  struct stat first {};
+  ASSERT_EQ(stat(Path().c_str(), &first), 0);
+  ReportPostStatus("Success");
+  struct stat second {};
+  ASSERT_EQ(stat(Path().c_str(), &second), 0);
+  EXPECT_NE(first.st_ino, second.st_ino) << "the file is replaced, not rewritten in place";
+
+  // A reader running beside the writer only ever sees a whole object.
+  std::atomic<bool> done{false};
+  std::atomic<int> bad{0};
+  std::thread reader([&] {
+    while (!done) {
+      std::string content = ReadFile(Path());
+      if (content.empty() || content.front() != '{' || content.back() != '}') ++bad;
+    }
+  });
+  for (int i = 0; i < 300; ++i) ReportPostStatus(i % 2 ? "Success" : "Failure");
+  done = true;
+  reader.join();
+  EXPECT_EQ(bad.load(), 0);
+}
+
+TEST_F(PostStateTest, MissingDirectoryIsReported) {
+  setenv("MODEM_STATUS_ROOT", (root_ / "nowhere").c_str(), 1);
+  ReloadPathRoot();
+  CaptureStderr();
+  ReportPostStatus("Success");
+  EXPECT_EQ(GetCapturedStderr(), "Failed to open post status: No such file or directory\n");
+  EXPECT_FALSE(FileExists(root_ / "nowhere"));
+}
+
+}  // namespace

@@ -1,0 +1,231 @@
+// Start-up pieces in-process: option parsing, configuration defaults and the identity values.
+#include "daemon/startup.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "daemon/context.h"
+#include "daemon/log.h"
+#include "status/status_table.h"
+#include "tests/support/test_files.h"
+
+namespace {
+
+using testing::internal::CaptureStderr;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
+using testing::internal::GetCapturedStdout;
+
+class StartupPiecesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    StatusInit();
+    ctx_.statusTable = &statusValues;
+    ctx_.config = &config_;
+    ResetLogRepeat();
+  }
+
+  OptionsResult Parse(std::vector<std::string> args) {
+    args.insert(args.begin(), "modem-statusd");
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    optind = 0;  // getopt starts over
+    opterr = 0;
+    CaptureStdout();
+    OptionsResult result =
+        ParseOptions(static_cast<int>(args.size()), argv.data(), &ctx_, &config_, csv_);
+    printed_ = GetCapturedStdout();
+    return result;
+  }
+
+  GatherContext ctx_{};
+  GatherConfig config_{};
+  char csv_[kPathArgSize] = {};
+  std::string printed_;
+  TempDir dir_;
+};
+
+TEST_F(StartupPiecesTest, OptionsSetTheirFlags) {
+  config_.period = 60;
+  ASSERT_EQ(Parse({"-c", "-i", "-d", "-s", "-r", "-l", "-f", "/tmp/a.csv", "-j", "/tmp/s.json"}),
+            OptionsResult::kRun);
+  EXPECT_EQ(ctx_.printValues, 1);
+  EXPECT_EQ(ctx_.influxEnabled, 1);
+  EXPECT_EQ(ctx_.debug, 1);
+  EXPECT_EQ(ctx_.csvEnabled, 1);
+  EXPECT_EQ(ctx_.jsonEnabled, 1);
+  EXPECT_STREQ(csv_, "/tmp/a.csv");
+  EXPECT_STREQ(ctx_.jsonFile, "/tmp/s.json");
+  EXPECT_EQ(config_.period, 60);
+  EXPECT_EQ(printed_, "CSV Filename is: /tmp/a.csv\nJSON filename is: /tmp/s.json\n");
+}
+
+TEST_F(StartupPiecesTest, PeriodOptionTakesAtoiValueAndLastWins) {
+  struct Case {
+    std::vector<std::string> args;
+    int64_t period;
+    const char* printed;
+  };
+  const Case cases[] = {
+      {{"-p", "0"}, 0, "Influx Period is: 0 seconds\n"},
+      {{"-p", "-5"}, -5, "Influx Period is: -5 seconds\n"},
+      {{"-p", "abc"}, 0, "Influx Period is: 0 seconds\n"},
+      {{"-p", "30", "-p", "90s"}, 90,
+       "Influx Period is: 30 seconds\nInflux Period is: 90 seconds\n"},
+  };
+  for (const Case& c : cases) {
+    config_.period = 60;
+    ASSERT_EQ(Parse(c.args), OptionsResult::kRun);
+    EXPECT_EQ(config_.period, c.period);
+    EXPECT_EQ(printed_, c.printed);
+  }
+}
+
+TEST_F(StartupPiecesTest, HelpUnknownAndMissingArgumentGiveUsage) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"-h"}, {"-?"}, {"-c", "-z"}, {"-j"}, {"-d", "-f"}}) {
+    EXPECT_EQ(Parse(args), OptionsResult::kUsage) << args.back();
+  }
+}
+
+TEST_F(StartupPiecesTest, PathArgumentsAreLimitedTo126Characters) {
+  const std::string fits(126, 'p');
+  ASSERT_EQ(Parse({"-f", fits, "-j", fits}), OptionsResult::kRun);
+  EXPECT_EQ(std::string(csv_), fits);
+  EXPECT_EQ(std::string(ctx_.jsonFile), fits);
+  for (const char* option : {"-f", "-j"}) {
+    memset(csv_, 0, sizeof csv_);
+    ctx_ = GatherContext{};
+    CaptureStderr();
+    EXPECT_EQ(Parse({option, fits + "q"}), OptionsResult::kRefused);
+    EXPECT_EQ(GetCapturedStderr(), std::string("Path of ") + option +
+                                       " is longer than 126 characters: " + fits + "q\n");
+    EXPECT_EQ(csv_[0], '\0');
+    EXPECT_EQ(ctx_.jsonFile[0], '\0');
+    EXPECT_EQ(ctx_.csvEnabled + ctx_.jsonEnabled, 0);
+  }
+}
+
+TEST_F(StartupPiecesTest, ConfigurationAndDefaults) {
+  struct Case {
+    const char* zel;
+    int64_t period;
+    int64_t poll;
+  };
+  const Case cases[] = {
+      {"", 60, 15},
+      {"\toption period '30'\n", 30, 15},  // poll does not follow period
+      {"\toption poll '5'\n", 60, 5},
+      {"\toption period '-1'\n\toption poll '0'\n", -1, 15},
+      {"\toption period '123456789012'\n", 123456789, 15},  // read through a 10-byte buffer
+  };
+  for (const Case& c : cases) {
+    WriteFile(dir_ / "zel", std::string("config status_gather 'status_gather'\n") +
+                                "\toption influx_url 'https://db.example'\n"
+                                "\toption sub_account 'sub'\n" + c.zel);
+    WriteFile(dir_ / "zel_gpsd", "config gpsd 'gpsd'\n\toption tid 'averyveryverylongtid'\n");
+    config_ = GatherConfig{};
+    ctx_.uci = uci_alloc_context();
+    uci_set_confdir(ctx_.uci, dir_.path().c_str());
+    CaptureStdout();
+    ReadConfiguration(&ctx_, &config_);
+    const std::string out = GetCapturedStdout();
+    ApplyConfigDefaults(&config_);
+    uci_free_context(ctx_.uci);
+    EXPECT_EQ(config_.period, c.period) << c.zel;
+    EXPECT_EQ(config_.poll, c.poll) << c.zel;
+    EXPECT_STREQ(config_.influxUrl, "https://db.example");
+    EXPECT_STREQ(config_.subAccount, "sub");
+    EXPECT_STREQ(ctx_.gpsdTid, "averyveryverylo");
+    EXPECT_EQ(out.find("@gpsd[0]"), std::string::npos) << "no fallback after a found tid";
+  }
+}
+
+TEST_F(StartupPiecesTest, SerialNumberFile) {
+  struct Case {
+    const char* content;  // nullptr: no file
+    const char* stored;   // nullptr: Sn_s not set
+  };
+  const std::string long_serial(200, '7');
+  const Case cases[] = {
+      {"ZR47-0001\n", "ZR47-0001"},
+      {"ZR47-0002", "ZR47-0002"},
+      {"ZR47-0003\nsecond line\n", "ZR47-0003\nsecond line"},
+      {"\n", nullptr},
+      {"", nullptr},
+      {nullptr, nullptr},
+      {long_serial.c_str(), nullptr},  // checked below: cut to 127
+  };
+  for (const Case& c : cases) {
+    StatusInit();
+    ResetLogRepeat();
+    config_ = GatherConfig{};
+    const std::string path = dir_ / "serialNumber";
+    unlink(path.c_str());
+    if (c.content != nullptr) WriteFile(path, c.content);
+    CaptureStderr();
+    ReadSerialNumber(&ctx_, &config_, path.c_str());
+    const std::string err = GetCapturedStderr();
+    const char* value = statusValues.entries[kSn_s].value;
+    if (c.content == long_serial.c_str()) {
+      EXPECT_EQ(std::string(value), long_serial.substr(0, 127));
+    } else if (c.stored != nullptr) {
+      EXPECT_STREQ(value, c.stored);
+      EXPECT_EQ(statusValues.entries[kSn_s].fixed, 1);
+      EXPECT_EQ(err, "");
+    } else {
+      EXPECT_STREQ(value, "");
+      EXPECT_EQ(err, "Failed to locate system serial number\n");
+    }
+  }
+}
+
+TEST_F(StartupPiecesTest, BuildInformationFile) {
+  struct Case {
+    const char* content;  // nullptr: no file
+    const char* version;  // SwVersion_s
+    const char* system;   // SystemName_s
+  };
+  const Case cases[] = {
+      {"Target board: kx\nVersion: 2.1.0\n", "2.1.0", "KX-ZR47"},
+      {"Version: 2.1.0\nTarget board: lumora\n", "2.1.0", "Lumora-ZR47"},
+      {"Target board: lu\n", "", "Lumora-ZR47"},
+      {"Target board: KX\nVersion: 1\n", "1", "Unknown-ZR47"},
+      {"Target board: kx", "", "Unknown-ZR47"},  // no newline after the board
+      {"Version: 3.0", "", "Unknown-ZR47"},
+      {"", "", "Unknown-ZR47"},
+      {"Build: 5\nTarget board: lumora-x\n", "", "Unknown-ZR47"},
+      {nullptr, "", ""},
+  };
+  for (const Case& c : cases) {
+    StatusInit();
+    ResetLogRepeat();
+    const std::string path = dir_ / "corvane_build_info";
+    unlink(path.c_str());
+    if (c.content != nullptr) WriteFile(path, c.content);
+    CaptureStdout();
+    CaptureStderr();
+    ReadBuildInfo(&ctx_, path.c_str());
+    const std::string err = GetCapturedStderr();
+    const std::string out = GetCapturedStdout();
+    const std::string label = c.content != nullptr ? c.content : "(no file)";
+    EXPECT_STREQ(statusValues.entries[kSwVersion_s].value, c.version) << label;
+    EXPECT_STREQ(statusValues.entries[kSystemName_s].value, c.system) << label;
+    if (c.content == nullptr) {
+      EXPECT_EQ(err, "Failed to open KX build info file\n");
+      EXPECT_STREQ(ctx_.systemName, "Unknown");
+      EXPECT_EQ(out, "");
+    } else {
+      EXPECT_NE(out.find(std::string("System Name: '") + c.system + "'\n"), std::string::npos)
+          << out;
+      EXPECT_STREQ(ctx_.systemName, c.system);
+    }
+  }
+}
+
+}  // namespace
