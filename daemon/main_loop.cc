@@ -35,7 +35,8 @@ struct LoopState {
 
 // Takes up the link notices the handlers counted: one "Connected signal" / "Disconnected signal"
 // line each (repeats suppressed by LogMessage). The signals are blocked while the counts are taken,
-// so a notice arriving meanwhile is not lost. The line of the notice that came last is written last.
+// so a notice arriving meanwhile is not lost. The line of the notice that came last is written
+// last.
 void LogLinkNotices() {
   sigset_t block, previous;
   sigemptyset(&block);

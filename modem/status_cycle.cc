@@ -96,8 +96,8 @@ void QmiSetup(GatherContext* ctx) {
 // The modem steps of a pass. Returns early once a stop is requested.
 void InterrogateModem(GatherContext* ctx, int reduced) {
   void (*const common_steps[])(GatherContext*) = {
-      QmiSetup,   GetModemProperties, GetSimState,       GetIccid, GetImsi, GetModemSwVersion,
-      StoreProtocol, GetBandConfig,   GetTemperatures,   StorePdpAddress,
+      QmiSetup,          GetModemProperties, GetSimState,   GetIccid,        GetImsi,
+      GetModemSwVersion, StoreProtocol,      GetBandConfig, GetTemperatures, StorePdpAddress,
   };
   for (auto step : common_steps) {
     if (Stopping()) return;
@@ -105,7 +105,7 @@ void InterrogateModem(GatherContext* ctx, int reduced) {
   }
   if (reduced != 0) return;
   void (*const radio_steps[])(GatherContext*) = {
-      GetServingCellInfo, GetRssiBer, GetGroupIds,    GetRxTxBytes,    GetTxRxInfo,
+      GetServingCellInfo, GetRssiBer,    GetGroupIds,    GetRxTxBytes,     GetTxRxInfo,
       GetCAInfo,          GetSignalInfo, GetHomeNetwork, GetKxNetworkInfo,
   };
   for (auto step : radio_steps) {

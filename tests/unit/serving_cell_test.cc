@@ -46,7 +46,7 @@ TEST_F(ServingCellTest, RealConnectedReport) {
   Parse(Reply("G02_AT-QENG-servingcell_LTE-CONNECT.mmcli.stdout"), &result);
   EXPECT_EQ(1, result);
   const std::pair<uint32_t, const char*> expected[] = {
-      {kScMode_s, "LTE"},   {kScId_i, "169549827"}, {kScMcc_i, "310"},      {kScMnc_i, "260"},
+      {kScMode_s, "LTE"},   {kScId_i, "169552899"}, {kScMcc_i, "310"},      {kScMnc_i, "260"},
       {kScPId_i, "251"},    {kScEarfcn_i, "2175"},  {kScFb_i, "4"},         {kScUlb_f, "20"},
       {kScDlb_f, "20"},     {kScTac_i, "32287"},    {kScRsrp_i, "-96"},     {kScRsrq_i, "-11"},
       {kScRssi_i, "-66"},   {kScSinr_f, "6.000000"}, {kScRx_i, "-100"},
