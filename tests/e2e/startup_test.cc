@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <regex>
 #include <string>
@@ -117,6 +118,22 @@ TEST_F(StartupTest, PrintsEachLookupOptionsAndIdentity) {
   size_t lookups = 0;
   for (size_t pos = 0; (pos = out.find("Lookup for name: ", pos)) != std::string::npos; ++pos) ++lookups;
   EXPECT_EQ(lookups, 15u);
+}
+
+TEST_F(StartupTest, IdentityValuesReachTheSnapshot) {
+  const std::string snapshot = sim_.Path("tmp/corvane/modemstatus.json");
+  auto daemon = Start({"-j", snapshot});
+  std::string json;
+  for (int waited = 0; waited < kTimeoutMs; waited += 50) {
+    json = ReadFile(snapshot);
+    if (json.find("SystemName_s") != std::string::npos) break;
+    usleep(50 * 1000);
+  }
+  for (const char* entry : {R"("name":"Sn_s","value":"ZR47-000123")",
+                            R"("name":"SwVersion_s","value":"4.2.1")",
+                            R"("name":"SystemName_s","value":"KX-ZR47")"}) {
+    EXPECT_NE(json.find(entry), std::string::npos) << entry << "\n" << json;
+  }
 }
 
 TEST_F(StartupTest, SerialNumberAndBoardCases) {
