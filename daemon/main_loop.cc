@@ -12,6 +12,7 @@
 #include "daemon/clock.h"
 #include "daemon/context.h"
 #include "daemon/log.h"
+#include "daemon/scoped_handles.h"
 #include "daemon/signals.h"
 #include "modem/collectors.h"
 #include "modem/discovery.h"
@@ -34,7 +35,8 @@ struct LoopState {
 
 // Takes up the link notices the handlers counted: one "Connected signal" / "Disconnected signal"
 // line each (repeats suppressed by LogMessage). The signals are blocked while the counts are taken,
-// so a notice arriving meanwhile is not lost. The line of the notice that came last is written last.
+// so a notice arriving meanwhile is not lost. The line of the notice that came last is written
+// last.
 void LogLinkNotices() {
   sigset_t block, previous;
   sigemptyset(&block);
@@ -64,12 +66,13 @@ void SleepOneSecond() {
 }
 
 void WriteCsvRecord(GatherContext* ctx, const char* csvPath, LoopState* state) {
-  FILE* file = fopen(csvPath, "w");
-  if (file == nullptr) return;
-  memset(work_buffer, 0, 4096);
-  GetCSVData(ctx->statusTable, work_buffer, 4094, state->csv_header_pending ? 1 : 0);
-  fputs(work_buffer, file);
-  fclose(file);
+  {
+    ScopedFile file(fopen(csvPath, "we"));
+    if (file.get() == nullptr) return;
+    memset(work_buffer, 0, 4096);
+    GetCSVData(ctx->statusTable, work_buffer, 4094, state->csv_header_pending ? 1 : 0);
+    fputs(work_buffer, file.get());
+  }
   state->csv_header_pending = false;
 }
 

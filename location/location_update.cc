@@ -8,7 +8,7 @@
 
 #include "location/geohash.h"
 #include "location/gps_listener.h"
-#include "location/shell_command.h"
+#include "exec/shell_command.h"
 #include "status/status_table.h"
 
 namespace {

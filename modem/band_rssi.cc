@@ -44,8 +44,9 @@ void ParseRssiBer(GatherContext* ctx, const char* reply) {
   if (rssi >= kRssiUnknown) {
     printf("GetRssiBer Error: RSSI value of %d\n", rssi);
   } else {
-    char dbm[16];
-    snprintf(dbm, sizeof dbm, "%d", 2 * rssi - 113);
+    // Wide arithmetic: a huge negative report must not overflow.
+    char dbm[24];
+    snprintf(dbm, sizeof dbm, "%lld", 2LL * rssi - 113);
     UpdateVariableStatusT(ctx, kUeRssi_i, dbm, 0);
   }
   ExtractNumber(rows.row[1], kCsqNumberLimit, number);

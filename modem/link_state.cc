@@ -6,6 +6,7 @@
 
 #include "daemon/context.h"
 #include "daemon/paths.h"
+#include "daemon/scoped_handles.h"
 #include "daemon/signals.h"
 #include "modem/collectors.h"
 #include "status/status_table.h"
@@ -48,19 +49,18 @@ void StoreNetDevLine(GatherContext* ctx, const char* line) {
 
 void GetKxNetworkInfo(GatherContext* ctx) {
   const char* path = RouterPathOf(RouterPath::kProcNetDev);
-  FILE* file = fopen(path, "r");
-  if (file == nullptr) {
+  ScopedFile file(fopen(path, "re"));
+  if (file.get() == nullptr) {
     fprintf(stderr, "Problem opening: %s (%s)\n", path, strerror(errno));
     return;
   }
   char line[1024];
-  while (fgets(line, 1023, file) != nullptr) {
+  while (fgets(line, 1023, file.get()) != nullptr) {
     if (strstr(line, "wwan0") != nullptr) {
       StoreNetDevLine(ctx, line);
-      break;
+      return;
     }
   }
-  fclose(file);
 }
 
 int GetLTEConnectionStatus(GatherContext* ctx) {

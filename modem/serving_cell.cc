@@ -1,10 +1,12 @@
 #include "modem/serving_cell.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "daemon/context.h"
+#include "exec/shell_command.h"
 #include "exec/pattern.h"
 #include "modem/channel.h"
 #include "modem/collectors.h"
@@ -28,7 +30,7 @@ void StoreBandwidth(GatherContext* ctx, uint32_t index, const char* row) {
 }
 
 // The LED tool runs through the shell; the dark LED is switched before the lit one.
-int RunShell(const char* command) { return system(command); }
+int RunShell(const char* command) { return RunShellCommand(command); }
 
 }  // namespace
 
@@ -80,7 +82,9 @@ int ParseServingCell(GatherContext* ctx, const char* reply) {
   const double sinr = (DecimalToInt(row[16]) / 5.0) * 10.0 - 20.0;
   UpdateVariableStatus_f(ctx, kScSinr_f, static_cast<float>(sinr), 0);
   if (row[17][0] == '-') return 1;
-  UpdateVariableStatus_i(ctx, kScRx_i, DecimalToInt(row[17]) - 111);
+  // A row with blanks before its minus sign gets here; keep the difference in range.
+  const long long rx = DecimalToInt(row[17]) - 111LL;
+  UpdateVariableStatus_i(ctx, kScRx_i, static_cast<int32_t>(rx < INT32_MIN ? INT32_MIN : rx));
   return 1;
 }
 

@@ -5,7 +5,6 @@
 #include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cinttypes>
 #include <cstdio>
@@ -17,6 +16,7 @@
 #include "daemon/context.h"
 #include "daemon/log.h"
 #include "daemon/paths.h"
+#include "daemon/scoped_handles.h"
 #include "daemon/signals.h"
 #include "modem/channel.h"
 #include "modem/collectors.h"
@@ -32,21 +32,19 @@ bool Stopping() { return stopRequested != 0; }
 // Returns the count read, or -1 when the file cannot be opened.
 long ReadRouterFile(RouterPath which, char* buffer, size_t limit) {
   memset(buffer, 0, limit + 1);
-  FILE* file = fopen(RouterPathOf(which), "r");
-  if (file == nullptr) return -1;
-  const size_t n = fread(buffer, 1, limit, file);
-  fclose(file);
-  return static_cast<long>(n);
+  ScopedFile file(fopen(RouterPathOf(which), "re"));
+  if (file.get() == nullptr) return -1;
+  return static_cast<long>(fread(buffer, 1, limit, file.get()));
 }
 
 // Packet-data address: the IPv4 address of wwan0, when it has one.
 void StorePdpAddress(GatherContext* ctx) {
-  const int sock = socket(AF_INET, SOCK_DGRAM, 0);
-  if (sock < 0) return;
+  ScopedFd sock(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (sock.get() < 0) return;
   struct ifreq request;
   memset(&request, 0, sizeof request);
   snprintf(request.ifr_name, IFNAMSIZ, "%s", "wwan0");
-  if (ioctl(sock, SIOCGIFADDR, &request) == 0) {
+  if (ioctl(sock.get(), SIOCGIFADDR, &request) == 0) {
     struct sockaddr_in address;
     memcpy(&address, &request.ifr_addr, sizeof address);
     if (address.sin_addr.s_addr != 0) {
@@ -56,7 +54,6 @@ void StorePdpAddress(GatherContext* ctx) {
       }
     }
   }
-  close(sock);
 }
 
 void StoreConnectionState(GatherContext* ctx) {
@@ -99,8 +96,8 @@ void QmiSetup(GatherContext* ctx) {
 // The modem steps of a pass. Returns early once a stop is requested.
 void InterrogateModem(GatherContext* ctx, int reduced) {
   void (*const common_steps[])(GatherContext*) = {
-      QmiSetup,   GetModemProperties, GetSimState,       GetIccid, GetImsi, GetModemSwVersion,
-      StoreProtocol, GetBandConfig,   GetTemperatures,   StorePdpAddress,
+      QmiSetup,          GetModemProperties, GetSimState,   GetIccid,        GetImsi,
+      GetModemSwVersion, StoreProtocol,      GetBandConfig, GetTemperatures, StorePdpAddress,
   };
   for (auto step : common_steps) {
     if (Stopping()) return;
@@ -108,7 +105,7 @@ void InterrogateModem(GatherContext* ctx, int reduced) {
   }
   if (reduced != 0) return;
   void (*const radio_steps[])(GatherContext*) = {
-      GetServingCellInfo, GetRssiBer, GetGroupIds,    GetRxTxBytes,    GetTxRxInfo,
+      GetServingCellInfo, GetRssiBer,    GetGroupIds,    GetRxTxBytes,     GetTxRxInfo,
       GetCAInfo,          GetSignalInfo, GetHomeNetwork, GetKxNetworkInfo,
   };
   for (auto step : radio_steps) {

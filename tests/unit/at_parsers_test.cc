@@ -62,6 +62,8 @@ TEST_F(RssiBerTest, ConvertsStrengthToDbm) {
       {"+CSQ: 20,99", "-73", "99"}, {"+CSQ: 0,0", "-113", "0"}, {"+CSQ: 1,3", "-111", "3"},
       {"+CSQ: 31,7", "-51", "7"},   {"+CSQ: 2,0", "-109", "0"}, {"+CSQ: 30,0", "-53", "0"},
       {"+CSQ: x,5", "-113", "5"},   // no digits: converted as 0
+      {"+CSQ: -3,0", "-119", "0"},  // negative reports pass
+      {"+CSQ: -9999999999,0", "-4294967409", "0"},
   };
   for (const Case& c : cases) {
     ParseRssiBer(&ctx_, Answer(c.answer).c_str());
@@ -165,16 +167,26 @@ TEST_F(GroupIdsTest, StoresBothIdentifiersAsFixedValues) {
     EXPECT_EQ(c.gid2, Value(kGID2_i)) << c.answer;
     EXPECT_TRUE(Fixed(kGID1_i) && Fixed(kGID2_i)) << c.answer;
   }
+  testing::internal::CaptureStdout();
   ParseGroupIds(&ctx_, Reply("G08_AT-QGID_UNVERIFIED-success-shape.mmcli.stdout").c_str());
+  testing::internal::GetCapturedStdout();
   EXPECT_EQ("FF", Value(kGID1_i));
+  EXPECT_EQ(" FF", Value(kGID2_i));
 }
 
 TEST_F(GroupIdsTest, AskedOnceWhateverTheOutcome) {
-  // No modem channel in unit tests: the first call gets no reply, stores nothing, and still
-  // counts as the one query.
+  // An index the channel refuses: the first call gets no reply, stores nothing and still counts
+  // as the one query; the second does not reach the channel at all.
+  ctx_.modemIndex = 1000;
+  testing::internal::CaptureStderr();
   GetGroupIds(&ctx_);
+  EXPECT_EQ("modem_Send error: Modem index too large! - 1000\n",
+            testing::internal::GetCapturedStderr());
   EXPECT_EQ(1, gidQueried);
   EXPECT_FALSE(Written(kGID1_i));
+  testing::internal::CaptureStderr();
+  GetGroupIds(&ctx_);
+  EXPECT_EQ("", testing::internal::GetCapturedStderr());
 }
 
 using TemperaturesTest = RadioTest;
@@ -202,7 +214,7 @@ TEST_F(TemperaturesTest, ReadsTheLeftoverLinesAnsweredToThePlainAt) {
 
 TEST_F(TemperaturesTest, CleansEachValueRow) {
   const std::string reply =
-      Answer(QtempLines({"\"41\"", "39", "'40'", "-5", "\"1234\"", " 7", "\" \"", "\"35\""}));
+      Answer(QtempLines({"\"41\"", "39", "'40'", "-5", "\"1234\"", " 7", "\"\"", "\"35\""}));
   EXPECT_EQ(1, ParseTemperatures(&ctx_, reply.c_str()));
   EXPECT_EQ("41", Value(kTXO_i));
   EXPECT_EQ("39", Value(kTCT_i));

@@ -1,7 +1,6 @@
 #include "modem/link_state.h"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstdlib>
@@ -83,8 +82,8 @@ TEST_F(LinkStateTest, NoWwan0LineOrNoFileWritesNothing) {
 TEST_F(LinkStateTest, ExpiresLinkValuesOncePerTransition) {
   EXPECT_EQ(1, GetLTEConnectionStatus(&ctx_));  // start: down -> up, nothing expired
   UpdateVariableStatusT(&ctx_, kUeRssi_i, "-70", 0);
-  UpdateFixedStatus(&ctx_, kApn_s, "apn");          // kind 2
-  UpdateVariableStatusT(&ctx_, kIMEI_s, "1", 0);     // kind 1
+  UpdateFixedStatus(&ctx_, kApn_s, "apn");            // kind 2
+  UpdateVariableStatusT(&ctx_, kIMEI_s, "1", 0);      // kind 1
   UpdateFixedStatus(&ctx_, kPdpIpAddr_s, "1.2.3.4");  // kind 0 but fixed
   EXPECT_EQ(1, GetLTEConnectionStatus(&ctx_));
   EXPECT_LT(0, statusValues.entries[kUeRssi_i].lastUpdate);

@@ -50,10 +50,9 @@ TEST_F(ModemPropertiesTest, ReadsTheCapturedBearerWithItsNarrowerPadding) {
 
 TEST_F(ModemPropertiesTest, NoValueMarkReadsAsEmpty) {
   UpdateFixedStatus(&ctx_, kIMEI_s, "old");
-  const std::string output = Line("modem.3gpp.imei", "--") +
-                             Line("modem.3gpp.eps.initial-bearer.settings.apn", "--") +
-                             Line("modem.generic.signal-quality.value", "--") +
-                             Line("bearer.properties.apn", "--", 40);
+  const std::string output =
+      Line("modem.3gpp.imei", "--") + Line("modem.3gpp.eps.initial-bearer.settings.apn", "--") +
+      Line("modem.generic.signal-quality.value", "--") + Line("bearer.properties.apn", "--", 40);
   strcpy(ctx_.bearerApn, "stale");
   strcpy(ctx_.initialBearerApn, "stale");
   ReadModemKeyValues(&ctx_, output.c_str());
@@ -88,8 +87,8 @@ TEST_F(ModemPropertiesTest, ReadingStopsAtALineWithoutColonOrBlank) {
   EXPECT_EQ("", Value(kSignalPercent_s));  // the colon of the next line is not borrowed
 
   StatusInit();
-  const std::string without_blank =
-      Line("modem.3gpp.imei", "222") + "nothing\n" + Line("modem.generic.signal-quality.value", "50");
+  const std::string without_blank = Line("modem.3gpp.imei", "222") + "nothing\n" +
+                                    Line("modem.generic.signal-quality.value", "50");
   ReadModemKeyValues(&ctx_, without_blank.c_str());
   EXPECT_EQ("222", Value(kIMEI_s));
   EXPECT_EQ("", Value(kSignalPercent_s));
@@ -103,9 +102,9 @@ TEST_F(ModemPropertiesTest, LastLineWithoutLineEndAndBackslashTabDropped) {
 TEST_F(ModemPropertiesTest, BearerPathWithoutBearerPartLeavesIndex) {
   ReadModemKeyValues(&ctx_, Line("modem.generic.bearers.value[1]", "/org/x/Thing/3").c_str());
   EXPECT_EQ(-1, ctx_.bearerIndex);
-  ReadModemKeyValues(&ctx_,
-                     Line("modem.generic.bearers.value[1]", "/org/freedesktop/ModemManager1/Bearer/17")
-                         .c_str());
+  ReadModemKeyValues(
+      &ctx_,
+      Line("modem.generic.bearers.value[1]", "/org/freedesktop/ModemManager1/Bearer/17").c_str());
   EXPECT_EQ(17, ctx_.bearerIndex);
 }
 
@@ -129,15 +128,6 @@ TEST(FormatPhoneNumber, Forms) {
     EXPECT_STREQ(c.stored, out) << c.value;
     EXPECT_EQ(c.complains, printed.find("Invalid length of") != std::string::npos) << c.value;
   }
-}
-
-TEST_F(ModemPropertiesTest, PrintsPhoneNumberAndKeyLines) {
-  testing::internal::CaptureStdout();
-  ReadModemKeyValues(&ctx_, Line("modem.generic.own-numbers.value[1]", "5551230147").c_str());
-  const std::string printed = testing::internal::GetCapturedStdout();
-  EXPECT_NE(std::string::npos, printed.find("Phone Number: 555.123.0147\n"));
-  EXPECT_NE(std::string::npos,
-            printed.find("Key: 'modem.generic.own-numbers.value[1]' Value: '5551230147'\n"));
 }
 
 }  // namespace

@@ -78,14 +78,6 @@ TEST(SplitReplyRows, FillsTheWholeTable) {
   EXPECT_STREQ("63", rows.row[63]);
 }
 
-TEST(SplitReplyRows, EchoesOnlyStoredPieces) {
-  ReplyRows rows;
-  testing::internal::CaptureStdout();
-  SplitReplyRows(" FF,01,02,03,04", kAtDelimiters, 4, kAtRowChars, true, &rows);
-  EXPECT_EQ("Row: 0,  FF\nRow: 1, 01\nRow: 2, 02\nRow: 3, 03\n",
-            testing::internal::GetCapturedStdout());
-}
-
 TEST(ExtractNumber, WalksDigitsSignsAndPoints) {
   struct Case {
     const char* row;
@@ -135,38 +127,13 @@ TEST(StripQuotes, KeepsShortFieldsWithoutQuotes) {
       {"\"35\"x", "35"},         // the closing quote ends the walk
       {"4 1", "41"},
       {"'a b'", "a b"},          // blanks inside quotes are kept
+      {"\" \"", " "},
   };
   for (const Case& c : cases) {
     char out[kStripQuotesSize];
     StripQuotes(c.row, out);
     EXPECT_STREQ(c.expected, out) << "[" << c.row << "]";
   }
-}
-
-TEST(CleanQuotedText, HasNoLengthLimitButTheBuffer) {
-  char out[64];
-  CleanQuotedText("\"T-Mobile US Home\"", out, sizeof out);
-  EXPECT_STREQ("T-Mobile US Home", out);
-  CleanQuotedText("T-Mobile US Home", out, sizeof out);
-  EXPECT_STREQ("T-MobileUSHome", out);
-  char small[4];
-  CleanQuotedText("abcdef", small, sizeof small);
-  EXPECT_STREQ("abc", small);
-}
-
-TEST(NumberConversions, DecimalAndHexLikeTheCLibraryOnThirtyTwoBits) {
-  EXPECT_EQ(20, DecimalToInt(" 20"));
-  EXPECT_EQ(-5, DecimalToInt("-5"));
-  EXPECT_EQ(0, DecimalToInt("-"));
-  EXPECT_EQ(0, DecimalToInt(""));
-  EXPECT_EQ(4, DecimalToInt("4.9"));
-  EXPECT_EQ(2147483647, DecimalToInt("99999999999"));
-  EXPECT_EQ(27447297L, HexToLong("1A2D001"));
-  EXPECT_EQ(42L, HexToLong("2A"));
-  EXPECT_EQ(42L, HexToLong("0x2A"));
-  EXPECT_EQ(0L, HexToLong("-"));
-  EXPECT_EQ(2147483647L, HexToLong("FFFFFFFFF"));
-  EXPECT_EQ(-2147483647L - 1, HexToLong("-FFFFFFFFF"));
 }
 
 }  // namespace

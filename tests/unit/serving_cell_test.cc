@@ -46,7 +46,7 @@ TEST_F(ServingCellTest, RealConnectedReport) {
   Parse(Reply("G02_AT-QENG-servingcell_LTE-CONNECT.mmcli.stdout"), &result);
   EXPECT_EQ(1, result);
   const std::pair<uint32_t, const char*> expected[] = {
-      {kScMode_s, "LTE"},   {kScId_i, "169549827"}, {kScMcc_i, "310"},      {kScMnc_i, "260"},
+      {kScMode_s, "LTE"},   {kScId_i, "169552899"}, {kScMcc_i, "310"},      {kScMnc_i, "260"},
       {kScPId_i, "251"},    {kScEarfcn_i, "2175"},  {kScFb_i, "4"},         {kScUlb_f, "20"},
       {kScDlb_f, "20"},     {kScTac_i, "32287"},    {kScRsrp_i, "-96"},     {kScRsrq_i, "-11"},
       {kScRssi_i, "-66"},   {kScSinr_f, "6.000000"}, {kScRx_i, "-100"},
@@ -137,6 +137,7 @@ TEST_F(ServingCellTest, FieldConversions) {
       {16, "50", kScSinr_f, "80.000000"},  {16, "7", kScSinr_f, "-6.000000"},
       {16, "-", kScSinr_f, "-20.000000"},  {17, "20", kScRx_i, "-91"},
       {17, "-5", kScRx_i, nullptr},        {17, "x", kScRx_i, "-111"},
+      {17, " -5", kScRx_i, "-116"},        {17, " -2147483648", kScRx_i, "-2147483648"},
   };
   for (const Case& c : cases) {
     StatusInit();

@@ -1,4 +1,4 @@
-#include "location/shell_command.h"
+#include "exec/shell_command.h"
 
 #include <spawn.h>
 #include <sys/wait.h>

@@ -1,0 +1,348 @@
+// modem-status-api run directly (every reply byte for byte) and behind a real lighttpd on
+// loopback, including a reader that fetches the snapshot while the writer keeps replacing it.
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "daemon/context.h"
+#include "report/json_snapshot.h"
+#include "report/modem_watchdog.h"
+#include "status/status_table.h"
+#include "tests/support/json_validator.h"
+#include "tests/support/test_files.h"
+
+extern char** environ;
+
+namespace {
+
+const std::string kHeaderBlock =
+    "Access-Control-Allow-Origin: *\n"
+    "Content-type: application/json\n"
+    "Cache-Control: no-cache\n"
+    "\n";
+const std::string kDisabled = "{\"status\":\"Error - Modem Status API disabled\"}";
+const std::string kEmptyList = "{\"time\":0,\"status\":[]}";
+const std::string kLookupFailed = "Lookup for name: 'zel.api.status' failed\n";
+const char* const kNoConfig = nullptr;
+const char* const kNoSnapshot = nullptr;
+
+std::string ZelConfig(const std::string& status_line) {
+  return "config api 'api'\n" + status_line + "\n\nconfig status_gather 'status_gather'\n"
+         "\toption poll '15'\n";
+}
+
+struct CgiRun {
+  std::string out;
+  std::string err;
+  int status = -1;
+};
+
+// Runs the CGI with MODEM_STATUS_ROOT=root, its output and errors caught in files.
+CgiRun RunCgi(const TempDir& root) {
+  const std::string out_path = root / "cgi.out";
+  const std::string err_path = root / "cgi.err";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  const std::string root_var = "MODEM_STATUS_ROOT=" + root.path();
+  char* argv[] = {const_cast<char*>(MODEM_STATUS_API_BIN), nullptr};
+  char* envp[] = {const_cast<char*>(root_var.c_str()), const_cast<char*>("PATH=/usr/bin:/bin"),
+                  nullptr};
+  pid_t pid = -1;
+  CgiRun run;
+  int rc = posix_spawn(&pid, MODEM_STATUS_API_BIN, &actions, nullptr, argv, envp);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) {
+    ADD_FAILURE() << "posix_spawn: " << strerror(rc);
+    return run;
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.out = ReadFile(out_path);
+  run.err = ReadFile(err_path);
+  return run;
+}
+
+void Prepare(const TempDir& root, const char* zel, const char* snapshot) {
+  if (zel != nullptr) WriteFile(root / "etc/config/zel", zel);
+  MakeDirs(root / "tmp/corvane");
+  if (snapshot != nullptr) WriteFile(root / "tmp/corvane/modemstatus.json", snapshot);
+}
+
+TEST(StatusApiCgiTest, EveryReplyByteForByte) {
+  const std::string enabled = ZelConfig("\toption status 'enabled'");
+  const std::string snap = "{\"time\": 1700000000,\"status\": [{\"name\":\"Sn_s\",\"value\":\"SN\","
+                           "\"lastChange\":\"1700000000\",\"lastUpdate\":\"1700000000\"}]}";
+  const std::string no_blank = "{\"time\":1700000000,\"status\": []}";
+  const std::string after_2038 = "{\"time\": 4102444800,\"status\": []}";
+  struct Case {
+    const char* what;
+    std::string zel;
+    const char* snapshot;
+    std::string body;
+    std::string err;
+  } cases[] = {
+      {"enabled: served unchanged", enabled, snap.c_str(), snap, ""},
+      {"time without the blank", enabled, no_blank.c_str(), no_blank, ""},
+      {"time past 2038", enabled, after_2038.c_str(), after_2038, ""},
+      {"capital E", ZelConfig("\toption status 'Enabled'"), snap.c_str(), kDisabled, ""},
+      {"trailing blank", ZelConfig("\toption status 'enabled '"), snap.c_str(), kDisabled, ""},
+      {"disabled", ZelConfig("\toption status 'disabled'"), snap.c_str(), kDisabled, ""},
+      {"option missing", ZelConfig("\toption other 'enabled'"), snap.c_str(), kDisabled,
+       kLookupFailed},
+      {"snapshot missing", enabled, kNoSnapshot, kEmptyList, ""},
+      {"snapshot empty", enabled, "", kEmptyList, ""},
+      {"no time key", enabled, "{\"status\": []}", kEmptyList, ""},
+      {"time zero", enabled, "{\"time\": 0,\"status\": [{}]}", kEmptyList, ""},
+      {"time negative", enabled, "{\"time\": -1,\"status\": []}",
+       "{\"time\":18446744073709551615,\"status\":[]}", ""},
+      {"time -5 without blank", enabled, "{\"time\":-5}",
+       "{\"time\":18446744073709551611,\"status\":[]}", ""},
+      {"time not a number", enabled, "{\"time\": \"x\"}", kEmptyList, ""},
+  };
+  for (const Case& c : cases) {
+    TempDir root;
+    Prepare(root, c.zel.c_str(), c.snapshot);
+    CgiRun run = RunCgi(root);
+    EXPECT_EQ(run.status, 0) << c.what;
+    EXPECT_EQ(run.out, kHeaderBlock + c.body) << c.what;
+    EXPECT_EQ(run.err, c.err) << c.what;
+  }
+}
+
+TEST(StatusApiCgiTest, WithoutConfigurationTheApiIsDisabled) {
+  TempDir root;
+  Prepare(root, kNoConfig, "{\"time\": 1700000000,\"status\": []}");
+  CgiRun run = RunCgi(root);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kHeaderBlock + kDisabled);
+  EXPECT_EQ(run.err, kLookupFailed);
+}
+
+TEST(StatusApiCgiTest, SnapshotThatIsADirectoryGivesTheEmptyList) {
+  TempDir root;
+  Prepare(root, ZelConfig("\toption status 'enabled'").c_str(), kNoSnapshot);
+  MakeDirs(root / "tmp/corvane/modemstatus.json");
+  EXPECT_EQ(RunCgi(root).out, kHeaderBlock + kEmptyList);
+}
+
+TEST(StatusApiCgiTest, LargeSnapshotIsCutAt32768Bytes) {
+  TempDir root;
+  std::string big = "{\"time\": 1700000000,\"status\": [\"" + std::string(40000, 'x') + "\"]}";
+  Prepare(root, ZelConfig("\toption status 'enabled'").c_str(), big.c_str());
+  EXPECT_EQ(RunCgi(root).out, kHeaderBlock + big.substr(0, 32768));
+}
+
+// lighttpd in the foreground on a free loopback port, running the CGI from cgi-bin.
+class Lighttpd {
+ public:
+  explicit Lighttpd(const TempDir& root) : root_(root) {}
+  ~Lighttpd() { Stop(); }
+
+  bool Start() {
+    MakeDirs(root_ / "www/htdocs");
+    MakeDirs(root_ / "www/cgi-bin");
+    symlink(MODEM_STATUS_API_BIN, (root_ / "www/cgi-bin/modem-status-api").c_str());
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      port_ = FreePort();
+      WriteFile(root_ / "www/lighttpd.conf", Config());
+      const std::string conf = root_ / "www/lighttpd.conf";
+      char* argv[] = {const_cast<char*>("lighttpd"), const_cast<char*>("-D"),
+                      const_cast<char*>("-f"), const_cast<char*>(conf.c_str()), nullptr};
+      if (posix_spawnp(&pid_, "lighttpd", nullptr, nullptr, argv, environ) != 0) return false;
+      for (int i = 0; i < 200; ++i) {
+        if (Connects()) return true;
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) break;  // port taken meanwhile: try another
+        usleep(10000);
+      }
+      Stop();
+    }
+    return false;
+  }
+
+  void Stop() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+  std::string Url() const {
+    return "http://127.0.0.1:" + std::to_string(port_) + "/cgi-bin/modem-status-api";
+  }
+
+ private:
+  static int FreePort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    close(fd);
+    return ntohs(addr.sin_port);
+  }
+
+  bool Connects() const {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port_));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    close(fd);
+    return ok;
+  }
+
+  std::string Config() const {
+    const std::string www = root_ / "www";
+    return "server.modules = ( \"mod_cgi\", \"mod_alias\", \"mod_setenv\" )\n"
+           "server.bind = \"127.0.0.1\"\n"
+           "server.port = " + std::to_string(port_) + "\n"
+           "server.document-root = \"" + www + "/htdocs\"\n"
+           "server.errorlog = \"" + www + "/error.log\"\n"
+           "alias.url = ( \"/cgi-bin/\" => \"" + www + "/cgi-bin/\" )\n"
+           "setenv.add-environment = ( \"MODEM_STATUS_ROOT\" => \"" + root_.path() + "\" )\n"
+           "$HTTP[\"url\"] =~ \"^/cgi-bin/\" { cgi.assign = ( \"\" => \"\" ) }\n";
+  }
+
+  const TempDir& root_;
+  int port_ = 0;
+  pid_t pid_ = -1;
+};
+
+size_t Collect(char* data, size_t size, size_t count, void* sink) {
+  static_cast<std::string*>(sink)->append(data, size * count);
+  return size * count;
+}
+
+// One HTTP client with keep-alive for many requests.
+class HttpClient {
+ public:
+  HttpClient() : curl_(curl_easy_init()) {}
+  ~HttpClient() { curl_easy_cleanup(curl_); }
+  HttpClient(const HttpClient&) = delete;
+  HttpClient& operator=(const HttpClient&) = delete;
+
+  // 0 when the request failed, else the HTTP status.
+  long Get(const std::string& url, std::string* headers, std::string* body) {
+    headers->clear();
+    body->clear();
+    curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, Collect);
+    curl_easy_setopt(curl_, CURLOPT_WRITEDATA, body);
+    curl_easy_setopt(curl_, CURLOPT_HEADERFUNCTION, Collect);
+    curl_easy_setopt(curl_, CURLOPT_HEADERDATA, headers);
+    curl_easy_setopt(curl_, CURLOPT_TIMEOUT_MS, 5000L);
+    if (curl_easy_perform(curl_) != CURLE_OK) return 0;
+    long code = 0;
+    curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &code);
+    return code;
+  }
+
+ private:
+  CURL* curl_;
+};
+
+TEST(StatusApiLighttpdTest, HeadersAndTheThreeBodiesOverHttp) {
+  TempDir root;
+  const std::string snap = "{\"time\": 1700000000,\"status\": []}";
+  Prepare(root, kNoConfig, snap.c_str());
+  Lighttpd server(root);
+  ASSERT_TRUE(server.Start()) << ReadFile(root / "www/error.log");
+  struct Case {
+    const char* what;
+    const char* zel;
+    const char* snapshot;
+    std::string body;
+  } cases[] = {
+      {"unconfigured", nullptr, snap.c_str(), kDisabled},
+      {"disabled", "config api 'api'\n\toption status 'disabled'\n", snap.c_str(), kDisabled},
+      {"enabled", "config api 'api'\n\toption status 'enabled'\n", snap.c_str(), snap},
+      {"enabled, no snapshot", "config api 'api'\n\toption status 'enabled'\n", nullptr,
+       kEmptyList},
+  };
+  HttpClient client;
+  for (const Case& c : cases) {
+    unlink((root / "etc/config/zel").c_str());
+    unlink((root / "tmp/corvane/modemstatus.json").c_str());
+    Prepare(root, c.zel, c.snapshot);
+    std::string headers, body;
+    EXPECT_EQ(client.Get(server.Url(), &headers, &body), 200) << c.what;
+    EXPECT_EQ(body, c.body) << c.what;
+    EXPECT_NE(headers.find("Access-Control-Allow-Origin: *\r\n"), std::string::npos) << headers;
+    EXPECT_NE(headers.find("Content-type: application/json\r\n"), std::string::npos) << headers;
+    EXPECT_NE(headers.find("Cache-Control: no-cache\r\n"), std::string::npos) << headers;
+  }
+}
+
+TEST(StatusApiLighttpdTest, ReaderAlwaysGetsACompleteDocumentWhileTheWriterReplacesIt) {
+  TempDir root;
+  Prepare(root, "config api 'api'\n\toption status 'enabled'\n", kNoSnapshot);
+  Lighttpd server(root);
+  ASSERT_TRUE(server.Start()) << ReadFile(root / "www/error.log");
+
+  // The daemon's own writer pass, run as fast as it goes with a clock moving 5 s per pass, and
+  // values that change (with quotes and backslashes to escape) so every file differs.
+  StatusInit();
+  SetModemWatchdogHooks(nullptr, [] { return int32_t{0}; });
+  GatherContext ctx{};
+  ctx.statusTable = &statusValues;
+  snprintf(ctx.jsonFile, sizeof ctx.jsonFile, "%s", (root / "tmp/corvane/modemstatus.json").c_str());
+  JsonWriter writer;
+  InitJsonWriter(&writer, &ctx);
+  std::atomic<bool> done{false};
+  std::atomic<int> writes{0};
+  std::thread writer_thread([&] {
+    int64_t now = 1700000000;
+    for (int n = 0; !done; ++n) {
+      for (uint32_t i = 0; i < kStatusCount; i += 3) {
+        std::string value = "v" + std::to_string(n) + " \"q\" \\ " + std::string(n % 90, 'x');
+        UpdateVariableStatusT(&ctx, i, value.c_str(), now);
+      }
+      now += 5;
+      writes += SaveJsonPass(&writer, now);
+      usleep(200);
+    }
+  });
+  while (writes == 0) usleep(1000);
+
+  HttpClient client;
+  int invalid = 0;
+  const int kFetches = 2000;
+  for (int i = 0; i < kFetches && invalid < 3; ++i) {
+    std::string headers, body, error;
+    ASSERT_EQ(client.Get(server.Url(), &headers, &body), 200);
+    if (!IsValidJson(body, &error) || body.rfind("{\"time\": 17", 0) != 0) {
+      ++invalid;
+      ADD_FAILURE() << "fetch " << i << ": " << error << "\n" << body.substr(0, 200);
+    }
+  }
+  done = true;
+  writer_thread.join();
+  SetModemWatchdogHooks(nullptr, nullptr);
+  EXPECT_EQ(invalid, 0);
+  EXPECT_GT(writes, 100) << "the writer must have replaced the file while being read";
+  printf("%d fetches during %d replacements\n", kFetches, writes.load());
+}
+
+}  // namespace

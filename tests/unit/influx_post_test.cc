@@ -1,0 +1,228 @@
+#include "report/influx_post.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+
+#include "daemon/clock.h"
+#include "daemon/context.h"
+#include "daemon/log.h"
+#include "tests/support/http_test_server.h"
+
+namespace {
+
+void Set(char (&field)[128], const std::string& text) {
+  snprintf(field, sizeof field, "%s", text.c_str());
+}
+
+TEST(InfluxRequestTest, VersionFollowsTokenAndValuesArePercentEncoded) {
+  struct Case {
+    const char *token, *org, *bucket, *db, *user, *password;
+    const char *url, *shown, *authorization;
+  } cases[] = {
+      // No token: version 1, even with org and bucket set.
+      {"", "org", "bkt", "routerdb", "writer", "s3cret", "http://h:8086/write?db=routerdb&u=writer&p=s3cret",
+       "http://h:8086/write?db=routerdb&u=writer&p=********", ""},
+      {"", "", "", "my db", "a&b", "p&w#d=1 %", "http://h:8086/write?db=my%20db&u=a%26b&p=p%26w%23d%3D1%20%25",
+       "http://h:8086/write?db=my%20db&u=a%26b&p=********", ""},
+      {"", "", "", "db", "", "", "http://h:8086/write?db=db&u=&p=", "http://h:8086/write?db=db&u=&p=", ""},
+      // A token: version 2, no password anywhere.
+      {"tok=en", "my org", "b&x", "db", "u", "pw", "http://h:8086/api/v2/write?org=my%20org&bucket=b%26x",
+       "http://h:8086/api/v2/write?org=my%20org&bucket=b%26x", "Authorization: Token tok=en"},
+  };
+  for (const Case& c : cases) {
+    GatherConfig config{};
+    Set(config.influxUrl, "http://h:8086");
+    Set(config.influxToken, c.token);
+    Set(config.influxOrg, c.org);
+    Set(config.influxBucket, c.bucket);
+    Set(config.database, c.db);
+    Set(config.userId, c.user);
+    Set(config.password, c.password);
+    InfluxRequest request;
+    ASSERT_EQ(1, BuildInfluxRequest(config, &request));
+    EXPECT_STREQ(c.url, request.url);
+    EXPECT_STREQ(c.shown, request.shownUrl);
+    EXPECT_STREQ(c.authorization, request.authorization);
+  }
+}
+
+TEST(InfluxRequestTest, LongestValuesStillFit) {
+  GatherConfig config{};
+  std::string all_encoded(127, '&');
+  Set(config.influxUrl, std::string(127, 'u'));
+  Set(config.database, all_encoded);
+  Set(config.userId, all_encoded);
+  Set(config.password, all_encoded);
+  InfluxRequest request;
+  ASSERT_EQ(1, BuildInfluxRequest(config, &request));
+  EXPECT_EQ(127u + 16u + 3u * 381u, strlen(request.url));
+
+  char small[4];
+  EXPECT_EQ(0, PercentEncode("a b", small, sizeof small));
+  EXPECT_STREQ("a", small);
+  EXPECT_EQ(1, PercentEncode("a-b", small, sizeof small));
+  EXPECT_STREQ("a-b", small);
+}
+
+TEST(InfluxTimeoutsTest, ProductionLimitsAndTestOverride) {
+  int32_t connect = 0;
+  int32_t total = 0;
+  SetInfluxTimeoutsForTest(0, 0);
+  GetInfluxTimeouts(&connect, &total);
+  EXPECT_EQ(10000, connect);
+  EXPECT_EQ(30000, total);
+  SetInfluxTimeoutsForTest(100, 200);
+  GetInfluxTimeouts(&connect, &total);
+  EXPECT_EQ(100, connect);
+  EXPECT_EQ(200, total);
+  SetInfluxTimeoutsForTest(0, 0);
+}
+
+int32_t fake_ms = 0;
+int32_t fake_step_ms = 0;
+int FakeMonotonic(struct timespec* now) {
+  now->tv_sec = fake_ms / 1000;
+  now->tv_nsec = (fake_ms % 1000) * 1000000L;
+  fake_ms += fake_step_ms;
+  return 0;
+}
+
+class InfluxPostTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ctx_.config = &config_;
+    ResetLogRepeat();
+    Set(config_.database, "routerdb");
+    Set(config_.userId, "writer");
+    Set(config_.password, "pa55&word");
+  }
+  void TearDown() override {
+    SetInfluxTimeoutsForTest(0, 0);
+    SetMonotonicReader(nullptr);
+  }
+  int Post(const std::string& url, const char* record = kRecord) {
+    Set(config_.influxUrl, url);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    duration_ = -1;
+    int result = statusPostData(&ctx_, record, &duration_, 16383);
+    out_ = testing::internal::GetCapturedStdout();
+    err_ = testing::internal::GetCapturedStderr();
+    return result;
+  }
+  static constexpr const char* kRecord = "lte,serial_number=SN1 id=0i,UeRssi=-71i\n";
+  GatherConfig config_{};
+  GatherContext ctx_{};
+  int32_t duration_ = -1;
+  std::string out_;
+  std::string err_;
+};
+
+TEST_F(InfluxPostTest, VersionTwoRequestIsExactAndTokenNeverPrinted) {
+  HttpTestServer server(204);
+  Set(config_.influxToken, "t0ken-SECRET");
+  Set(config_.influxOrg, "my org");
+  Set(config_.influxBucket, "b&x");
+  ctx_.debug = 1;
+  ASSERT_EQ(1, Post(server.BaseUrl()));
+  EXPECT_GE(duration_, 0);
+  auto requests = server.Requests();
+  ASSERT_EQ(1u, requests.size());
+  const RecordedRequest& r = requests[0];
+  EXPECT_EQ("POST", r.method);
+  EXPECT_EQ("/api/v2/write?org=my%20org&bucket=b%26x", r.target);
+  EXPECT_EQ(kRecord, r.body);
+  std::vector<std::string> ours;
+  for (const std::string& h : r.headers) {
+    if (h.rfind("Authorization:", 0) == 0 || h.rfind("Content-Type:", 0) == 0) ours.push_back(h);
+  }
+  EXPECT_EQ((std::vector<std::string>{"Authorization: Token t0ken-SECRET",
+                                      "Content-Type: application/x-www-form-urlencoded"}),
+            ours);
+  EXPECT_NE(std::string::npos,
+            out_.find("URL: " + server.BaseUrl() + "/api/v2/write?org=my%20org&bucket=b%26x\n"));
+  EXPECT_NE(std::string::npos, out_.find("Post Data: '" + std::string(kRecord) + "'\n"));
+  EXPECT_NE(std::string::npos, out_.find("Post to Influx database successful (took "));
+  EXPECT_EQ(std::string::npos, (out_ + err_).find("t0ken"));
+}
+
+TEST_F(InfluxPostTest, TokenWithoutOrgOrBucketIsRefusedWithoutTraffic) {
+  HttpTestServer server(204);
+  Set(config_.influxToken, "tok");
+  for (auto [org, bucket] : {std::pair{"", "b"}, std::pair{"o", ""}}) {
+    Set(config_.influxOrg, org);
+    Set(config_.influxBucket, bucket);
+    EXPECT_EQ(0, Post(server.BaseUrl()));
+    EXPECT_EQ(0, duration_);
+    EXPECT_EQ("Status Post to AWS Influx requires org and bucket values\n", err_);
+  }
+  EXPECT_EQ(0, server.Connections());
+}
+
+TEST_F(InfluxPostTest, VersionOneBodyAndHeadersAndDebugLineMasksPassword) {
+  HttpTestServer server(204);
+  Set(config_.influxOrg, "ignored");
+  Set(config_.influxBucket, "ignored");
+  ctx_.debug = 1;
+  ASSERT_EQ(1, Post(server.BaseUrl()));
+  auto requests = server.Requests();
+  ASSERT_EQ(1u, requests.size());
+  EXPECT_EQ("/write?db=routerdb&u=writer&p=pa55%26word", requests[0].target);
+  EXPECT_EQ(kRecord, requests[0].body);
+  for (const std::string& h : requests[0].headers) EXPECT_NE(0u, h.rfind("Authorization", 0));
+  EXPECT_NE(std::string::npos, out_.find("URL: " + server.BaseUrl() +
+                                         "/write?db=routerdb&u=writer&p=********\n"));
+  EXPECT_EQ(std::string::npos, (out_ + err_).find("pa55"));
+}
+
+TEST_F(InfluxPostTest, ServerErrorTakesTheFailureTail) {
+  for (int status : {400, 401, 500}) {
+    ResetLogRepeat();
+    HttpTestServer server(status);
+    EXPECT_EQ(0, Post(server.BaseUrl()));
+    EXPECT_EQ(0, duration_);
+    EXPECT_EQ("Status Post to Influx got HTTP Response Code: " + std::to_string(status) +
+                  "\nInflux error: " + server.BaseUrl() +
+                  "/write?db=routerdb&u=writer&p=********\n\n" + kRecord + "\n",
+              err_);
+  }
+}
+
+TEST_F(InfluxPostTest, ServerDownIsACurlError) {
+  const int port = FreeLoopbackPort();
+  EXPECT_EQ(0, Post("http://127.0.0.1:" + std::to_string(port)));
+  EXPECT_EQ(0, duration_);
+  EXPECT_EQ(0u, err_.find("Status Post to Influx got Curl Error: Couldn't connect to server\n"))
+      << err_;
+  EXPECT_NE(std::string::npos, err_.find("Influx error: http://127.0.0.1:"));
+  EXPECT_EQ(std::string::npos, err_.find("pa55"));
+}
+
+TEST_F(InfluxPostTest, SilentServerEndsByTheTimeout) {
+  HttpTestServer server(0);
+  SetInfluxTimeoutsForTest(200, 400);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(0, Post(server.BaseUrl()));
+  auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(took, std::chrono::milliseconds(3000));
+  EXPECT_GE(took, std::chrono::milliseconds(350));
+  EXPECT_EQ(1u, server.Requests().size());
+  EXPECT_EQ(0u, err_.find("Status Post to Influx got Curl Error: Timeout was reached\n")) << err_;
+}
+
+TEST_F(InfluxPostTest, DurationComesFromTheTickClock) {
+  HttpTestServer server(204);
+  SetMonotonicReader(FakeMonotonic);
+  for (int32_t step : {5000, 5001}) {
+    fake_ms = 1000;
+    fake_step_ms = step;
+    ASSERT_EQ(1, Post(server.BaseUrl()));
+    EXPECT_EQ(step, duration_);
+    EXPECT_EQ("Post to Influx database successful (took " + std::to_string(step) + " ms)\n", out_);
+  }
+}
+
+}  // namespace
