@@ -136,44 +136,6 @@ TEST_F(StartupTest, IdentityValuesReachTheSnapshot) {
   }
 }
 
-TEST_F(StartupTest, SerialNumberAndBoardCases) {
-  struct Case {
-    const char* serial;  // nullptr: no file
-    const char* build;   // nullptr: no file
-    std::vector<std::string> present;
-    std::vector<std::string> absent;
-  };
-  const Case cases[] = {
-      {"SN-1", "Target board: lu\nVersion: 1.0\n",
-       {"Serial Number: 'SN-1'\n", "System Name: 'Lumora-ZR47'\n"}, {}},
-      {"\n", "Version: 7.7\nTarget board: lumora\n",
-       {"Failed to locate system serial number\n", "Software Version: '7.7'\n",
-        "System Name: 'Lumora-ZR47'\n"},
-       {"Serial Number:"}},
-      {nullptr, "Target board: KX\n",
-       {"Failed to locate system serial number\n", "System Name: 'Unknown-ZR47'\n"},
-       {"Software Version:"}},
-      {"SN-2\n", "", {"Serial Number: 'SN-2'\n", "System Name: 'Unknown-ZR47'\n"},
-       {"Target Board:"}},
-      {"SN-3\n", nullptr, {"Failed to open KX build info file\n"}, {"System Name:", "Software Version:"}},
-  };
-  for (const Case& c : cases) {
-    if (c.serial != nullptr) {
-      sim_.WriteRouterFile("tmp/corvane/serialNumber", c.serial);
-    } else {
-      unlink(sim_.Path("tmp/corvane/serialNumber").c_str());
-    }
-    if (c.build != nullptr) {
-      sim_.WriteRouterFile("etc/corvane_build_info", c.build);
-    } else {
-      unlink(sim_.Path("etc/corvane_build_info").c_str());
-    }
-    const std::string out = RunUntil({"-d"}, c.present.back());
-    for (const std::string& s : c.present) EXPECT_NE(out.find(s), std::string::npos) << s << out;
-    for (const std::string& s : c.absent) EXPECT_EQ(out.find(s), std::string::npos) << s << out;
-  }
-}
-
 TEST_F(StartupTest, BindsAgainOverStaleSocketAndFile) {
   RunUntil({}, "System Name:");  // killed: leaves its socket behind
   ASSERT_TRUE(IsSocket(Socket()));
