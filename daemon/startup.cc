@@ -1,7 +1,6 @@
 #include "daemon/startup.h"
 
 #include <curl/curl.h>
-#include <libudev.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -299,8 +298,7 @@ int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config,
   ctx->cmdTotalMs = 2000;
   ctx->cmdIdleMs = 100;
 
-  udev = udev_new();
-  if (udev == nullptr) {
+  if (!udevCreateContext()) {
     LogMessageError("Can't create udev");
     exit(1);
   }
