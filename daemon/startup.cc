@@ -1,6 +1,5 @@
 #include "daemon/startup.h"
 
-#include <curl/curl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -19,6 +18,7 @@
 #include "exec/zel_exec.h"
 #include "location/gps_listener.h"
 #include "modem/discovery.h"
+#include "report/influx_post.h"
 #include "report/json_snapshot.h"
 #include "status/status_table.h"
 
@@ -282,7 +282,7 @@ int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config,
   }
 
   LogMessage("Daemon starting");
-  if (ctx->influxEnabled) curl_global_init(CURL_GLOBAL_ALL);
+  if (ctx->influxEnabled) InfluxGlobalInit();
 
   StatusInit();
   ctx->config = config;
