@@ -43,7 +43,7 @@ for size, label in ((0, "exits at once"), (1024, "prints 1 KB"), (16384, "prints
     zel = exec_b["zel_exec/%d/repeats:9/real_time" % size]
     lit = exec_b["literal_loop/%d/iterations:4/repeats:9/real_time" % size]
     base_wall, base_cpu = us(spawn, "real_time"), us(spawn, "cpu_time")
-    row("Child %s: run alone (fork, exec, wait; wall / parent CPU)" % label,
+    row("Child %s: run alone (posix_spawn, wait; wall / parent CPU)" % label,
         "%.0f µs / %.0f µs (child CPU %.0f µs)" % (base_wall, base_cpu, spawn["child_cpu_us"]))
     row("  Zel_Exec overhead beyond the child (wall / parent CPU)",
         "%+.0f µs / %+.0f µs" % (us(zel, "real_time") - base_wall, us(zel, "cpu_time") - base_cpu))
