@@ -94,6 +94,10 @@ int ChildProcess::WaitExit(int timeout_ms) {
     if (r == pid_) {
       reaped_ = true;
       status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      // The reader may not have taken the last output from the pipe yet: give it until the
+      // deadline to reach the end, so Output() after an exit holds everything the child wrote.
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait_until(lock, deadline, [&] { return eof_; });
       return status_;
     }
     if (std::chrono::steady_clock::now() >= deadline) return -1;
