@@ -17,6 +17,17 @@
 #include "daemon/clock.h"
 #include "daemon/signals.h"
 
+// Sanitizer runtimes keep per-process state that a child sharing the daemon's memory would change
+// through their interceptors: instrumented builds start the child with fork.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ZEL_EXEC_USE_FORK 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
+    __has_feature(memory_sanitizer)
+#define ZEL_EXEC_USE_FORK 1
+#endif
+#endif
+
 namespace {
 
 // Longest single wait, so a stop request is seen promptly even on a thread that never receives
@@ -137,9 +148,17 @@ int ChildMain(void* arg) {
 // page table, for every client run): the child borrows the memory on a stack of its own and the
 // calling thread waits until it has called execve or exited.
 pid_t StartChild(ChildStart* start, char* stack, size_t stack_size) {
+#ifdef ZEL_EXEC_USE_FORK
+  (void)stack;
+  (void)stack_size;
+  pid_t pid = fork();
+  if (pid == 0) ChildMain(start);
+  return pid;
+#else
   // The stack grows down on every target of this daemon.
   char* top = stack + stack_size;
   return clone(ChildMain, top, CLONE_VM | CLONE_VFORK | SIGCHLD, start);
+#endif
 }
 
 // A descriptor that becomes readable when the child ends, or -1 where the kernel has none.
