@@ -1,7 +1,6 @@
 #include "daemon/config_lookup.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -20,15 +19,19 @@ bool IsSecret(const char* key) {
 int lookupValue(const char* key, char* destination, struct uci_context* uci, struct uci_ptr* ptr,
                 int32_t size) {
   if (size == 0) size = kDefaultSize;
-  // The lookup splits the text it parses in place, so it works on a copy.
-  char* path = strdup(key);
-  if (path == nullptr) return 0;
+  // The lookup splits the text it parses in place, so it works on a copy (option keys are short).
+  char path[256];
+  const size_t key_len = strlen(key);
+  if (key_len >= sizeof path) {
+    printf("Lookup for name: '%s' failed\n", key);
+    return 0;
+  }
+  memcpy(path, key, key_len + 1);
   int rc = uci_lookup_ptr(uci, ptr, path, true);
   if (rc != UCI_OK || !(ptr->flags & uci_ptr::UCI_LOOKUP_COMPLETE) || ptr->o == nullptr ||
       ptr->o->type != UCI_TYPE_STRING || size < 0) {
     if (rc != UCI_OK && rc != UCI_ERR_NOTFOUND) uci_perror(uci, key);
     printf("Lookup for name: '%s' failed\n", key);
-    free(path);
     return 0;
   }
   const char* value = ptr->o->v.string;
@@ -39,6 +42,5 @@ int lookupValue(const char* key, char* destination, struct uci_context* uci, str
   } else {
     snprintf(destination, static_cast<size_t>(size), "%s", value);
   }
-  free(path);
   return 1;
 }

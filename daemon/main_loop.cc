@@ -1,5 +1,6 @@
 #include "daemon/main_loop.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include "daemon/clock.h"
 #include "daemon/context.h"
 #include "daemon/log.h"
+#include "daemon/plain_file.h"
 #include "daemon/scoped_handles.h"
 #include "daemon/signals.h"
 #include "modem/collectors.h"
@@ -67,11 +69,11 @@ void SleepOneSecond() {
 
 void WriteCsvRecord(GatherContext* ctx, const char* csvPath, LoopState* state) {
   {
-    ScopedFile file(fopen(csvPath, "we"));
-    if (file.get() == nullptr) return;
+    ScopedFd file(open(csvPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (file.get() < 0) return;
     memset(work_buffer, 0, 4096);
     GetCSVData(ctx->statusTable, work_buffer, 4094, state->csv_header_pending ? 1 : 0);
-    fputs(work_buffer, file.get());
+    WriteAll(file.get(), work_buffer, strlen(work_buffer));
   }
   state->csv_header_pending = false;
 }

@@ -1,6 +1,7 @@
 #include "exec/zel_exec.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -16,6 +17,17 @@
 #include "daemon/clock.h"
 #include "daemon/signals.h"
 
+// Sanitizer runtimes keep per-process state that a child sharing the daemon's memory would change
+// through their interceptors: instrumented builds start the child with fork.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ZEL_EXEC_USE_FORK 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
+    __has_feature(memory_sanitizer)
+#define ZEL_EXEC_USE_FORK 1
+#endif
+#endif
+
 namespace {
 
 // Longest single wait, so a stop request is seen promptly even on a thread that never receives
@@ -23,6 +35,8 @@ namespace {
 constexpr int32_t kWaitSliceMs = 100;
 constexpr int kScratchSize = 1024;
 constexpr int kMaxFdToClose = 65536;
+// Stack of the child between its start and execve: a few system calls only.
+constexpr size_t kChildStackSize = 16384;
 
 // Closes the descriptor it holds when it goes out of scope.
 class Fd {
@@ -72,7 +86,9 @@ int AboveStandard(int fd) {
   return moved >= 0 ? moved : fd;
 }
 
-// Child side, between fork and execve: async-signal-safe calls only.
+// Child side, between the start and execve. The child shares the daemon's memory (the daemon
+// waits meanwhile), so only system calls that touch nothing but the child's own stack are made:
+// no locks, no stdio, no heap.
 [[noreturn]] void RunChild(int in_read, int out_write, const char* path, char* const argv[],
                            const char* failure, size_t failure_len, int max_fd,
                            const sigset_t* empty_mask, pid_t daemon_pid) {
@@ -108,6 +124,41 @@ int AboveStandard(int fd) {
   ssize_t ignored = write(2, failure, failure_len);
   (void)ignored;
   _exit(127);
+}
+
+struct ChildStart {
+  int in_read;
+  int out_write;
+  const char* path;
+  char* const* argv;
+  const char* failure;
+  size_t failure_len;
+  int max_fd;
+  const sigset_t* empty_mask;
+  pid_t daemon_pid;
+};
+
+int ChildMain(void* arg) {
+  const auto* start = static_cast<const ChildStart*>(arg);
+  RunChild(start->in_read, start->out_write, start->path, start->argv, start->failure,
+           start->failure_len, start->max_fd, start->empty_mask, start->daemon_pid);
+}
+
+// Starts the child without copying the daemon's address space (which fork would do, page table by
+// page table, for every client run): the child borrows the memory on a stack of its own and the
+// calling thread waits until it has called execve or exited.
+pid_t StartChild(ChildStart* start, char* stack, size_t stack_size) {
+#ifdef ZEL_EXEC_USE_FORK
+  (void)stack;
+  (void)stack_size;
+  pid_t pid = fork();
+  if (pid == 0) ChildMain(start);
+  return pid;
+#else
+  // The stack grows down on every target of this daemon.
+  char* top = stack + stack_size;
+  return clone(ChildMain, top, CLONE_VM | CLONE_VFORK | SIGCHLD, start);
+#endif
 }
 
 // A descriptor that becomes readable when the child ends, or -1 where the kernel has none.
@@ -202,20 +253,23 @@ int32_t Zel_Exec(const char* path, char* const argv[], int32_t totalLimitMs, int
 
   pid_t daemon_pid = getpid();
 
-  // No signal handler may run in the child before its dispositions are reset.
+  ChildStart child{to_child.read_end.get(), from_child.write_end.get(), path, argv, failure,
+                   static_cast<size_t>(failure_len), max_fd, &empty, daemon_pid};
+  alignas(16) char child_stack[kChildStackSize];
+
+  // No signal handler may run in the child before its dispositions are reset: it would run on
+  // the daemon's memory.
   pthread_sigmask(SIG_SETMASK, &all, &previous);
-  pid_t pid = fork();
-  if (pid == 0) {
-    RunChild(to_child.read_end.get(), from_child.write_end.get(), path, argv, failure,
-             static_cast<size_t>(failure_len), max_fd, &empty, daemon_pid);
-  }
+  pid_t pid = StartChild(&child, child_stack, sizeof child_stack);
   int fork_errno = errno;
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   if (pid < 0) {
     fprintf(stderr, "Zel_Exec fork failed %s\n", strerror(fork_errno));
     return 0;
   }
-  setpgid(pid, pid);  // also here, so a kill at the limit cannot race the child's own call
+  // The child has set its own group before execve; this call only covers a kernel that let the
+  // daemon run on early.
+  setpgid(pid, pid);
 
   to_child.read_end.Close();
   from_child.write_end.Close();

@@ -1,11 +1,14 @@
 #include "modem/link_state.h"
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "daemon/context.h"
 #include "daemon/paths.h"
+#include "daemon/plain_file.h"
 #include "daemon/scoped_handles.h"
 #include "daemon/signals.h"
 #include "modem/collectors.h"
@@ -49,13 +52,14 @@ void StoreNetDevLine(GatherContext* ctx, const char* line) {
 
 void GetKxNetworkInfo(GatherContext* ctx) {
   const char* path = RouterPathOf(RouterPath::kProcNetDev);
-  ScopedFile file(fopen(path, "re"));
-  if (file.get() == nullptr) {
+  ScopedFd file(open(path, O_RDONLY | O_CLOEXEC));
+  if (file.get() < 0) {
     fprintf(stderr, "Problem opening: %s (%s)\n", path, strerror(errno));
     return;
   }
+  LineReader lines(file.get());
   char line[1024];
-  while (fgets(line, 1023, file.get()) != nullptr) {
+  while (lines.Next(line, 1023)) {
     if (strstr(line, "wwan0") != nullptr) {
       StoreNetDevLine(ctx, line);
       return;

@@ -16,6 +16,7 @@
 #include "daemon/context.h"
 #include "daemon/log.h"
 #include "daemon/paths.h"
+#include "daemon/plain_file.h"
 #include "daemon/scoped_handles.h"
 #include "daemon/signals.h"
 #include "modem/channel.h"
@@ -32,9 +33,7 @@ bool Stopping() { return stopRequested != 0; }
 // Returns the count read, or -1 when the file cannot be opened.
 long ReadRouterFile(RouterPath which, char* buffer, size_t limit) {
   memset(buffer, 0, limit + 1);
-  ScopedFile file(fopen(RouterPathOf(which), "re"));
-  if (file.get() == nullptr) return -1;
-  return static_cast<long>(fread(buffer, 1, limit, file.get()));
+  return ReadFileInto(RouterPathOf(which), buffer, limit);
 }
 
 // Packet-data address: the IPv4 address of wwan0, when it has one.

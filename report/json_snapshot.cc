@@ -1,5 +1,6 @@
 #include "report/json_snapshot.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +10,7 @@
 #include <ctime>
 
 #include "daemon/context.h"
+#include "daemon/plain_file.h"
 #include "daemon/signals.h"
 #include "report/modem_watchdog.h"
 #include "status/status_table.h"
@@ -103,32 +105,13 @@ void AppendNumber(char** pos, const char* end, int64_t value) {
   AppendText(pos, end, number, static_cast<size_t>(length));
 }
 
-// Closes a FILE on every way out.
-class FileCloser {
- public:
-  explicit FileCloser(FILE* file) : file_(file) {}
-  ~FileCloser() {
-    if (file_ != nullptr) fclose(file_);
-  }
-  FileCloser(const FileCloser&) = delete;
-  FileCloser& operator=(const FileCloser&) = delete;
-  // Closes now; 0 when the close (and the flush before it) failed.
-  int Close() {
-    FILE* file = file_;
-    file_ = nullptr;
-    return fclose(file) == 0 ? 1 : 0;
-  }
-
- private:
-  FILE* file_;
-};
-
-// Writes the rendered text to the temporary file. 1 on success; 0 with errno set.
-int WriteTempFile(FILE* file, const char* text) {
-  FileCloser closer(file);
-  size_t length = strlen(text);
-  if (fwrite(text, 1, length, file) != length) return 0;
-  return closer.Close();
+// Writes the rendered text to the temporary file and closes it. 1 on success; 0 with errno set.
+int WriteTempFile(int fd, const char* text) {
+  const bool written = WriteAll(fd, text, strlen(text));
+  const int saved_errno = errno;
+  const bool closed = close(fd) == 0;
+  if (!written) errno = saved_errno;
+  return written && closed ? 1 : 0;
 }
 
 }  // namespace
@@ -204,8 +187,8 @@ int SaveJsonPass(JsonWriter* writer, int64_t now) {
     printf(" -- saveJson now: %" PRId64 " %" PRId64 " %" PRId64 "\n", gaps.sinceWrite,
            gaps.sinceChange, gaps.changeGap);
   }
-  FILE* file = fopen(writer->tempPath, "w");
-  if (file == nullptr) {
+  const int file = open(writer->tempPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (file < 0) {
     fprintf(stderr, "Failed to write to JSON file '%s' (%s)\n", writer->tempPath, strerror(errno));
     StatusUnlock();
     return 0;

@@ -105,7 +105,10 @@ TEST_F(LookupValueTest, FailedLookupsLeaveTheBufferAsItWas) {
       "zel_gpsd.@gpsd[5].tid",      // no such position
       "zel.status_gather.nine.x",   // malformed path
       "broken.x.a",                 // malformed file
+      nullptr,                      // a key longer than any option path (below)
   };
+  const std::string overlong = "zel.status_gather." + std::string(300, 'k');
+  keys[sizeof keys / sizeof keys[0] - 1] = overlong.c_str();
   for (const char* key : keys) {
     strcpy(buffer_, "previous");
     EXPECT_EQ(Lookup(key, 0), 0) << key;

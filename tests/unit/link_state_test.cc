@@ -64,6 +64,18 @@ TEST_F(LinkStateTest, FirstLineNamingWwan0Wins) {
   EXPECT_EQ("1,2,3,4", Counters());
 }
 
+// The file is read in 4 KB blocks: a line cut by a block's end, or one longer than a line buffer
+// (read in 1022-character pieces, as fgets would), must not hide or garble the wwan0 line.
+TEST_F(LinkStateTest, Wwan0LineAcrossReadBlocksAndAfterAnOverlongLine) {
+  std::string head = "head\nhead\n" + std::string(1500, 'y') + "\n";
+  while (head.size() < 4090) head += "  eth0: 1 2 0 0 0 0 0 0 3 4 0\n";
+  head.resize(4090);  // cuts the last eth0 line; the remaining text is one partial line
+  head += "\n";
+  WriteFile(root_ / "proc/net/dev", head + " wwan0: 11 12 0 0 0 0 0 0 13 14 0\n  lo: 0 0\n");
+  GetKxNetworkInfo(&ctx_);
+  EXPECT_EQ("11,12,13,14", Counters());
+}
+
 TEST_F(LinkStateTest, NoWwan0LineOrNoFileWritesNothing) {
   WriteFile(root_ / "proc/net/dev", "head\nhead\n  eth0: 1 2 0 0 0 0 0 0 3 4 0\n");
   GetKxNetworkInfo(&ctx_);

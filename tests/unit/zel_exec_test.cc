@@ -246,3 +246,30 @@ TEST(ZelExecTest, ChildGetsOnlyStandardDescriptorsAndDefaultSignals) {
 }
 
 }  // namespace
+
+namespace {
+
+// The child starts on the caller's memory: calls from several threads at once must each get their
+// own child and output (the daemon's main and JSON writer threads both run clients).
+TEST(ZelExecTest, ConcurrentCallersEachGetTheirOwnOutput) {
+  constexpr int kThreads = 4;
+  constexpr int kRuns = 15;
+  std::vector<int> good(kThreads, 0);
+  std::vector<std::thread> callers;
+  for (int t = 0; t < kThreads; ++t) {
+    callers.emplace_back([t, &good] {
+      for (int run = 0; run < kRuns; ++run) {
+        const std::string expected = "caller " + std::to_string(t) + " run " + std::to_string(run);
+        RunResult result = RunShell("printf '" + expected + "'", 2000, 100);
+        if (result.count == static_cast<int32_t>(expected.size()) && result.Text() == expected) {
+          ++good[static_cast<size_t>(t)];
+        }
+      }
+    });
+  }
+  for (auto& caller : callers) caller.join();
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(kRuns, good[static_cast<size_t>(t)]) << t;
+  EXPECT_TRUE(NoChildLeft());
+}
+
+}  // namespace

@@ -1,0 +1,57 @@
+#include "daemon/plain_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "daemon/scoped_handles.h"
+
+long ReadFileInto(const char* path, char* buffer, size_t limit) {
+  ScopedFd fd(open(path, O_RDONLY | O_CLOEXEC));
+  buffer[0] = '\0';
+  if (fd.get() < 0) return -1;
+  size_t got = 0;
+  while (got < limit) {
+    ssize_t n = read(fd.get(), buffer + got, limit - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  buffer[got] = '\0';
+  return static_cast<long>(got);
+}
+
+bool WriteAll(int fd, const char* text, size_t length) {
+  while (length > 0) {
+    ssize_t n = write(fd, text, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    text += n;
+    length -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool LineReader::Next(char* line, size_t size) {
+  if (size == 0) return false;
+  size_t n = 0;
+  while (n + 1 < size) {
+    if (start_ == end_) {
+      if (ended_) break;
+      ssize_t got = read(fd_, buffer_, sizeof buffer_);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) {
+        ended_ = true;
+        break;
+      }
+      start_ = 0;
+      end_ = static_cast<size_t>(got);
+    }
+    const char c = buffer_[start_++];
+    line[n++] = c;
+    if (c == '\n') break;
+  }
+  line[n] = '\0';
+  return n > 0;
+}
