@@ -6,3 +6,9 @@
 // child starts with default signal handling and an empty signal mask. Returns the wait status, or
 // -1 when the shell could not be started.
 int RunShellCommand(const char* command);
+
+// Replaces what RunShellCommand runs for the commands that follow; nullptr restores the shell.
+// Lets tests and fuzzing run the callers without starting the router's LED and I2C tools. Set it
+// before any other thread runs commands.
+using ShellCommandRunner = int (*)(const char* command);
+void SetShellCommandRunner(ShellCommandRunner runner);

@@ -1,31 +1,30 @@
-// Feeds arbitrary text to every radio reply parser, as a modem reply and as a client's output.
+// Feeds arbitrary text to every AT reply parser, as modem_Send hands a reply over: serving cell,
+// band and RSSI, data counters, group ids, temperatures, the SIM identity steps and the LTE state
+// file.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "daemon/context.h"
+#include "exec/pattern.h"
+#include "fuzz/fuzz_support.h"
 #include "modem/band_rssi.h"
 #include "modem/data_counters.h"
 #include "modem/group_ids.h"
-#include "modem/qmi_readings.h"
 #include "modem/serving_cell.h"
+#include "modem/sim_identity.h"
+#include "modem/status_cycle.h"
 #include "modem/temperatures.h"
-#include "status/status_table.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  StatusInit();
-  // The LED tool is not found: the shell commands fail at once.
-  setenv("PATH", "/nonexistent", 1);
+  InitStatusForFuzzing();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  char text[2048];
-  const size_t n = size < sizeof text - 1 ? size : sizeof text - 1;
-  memcpy(text, data, n);
-  text[n] = '\0';
-  GatherContext ctx{};
-  ctx.statusTable = &statusValues;
+  static char text[2048];  // a reply holds at most 2047 characters
+  CopyInput(data, size, text, sizeof text);
+  GatherContext ctx = StatusContext();
 
   ParseServingCell(&ctx, text);
   ParseBandConfig(&ctx, text);
@@ -33,10 +32,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ParseRxTxBytes(&ctx, text);
   ParseGroupIds(&ctx, text);
   ParseTemperatures(&ctx, text);
-  text[n < 1023 ? n : 1023] = '\0';  // client output is at most 1022 characters
-  ParseTxRxInfo(&ctx, text);
-  ParseCAInfo(&ctx, text);
-  ParseSignalInfo(&ctx, text);
-  ParseHomeNetwork(&ctx, text);
+
+  static PatternArea area;
+  using Step = int (*)(GatherContext*, PatternArea*);
+  static const Step kSteps[] = {TakeIccidReply, TakeImsiReply, TakeSwVersionReply};
+  memset(&area, 0, sizeof area);
+  memcpy(area.input, text, sizeof text);
+  TakeSimStateReply(&area);
+  for (Step step : kSteps) {
+    memset(&area, 0, sizeof area);
+    memcpy(area.input, text, sizeof text);
+    step(&ctx, &area);
+  }
+
+  char state[128];
+  if (ParseLteState(text, state, sizeof state) == 1 && strlen(state) >= sizeof state) abort();
   return 0;
 }

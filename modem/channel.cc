@@ -25,36 +25,6 @@ constexpr int kTokenSize = 63;  // 62 characters and the terminator
 
 char* Arg(const char* text) { return const_cast<char*>(text); }
 
-// Turns a client's output (len characters in out) into the answer text: trailing line breaks and
-// tabs off, then one closing quote, then the first ten characters skipped. Copies the answer into
-// reply when it is given (without a terminator: the caller's buffer is zero-filled) and returns
-// its length, or 0 when nothing usable came back.
-int TakeResponse(char* out, int len, char* reply) {
-  if (len <= 1) {
-    printf("Got Result Len: %d, %s\n", len, out);
-    if (reply != nullptr) reply[0] = '\0';
-    return 0;
-  }
-  while (len > 1 && (out[len - 1] == '\r' || out[len - 1] == '\n' || out[len - 1] == '\t')) {
-    out[--len] = '\0';
-  }
-  if (len == 1) {
-    printf("Got Result Len: %d, %s\n", len, out);
-    if (reply != nullptr) reply[0] = '\0';
-    return 0;
-  }
-  if (out[len - 1] == '\'') out[--len] = '\0';
-  printf("Got Result Len: %d, %s\n", len, out);
-  if (len <= kResponsePrefix) {
-    if (reply != nullptr) reply[0] = '\0';
-    return 0;
-  }
-  int n = len - kResponsePrefix;
-  if (n > kModemReplySize - 1) n = kModemReplySize - 1;
-  if (reply != nullptr) memcpy(reply, out + kResponsePrefix, static_cast<size_t>(n));
-  return n;
-}
-
 bool IndexTooLarge(const GatherContext* ctx) {
   if (ctx->modemIndex < kMaxModemIndex) return false;
   fprintf(stderr, "modem_Send error: Modem index too large! - %d\n", ctx->modemIndex);
@@ -85,6 +55,22 @@ bool ParseIndex(const char* token, long* value) {
 
 }  // namespace
 
+int ReadModemListing(char* output, int len, long* index, char* token, size_t tokenSize) {
+  if (len <= 10 || strstr(output, "No modems") != nullptr) return 0;
+
+  // The listing's fifth token is the number at the end of the first modem's object path.
+  char tokens[kListTokens][kTokenSize] = {};
+  int count = 0;
+  char* save = nullptr;
+  for (char* piece = strtok_r(output, " /\r\n", &save); piece != nullptr && count < kListTokens;
+       piece = strtok_r(nullptr, " /\r\n", &save)) {
+    snprintf(tokens[count++], kTokenSize, "%s", piece);
+  }
+  if (count < 5 || !ParseIndex(tokens[4], index)) return 0;
+  snprintf(token, tokenSize, "%s", tokens[4]);
+  return 1;
+}
+
 int mmcli_GetIdx(GatherContext* ctx, int onlyWhenMissing) {
   if (onlyWhenMissing != 0 && ctx->modemIndex != -1) return onlyWhenMissing;
 
@@ -92,30 +78,44 @@ int mmcli_GetIdx(GatherContext* ctx, int onlyWhenMissing) {
   char* argv[] = {Arg("mmcli"), Arg("-L"), nullptr};
   int len = Zel_Exec(RouterPathOf(RouterPath::kMmcli), argv, kListLimitMs, kListIdleMs, out,
                      kClientOutputSize - 1);
-  if (len <= 10 || strstr(out, "No modems") != nullptr) {
-    ctx->modemIndex = -1;
-    return 0;
-  }
-
-  // The listing's fifth token is the number at the end of the first modem's object path.
-  char tokens[kListTokens][kTokenSize] = {};
-  int count = 0;
-  char* save = nullptr;
-  for (char* token = strtok_r(out, " /\r\n", &save); token != nullptr && count < kListTokens;
-       token = strtok_r(nullptr, " /\r\n", &save)) {
-    snprintf(tokens[count++], kTokenSize, "%s", token);
-  }
   long number = 0;
-  if (count < 5 || !ParseIndex(tokens[4], &number)) {
+  char token[kTokenSize];
+  if (ReadModemListing(out, len, &number, token, sizeof token) == 0) {
     ctx->modemIndex = -1;
     return 0;
   }
   if (number != ctx->modemIndex) {
-    printf("mmcli_GetIdx found modem %s index: %ld\n", tokens[4], number);
+    printf("mmcli_GetIdx found modem %s index: %ld\n", token, number);
     fflush(stdout);
     ctx->modemIndex = static_cast<int32_t>(number);
   }
   return 1;
+}
+
+int TakeModemResponse(char* out, int len, char* reply) {
+  if (len <= 1) {
+    printf("Got Result Len: %d, %s\n", len, out);
+    if (reply != nullptr) reply[0] = '\0';
+    return 0;
+  }
+  while (len > 1 && (out[len - 1] == '\r' || out[len - 1] == '\n' || out[len - 1] == '\t')) {
+    out[--len] = '\0';
+  }
+  if (len == 1) {
+    printf("Got Result Len: %d, %s\n", len, out);
+    if (reply != nullptr) reply[0] = '\0';
+    return 0;
+  }
+  if (out[len - 1] == '\'') out[--len] = '\0';
+  printf("Got Result Len: %d, %s\n", len, out);
+  if (len <= kResponsePrefix) {
+    if (reply != nullptr) reply[0] = '\0';
+    return 0;
+  }
+  int n = len - kResponsePrefix;
+  if (n > kModemReplySize - 1) n = kModemReplySize - 1;
+  if (reply != nullptr) memcpy(reply, out + kResponsePrefix, static_cast<size_t>(n));
+  return n;
 }
 
 int modem_Send(GatherContext* ctx, const char* command, int commandSize, char* reply) {
@@ -138,7 +138,7 @@ int modem_Send(GatherContext* ctx, const char* command, int commandSize, char* r
 
   char out[kClientOutputSize] = {};
   int len = RunModemCommand(ctx, argument, out);
-  int result = TakeResponse(out, len, reply);
+  int result = TakeModemResponse(out, len, reply);
   fflush(stdout);
   return result;
 }
@@ -147,7 +147,7 @@ int modem_Reset(GatherContext* ctx) {
   if (IndexTooLarge(ctx)) return 0;
   char out[kClientOutputSize] = {};
   int len = RunModemCommand(ctx, "-r", out);
-  int result = TakeResponse(out, len, nullptr);
+  int result = TakeModemResponse(out, len, nullptr);
   fflush(stdout);
   return result;
 }

@@ -2,6 +2,7 @@
 // the modem reset, and one QMI request through qmicli.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 struct GatherContext;
@@ -18,3 +19,18 @@ int mmcli_GetIdx(GatherContext* ctx, int onlyWhenMissing);
 int modem_Send(GatherContext* ctx, const char* command, int commandSize, char* reply);
 int modem_Reset(GatherContext* ctx);
 int QmiCmd(GatherContext* ctx, const char* argument, int totalLimitMs, int idleLimitMs);
+
+// The parts of mmcli_GetIdx and modem_Send that only read the client's output.
+
+// The modem number of an `mmcli -L` listing of len characters: none when len is 10 or less or the
+// text holds "No modems"; else the fifth token (cut at blanks, slashes and line ends, in place)
+// when it is a whole decimal number in 0..INT32_MAX. Returns 1 with the number in *index and the
+// token in `token` (tokenSize bytes), else 0.
+int ReadModemListing(char* output, int len, long* index, char* token, size_t tokenSize);
+
+// Turns a client's output of len characters into the answer text: trailing line breaks and tabs
+// off (in place), then one closing quote, then the first ten characters ("response: ") skipped.
+// Copies the answer into `reply` when given (at most kModemReplySize - 1 characters, without a
+// terminator: the caller's buffer is zero-filled) and returns its length, or 0 when nothing usable
+// came back. Prints the "Got Result Len" trace line.
+int TakeModemResponse(char* output, int len, char* reply);

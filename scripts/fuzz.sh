@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (address and undefined-behaviour sanitizers) and runs
 # each for a bounded time: scripts/fuzz.sh [seconds-per-target] [target-name-filter]
-# Seeds come from fuzz/seeds/<target>/; new inputs go to build-fuzz/corpus/<target>/. A crash
-# leaves its input in build-fuzz/findings/ and makes the script fail.
+# Seeds come from fuzz/seeds/<target>/; new inputs go to build-fuzz/corpus/<target>/. A crash,
+# a sanitizer report, an input that takes over 10 s or a leak leaves its input in
+# build-fuzz/findings/ and makes the script fail. The targets' own output is discarded (libFuzzer
+# keeps its report); each target's log is build-fuzz/<target>.log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
@@ -14,6 +16,7 @@ CC=clang CXX=clang++ cmake -S . -B "$out" -DMODEM_STATUS_FUZZ=ON -DMODEM_STATUS_
 cmake --build "$out" -j2
 mkdir -p "$out/findings"
 status=0
+started=$SECONDS
 for bin in "$out"/fuzz/fuzz_*; do
   [ -x "$bin" ] || continue
   name=$(basename "$bin")
@@ -22,16 +25,19 @@ for bin in "$out"/fuzz/fuzz_*; do
   mkdir -p "$corpus"
   seeds=fuzz/seeds/${name#fuzz_}
   [ -d "$seeds" ] || seeds=
-  printf '%-28s ' "$name"
-  if "$bin" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$out/findings/$name-" \
-      "$corpus" ${seeds:+"$seeds"} >"$out/$name.log" 2>&1; then
+  printf '%-24s ' "$name"
+  t0=$SECONDS
+  if "$bin" -max_total_time="$seconds" -timeout=10 -close_fd_mask=3 -print_final_stats=1 \
+      -artifact_prefix="$out/findings/$name-" "$corpus" ${seeds:+"$seeds"} >"$out/$name.log" 2>&1; then
     runs=$(grep -m1 'stat::number_of_executed_units' "$out/$name.log" | awk '{print $2}')
-    cov=$(grep -Eo 'cov: [0-9]+' "$out/$name.log" | tail -1)
-    echo "ok: ${runs:-?} runs, ${cov:-cov: ?}"
+    speed=$(grep -m1 'stat::average_exec_per_sec' "$out/$name.log" | awk '{print $2}')
+    cov=$(grep -Eo 'cov: [0-9]+ ft: [0-9]+ corp: [0-9]+' "$out/$name.log" | tail -1)
+    echo "ok: ${runs:-?} runs (${speed:-?}/s), ${cov:-cov: ?}, $((SECONDS - t0)) s"
   else
     echo "FAILED (see $out/$name.log)"
     tail -30 "$out/$name.log"
     status=1
   fi
 done
+echo "fuzzing took $((SECONDS - started)) s"
 exit $status

@@ -1,0 +1,27 @@
+// Feeds arbitrary text to the modem lookup as the output of `mmcli -L`.
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "fuzz/fuzz_support.h"
+#include "modem/channel.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  QuietStdout();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // The client's output lands in a zero-filled 1024-byte buffer, at most 1022 characters of it.
+  char out[1024] = {};
+  const size_t n = size < 1022 ? size : 1022;
+  memcpy(out, data, n);
+  long index = -2;
+  char token[63];
+  if (ReadModemListing(out, static_cast<int>(n), &index, token, sizeof token) == 1) {
+    // A modem number is a whole number in the 32-bit range, written as the token says.
+    if (index < 0 || index > INT_MAX || strtol(token, nullptr, 10) != index) abort();
+  }
+  return 0;
+}

@@ -1,0 +1,34 @@
+// Feeds arbitrary text to the reader of `mmcli -K` key-value output and to the own-number format.
+#include <cstdint>
+#include <cstring>
+
+#include "daemon/context.h"
+#include "fuzz/fuzz_support.h"
+#include "modem/modem_properties.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  InitStatusForFuzzing();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static char text[16384];  // the reader's output buffer holds at most 16383 characters
+  const size_t n = CopyInput(data, size, text, sizeof text);
+  GatherContext ctx = StatusContext();
+  ctx.bearerIndex = -1;
+  ReadModemKeyValues(&ctx, text);
+  if (strnlen(ctx.initialBearerApn, sizeof ctx.initialBearerApn) == sizeof ctx.initialBearerApn ||
+      strnlen(ctx.bearerApn, sizeof ctx.bearerApn) == sizeof ctx.bearerApn) {
+    abort();  // an APN field left unterminated
+  }
+
+  // The first line alone as an own number.
+  char value[kPropertyValueSize];
+  size_t len = 0;
+  while (len < n && len < sizeof value - 1 && text[len] != '\n') ++len;
+  memcpy(value, text, len);
+  value[len] = '\0';
+  char number[kPropertyValueSize];
+  FormatPhoneNumber(value, number, sizeof number);
+  return 0;
+}

@@ -1,0 +1,27 @@
+// Feeds arbitrary text to the /proc/net/dev line reader, as fgets hands it over (at most 1022
+// characters, possibly without a line end).
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "daemon/context.h"
+#include "fuzz/fuzz_support.h"
+#include "modem/link_state.h"
+#include "status/status_names.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  InitStatusForFuzzing();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  char line[1024];
+  CopyInput(data, size, line, 1023);
+  GatherContext ctx = StatusContext();
+  StoreNetDevLine(&ctx, line);
+  // The stored counters never carry a separator.
+  for (uint32_t index : {kWWanRxBytes_i, kWWanRxPkts_i, kWWanTxBytes_i, kWWanTxPkts_i}) {
+    if (strpbrk(statusValues.entries[index].value, " \t\r\n") != nullptr) abort();
+  }
+  return 0;
+}

@@ -1,0 +1,77 @@
+// Helpers the fuzz targets share: terminated copies of the input, a quiet standard output, the
+// status table set up as the daemon has it, and a private scratch directory.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "daemon/context.h"
+#include "exec/shell_command.h"
+#include "status/status_table.h"
+
+// Copies at most cap - 1 bytes of the input into `text` and terminates it. Returns the count.
+inline size_t CopyInput(const uint8_t* data, size_t size, char* text, size_t cap) {
+  const size_t n = size < cap - 1 ? size : cap - 1;
+  memcpy(text, data, n);
+  text[n] = '\0';
+  return n;
+}
+
+// The parsers' trace lines would cost more than the parsing; libFuzzer reports on standard error.
+inline void QuietStdout() {
+  if (freopen("/dev/null", "w", stdout) == nullptr) abort();
+}
+
+inline int NoShell(const char*) { return 0; }
+
+// The status table initialised and the LED and I2C commands replaced by a no-op.
+inline void InitStatusForFuzzing() {
+  QuietStdout();
+  StatusInit();
+  SetShellCommandRunner(NoShell);
+}
+
+inline GatherContext StatusContext() {
+  GatherContext ctx{};
+  ctx.statusTable = &statusValues;
+  ctx.modemIndex = -1;
+  return ctx;
+}
+
+// A directory of its own under $TMPDIR, else /dev/shm (a file write per input on a disk-backed /tmp
+// costs more than the code under test), else /tmp; removed with everything in it at exit.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    const char* base = getenv("TMPDIR");
+    if (base == nullptr || base[0] == '\0') {
+      std::error_code ignored;
+      base = std::filesystem::is_directory("/dev/shm", ignored) ? "/dev/shm" : "/tmp";
+    }
+    path_ = std::string(base) + "/modem-fuzz-XXXXXX";
+    if (mkdtemp(path_.data()) == nullptr) abort();
+  }
+  ~ScratchDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string operator/(const char* name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Replaces `path` with the input's bytes.
+inline void WriteInputFile(const std::string& path, const uint8_t* data, size_t size) {
+  FILE* file = fopen(path.c_str(), "wb");
+  if (file == nullptr) abort();
+  if (size > 0 && fwrite(data, 1, size, file) != size) abort();
+  if (fclose(file) != 0) abort();
+}
