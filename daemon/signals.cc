@@ -1,22 +1,22 @@
 #include "daemon/signals.h"
 
-volatile sig_atomic_t stopRequested = 0;
-volatile sig_atomic_t connectPending = 0;
-volatile sig_atomic_t disconnectPending = 0;
-volatile sig_atomic_t signal_disconnect = 0;
-volatile sig_atomic_t connectNoticesToLog = 0;
-volatile sig_atomic_t disconnectNoticesToLog = 0;
+SignalFlag stopRequested{0};
+SignalFlag connectPending{0};
+SignalFlag disconnectPending{0};
+SignalFlag signal_disconnect{0};
+SignalFlag connectNoticesToLog{0};
+SignalFlag disconnectNoticesToLog{0};
 
 void onInterrupt(int) { stopRequested = 1; }
 
 void onLinkSignal(int signo) {
   if (signo == SIGUSR1) {
-    connectNoticesToLog = connectNoticesToLog + 1;
+    connectNoticesToLog.fetch_add(1);
     connectPending = 1;
     signal_disconnect = 0;
     disconnectPending = 0;
   } else if (signo == SIGUSR2) {
-    disconnectNoticesToLog = disconnectNoticesToLog + 1;
+    disconnectNoticesToLog.fetch_add(1);
     connectPending = 0;
     disconnectPending = 1;
   }

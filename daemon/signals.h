@@ -4,16 +4,22 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <csignal>
 
-extern volatile sig_atomic_t stopRequested;
-extern volatile sig_atomic_t connectPending;
-extern volatile sig_atomic_t disconnectPending;
-extern volatile sig_atomic_t signal_disconnect;
+// The flags are lock-free atomics: safe to set in a signal handler and to read on any thread
+// (stopRequested is polled by the snapshot writer, the GPS listener and Zel_Exec as well).
+using SignalFlag = std::atomic<int>;
+static_assert(SignalFlag::is_always_lock_free, "signal flags must be lock-free");
+
+extern SignalFlag stopRequested;
+extern SignalFlag connectPending;
+extern SignalFlag disconnectPending;
+extern SignalFlag signal_disconnect;
 // Notices taken by the handlers and not yet logged by the main loop ("Connected signal",
 // "Disconnected signal"): one count per notice.
-extern volatile sig_atomic_t connectNoticesToLog;
-extern volatile sig_atomic_t disconnectNoticesToLog;
+extern SignalFlag connectNoticesToLog;
+extern SignalFlag disconnectNoticesToLog;
 
 void onInterrupt(int signo);   // SIGINT: sets stopRequested
 void onLinkSignal(int signo);  // SIGUSR1 connect, SIGUSR2 disconnect

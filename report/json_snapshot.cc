@@ -204,7 +204,7 @@ int SaveJsonPass(JsonWriter* writer, int64_t now) {
     printf(" -- saveJson now: %" PRId64 " %" PRId64 " %" PRId64 "\n", gaps.sinceWrite,
            gaps.sinceChange, gaps.changeGap);
   }
-  FILE* file = fopen(writer->tempPath, "w");
+  FILE* file = fopen(writer->tempPath, "we");
   if (file == nullptr) {
     fprintf(stderr, "Failed to write to JSON file '%s' (%s)\n", writer->tempPath, strerror(errno));
     StatusUnlock();
