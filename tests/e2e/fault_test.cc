@@ -128,6 +128,38 @@ std::string SnapshotValue(const std::string& json, const std::string& name) {
   return json.substr(at, json.find("\",\"", at) - at);
 }
 
+// Unescaped blanks outside string fields in one line of line protocol (a well-formed line has
+// one between the tags and the fields and may have one before the time stamp), or -1 when a
+// string is left open or the line holds a line break.
+int LineProtocolSections(const std::string& line) {
+  int blanks = 0;
+  bool quoted = false;
+  for (size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (c == '\\') {
+      ++i;
+    } else if (c == '\n' || c == '\r') {
+      return -1;
+    } else if (c == '"' && blanks == 1) {  // quotes delimit strings among the fields only
+      quoted = !quoted;
+    } else if (c == ' ' && !quoted) {
+      ++blanks;
+    }
+  }
+  return quoted ? -1 : blanks;
+}
+
+// Fields of one CSV record (RFC 4180), -1 when a quote is left open.
+int CsvFieldCount(const std::string& record) {
+  int fields = 1;
+  bool quoted = false;
+  for (char c : record) {
+    if (c == '"') quoted = !quoted;
+    if (c == ',' && !quoted) ++fields;
+  }
+  return quoted ? -1 : fields;
+}
+
 class FaultE2E : public ::testing::Test {
  protected:
   // The snapshot goes to its router path unless `args` name another.
@@ -388,6 +420,57 @@ TEST_F(FaultE2E, SignalStormAndGpsFloodDuringPasses) {
   const auto stop = Clock::now();
   StopCleanly();
   EXPECT_LT(MillisSince(stop), 3000 * kSlow);
+}
+
+// A modem that names itself with the separators of every output format: each record keeps its
+// shape and the text stays inside its own field.
+TEST_F(FaultE2E, HostileModemTextStaysInsideItsField) {
+  const std::string hostile = "86\" x=1,imei=2 \\\",\"}]<b>";
+  std::string properties = ReadFile(sim_.Path("sim/scenarios/default/mmcli_-m_@_-K.out"));
+  int replaced = 0;
+  for (size_t at = properties.find("866758041234564"); at != std::string::npos;
+       at = properties.find("866758041234564", at + hostile.size())) {
+    properties.replace(at, 15, hostile);
+    ++replaced;
+  }
+  ASSERT_GT(replaced, 0);
+  sim_.MakeScenario("hostile");
+  sim_.AddAnswer("hostile", "mmcli -m @ -K", properties);
+  sim_.SetScenario("hostile");
+  HttpTestServer influx(204);
+  const std::string csv = sim_.Path("tmp/status.csv");
+  const std::string snapshot = sim_.Path("tmp/corvane/modemstatus.json");
+  Start(influx.BaseUrl(), {"-j", snapshot, "-f", csv});
+  ASSERT_TRUE(WaitCycles(2, 20000)) << daemon_->Output();
+
+  std::string json;
+  for (int i = 0; i < 150 * kSlow && json.find("IMEI_s") == std::string::npos; ++i) {
+    usleep(100 * 1000);
+    json = ReadFile(snapshot);
+  }
+  std::string error;
+  EXPECT_TRUE(IsValidJson(json, &error)) << error << "\n" << json;
+  EXPECT_NE(std::string::npos, json.find("\"value\":\"86\\\" x=1,imei=2 \\\\\\\",\\\"}]<b>\""))
+      << json;
+
+  std::string record = ReadFile(csv);
+  ASSERT_FALSE(record.empty());
+  if (record.compare(0, 6, "Cprint") == 0) record = record.substr(record.find('\n') + 1);
+  ASSERT_EQ('\n', record.back());
+  record.pop_back();
+  EXPECT_EQ(std::string::npos, record.find('\n'));
+  EXPECT_EQ(98, CsvFieldCount(record)) << record;
+
+  const auto requests = influx.Requests();
+  ASSERT_FALSE(requests.empty());
+  for (const RecordedRequest& request : requests) {
+    std::string body = request.body;
+    if (!body.empty() && body.back() == '\n') body.pop_back();
+    const int sections = LineProtocolSections(body);
+    EXPECT_TRUE(sections == 1 || sections == 2) << body;
+    EXPECT_NE(std::string::npos, body.find(",imei=86\"\\ x\\=1\\,imei\\=2\\ ")) << body;
+  }
+  StopCleanly();
 }
 
 }  // namespace
