@@ -1,11 +1,11 @@
 #include "daemon/signals.h"
 
-SignalFlag stopRequested{0};
-SignalFlag connectPending{0};
-SignalFlag disconnectPending{0};
-SignalFlag signal_disconnect{0};
-SignalFlag connectNoticesToLog{0};
-SignalFlag disconnectNoticesToLog{0};
+SignalFlag stopRequested = 0;
+SignalFlag connectPending = 0;
+SignalFlag disconnectPending = 0;
+SignalFlag signal_disconnect = 0;
+SignalFlag connectNoticesToLog = 0;
+SignalFlag disconnectNoticesToLog = 0;
 
 void onInterrupt(int) { stopRequested = 1; }
 

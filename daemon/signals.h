@@ -7,9 +7,9 @@
 #include <atomic>
 #include <csignal>
 
-// The flags are lock-free atomics: safe to set in a signal handler and to read on any thread
-// (stopRequested is polled by the snapshot writer, the GPS listener and Zel_Exec as well).
-using SignalFlag = std::atomic<int>;
+// Lock-free atomics: safe to write in a signal handler (like volatile sig_atomic_t) and also to
+// read from the other threads (the GPS listener, the JSON writer, child execution) without a race.
+using SignalFlag = std::atomic<sig_atomic_t>;
 static_assert(SignalFlag::is_always_lock_free, "signal flags must be lock-free");
 
 extern SignalFlag stopRequested;

@@ -1,7 +1,5 @@
 #include "daemon/startup.h"
 
-#include <curl/curl.h>
-#include <libudev.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -20,6 +18,7 @@
 #include "exec/zel_exec.h"
 #include "location/gps_listener.h"
 #include "modem/discovery.h"
+#include "report/influx_post.h"
 #include "report/json_snapshot.h"
 #include "status/status_table.h"
 
@@ -283,7 +282,7 @@ int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config,
   }
 
   LogMessage("Daemon starting");
-  if (ctx->influxEnabled) curl_global_init(CURL_GLOBAL_ALL);
+  if (ctx->influxEnabled) InfluxGlobalInit();
 
   StatusInit();
   ctx->config = config;
@@ -299,8 +298,7 @@ int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config,
   ctx->cmdTotalMs = 2000;
   ctx->cmdIdleMs = 100;
 
-  udev = udev_new();
-  if (udev == nullptr) {
+  if (!udevCreateContext()) {
     LogMessageError("Can't create udev");
     exit(1);
   }

@@ -134,6 +134,8 @@ void GetInfluxTimeouts(int32_t* connectMs, int32_t* totalMs) {
   *totalMs = total_timeout_ms;
 }
 
+void InfluxGlobalInit() { curl_global_init(CURL_GLOBAL_ALL); }
+
 int statusPostData(GatherContext* ctx, const char* record, int32_t* durationMs, size_t maxLength) {
   *durationMs = 0;
   const int32_t start = GetTicks();

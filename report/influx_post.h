@@ -8,6 +8,9 @@ struct GatherContext;
 struct GatherConfig;
 
 // 1 when the server answered 2xx; `durationMs` gets the post's duration on success, else 0.
+// libcurl's global initialisation (all facilities); start-up calls it once when posting is on.
+void InfluxGlobalInit();
+
 int statusPostData(GatherContext* ctx, const char* record, int32_t* durationMs, size_t maxLength);
 
 // Room for the base URL and four query values of 127 characters, each percent-encoded.

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Builds the programs, lays out a simulated router in a temporary folder and runs modem-statusd
-# against it, showing the key values of its JSON snapshot every few seconds until Ctrl-C.
+# Builds the programs, lays out a simulated router in a temporary folder, starts a local InfluxDB
+# 1.x on loopback and runs modem-statusd against them with the snapshot, the CSV and Influx
+# posting, while a GPS feeder sends position sentences to the daemon's socket. Every few seconds
+# it shows the key values published until Ctrl-C.
 #
 #   scripts/demo.sh                 healthy modem
 #   SCENARIO=ca-none scripts/demo.sh
 #   INTERVAL=5 KEEP_ROOT=1 scripts/demo.sh
 #
-# Ctrl-C stops the daemon and everything it started and removes the folder (unless KEEP_ROOT=1).
+# Ctrl-C stops the daemon, the feeder and InfluxDB and removes the folder (unless KEEP_ROOT=1).
 # When the daemon ends by itself, the demo shows its last output and ends with its status.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,8 +26,11 @@ cmake --build "$build" -j2 --target modem-statusd modem-status-api
 root=$(mktemp -d "${TMPDIR:-/tmp}/modem-demo.XXXXXX")
 daemon_pid=
 group=
+influx_pid=
+feeder_pid=
 cleanup() {
   trap - EXIT INT TERM
+  if [ -n "$feeder_pid" ]; then kill "$feeder_pid" 2>/dev/null || true; wait "$feeder_pid" 2>/dev/null || true; fi
   if [ -n "$daemon_pid" ] && kill -0 "$daemon_pid" 2>/dev/null; then
     echo
     echo "== stopping modem-statusd (pid $daemon_pid)"
@@ -41,6 +46,11 @@ cleanup() {
     kill -KILL -- "-$group" 2>/dev/null || true
   fi
   if [ -n "$daemon_pid" ]; then wait "$daemon_pid" 2>/dev/null || true; fi
+  if [ -n "$influx_pid" ]; then
+    echo "== stopping InfluxDB (pid $influx_pid)"
+    kill "$influx_pid" 2>/dev/null || true
+    wait "$influx_pid" 2>/dev/null || true
+  fi
   if [ "${KEEP_ROOT:-0}" = 1 ]; then
     echo "== the simulated router stays in $root"
   else
@@ -55,6 +65,69 @@ sh sim/make-root.sh "$root" "$scenario"
 snapshot=$root/tmp/corvane/modemstatus.json
 csv=$root/tmp/corvane/status.csv
 log=$root/daemon.log
+
+# A local InfluxDB 1.x on a free loopback port, with its data in the simulated router's folder.
+free_port() {
+  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+influx_port=$(free_port)
+influx_dir=$root/influxdb
+mkdir -p "$influx_dir"
+cat >"$influx_dir/influxdb.conf" <<CONF
+reporting-enabled = false
+bind-address = "127.0.0.1:$(free_port)"
+[meta]
+  dir = "$influx_dir/meta"
+[data]
+  dir = "$influx_dir/data"
+  wal-dir = "$influx_dir/wal"
+  query-log-enabled = false
+[monitor]
+  store-enabled = false
+[http]
+  bind-address = "127.0.0.1:$influx_port"
+  log-enabled = false
+CONF
+influxd -config "$influx_dir/influxdb.conf" >"$influx_dir/influxd.log" 2>&1 &
+influx_pid=$!
+for _ in $(seq 100); do
+  curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$influx_port/ping" 2>/dev/null | grep -q 204 && break
+  sleep 0.1
+done
+curl -s -XPOST "http://127.0.0.1:$influx_port/query" --data-urlencode "q=CREATE DATABASE routerdb" >/dev/null
+echo "== InfluxDB listening on 127.0.0.1:$influx_port (database routerdb)"
+
+# Posting: every 10 seconds to that server, measurement modem_status.
+sed -i "/^config status_gather/a\\
+\\toption influx_url 'http://127.0.0.1:$influx_port'\\
+\\toption database 'routerdb'\\
+\\toption schema 'modem_status'\\
+\\toption account 'demo'\\
+\\toption instance 'bench 1'" "$root/etc/config/zel"
+
+# The GPS feeder: a position sentence every 2 seconds, walking slowly north-east.
+python3 - "$root/tmp/corvane/gps.socket" <<'PY' &
+import socket, sys, time
+path = sys.argv[1]
+sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+step = 0
+while True:
+    now = time.gmtime()
+    lat = 4807.038 + step * 0.01
+    lon = 1131.000 + step * 0.01
+    body = "GPGGA,%02d%02d%02d,%.3f,N,%09.3f,E,1,08,0.9,545.4,M,46.9,M,," % (
+        now.tm_hour, now.tm_min, now.tm_sec, lat, lon)
+    check = 0
+    for c in body:
+        check ^= ord(c)
+    try:
+        sock.sendto(("$%s*%02X\r\n" % (body, check)).encode(), path)
+    except OSError:
+        pass  # the daemon has not bound its socket yet
+    step += 1
+    time.sleep(2)
+PY
+feeder_pid=$!
 
 # Job control for this one start: the daemon gets a process group of its own (so Ctrl-C reaches
 # only this script, which then stops the daemon in order) and keeps the default SIGINT action.
@@ -128,6 +201,11 @@ PY
   if [ -s "$root/tmp/corvane/post_state.json" ]; then
     printf '   post state: %s\n' "$(head -c 160 "$root/tmp/corvane/post_state.json" | tr -d '\n')"
   fi
+  local points
+  points=$(curl -s -G "http://127.0.0.1:$influx_port/query" --data-urlencode "db=routerdb" \
+    --data-urlencode "q=SELECT count(UeRssi) FROM modem_status" |
+    python3 -c 'import json,sys; r=json.load(sys.stdin)["results"][0]; print(r["series"][0]["values"][0][1] if "series" in r else 0)' 2>/dev/null || echo "?")
+  printf '   influxdb: %s records in routerdb.modem_status\n' "$points"
   # What the web server's status endpoint would answer now.
   local api
   api=$(env -i "MODEM_STATUS_ROOT=$root" "$build/modem-status-api" 2>&1 | tr -d '\r' || true)
