@@ -235,6 +235,10 @@ TEST_F(FaultE2E, ModemFaultsKeepTheCadenceTheValuesAndTheHoldings) {
   ASSERT_NE("", imei) << Snapshot();
   const Holdings before = SampleBetweenPasses();
   ASSERT_GT(before.fds, 0);
+  if (SoakRounds() > 1) {
+    printf("start  fds %d  children %d  VmRSS %ld kB\n", before.fds, before.children,
+           before.rss_kb);
+  }
 
   for (int round = 0; round < SoakRounds(); ++round) {
     for (const Fault& fault : faults) {
@@ -248,7 +252,14 @@ TEST_F(FaultE2E, ModemFaultsKeepTheCadenceTheValuesAndTheHoldings) {
       ExpectValidSnapshot(fault.scenario);
       sim_.SetScenario("default");
       ASSERT_TRUE(WaitCycles(1, 20000)) << daemon_->Output().substr(0, 20000);
-      ExpectSameHoldings(before, SampleBetweenPasses(), fault.scenario);
+      const Holdings after = SampleBetweenPasses();
+      ExpectSameHoldings(before, after, fault.scenario);
+      if (SoakRounds() > 1) {
+        printf("round %d %-22s passes %d  fds %d  children %d  VmRSS %ld kB\n", round + 1,
+               fault.scenario, daemon_->CountOutput(kWait), after.fds, after.children,
+               after.rss_kb);
+        fflush(stdout);
+      }
     }
   }
   EXPECT_GT(sim_.CountCalls("mmcli -m 1 "), 0);  // the new index was found and polled
