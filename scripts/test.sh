@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds everything and runs every test; then the whole suite again
-# under AddressSanitizer+UBSan and the threaded tests under ThreadSanitizer.
+# under AddressSanitizer+UBSan, the threaded tests under ThreadSanitizer and a short run of every
+# fuzz target.
 #   scripts/test.sh            every stage (what CI runs)
 #   scripts/test.sh --quick    the plain build and tests only
+# FUZZ_SECONDS sets the fuzz time per target (default 30).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,7 +12,7 @@ quick=0
 for arg in "$@"; do
   case "$arg" in
     --quick) quick=1 ;;
-    -h|--help) sed -n '2,5p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,7p' "$0"; exit 0 ;;
     *) echo "test.sh: unknown argument: $arg" >&2; exit 2 ;;
   esac
 done
@@ -62,5 +64,8 @@ stage "tests: ThreadSanitizer (end-to-end and threaded unit tests)"
 ctest --test-dir build-tsan --output-on-failure -j2 -L e2e
 ctest --test-dir build-tsan --output-on-failure -j2 -L unit \
   -R 'Concurrency|SnapshotWriter|GpsListener|ZelExec|StatusApi'
+
+stage "fuzz: ${FUZZ_SECONDS:-30} s per target"
+bash scripts/fuzz.sh "${FUZZ_SECONDS:-30}"
 
 stage "done in $((SECONDS - started))s"
