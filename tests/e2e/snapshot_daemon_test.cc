@@ -1,7 +1,10 @@
 // The snapshot against the simulated router: the watchdog's resets answered by the fake
 // ModemManager client, and the daemon publishing a snapshot that the CGI serves.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -144,6 +147,19 @@ std::vector<std::string> SplitCsv(const std::string& line) {
   return fields;
 }
 
+// The content of `path` and the inode it was read from (one open, so the two belong together).
+std::string ReadFileAndInode(const std::string& path, ino_t* inode) {
+  std::string text;
+  FILE* file = fopen(path.c_str(), "re");
+  if (file == nullptr) return text;
+  struct stat info {};
+  if (fstat(fileno(file), &info) == 0) *inode = info.st_ino;
+  char chunk[4096];
+  for (size_t n; (n = fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, n);
+  fclose(file);
+  return text;
+}
+
 TEST(SnapshotDaemonTest, PublishesSnapshotAndCsvWhilePollingTheSimulator) {
   SimRouter sim;
   const std::string snapshot = sim.Path("tmp/corvane/modemstatus.json");
@@ -151,9 +167,10 @@ TEST(SnapshotDaemonTest, PublishesSnapshotAndCsvWhilePollingTheSimulator) {
   DaemonProcess daemon(sim, {"-j", snapshot, "-f", csv});
   // The first file of a run holds the header line; the loop rewrites it after every full pass.
   std::string first;
+  ino_t first_inode = 0;
   for (int i = 0; i < 200 && first.find("id=0i") == std::string::npos; ++i) {
     usleep(50000);
-    first = ReadFile(csv);
+    first = ReadFileAndInode(csv, &first_inode);
   }
   ASSERT_EQ(first.rfind("Cprint,Sn_s,,HwVersion_s,", 0), 0u) << first << daemon.Output();
   size_t line_end = first.find('\n');
@@ -167,11 +184,15 @@ TEST(SnapshotDaemonTest, PublishesSnapshotAndCsvWhilePollingTheSimulator) {
   EXPECT_FALSE(fields[kUeRssi_i].empty()) << record;
 
   std::string second;
+  ino_t second_inode = 0;
   for (int i = 0; i < 200 && second.find("id=1i") == std::string::npos; ++i) {
     usleep(50000);
-    second = ReadFile(csv);
+    second = ReadFileAndInode(csv, &second_inode);
   }
   EXPECT_EQ(second.rfind("id=1i", 0), 0u) << second;  // no header after the first record
+  // Readers never see the file emptied or half written: each record replaces it whole.
+  EXPECT_NE(first_inode, second_inode);
+  EXPECT_NE(0, access((csv + ".tmp").c_str(), F_OK));
 
   std::string doc = ReadFile(snapshot);
   for (int i = 0; i < 200 && doc.find("UeRssi_i") == std::string::npos; ++i) {
