@@ -25,7 +25,6 @@ class LookupValueTest : public ::testing::Test {
               "\toption long128 '" + std::string(128, 'b') + "'\n"
               "\toption password 'hunter2'\n"
               "\toption influx_token 'tok-secret'\n"
-              "\toption influx_org ''\n"
               "\tlist servers 'a'\n"
               "config api 'api'\n"
               "\toption status '1'\n");
@@ -52,11 +51,6 @@ class LookupValueTest : public ::testing::Test {
     uci_set_confdir(uci_, dir_.path().c_str());
   }
 
-  void SetCloudHost(const std::string& value) {
-    WriteFile(dir_ / "zel_cloud", "config cloud 'cloud'\n\toption host '" + value + "'\n");
-    Reload();
-  }
-
   TempDir dir_;
   uci_context* uci_ = nullptr;
   uci_ptr ptr_{};
@@ -71,31 +65,25 @@ TEST_F(LookupValueTest, CopiesAtMostSizeMinusOneCharacters) {
     std::string expected;
   };
   const Case cases[] = {
-      {"zel.status_gather.nine", 10, "123456789"},
-      {"zel.status_gather.ten", 10, "123456789"},
-      {"zel.status_gather.ten", 11, "1234567890"},
-      {"zel.status_gather.nine", 1, ""},
+      {"zel.status_gather.nine", 10, "123456789"}, {"zel.status_gather.ten", 10, "123456789"},
+      {"zel.status_gather.ten", 11, "1234567890"}, {"zel.status_gather.nine", 1, ""},
       {"zel.status_gather.long127", 0, std::string(127, 'a')},  // 0 means 128
       {"zel.status_gather.long128", 0, std::string(127, 'b')},
       {"zel.status_gather.long128", 129, std::string(128, 'b')},
-      {"zel.api.status", 2, "1"},
+      {"zel.api.status", 2, "1"}, {"zel_gpsd.@gpsd[0].tid", 16, "gps-tid"},
+      {"zel_gpsd.@gpsd[-1].tid", 16, "second"},
   };
   for (const Case& c : cases) {
     memset(buffer_, 'Z', sizeof buffer_);
     EXPECT_EQ(Lookup(c.key, c.size), 1) << c.key;
     EXPECT_EQ(std::string(buffer_), c.expected) << c.key << " size " << c.size;
   }
-}
-
-TEST_F(LookupValueTest, PrintsEachLookup) {
-  Lookup("zel.status_gather.nine", 0);
-  EXPECT_EQ(printed_, "Lookup for name: 'zel.status_gather.nine' = '123456789'\n");
-  Lookup("zel.status_gather.missing", 0);
-  EXPECT_EQ(printed_, "Lookup for name: 'zel.status_gather.missing' failed\n");
+  EXPECT_EQ(printed_, "Lookup for name: 'zel_gpsd.@gpsd[-1].tid' = 'second'\n");
 }
 
 TEST_F(LookupValueTest, FailedLookupsLeaveTheBufferAsItWas) {
-  const char* keys[] = {
+  const std::string keys[] = {
+      "zel.status_gather." + std::string(300, 'k'),  // longer than any option path
       "zel.status_gather.missing",  // no such option
       "zel.nosection.nine",         // no such section
       "nopackage.a.b",              // no such package file
@@ -104,25 +92,15 @@ TEST_F(LookupValueTest, FailedLookupsLeaveTheBufferAsItWas) {
       "zel.status_gather.servers",  // a list, not a single value
       "zel_gpsd.@gpsd[5].tid",      // no such position
       "zel.status_gather.nine.x",   // malformed path
+      "zel_gpsd.gpsd.tid",          // the sections are anonymous
       "broken.x.a",                 // malformed file
-      nullptr,                      // a key longer than any option path (below)
   };
-  const std::string overlong = "zel.status_gather." + std::string(300, 'k');
-  keys[sizeof keys / sizeof keys[0] - 1] = overlong.c_str();
-  for (const char* key : keys) {
+  for (const std::string& key : keys) {
     strcpy(buffer_, "previous");
-    EXPECT_EQ(Lookup(key, 0), 0) << key;
+    EXPECT_EQ(Lookup(key.c_str(), 0), 0) << key;
     EXPECT_STREQ(buffer_, "previous") << key;
-    EXPECT_EQ(printed_, std::string("Lookup for name: '") + key + "' failed\n");
+    EXPECT_EQ(printed_, "Lookup for name: '" + key + "' failed\n");
   }
-}
-
-TEST_F(LookupValueTest, ExtendedSectionReference) {
-  EXPECT_EQ(Lookup("zel_gpsd.@gpsd[0].tid", 16), 1);
-  EXPECT_STREQ(buffer_, "gps-tid");
-  EXPECT_EQ(Lookup("zel_gpsd.@gpsd[-1].tid", 16), 1);
-  EXPECT_STREQ(buffer_, "second");
-  EXPECT_EQ(Lookup("zel_gpsd.gpsd.tid", 16), 0);  // the sections are anonymous
 }
 
 TEST_F(LookupValueTest, CloudHostGetsHttpsUnlessItHasAScheme) {
@@ -138,7 +116,8 @@ TEST_F(LookupValueTest, CloudHostGetsHttpsUnlessItHasAScheme) {
       {"abcdefghijklmnop", 16, "https://abcdefg"},
   };
   for (const Case& c : cases) {
-    SetCloudHost(c.value);
+    WriteFile(dir_ / "zel_cloud", "config cloud 'cloud'\n\toption host '" + c.value + "'\n");
+    Reload();
     EXPECT_EQ(Lookup("zel_cloud.cloud.host", c.size), 1);
     EXPECT_EQ(std::string(buffer_), c.expected);
     EXPECT_NE(printed_.find("= '" + c.value + "'"), std::string::npos) << printed_;
@@ -150,13 +129,12 @@ TEST_F(LookupValueTest, CloudHostGetsHttpsUnlessItHasAScheme) {
 }
 
 TEST_F(LookupValueTest, SecretsAreMaskedOnTheConsoleOnly) {
-  EXPECT_EQ(Lookup("zel.status_gather.password", 0), 1);
-  EXPECT_STREQ(buffer_, "hunter2");
-  EXPECT_EQ(printed_, "Lookup for name: 'zel.status_gather.password' = '********'\n");
-  EXPECT_EQ(Lookup("zel.status_gather.influx_token", 0), 1);
-  EXPECT_STREQ(buffer_, "tok-secret");
-  EXPECT_EQ(printed_, "Lookup for name: 'zel.status_gather.influx_token' = '********'\n");
-
+  for (auto [key, value] : {std::pair{"password", "hunter2"}, {"influx_token", "tok-secret"}}) {
+    const std::string name = std::string("zel.status_gather.") + key;
+    EXPECT_EQ(Lookup(name.c_str(), 0), 1);
+    EXPECT_STREQ(buffer_, value);
+    EXPECT_EQ(printed_, "Lookup for name: '" + name + "' = '********'\n");
+  }
   // An empty secret stays visibly empty.
   WriteFile(dir_ / "zel", "config status_gather 'status_gather'\n\toption password ''\n");
   Reload();

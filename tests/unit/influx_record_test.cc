@@ -14,11 +14,9 @@ namespace {
 int64_t fake_now = 1000;
 int64_t FakeNow() { return fake_now; }
 
-std::string Between(const std::string& text, const std::string& from, const std::string& to) {
-  size_t start = text.find(from);
-  if (start == std::string::npos) return "";
-  size_t stop = text.find(to, start + from.size());
-  return text.substr(start, stop == std::string::npos ? std::string::npos : stop - start);
+template <size_t N>
+void Set(char (&field)[N], const char* text) {
+  snprintf(field, N, "%s", text);
 }
 
 class InfluxRecordTest : public ::testing::Test {
@@ -31,11 +29,11 @@ class InfluxRecordTest : public ::testing::Test {
     SetInfluxClock(FakeNow);
     ctx_.statusTable = &statusValues;
     ctx_.config = &config_;
-    snprintf(config_.schema, sizeof config_.schema, "lte");
-    snprintf(config_.serialNumber, sizeof config_.serialNumber, "SN1");
-    snprintf(config_.account, sizeof config_.account, "acc");
-    snprintf(config_.subAccount, sizeof config_.subAccount, "sub");
-    snprintf(config_.instance, sizeof config_.instance, "i1");
+    Set(config_.schema, "lte");
+    Set(config_.serialNumber, "SN1");
+    Set(config_.account, "acc");
+    Set(config_.subAccount, "sub");
+    Set(config_.instance, "i1");
   }
   void TearDown() override {
     SetStatusClock(nullptr);
@@ -54,7 +52,7 @@ class InfluxRecordTest : public ::testing::Test {
     return buffer.data();
   }
   // The fields after "id=Ni", without the counters, which move with every record.
-  std::string Fields(const std::string& record) {
+  static std::string Fields(const std::string& record) {
     std::string fields = record.substr(record.find(' ') + 1);
     fields = fields.substr(fields.find(','));
     for (const char* counter : {",UpTime=", ",StatusTime="}) {
@@ -63,6 +61,8 @@ class InfluxRecordTest : public ::testing::Test {
     }
     return fields;
   }
+  // The tag set: what lies between the measurement "lte" and the first blank.
+  static std::string Tags(const std::string& record) { return record.substr(3, record.find(" id=") - 3); }
   void Fixed(uint32_t index, const char* text) { UpdateFixedStatus(&ctx_, index, text); }
   void Variable(uint32_t index, const char* text, int64_t at) {
     fake_now = at;
@@ -93,17 +93,7 @@ TEST_F(InfluxRecordTest, FirstRecordCarriesTagsIdFixedEntriesAndCounters) {
   EXPECT_EQ(1000, statusValues.entries[kStatusTime_i].lastUpdate);
 }
 
-TEST_F(InfluxRecordTest, CounterFieldsMoveWithEveryRecord) {
-  for (int n = 0; n < 3; ++n) {
-    std::string record = Build(2000 + n);
-    EXPECT_NE(std::string::npos, record.find(" id=" + std::to_string(n) + "i,")) << record;
-    EXPECT_NE(std::string::npos, record.find(",StatusTime=" + std::to_string(2000 + n) + "i"));
-    EXPECT_NE(std::string::npos, record.find(",UpTime=")) << record;
-    EXPECT_EQ(2000 + n, ctx_.lastPostTime);
-  }
-}
-
-TEST_F(InfluxRecordTest, FreshnessAcrossRecords) {
+TEST_F(InfluxRecordTest, FreshnessAndCountersAcrossRecords) {
   Fixed(kIMSI_s, "001010123456789");
   Variable(kUeRssi_i, "-71", 990);
   Variable(kLat_f, "47.500000", 990);
@@ -111,9 +101,13 @@ TEST_F(InfluxRecordTest, FreshnessAcrossRecords) {
   EXPECT_EQ(",IMSI=\"001010123456789\",Lat=47.500000,ScRsrp=-95i,UeRssi=-71i\n",
             Fields(Build(1000)));
 
-  // Only Lat is seen again; the fixed entry is always in.
+  // Only Lat is seen again; the fixed entry is always in; id and StatusTime move on.
   Variable(kLat_f, "47.500000", 1005);
-  EXPECT_EQ(",IMSI=\"001010123456789\",Lat=47.500000\n", Fields(Build(1010)));
+  std::string record = Build(1010);
+  EXPECT_EQ(",IMSI=\"001010123456789\",Lat=47.500000\n", Fields(record));
+  EXPECT_NE(std::string::npos, record.find(" id=1i,")) << record;
+  EXPECT_NE(std::string::npos, record.find(",StatusTime=1010i")) << record;
+  EXPECT_EQ(1010, ctx_.lastPostTime);
   EXPECT_NE(std::string::npos,
             out_.find("Value for UeRssi_i too old (10 seconds older than last report)\n"));
   EXPECT_NE(std::string::npos, out_.find("Value for ScRsrp_i too old"));
@@ -129,6 +123,7 @@ TEST_F(InfluxRecordTest, FreshnessAcrossRecords) {
   EXPECT_EQ(",IMSI=\"001010123456789\",ScRsrp=-96i\n", Fields(Build(1010)));
 }
 
+// One row per value: the field it gives, or "" when a typed value that is no number is left out.
 TEST_F(InfluxRecordTest, FieldTypeFollowsNameSuffix) {
   struct Case {
     uint32_t index;
@@ -139,47 +134,32 @@ TEST_F(InfluxRecordTest, FieldTypeFollowsNameSuffix) {
       {kLat_f, "47.500000", ",Lat=47.500000"},
       {kQmi_ScRssi_f, "-60.5", ",Qmi_ScRssi=-60.5"},
       {kQmiTxPwr_f, "1.5e3", ",QmiTxPwr=1.5e3"},
-      {kSn_s, "ZR1", ",Sn=\"ZR1\""},
+      {kIMSI_s, "ZR1", ",IMSI=\"ZR1\""},
       {kCpuLaodAvg, "0.5 0.4", ",CpuLaodAvg=\"0.5 0.4\""},
       {kGPSError, "no fix", ",GPS\\ Error=\"no fix\""},
       {kExternalIpAddr, "1.2.3.4", ",ExternalIpAddr=\"1.2.3.4\""},
       {kNMEA_s, "say \"hi\" C:\\", ",NMEA=\"say \\\"hi\\\" C:\\\\\""},
       {kHnName_s, "two\r\nlines", ",HnName=\"twolines\""},
+      {kLat_f, "-0", ",Lat=-0"}, {kLat_f, ".5", ",Lat=.5"}, {kLat_f, "5.", ",Lat=5."},
+      {kLat_f, "-1.25E-3", ",Lat=-1.25E-3"},
+      {kGID1_i, "7C", ""}, {kGID1_i, " 01", ""}, {kGID1_i, "", ""}, {kGID1_i, "-", ""},
+      {kGID1_i, "1.5", ""}, {kGID1_i, "99999999999999999999", ""}, {kGID1_i, "12a", ""},
+      {kLat_f, "abc", ""}, {kLat_f, "NaN", ""}, {kLat_f, "inf", ""}, {kLat_f, "1e999", ""},
+      {kLat_f, "1.2.3", ""}, {kLat_f, ".", ""}, {kLat_f, "1e", ""}, {kLat_f, "+1", ""},
   };
   for (const Case& c : cases) {
     StatusInit();
+    ResetInfluxRecord();
     Variable(c.index, c.value, 1000);
-    EXPECT_EQ(std::string(c.field) + "\n", Fields(Build(1000))) << c.value;
+    Fixed(kSn_s, "S");
+    EXPECT_EQ(",Sn=\"S\"" + std::string(c.field) + "\n", Fields(Build(1000))) << "'" << c.value << "'";
+    if (c.field[0] == '\0' && c.value[0] != '\0') {
+      EXPECT_NE(std::string::npos, err_.find(statusValues.entries[c.index].name)) << c.value;
+    }
   }
 }
 
-TEST_F(InfluxRecordTest, TypedValueThatIsNoNumberIsLeftOutWithOneNotice) {
-  const char* const bad_integers[] = {"7C", " 01", "", "-", "1.5", "99999999999999999999", "12a"};
-  const char* const bad_decimals[] = {"abc", "NaN", "inf", "1e999", "1.2.3", ".", "1e", "+1"};
-  for (const char* bad : bad_integers) {
-    StatusInit();
-    ResetInfluxRecord();
-    Fixed(kGID1_i, bad);
-    Fixed(kSn_s, "S");
-    EXPECT_EQ(",Sn=\"S\"\n", Fields(Build(1000))) << "'" << bad << "'";
-    if (bad[0] != 0) {
-      EXPECT_NE(std::string::npos, err_.find("GID1_i")) << bad;
-    }
-  }
-  for (const char* bad : bad_decimals) {
-    StatusInit();
-    Variable(kLat_f, bad, 1000);
-    Fixed(kSn_s, "S");
-    EXPECT_EQ(",Sn=\"S\"\n", Fields(Build(1000))) << bad;
-  }
-  for (const char* good : {"-0", "12", ".5", "5.", "-1.25E-3"}) {
-    StatusInit();
-    Variable(kLat_f, good, 1000);
-    EXPECT_EQ(",Lat=" + std::string(good) + "\n", Fields(Build(1000)));
-  }
-  // The notice comes once per entry, not every period.
-  StatusInit();
-  ResetInfluxRecord();
+TEST_F(InfluxRecordTest, NoNumberNoticeComesOncePerEntry) {
   Fixed(kGID1_i, "7C");
   Fixed(kGID2_i, " 01");
   Build(1000);
@@ -190,10 +170,10 @@ TEST_F(InfluxRecordTest, TypedValueThatIsNoNumberIsLeftOutWithOneNotice) {
 }
 
 TEST_F(InfluxRecordTest, TagsAndMeasurementAreEscapedAndEmptyTagsLeftOut) {
-  snprintf(config_.schema, sizeof config_.schema, "lte status,x");
-  snprintf(config_.serialNumber, sizeof config_.serialNumber, "SN 1,a=b");
+  Set(config_.schema, "lte status,x");
+  Set(config_.serialNumber, "SN 1,a=b");
   config_.account[0] = '\0';
-  snprintf(config_.instance, sizeof config_.instance, "\r\n");
+  Set(config_.instance, "\r\n");
   // A trailing backslash would escape the separator after the value: it is dropped.
   Fixed(kIMEI_s, "86 75\\");
   Fixed(kModemSwVersion_s, "EM\\12\\\\");
@@ -204,57 +184,46 @@ TEST_F(InfluxRecordTest, TagsAndMeasurementAreEscapedAndEmptyTagsLeftOut) {
       record.substr(0, record.find(" id=0i,") + 7));
 }
 
+// The constant part of the tags takes 106 characters, with serial "SERIAL0123" and account
+// "ACCOUNT" 17 more: 5 are left for the sub-account and instance values.
 TEST_F(InfluxRecordTest, TagTextIsCutAt128Characters) {
-  // The constant part takes 106 characters: 22 of values fit exactly.
-  snprintf(config_.serialNumber, sizeof config_.serialNumber, "SERIAL0123");  // 10
-  snprintf(config_.account, sizeof config_.account, "ACCOUNT");              // 7
-  snprintf(config_.subAccount, sizeof config_.subAccount, "SUB");            // 3
-  snprintf(config_.instance, sizeof config_.instance, "IN");                 // 2
-  std::string record = Build(1000);
-  std::string tags = record.substr(3, record.find(' ') - 3);
-  EXPECT_EQ(128u, tags.size());
-  EXPECT_EQ(",instance=IN", tags.substr(tags.size() - 12));
-
-  // One more: the instance value loses its last character.
-  snprintf(config_.instance, sizeof config_.instance, "INX");
-  record = Build(1001);
-  tags = record.substr(3, record.find(' ') - 3);
-  EXPECT_EQ(128u, tags.size());
-  EXPECT_EQ(",instance=IN", tags.substr(tags.size() - 12));
-
-  // No room for any of the instance value: the tag goes whole, never "instance=" alone.
-  snprintf(config_.subAccount, sizeof config_.subAccount, "SUBBB");
-  record = Build(1002);
-  tags = record.substr(3, record.find(' ') - 3);
-  EXPECT_EQ(std::string::npos, tags.find("instance"));
-  EXPECT_EQ(",sub_account=SUBBB", tags.substr(tags.size() - 18));
-
-  // An escape pair is never split by the cut.
-  snprintf(config_.subAccount, sizeof config_.subAccount, "SUB");
-  snprintf(config_.instance, sizeof config_.instance, "I N");
-  record = Build(1003);
-  tags = record.substr(3, record.find(" id=") - 3);
-  EXPECT_EQ(127u, tags.size());
-  EXPECT_EQ(",instance=I", tags.substr(tags.size() - 11)) << tags;
+  struct Case {
+    const char* sub;
+    const char* instance;
+    size_t size;
+    const char* tail;
+  } cases[] = {
+      {"SUB", "IN", 128, ",sub_account=SUB,instance=IN"},    // fits exactly
+      {"SUB", "INX", 128, ",sub_account=SUB,instance=IN"},   // the value loses its last character
+      {"SUBBB", "IN", 118, ",sub_account=SUBBB"},            // no room: never "instance=" alone
+      {"SUB", "I N", 127, ",sub_account=SUB,instance=I"},    // an escape pair is never split
+  };
+  Set(config_.serialNumber, "SERIAL0123");
+  Set(config_.account, "ACCOUNT");
+  for (const Case& c : cases) {
+    Set(config_.subAccount, c.sub);
+    Set(config_.instance, c.instance);
+    std::string tags = Tags(Build(1000));
+    EXPECT_EQ(c.size, tags.size()) << tags;
+    EXPECT_EQ(c.tail, tags.substr(tags.rfind(",sub_account="))) << tags;
+  }
 }
 
 TEST_F(InfluxRecordTest, LongStringFieldIsCutAndKeepsItsClosingQuote) {
-  std::string value(127, 'x');
-  Variable(kNMEA_s, value.c_str(), 1000);
-  std::string field = Between(Build(1000), ",NMEA=", "\n");
-  EXPECT_EQ(128u, field.size());
-  EXPECT_EQ(",NMEA=\"" + std::string(120, 'x') + "\"", field);
-
-  // An escaped quote at the cut goes whole, so the closing quote is not escaped.
-  value = std::string(119, 'x') + "\"yyy";
-  Variable(kNMEA_s, value.c_str(), 1001);
-  field = Between(Build(1001), ",NMEA=", "\n");
-  EXPECT_EQ(",NMEA=\"" + std::string(119, 'x') + "\"", field);
-
-  // Exactly 128 characters with the quote: nothing is cut.
-  value = std::string(120, 'z');
-  Variable(kNMEA_s, value.c_str(), 1002);
-  EXPECT_EQ(",NMEA=\"" + value + "\"", Between(Build(1002), ",NMEA=", "\n"));
+  struct Case {
+    std::string value;
+    std::string field;
+  } cases[] = {
+      {std::string(127, 'x'), std::string(120, 'x')},
+      // An escaped quote at the cut goes whole, so the closing quote is not escaped.
+      {std::string(119, 'x') + "\"yyy", std::string(119, 'x')},
+      // Exactly 128 characters with the quote: nothing is cut.
+      {std::string(120, 'z'), std::string(120, 'z')},
+  };
+  for (const Case& c : cases) {
+    Variable(kNMEA_s, c.value.c_str(), 1000);
+    EXPECT_EQ(",NMEA=\"" + c.field + "\"\n", Fields(Build(1000)));
+  }
 }
 
 TEST_F(InfluxRecordTest, RefusalsAndSmallBuffers) {
@@ -263,7 +232,7 @@ TEST_F(InfluxRecordTest, RefusalsAndSmallBuffers) {
   EXPECT_EQ(0, result_);
   EXPECT_EQ("No Influx schema configured for Influx post\n", err_);
 
-  snprintf(config_.schema, sizeof config_.schema, "lte");
+  Set(config_.schema, "lte");
   Build(1000, 4);  // "lte" needs pos + 3 < start + 3
   EXPECT_EQ(0, result_);
   EXPECT_EQ("GetInfluxData pointer overrun 1 (4)\n", err_);

@@ -10,6 +10,7 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "daemon/paths.h"
 #include "tests/support/test_files.h"
@@ -21,43 +22,30 @@ using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStderr;
 using testing::internal::GetCapturedStdout;
 
+// Each step is a message; a leading '!' sends it as an error.
 TEST(LogMessageTest, ImmediateRepeatsAreSuppressed) {
   const std::string a_long(300, 'a');
   const std::string a_long_other_tail = std::string(256, 'a') + "different tail";
-  struct Step {
-    bool error;
-    std::string message;
+  const struct {
+    std::vector<std::string> steps;
+    std::string out, err;
+  } cases[] = {
+      {{"A", "A"}, "A\n", ""},
+      {{"A", "B", "A"}, "A\nB\nA\n", ""},
+      {{"X", "!X"}, "X\n", ""},                // an error repeats an info line
+      {{"!X", "X", "!Y"}, "", "X\nY\n"},      // and the other way round
+      {{a_long, a_long_other_tail}, a_long + "\n", ""},  // equal in the first 256 characters
+      {{"abc", "abcd"}, "abc\nabcd\n", ""},   // a prefix is not a repeat
   };
-  struct Case {
-    const char* name;
-    std::vector<Step> steps;
-    std::string out;
-    std::string err;
-  };
-  const Case cases[] = {
-      {"twice", {{false, "A"}, {false, "A"}}, "A\n", ""},
-      {"A B A", {{false, "A"}, {false, "B"}, {false, "A"}}, "A\nB\nA\n", ""},
-      {"error repeats info", {{false, "X"}, {true, "X"}}, "X\n", ""},
-      {"info repeats error", {{true, "X"}, {false, "X"}, {true, "Y"}}, "", "X\nY\n"},
-      {"long messages equal in their first 256 characters",
-       {{false, a_long}, {false, a_long_other_tail}},
-       a_long + "\n",
-       ""},
-      {"prefix is not a repeat", {{false, "abc"}, {false, "abcd"}}, "abc\nabcd\n", ""},
-  };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     ResetLogRepeat();
     CaptureStdout();
     CaptureStderr();
-    for (const Step& step : c.steps) {
-      if (step.error) {
-        LogMessageError(step.message.c_str());
-      } else {
-        LogMessage(step.message.c_str());
-      }
+    for (const std::string& step : c.steps) {
+      if (step[0] == '!') LogMessageError(step.c_str() + 1); else LogMessage(step.c_str());
     }
-    EXPECT_EQ(GetCapturedStderr(), c.err) << c.name;
-    EXPECT_EQ(GetCapturedStdout(), c.out) << c.name;
+    EXPECT_EQ(GetCapturedStderr(), c.err) << c.steps[0];
+    EXPECT_EQ(GetCapturedStdout(), c.out) << c.steps[0];
   }
   ResetLogRepeat();
 }

@@ -147,41 +147,27 @@ TEST_F(StartupPiecesTest, ConfigurationAndDefaults) {
 }
 
 TEST_F(StartupPiecesTest, SerialNumberFile) {
-  struct Case {
-    const char* content;  // nullptr: no file
-    const char* stored;   // nullptr: Sn_s not set
-  };
   const std::string long_serial(200, '7');
-  const Case cases[] = {
-      {"ZR47-0001\n", "ZR47-0001"},
-      {"ZR47-0002", "ZR47-0002"},
+  const struct {
+    const char* content;  // nullptr: no file
+    std::string stored;   // "": Sn_s not set, with the failure line
+  } cases[] = {
+      {"ZR47-0001\n", "ZR47-0001"}, {"ZR47-0002", "ZR47-0002"},
       {"ZR47-0003\nsecond line\n", "ZR47-0003\nsecond line"},
-      {"\n", nullptr},
-      {"", nullptr},
-      {nullptr, nullptr},
-      {long_serial.c_str(), nullptr},  // checked below: cut to 127
+      {long_serial.c_str(), long_serial.substr(0, 127)},
+      {"\n", ""}, {"", ""}, {nullptr, ""},
   };
-  for (const Case& c : cases) {
+  const std::string path = dir_ / "serialNumber";
+  for (const auto& c : cases) {
     StatusInit();
     ResetLogRepeat();
-    config_ = GatherConfig{};
-    const std::string path = dir_ / "serialNumber";
     unlink(path.c_str());
     if (c.content != nullptr) WriteFile(path, c.content);
     CaptureStderr();
     ReadSerialNumber(&ctx_, &config_, path.c_str());
-    const std::string err = GetCapturedStderr();
-    const char* value = statusValues.entries[kSn_s].value;
-    if (c.content == long_serial.c_str()) {
-      EXPECT_EQ(std::string(value), long_serial.substr(0, 127));
-    } else if (c.stored != nullptr) {
-      EXPECT_STREQ(value, c.stored);
-      EXPECT_EQ(statusValues.entries[kSn_s].fixed, 1);
-      EXPECT_EQ(err, "");
-    } else {
-      EXPECT_STREQ(value, "");
-      EXPECT_EQ(err, "Failed to locate system serial number\n");
-    }
+    EXPECT_EQ(statusValues.entries[kSn_s].value, c.stored);
+    EXPECT_EQ(GetCapturedStderr(), c.stored.empty() ? "Failed to locate system serial number\n" : "");
+    EXPECT_EQ(statusValues.entries[kSn_s].fixed, c.stored.empty() ? 0 : 1);
   }
 }
 

@@ -101,14 +101,4 @@ TEST_F(StatusTableTest, EchoLinesFollowCprint) {
       out);
 }
 
-TEST_F(StatusTableTest, NamesAndKindsSeeded) {
-  EXPECT_STREQ("Cprint", statusValues.entries[0].name);
-  EXPECT_EQ(nullptr, statusValues.entries[2].name);
-  EXPECT_STREQ("CpuLaodAvg", statusValues.entries[kCpuLaodAvg].name);
-  EXPECT_STREQ("GPS Error", statusValues.entries[kGPSError].name);
-  EXPECT_STREQ("ExternalIpAddr", statusValues.entries[97].name);
-  EXPECT_EQ(0u, statusValues.entries[kExternalIpAddr].kind);
-  EXPECT_EQ(2u, statusValues.entries[kApn_s].kind);
-}
-
 }  // namespace

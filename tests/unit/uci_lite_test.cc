@@ -1,5 +1,5 @@
 // The built-in reader of UCI configuration files: lookups in real-looking files and failures on
-// malformed ones.
+// malformed ones (random input is the fuzz target's job).
 #include "platform/uci_api.h"
 
 #ifndef HAVE_LIBUCI
@@ -8,28 +8,25 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <random>
 #include <string>
+#include <vector>
 
 #include "tests/support/test_files.h"
 
 namespace {
 
 const char kNetwork[] =
-    "# network configuration\n"
-    "\n"
+    "# network configuration\n\n"
     "config interface 'loopback'\n"
     "\toption ifname 'lo'\n"
     "\toption proto 'static'\n"
-    "\toption ipaddr '127.0.0.1'\n"
-    "\n"
+    "\toption ipaddr '127.0.0.1'\n\n"
     "config interface 'lan'\n"
     "\toption type 'bridge'\n"
     "\toption ipaddr \"192.168.1.1\"   # the router's own address\n"
     "\toption netmask 255.255.255.0\n"
     "\tlist dns '8.8.8.8'\n"
-    "\tlist dns '1.1.1.1'\n"
-    "\n"
+    "\tlist dns '1.1.1.1'\n\n"
     "config interface 'wwan'\n"
     "\toption apn 'internet.example'\n"
     "\toption pincode ''\n"
@@ -37,14 +34,10 @@ const char kNetwork[] =
     "\toption proto 'modemmanager'\n";
 
 const char kGpsd[] =
-    "config gpsd\n"
-    "\toption tid 'first'\n"
-    "config gpsd 'named'\n"
-    "\toption tid 'second'\n"
-    "config other\n"
-    "\toption tid 'other'\n"
-    "config gpsd\n"
-    "\toption tid 'third'\n";
+    "config gpsd\n\toption tid 'first'\n"
+    "config gpsd 'named'\n\toption tid 'second'\n"
+    "config other\n\toption tid 'other'\n"
+    "config gpsd\n\toption tid 'third'\n";
 
 const char kQuoting[] =
     "package quoting\n"
@@ -79,6 +72,14 @@ class UciLiteTest : public ::testing::Test {
     text_ = path;
     return uci_lookup_ptr(ctx_, &ptr_, text_.data(), extended);
   }
+  // Writes `text` as package "broken" and looks it up through a fresh context.
+  int LookupFresh(const std::string& text) {
+    WriteFile(dir_ / "broken", text);
+    uci_free_context(ctx_);
+    ctx_ = uci_alloc_context();
+    uci_set_confdir(ctx_, dir_.path().c_str());
+    return Lookup("broken.n.a");
+  }
   bool Complete() const { return (ptr_.flags & uci_ptr::UCI_LOOKUP_COMPLETE) != 0; }
   std::string ErrorText() {
     char* text = nullptr;
@@ -100,29 +101,19 @@ TEST_F(UciLiteTest, OptionValues) {
     const char* value;
   };
   const Case cases[] = {
-      {"network.lan.ipaddr", "192.168.1.1"},
-      {"network.lan.netmask", "255.255.255.0"},
-      {"network.loopback.ifname", "lo"},
-      {"network.wwan.pincode", ""},
+      {"network.lan.ipaddr", "192.168.1.1"}, {"network.lan.netmask", "255.255.255.0"},
+      {"network.loopback.ifname", "lo"}, {"network.wwan.pincode", ""},
       {"network.wwan.proto", "modemmanager"},  // a repeated option replaces the earlier one
       {"zel_gpsd.@gpsd[0].tid", "first"},
       {"zel_gpsd.@gpsd[1].tid", "second"},  // named sections count in their file position
-      {"zel_gpsd.@gpsd[2].tid", "third"},
-      {"zel_gpsd.@gpsd[-1].tid", "third"},
+      {"zel_gpsd.@gpsd[2].tid", "third"}, {"zel_gpsd.@gpsd[-1].tid", "third"},
       {"zel_gpsd.@gpsd[-3].tid", "first"},
       {"zel_gpsd.@[2].tid", "other"},  // any type
-      {"zel_gpsd.named.tid", "second"},
-      {"quoting.q.mixed", "abc"},
-      {"quoting.q.escaped", "say \"hi\" \\ok"},
-      {"quoting.q.literal", "no \\escape"},
-      {"quoting.q.spanning", "line1\nline2"},
-      {"quoting.q.hash_quoted", "a#b"},
-      {"quoting.q.hash_bare", "x"},
-      {"quoting.q.continued", "longvalue"},
-      {"quoting.q.crlf", "dos"},
-      {"quoting.semi.a", "1"},
-      {"quoting.semi.b", "2;3"},
-      {"quoting.q.merged", "yes"},
+      {"zel_gpsd.named.tid", "second"}, {"quoting.q.mixed", "abc"},
+      {"quoting.q.escaped", "say \"hi\" \\ok"}, {"quoting.q.literal", "no \\escape"},
+      {"quoting.q.spanning", "line1\nline2"}, {"quoting.q.hash_quoted", "a#b"},
+      {"quoting.q.hash_bare", "x"}, {"quoting.q.continued", "longvalue"}, {"quoting.q.crlf", "dos"},
+      {"quoting.semi.a", "1"}, {"quoting.semi.b", "2;3"}, {"quoting.q.merged", "yes"},
   };
   for (const Case& c : cases) {
     ASSERT_EQ(Lookup(c.path), UCI_OK) << c.path;
@@ -137,34 +128,30 @@ TEST_F(UciLiteTest, OptionValues) {
 
 TEST_F(UciLiteTest, PartialPathsAndMissingElements) {
   struct Case {
-    const char* path;
     int rc;
     bool complete;
     bool section;  // ptr.s set
+    std::vector<const char*> paths;
   };
   const Case cases[] = {
-      {"network", UCI_OK, true, false},
-      {"network.lan", UCI_OK, true, true},
-      {"network.lan.missing", UCI_OK, false, true},
-      {"network.nosuch.ipaddr", UCI_OK, false, false},
-      {"zel_gpsd.@gpsd[3].tid", UCI_OK, false, false},
-      {"zel_gpsd.@gpsd[-4].tid", UCI_OK, false, false},
-      {"zel_gpsd.@nosuch[0].tid", UCI_OK, false, false},
-      {"nosuchpkg.a.b", UCI_ERR_NOTFOUND, false, false},
-      {"zel_gpsd.@gpsd[x].tid", UCI_ERR_INVAL, false, false},
-      {"zel_gpsd.@gpsd.tid", UCI_ERR_INVAL, false, false},
-      {"zel_gpsd.@gpsd[0]x.tid", UCI_ERR_INVAL, false, false},
-      {"zel_gpsd.@gpsd[].tid", UCI_ERR_INVAL, false, false},
-      {"network.lan.ipaddr.extra", UCI_ERR_PARSE, false, false},
-      {"../network.lan.ipaddr", UCI_ERR_PARSE, false, false},
-      {"network.lan.bad-option", UCI_ERR_PARSE, false, false},
-      {"", UCI_ERR_PARSE, false, false},
+      {UCI_OK, true, false, {"network"}},
+      {UCI_OK, true, true, {"network.lan"}},
+      {UCI_OK, false, true, {"network.lan.missing"}},
+      {UCI_OK, false, false, {"network.nosuch.ipaddr", "zel_gpsd.@gpsd[3].tid",
+                              "zel_gpsd.@gpsd[-4].tid", "zel_gpsd.@nosuch[0].tid"}},
+      {UCI_ERR_NOTFOUND, false, false, {"nosuchpkg.a.b"}},
+      {UCI_ERR_INVAL, false, false, {"zel_gpsd.@gpsd[x].tid", "zel_gpsd.@gpsd.tid",
+                                     "zel_gpsd.@gpsd[0]x.tid", "zel_gpsd.@gpsd[].tid"}},
+      {UCI_ERR_PARSE, false, false, {"network.lan.ipaddr.extra", "../network.lan.ipaddr",
+                                     "network.lan.bad-option", ""}},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(Lookup(c.path), c.rc) << c.path;
-    EXPECT_EQ(Complete(), c.complete) << c.path;
-    EXPECT_EQ(ptr_.s != nullptr, c.section) << c.path;
-    EXPECT_EQ(ptr_.o, nullptr) << c.path;
+    for (const char* path : c.paths) {
+      EXPECT_EQ(Lookup(path), c.rc) << path;
+      EXPECT_EQ(Complete(), c.complete) << path;
+      EXPECT_EQ(ptr_.s != nullptr, c.section) << path;
+      EXPECT_EQ(ptr_.o, nullptr) << path;
+    }
   }
 }
 
@@ -181,18 +168,14 @@ TEST_F(UciLiteTest, ExtendedSyntaxNeedsExtendedMode) {
   EXPECT_STREQ(ptr_.o->v.string, "first");
 }
 
-TEST_F(UciLiteTest, ListOptionsKeepEveryItem) {
+TEST_F(UciLiteTest, ListsAndAssignmentPaths) {
   ASSERT_EQ(Lookup("network.lan.dns"), UCI_OK);
   ASSERT_NE(ptr_.o, nullptr);
   EXPECT_EQ(ptr_.o->type, UCI_TYPE_LIST);
   EXPECT_EQ(ptr_.o->list_count, 2);
   EXPECT_STREQ(ptr_.o->v.string, "8.8.8.8");
-}
-
-TEST_F(UciLiteTest, PathAndValueAreSplitInPlace) {
+  // "path=value" is split in place; the lookup still finds the stored value.
   ASSERT_EQ(Lookup("network.lan.ipaddr=10.0.0.1"), UCI_OK);
-  EXPECT_STREQ(ptr_.package, "network");
-  EXPECT_STREQ(ptr_.section, "lan");
   EXPECT_STREQ(ptr_.option, "ipaddr");
   EXPECT_STREQ(ptr_.value, "10.0.0.1");
   EXPECT_STREQ(ptr_.o->v.string, "192.168.1.1");
@@ -221,23 +204,14 @@ TEST_F(UciLiteTest, MalformedFilesFailWithLineAndReason) {
   };
   for (const Case& c : cases) {
     // The NUL case needs the full length of the literal.
-    std::string text(c.text, strlen(c.text) + (strstr(c.reason, "NUL") ? 4 : 0));
-    WriteFile(dir_ / "broken", text);
-    uci_context* fresh = uci_alloc_context();
-    ASSERT_EQ(uci_set_confdir(fresh, dir_.path().c_str()), UCI_OK);
-    std::string path = "broken.n.a";
-    EXPECT_EQ(uci_lookup_ptr(fresh, &ptr_, path.data(), true), UCI_ERR_PARSE) << c.reason;
+    EXPECT_EQ(LookupFresh(std::string(c.text, strlen(c.text) + (strstr(c.reason, "NUL") ? 4 : 0))),
+              UCI_ERR_PARSE)
+        << c.reason;
     EXPECT_FALSE(Complete());
-    char* message = nullptr;
-    uci_get_errorstr(fresh, &message, "uci");
-    ASSERT_NE(message, nullptr);
-    const std::string expected = std::string("uci: Parse error (") + c.reason;
-    EXPECT_EQ(std::string(message).rfind(expected, 0), 0u) << message;
-    EXPECT_NE(std::string(message).find(" at line " + std::to_string(c.line) + ", byte "),
-              std::string::npos)
+    const std::string message = ErrorText();
+    EXPECT_EQ(message.rfind(std::string("uci: Parse error (") + c.reason, 0), 0u) << message;
+    EXPECT_NE(message.find(" at line " + std::to_string(c.line) + ", byte "), std::string::npos)
         << message;
-    free(message);
-    uci_free_context(fresh);
   }
 }
 
@@ -255,29 +229,6 @@ TEST_F(UciLiteTest, UnreadablePackageIsAnIoError) {
   EXPECT_EQ(Lookup("adir.a.b"), UCI_ERR_IO);
   EXPECT_EQ(ErrorText().rfind("uci: I/O error", 0), 0u) << ErrorText();
   EXPECT_EQ(uci_set_confdir(ctx_, ""), UCI_ERR_INVAL);
-}
-
-// Random mixtures of the syntax's pieces: the reader either parses them or fails cleanly.
-TEST_F(UciLiteTest, RandomInputNeverCrashes) {
-  const char* const pieces[] = {"config", "option", "list", "package", " ", "\t", "\n",
-                                "'",      "\"",     "\\",   "#",       ";", "name", "x-y",
-                                "@",      "[0]",    "\r",   "\x01",    "\xff"};
-  std::mt19937 random(12345);
-  for (int round = 0; round < 300; ++round) {
-    std::string text;
-    const int count = static_cast<int>(random() % 40);
-    for (int i = 0; i < count; ++i) text += pieces[random() % (sizeof pieces / sizeof pieces[0])];
-    WriteFile(dir_ / "fuzz", text);
-    uci_context* fresh = uci_alloc_context();
-    ASSERT_EQ(uci_set_confdir(fresh, dir_.path().c_str()), UCI_OK);
-    std::string path = "fuzz.@[0].name";
-    int rc = uci_lookup_ptr(fresh, &ptr_, path.data(), true);
-    EXPECT_TRUE(rc == UCI_OK || rc == UCI_ERR_PARSE) << rc << " for: " << text;
-    if (rc == UCI_OK && ptr_.o != nullptr) {
-      EXPECT_NE(ptr_.o->v.string, nullptr);
-    }
-    uci_free_context(fresh);
-  }
 }
 
 }  // namespace
