@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,30 +25,23 @@ using Clock = std::chrono::steady_clock;
 constexpr int kStartMs = 15000;
 constexpr int kSnapshotMs = 15000;
 
-// One entry of the snapshot file.
+// One entry of the snapshot file (empty value when missing).
 struct SnapshotEntry {
-  bool found = false;
   std::string value;
-  long long last_change = 0;
   long long last_update = 0;
 };
 
 SnapshotEntry FindEntry(const std::string& json, const std::string& name) {
-  SnapshotEntry entry;
   const std::string head = "{\"name\":\"" + name + "\",\"value\":\"";
-  size_t pos = json.find(head);
-  if (pos == std::string::npos) return entry;
-  pos += head.size();
-  const std::string change_key = "\",\"lastChange\":\"";
   const std::string update_key = "\",\"lastUpdate\":\"";
-  const size_t change = json.find(change_key, pos);
+  const size_t pos = json.find(head);
+  const size_t change = json.find("\",\"lastChange\":\"", pos);
   const size_t update = json.find(update_key, pos);
-  if (change == std::string::npos || update == std::string::npos) return entry;
-  entry.found = true;
-  entry.value = json.substr(pos, change - pos);
-  entry.last_change = atoll(json.c_str() + change + change_key.size());
-  entry.last_update = atoll(json.c_str() + update + update_key.size());
-  return entry;
+  if (pos == std::string::npos || change == std::string::npos || update == std::string::npos) {
+    return {};
+  }
+  return {json.substr(pos + head.size(), change - pos - head.size()),
+          atoll(json.c_str() + update + update_key.size())};
 }
 
 long long SnapshotTime(const std::string& json) {
@@ -98,13 +92,9 @@ class GpsSender {
 
 class LocationE2E : public ::testing::Test {
  protected:
-  std::string SnapshotPath() const { return sim_.Path("tmp/corvane/modemstatus.json"); }
-
-  std::unique_ptr<DaemonProcess> StartDaemon(const std::vector<std::string>& extra_args,
-                                             const std::vector<std::string>& env = {}) {
-    std::vector<std::string> args = {"-j", SnapshotPath()};
-    args.insert(args.end(), extra_args.begin(), extra_args.end());
-    auto daemon = std::make_unique<DaemonProcess>(sim_, args, env);
+  std::unique_ptr<DaemonProcess> StartDaemon(const std::vector<std::string>& env = {}) {
+    auto daemon = std::make_unique<DaemonProcess>(
+        sim_, std::vector<std::string>{"-j", sim_.Path("tmp/corvane/modemstatus.json")}, env);
     EXPECT_TRUE(daemon->WaitForOutput("GPS socket created: ", kStartMs)) << daemon->Output();
     sender_ = std::make_unique<GpsSender>(sim_.Path("tmp/corvane/gps.socket"));
     return daemon;
@@ -137,7 +127,7 @@ class LocationE2E : public ::testing::Test {
 // third sentences lie just over 12 hours from now on the clock face, so whatever the time of day,
 // one of them is moved across midnight to the nearest day.
 TEST_F(LocationE2E, SentencesReachTheSnapshotWithUtcFixTimes) {
-  auto daemon = StartDaemon({}, {"TZ=XST-9"});
+  auto daemon = StartDaemon({"TZ=XST-9"});
   const time_t now = time(nullptr);
   const time_t t1 = now - 30;
   const time_t t2 = now + 12 * 3600 + 600;  // stored as the day before: now - 11h50m
@@ -199,7 +189,7 @@ TEST_F(LocationE2E, SentencesReachTheSnapshotWithUtcFixTimes) {
 // The listener works through a flood of datagrams beside the main loop, which keeps its cadence
 // (poll 2 seconds in the simulated router), and the daemon still stops at once.
 TEST_F(LocationE2E, FloodWhileTheMainLoopPolls) {
-  auto daemon = StartDaemon({});
+  auto daemon = StartDaemon();
   ASSERT_TRUE(daemon->WaitForOutput("Calling sleep for ", kStartMs)) << daemon->Output();
 
   const int passes_before = daemon->CountOutput("LTE Connection Status is");

@@ -2,10 +2,8 @@
 // loopback, including a reader that fetches the snapshot while the writer keeps replacing it.
 #include <curl/curl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +17,7 @@
 #include "report/json_snapshot.h"
 #include "report/modem_watchdog.h"
 #include "status/status_table.h"
+#include "tests/support/http_test_server.h"
 #include "tests/support/json_validator.h"
 #include "tests/support/sim_router.h"
 #include "tests/support/test_files.h"
@@ -113,14 +112,14 @@ class Lighttpd {
     MakeDirs(root_ / "www/cgi-bin");
     symlink(MODEM_STATUS_API_BIN, (root_ / "www/cgi-bin/modem-status-api").c_str());
     for (int attempt = 0; attempt < 5; ++attempt) {
-      port_ = FreePort();
+      port_ = FreeLoopbackPort();
       WriteFile(root_ / "www/lighttpd.conf", Config());
       const std::string conf = root_ / "www/lighttpd.conf";
       char* argv[] = {const_cast<char*>("lighttpd"), const_cast<char*>("-D"),
                       const_cast<char*>("-f"), const_cast<char*>(conf.c_str()), nullptr};
       if (posix_spawnp(&pid_, "lighttpd", nullptr, nullptr, argv, environ) != 0) return false;
       for (int i = 0; i < 200; ++i) {
-        if (Connects()) return true;
+        if (HttpCall(port_, "GET", "/").status != 0) return true;  // up and answering
         int status = 0;
         if (waitpid(pid_, &status, WNOHANG) == pid_) break;  // port taken meanwhile: try another
         usleep(10000);
@@ -142,29 +141,6 @@ class Lighttpd {
   }
 
  private:
-  static int FreePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    close(fd);
-    return ntohs(addr.sin_port);
-  }
-
-  bool Connects() const {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port_));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    close(fd);
-    return ok;
-  }
-
   std::string Config() const {
     const std::string www = root_ / "www";
     return "server.modules = ( \"mod_cgi\", \"mod_alias\", \"mod_setenv\" )\n"
