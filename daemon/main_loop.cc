@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "daemon/atomic_file.h"
 #include "daemon/clock.h"
 #include "daemon/context.h"
 #include "daemon/log.h"
@@ -45,10 +46,8 @@ void LogLinkNotices() {
   sigaddset(&block, SIGUSR1);
   sigaddset(&block, SIGUSR2);
   pthread_sigmask(SIG_BLOCK, &block, &previous);
-  int connects = connectNoticesToLog;
-  int disconnects = disconnectNoticesToLog;
-  connectNoticesToLog = 0;
-  disconnectNoticesToLog = 0;
+  int connects = connectNoticesToLog.exchange(0);
+  int disconnects = disconnectNoticesToLog.exchange(0);
   const bool disconnect_last = disconnectPending != 0;
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 
@@ -67,14 +66,11 @@ void SleepOneSecond() {
   nanosleep(&slice, nullptr);
 }
 
+// Other programs read the record file: it is replaced whole, never seen empty or cut.
 void WriteCsvRecord(GatherContext* ctx, const char* csvPath, LoopState* state) {
-  {
-    ScopedFd file(open(csvPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (file.get() < 0) return;
-    memset(work_buffer, 0, 4096);
-    GetCSVData(ctx->statusTable, work_buffer, 4094, state->csv_header_pending ? 1 : 0);
-    WriteAll(file.get(), work_buffer, strlen(work_buffer));
-  }
+  memset(work_buffer, 0, 4096);
+  GetCSVData(ctx->statusTable, work_buffer, 4094, state->csv_header_pending ? 1 : 0);
+  if (!ReplaceFileAtomically(csvPath, work_buffer, strlen(work_buffer))) return;
   state->csv_header_pending = false;
 }
 

@@ -72,6 +72,9 @@ size_t CutEscaped(const char* text, size_t len, size_t limit, const char* specia
 bool AddTag(char* out, size_t* len, size_t limit, const char* key, const char* value) {
   char escaped[kEscapedSize];
   size_t value_len = Escape(escaped, sizeof escaped, value, kKeySpecials);
+  // A value ending in a backslash would escape the comma or blank that follows it and run into
+  // the next tag or the fields.
+  while (value_len > 0 && escaped[value_len - 1] == '\\') --value_len;
   if (value_len == 0) return true;
   const size_t prefix_len = 2 + strlen(key);  // "," key "="
   if (*len + prefix_len >= limit) return false;

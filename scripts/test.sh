@@ -1,11 +1,71 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds everything and runs every test.
+# Installs what is needed, builds everything and runs every test; then the whole suite again
+# under AddressSanitizer+UBSan, the threaded tests under ThreadSanitizer and a short run of every
+# fuzz target.
+#   scripts/test.sh            every stage (what CI runs)
+#   scripts/test.sh --quick    the plain build and tests only
+# FUZZ_SECONDS sets the fuzz time per target (default 30).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
-build=${BUILD_DIR:-build}
+
+quick=0
+for arg in "$@"; do
+  case "$arg" in
+    --quick) quick=1 ;;
+    -h|--help) sed -n '2,7p' "$0"; exit 0 ;;
+    *) echo "test.sh: unknown argument: $arg" >&2; exit 2 ;;
+  esac
+done
+
+started=$SECONDS
+stage() {
+  printf '\n==== %s (at %ds) ====\n' "$1" "$((SECONDS - started))"
+}
+
 werror=OFF
 [ -n "${CI:-}" ] && werror=ON
-cmake -S . -B "$build" -DMODEM_STATUS_WERROR=$werror
+
+stage "setup"
+bash scripts/setup.sh
+
+stage "build"
+build=${BUILD_DIR:-build}
+cmake -S . -B "$build" -DMODEM_STATUS_WERROR=$werror >/dev/null
 cmake --build "$build" -j2
+
+stage "tests"
 ctest --test-dir "$build" --output-on-failure -j2
+
+if [ "$quick" = 1 ]; then
+  stage "done (quick: sanitizer stages skipped)"
+  exit 0
+fi
+
+# The fake clients run under umockdev's preload in the udev tests: gcc's ASan runtime must not
+# insist on being loaded first.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-verify_asan_link_order=0:detect_leaks=1:abort_on_error=0}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+# A report makes the process exit with 66, which every test checking the exit status sees.
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=0:exitcode=66:second_deadlock_stack=1}
+
+stage "build: AddressSanitizer + UBSan"
+cmake -S . -B build-asan -DMODEM_STATUS_WERROR=$werror -DMODEM_STATUS_ASAN=ON >/dev/null
+cmake --build build-asan -j2
+
+stage "tests: AddressSanitizer + UBSan (whole suite)"
+ctest --test-dir build-asan --output-on-failure -j2
+
+stage "build: ThreadSanitizer"
+cmake -S . -B build-tsan -DMODEM_STATUS_WERROR=$werror -DMODEM_STATUS_TSAN=ON \
+  -DMODEM_STATUS_TESTS=ON >/dev/null
+cmake --build build-tsan -j2
+
+stage "tests: ThreadSanitizer (end-to-end and threaded unit tests)"
+ctest --test-dir build-tsan --output-on-failure -j2 -L e2e
+ctest --test-dir build-tsan --output-on-failure -j2 -L unit \
+  -R 'Concurrency|SnapshotWriter|GpsListener|ZelExec|StatusApi'
+
+stage "fuzz: ${FUZZ_SECONDS:-30} s per target"
+bash scripts/fuzz.sh "${FUZZ_SECONDS:-30}"
+
+stage "done in $((SECONDS - started))s"

@@ -1,7 +1,10 @@
 // The snapshot against the simulated router: the watchdog's resets answered by the fake
 // ModemManager client, and the daemon publishing a snapshot that the CGI serves.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -99,15 +102,24 @@ TEST(SnapshotDaemonTest, PublishesSnapshotAndCsvWhilePollingTheSimulator) {
   const std::string snapshot = sim.Path("tmp/corvane/modemstatus.json");
   const std::string csv = sim.Path("tmp/status.csv");
   DaemonProcess daemon(sim, {"-j", snapshot, "-f", csv});
-  auto wait_for = [](const std::string& path, const std::string& text) {
-    std::string content = ReadFile(path);
+  // Waits for `text` in the file; `inode` receives the inode the content was read from.
+  auto wait_for = [](const std::string& path, const std::string& text, ino_t* inode) {
+    std::string content;
     for (int i = 0; i < 200 && content.find(text) == std::string::npos; ++i) {
-      usleep(50000);
-      content = ReadFile(path);
+      if (i > 0) usleep(50000);
+      content.clear();
+      FILE* file = fopen(path.c_str(), "re");
+      if (file == nullptr) continue;
+      struct stat info {};
+      if (inode != nullptr && fstat(fileno(file), &info) == 0) *inode = info.st_ino;
+      char chunk[4096];
+      for (size_t n; (n = fread(chunk, 1, sizeof chunk, file)) > 0;) content.append(chunk, n);
+      fclose(file);
     }
     return content;
   };
-  std::string first = wait_for(csv, "id=0i");
+  ino_t first_inode = 0, second_inode = 0;
+  std::string first = wait_for(csv, "id=0i", &first_inode);
   ASSERT_EQ(first.rfind("Cprint,Sn_s,,HwVersion_s,", 0), 0u) << first << daemon.Output();
   size_t line_end = first.find('\n');
   EXPECT_EQ(SplitCsv(first.substr(0, line_end)).size(), 98u);
@@ -118,9 +130,13 @@ TEST(SnapshotDaemonTest, PublishesSnapshotAndCsvWhilePollingTheSimulator) {
   ASSERT_EQ(fields.size(), 98u) << record;
   EXPECT_EQ(fields[0].rfind("id=0i", 0), 0u);
   EXPECT_FALSE(fields[kUeRssi_i].empty()) << record;
-  EXPECT_EQ(wait_for(csv, "id=1i").rfind("id=1i", 0), 0u);  // no header after the first record
+  // No header after the first record; each record replaces the file whole, so readers never see
+  // it emptied or half written.
+  EXPECT_EQ(wait_for(csv, "id=1i", &second_inode).rfind("id=1i", 0), 0u);
+  EXPECT_NE(first_inode, second_inode);
+  EXPECT_NE(0, access((csv + ".tmp").c_str(), F_OK));
 
-  std::string doc = wait_for(snapshot, "UeRssi_i");
+  std::string doc = wait_for(snapshot, "UeRssi_i", nullptr);
   std::string error;
   EXPECT_TRUE(IsValidJson(doc, &error)) << error << "\n" << doc;
   EXPECT_EQ(doc.rfind("{\"time\": ", 0), 0u) << doc;

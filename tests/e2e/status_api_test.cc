@@ -234,7 +234,8 @@ TEST(StatusApiLighttpdTest, ReaderAlwaysGetsACompleteDocumentWhileTheWriterRepla
   SetModemWatchdogHooks(nullptr, [] { return int32_t{0}; });
   GatherContext ctx{};
   ctx.statusTable = &statusValues;
-  snprintf(ctx.jsonFile, sizeof ctx.jsonFile, "%s", (root / "tmp/corvane/modemstatus.json").c_str());
+  const std::string snapshot = root / "tmp/corvane/modemstatus.json";
+  snprintf(ctx.jsonFile, sizeof ctx.jsonFile, "%s", snapshot.c_str());
   JsonWriter writer;
   InitJsonWriter(&writer, &ctx);
   std::atomic<bool> done{false};

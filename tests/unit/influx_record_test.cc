@@ -194,11 +194,13 @@ TEST_F(InfluxRecordTest, TagsAndMeasurementAreEscapedAndEmptyTagsLeftOut) {
   snprintf(config_.serialNumber, sizeof config_.serialNumber, "SN 1,a=b");
   config_.account[0] = '\0';
   snprintf(config_.instance, sizeof config_.instance, "\r\n");
-  Fixed(kIMEI_s, "86 75");
+  // A trailing backslash would escape the separator after the value: it is dropped.
+  Fixed(kIMEI_s, "86 75\\");
+  Fixed(kModemSwVersion_s, "EM\\12\\\\");
   std::string record = Build(1000);
   EXPECT_EQ(
       "lte\\ status\\,x,serial_number=SN\\ 1\\,a\\=b,hw_version=1.0,linux_version=2.3,"
-      "status_version=2.3,sub_account=sub,imei=86\\ 75 id=0i,",
+      "status_version=2.3,sub_account=sub,imei=86\\ 75,modem_swversion=EM\\12 id=0i,",
       record.substr(0, record.find(" id=0i,") + 7));
 }
 
