@@ -1,8 +1,8 @@
 // The simulated router: its clients answer like the real tools, byte for byte, log what they
 // were asked, follow the active scenario and its behaviours, and run with an empty environment.
 #include <dirent.h>
-#include <signal.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/uci_api.h"
 #include "tests/support/sim_router.h"
 #include "tests/support/test_files.h"
 
@@ -95,8 +94,6 @@ const std::vector<SampleCase>& SampleCases() {
        "F3_qmicli_nas-get-lte-cphy-ca-info_scell-legacy-tlv.stdout", false},
       {"default", kQmicli, Qmi("--nas-get-lte-cphy-ca-info"),
        "F4_qmicli_nas-get-lte-cphy-ca-info_scell-array-tlv.stdout", false},
-      {"ca-array", kQmicli, Qmi("--nas-get-lte-cphy-ca-info"),
-       "F4_qmicli_nas-get-lte-cphy-ca-info_scell-array-tlv.stdout", false},
       {"ca-none", kQmicli, Qmi("--nas-get-lte-cphy-ca-info"),
        "F5_qmicli_nas-get-lte-cphy-ca-info_no-scell.stdout", false},
       {"default", kQmicli, Qmi("--nas-get-signal-info"), "F6_qmicli_nas-get-signal-info-lte.stdout",
@@ -160,95 +157,53 @@ TEST(SimClients, AnswerByteForByteLikeThePlatformSamples) {
   EXPECT_TRUE(sim.UnknownCalls().empty());
 }
 
-// Every request a full pass of the daemon makes has an answer in the healthy scenario, and the
-// answers that carry values are non-empty.
-TEST(SimClients, DefaultScenarioAnswersEveryRequestOfAPass) {
+// The clients without a platform sample, and the device argument taken as any path.
+TEST(SimClients, OtherClientsOfAPassAnswer) {
   SimRouter sim;
   struct Request {
     const char* client;
     std::vector<std::string> args;
-    bool has_output;
-  };
-  const std::vector<Request> requests = {
-      {"bin/uname", {"-r"}, true},
-      {kMmcli, {"-L"}, true},
-      {kQmicli, Qmi("--uim-sim-power-on=1"), true},
-      {kQmicli, Qmi("--wds-set-autoconnect-settings=enabled"), true},
-      {kMmcli, {"-m", "0", "-K"}, true},
-      {kMmcli, {"-b", "2", "-K"}, true},
-      {kMmcli, At("AT+CPIN?"), true},
-      {kMmcli, At("AT+QCCID"), true},
-      {kMmcli, At("AT+CIMI"), true},
-      {kMmcli, At("AT+CGMR"), true},
-      {kMmcli, At("AT+QCFG=\"band\""), true},
-      {kMmcli, At("AT+QTEMP"), true},
-      {kMmcli, At("AT"), true},
-      {kMmcli, At("AT+QENG=\"servingcell\""), true},
-      {kMmcli, At("AT+CSQ"), true},
-      {kMmcli, At("AT+QGID"), true},
-      {kMmcli, At("AT+QGDCNT?"), true},
-      {kQmicli, Qmi("--nas-get-tx-rx-info=lte"), true},
-      {kQmicli, Qmi("--nas-get-lte-cphy-ca-info"), true},
-      {kQmicli, Qmi("--nas-get-signal-info"), true},
-      {"sbin/home-network.sh", {"/dev/cdc-wdm0"}, true},
-      {"usr/sbin/gpio", {"led", "hpue_blue", "off"}, false},
-      {"usr/sbin/gpio", {"led", "hpue_green", "on"}, false},
-      {"usr/sbin/gpio", {"led", "hpue_green", "off"}, false},
-      {"usr/sbin/gpio", {"led", "hpue_blue", "on"}, false},
-      {"usr/sbin/i2cset", {"-y", "0", "0x50", "0x40", "2"}, false},
-      {"usr/sbin/i2cset", {"-y", "0", "0x50", "0x40", "0"}, false},
-      {kMmcli, {"-m", "0", "-r"}, true},
+    const char* out;
+  } requests[] = {
+      {"bin/uname", {"-r"}, "5.15.150\n"},
+      {"sbin/home-network.sh", {"/dev/cdc-wdm0"}, "310\n260\n\"Sim Mobile\"\n"},
+      {"sbin/home-network.sh", {""}, "310\n260\n\"Sim Mobile\"\n"},
+      {"usr/sbin/gpio", {"led", "hpue_green", "off"}, ""},
   };
   for (const Request& q : requests) {
     ProgramResult r = Client(sim, q.client, q.args);
-    SCOPED_TRACE(std::string(q.client) + " " + (q.args.empty() ? "" : q.args.back()));
+    SCOPED_TRACE(std::string(q.client) + " " + q.args.back());
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(!r.out.empty(), q.has_output) << r.out;
+    EXPECT_EQ(r.out, q.out);
   }
-  EXPECT_EQ(Client(sim, "sbin/home-network.sh", {"/dev/cdc-wdm0"}).out,
-            "310\n260\n\"Sim Mobile\"\n");
-  EXPECT_EQ(Client(sim, "bin/uname", {"-r"}).out, "5.15.150\n");
+  for (const char* device : {"", "/dev/cdc-wdm3"}) {
+    EXPECT_EQ(Client(sim, kQmicli, {"-d", device, "-p", "--nas-get-signal-info"}).out,
+              Sample("F6_qmicli_nas-get-signal-info-lte.stdout"));
+  }
   EXPECT_TRUE(sim.UnknownCalls().empty());
 }
 
-TEST(SimClients, QmiDeviceAndHomeNetworkArgumentAreAnyPath) {
-  SimRouter sim;
-  EXPECT_EQ(Client(sim, kQmicli, {"-d", "", "-p", "--nas-get-signal-info"}).out,
-            Sample("F6_qmicli_nas-get-signal-info-lte.stdout"));
-  EXPECT_EQ(Client(sim, kQmicli, {"-d", "/dev/cdc-wdm3", "-p", "--nas-get-signal-info"}).out,
-            Sample("F6_qmicli_nas-get-signal-info-lte.stdout"));
-  EXPECT_EQ(Client(sim, "sbin/home-network.sh", {""}).status, 0);
-}
-
-TEST(SimClients, UnknownRequestsFailLoudly) {
+TEST(SimClients, UnknownRequestsAndScenariosFailLoudly) {
   SimRouter sim;
   const std::vector<std::vector<std::string>> unknown = {
       {kMmcli, "-m", "0", "--command=AT+NOTHING"},
       {kMmcli, "-m", "0", "--command=at+csq"},  // the key is case sensitive, as the data are
-      {kMmcli, "--list-modems"},
       {kMmcli},
       {kQmicli, "-d", "/dev/cdc-wdm0", "-p", "--dms-get-ids"},
-      {"bin/uname", "-a"},
       {"usr/sbin/gpio", "led", "hpue_red", "on"},
   };
   for (const auto& request : unknown) {
-    std::vector<std::string> args(request.begin() + 1, request.end());
-    ProgramResult r = Client(sim, request[0], args);
-    SCOPED_TRACE(request[0] + " " + (args.empty() ? "" : args.back()));
+    ProgramResult r = Client(sim, request[0], {request.begin() + 1, request.end()});
+    SCOPED_TRACE(request.back());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("sim: scenario default has no answer for: "), std::string::npos) << r.err;
   }
-  std::vector<std::string> logged = sim.UnknownCalls();
-  ASSERT_EQ(logged.size(), unknown.size());
-  EXPECT_EQ(logged[0], "mmcli -m 0 --command=AT+NOTHING");
-  EXPECT_EQ(logged[3], "mmcli");
-  EXPECT_EQ(logged[6], "gpio led hpue_red on");
-}
-
-TEST(SimClients, UnknownScenarioFailsLoudly) {
-  SimRouter sim;
+  EXPECT_EQ(sim.UnknownCalls(),
+            (std::vector<std::string>{"mmcli -m 0 --command=AT+NOTHING",
+                                      "mmcli -m 0 --command=at+csq", "mmcli",
+                                      "qmicli -d /dev/cdc-wdm0 -p --dms-get-ids",
+                                      "gpio led hpue_red on"}));
   sim.WriteRouterFile("sim/active", "no-such-scenario\n");
   ProgramResult r = Client(sim, kMmcli, {"-L"});
   EXPECT_EQ(r.status, 1);
@@ -271,40 +226,31 @@ TEST(SimClients, CallsLogRecordsEachArgumentVector) {
                              "i2cset -y 0 0x50 0x40 2",
                          }));
   EXPECT_EQ(sim.CountCalls("--command="), 2);
-  EXPECT_EQ(sim.CountCalls("mmcli"), 3);
   EXPECT_TRUE(sim.WaitForCalls("i2cset", 1, 0));
   EXPECT_FALSE(sim.WaitForCalls("i2cset", 2, 50));
   sim.ClearCalls();
-  EXPECT_TRUE(sim.Calls().empty());
   Client(sim, kMmcli, {"-L"});
   EXPECT_EQ(sim.Calls(), std::vector<std::string>{"mmcli -L"});
 }
 
-TEST(SimClients, ScenarioSwitchTakesEffectOnTheNextCall) {
-  SimRouter sim;
-  EXPECT_EQ(sim.Scenario(), "default");
-  EXPECT_EQ(Client(sim, kMmcli, {"-L"}).out, Sample("A1_mmcli-L_one-modem.stdout"));
-  sim.SetScenario("no-modem");
-  EXPECT_EQ(sim.Scenario(), "no-modem");
+// Scenarios that move on by themselves: the modem appearing late, a reset that loses the modem,
+// and a reset after which the modem comes back under index 1.
+TEST(SimClients, ScenariosThatChangeAfterAnAnswer) {
+  SimRouter sim("modem-late");
   EXPECT_EQ(Client(sim, kMmcli, {"-L"}).out, Sample("A2_mmcli-L_no-modems.stdout"));
-  // A variant keeps everything it does not override from its parent.
-  sim.SetScenario("ca-none");
   EXPECT_EQ(Client(sim, kMmcli, {"-L"}).out, Sample("A1_mmcli-L_one-modem.stdout"));
-  EXPECT_EQ(Client(sim, kMmcli, At("AT+CSQ")).out, Sample("G01_AT-CSQ.mmcli.stdout"));
-  sim.SetScenario("default");
-  EXPECT_EQ(Client(sim, kQmicli, Qmi("--nas-get-lte-cphy-ca-info")).out,
-            Sample("F4_qmicli_nas-get-lte-cphy-ca-info_scell-array-tlv.stdout"));
-}
+  EXPECT_EQ(sim.Scenario(), "default");
 
-TEST(SimClients, ResetBringsTheModemBackUnderANewIndex) {
-  SimRouter sim("reset-new-index");
-  EXPECT_EQ(Client(sim, kMmcli, At("AT+CSQ")).out, Sample("G01_AT-CSQ.mmcli.stdout"));
-  ProgramResult reset = Client(sim, kMmcli, {"-m", "0", "-r"});
-  EXPECT_EQ(reset.out, Sample("E1_mmcli-m0-r.stdout"));
-  EXPECT_EQ(sim.Scenario(), "reset-new-index-after");
+  sim.SetScenario("reset-modem-gone");
+  EXPECT_EQ(Client(sim, kMmcli, {"-m", "0", "-r"}).out, Sample("E1_mmcli-m0-r.stdout"));
+  EXPECT_EQ(Client(sim, kMmcli, {"-L"}).out, Sample("A2_mmcli-L_no-modems.stdout"));
+  EXPECT_EQ(Client(sim, kMmcli, At("AT+CSQ")).status, 1);
 
-  std::string listing = Client(sim, kMmcli, {"-L"}).out;
-  EXPECT_EQ(listing, "    /org/freedesktop/ModemManager1/Modem/1 [Quectel] EM12-G\n");
+  sim.SetScenario("reset-new-index");
+  EXPECT_EQ(Client(sim, kMmcli, At("AT+CSQ")).out, Sample("G01_AT-CSQ.mmcli.stdout"));
+  EXPECT_EQ(Client(sim, kMmcli, {"-m", "0", "-r"}).out, Sample("E1_mmcli-m0-r.stdout"));
+  EXPECT_EQ(Client(sim, kMmcli, {"-L"}).out,
+            "    /org/freedesktop/ModemManager1/Modem/1 [Quectel] EM12-G\n");
   ProgramResult old_index = Client(sim, kMmcli, At("AT+CSQ", "0"));
   EXPECT_EQ(old_index.err, Sample("D4_mmcli-m5-command_unknown-modem.stderr"));
   EXPECT_EQ(old_index.status, 1);
@@ -316,66 +262,32 @@ TEST(SimAnswers, TestsCanAddScenariosAndAnswers) {
   SimRouter sim;
   sim.MakeScenario("weak-signal", "lte-noconn");
   sim.AddAnswer("weak-signal", "mmcli -m @ --command=AT+CSQ", "response: '+CSQ: 2,99'\n");
-  sim.AddAnswer("weak-signal", "mmcli -m @ --command=AT+QCFG=\"band\"", "",
-                "error: command failed: 'x'\n");
   sim.AddAnswer("weak-signal", "qmicli -d @ -p --nas-get-signal-info", "odd\n", "warn\n", 4);
+  sim.AddAnswer("weak-signal", "mmcli -m @ --command=AT+CGMR", "");
+  // Quotes and question marks in a request map to the same file name as the client's.
+  sim.AddAnswer("weak-signal", "mmcli -m @ --command=AT+QCFG=\"band\"", "response: 'b'\n");
+  sim.AddAnswer("weak-signal", "mmcli -m @ --command=AT+CPIN?", "response: 'p'\n");
   sim.SetScenario("weak-signal");
+  EXPECT_EQ(Client(sim, kMmcli, At("AT+QCFG=\"band\"")).out, "response: 'b'\n");
+  EXPECT_EQ(Client(sim, kMmcli, At("AT+CPIN?")).out, "response: 'p'\n");
   EXPECT_EQ(Client(sim, kMmcli, At("AT+CSQ")).out, "response: '+CSQ: 2,99'\n");
-  ProgramResult band = Client(sim, kMmcli, At("AT+QCFG=\"band\""));
-  EXPECT_EQ(band.err, "error: command failed: 'x'\n");
-  EXPECT_EQ(band.status, 1);
   ProgramResult signal = Client(sim, kQmicli, Qmi("--nas-get-signal-info"));
   EXPECT_EQ(signal.out, "odd\n");
   EXPECT_EQ(signal.err, "warn\n");
   EXPECT_EQ(signal.status, 4);
+  ProgramResult empty = Client(sim, kMmcli, At("AT+CGMR"));
+  EXPECT_EQ(empty.out, "");
+  EXPECT_EQ(empty.status, 0);
   // Inherited from the parent chain: lte-noconn, then default.
   EXPECT_EQ(Client(sim, kMmcli, At("AT+QENG=\"servingcell\"")).out,
             Sample("G03_AT-QENG-servingcell_LTE-NOCONN.mmcli.stdout"));
   EXPECT_EQ(Client(sim, kMmcli, {"-L"}).out, Sample("A1_mmcli-L_one-modem.stdout"));
-  // An answer that is replaced loses its old parts.
-  sim.AddAnswer("weak-signal", "qmicli -d @ -p --nas-get-signal-info", "fine\n");
+  // A replaced answer loses its old parts; only standard error means status 1.
+  sim.AddAnswer("weak-signal", "qmicli -d @ -p --nas-get-signal-info", "", "error: x\n");
   signal = Client(sim, kQmicli, Qmi("--nas-get-signal-info"));
-  EXPECT_EQ(signal.err, "");
-  EXPECT_EQ(signal.status, 0);
-  // An empty answer with status 0.
-  sim.AddAnswer("weak-signal", "mmcli -m @ --command=AT+CGMR", "");
-  ProgramResult empty = Client(sim, kMmcli, At("AT+CGMR"));
-  EXPECT_EQ(empty.out, "");
-  EXPECT_EQ(empty.status, 0);
-}
-
-// The C++ key rule and the client's agree: every answer of the healthy scenario is found under
-// the key the helper computes for the request it answers.
-TEST(SimAnswers, AnswerKeyMatchesTheShippedFiles) {
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"mmcli -L", "mmcli_-L"},
-      {"mmcli -m @ --command=AT+CPIN?", "mmcli_-m_@_--command=AT+CPIN_"},
-      {"mmcli -m @ --command=AT+QCFG=\"band\"", "mmcli_-m_@_--command=AT+QCFG=_band_"},
-      {"mmcli -m @ --command=AT+QENG=\"servingcell\"",
-       "mmcli_-m_@_--command=AT+QENG=_servingcell_"},
-      {"mmcli -m @ --command=AT+QGDCNT?", "mmcli_-m_@_--command=AT+QGDCNT_"},
-      {"qmicli -d @ -p --nas-get-tx-rx-info=lte", "qmicli_-d_@_-p_--nas-get-tx-rx-info=lte"},
-      {"home-network.sh @", "home-network.sh_@"},
-      {"i2cset -y 0 0x50 0x40 2", "i2cset_-y_0_0x50_0x40_2"},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(SimRouter::AnswerKey(c.first), c.second);
-    EXPECT_TRUE(FileExists(std::string(SIM_DIR) + "/scenarios/default/" + c.second + ".out"))
-        << c.second;
-  }
-  EXPECT_EQ(SimRouter::AnswerKey(std::string("a\tb\0c/d'e", 9)), "a_b_c_d_e");
-}
-
-TEST(SimClients, ScenariosThatChangeAfterAnAnswer) {
-  SimRouter sim("modem-late");
-  EXPECT_EQ(Client(sim, kMmcli, {"-L"}).out, Sample("A2_mmcli-L_no-modems.stdout"));
-  EXPECT_EQ(Client(sim, kMmcli, {"-L"}).out, Sample("A1_mmcli-L_one-modem.stdout"));
-  EXPECT_EQ(sim.Scenario(), "default");
-
-  sim.SetScenario("reset-modem-gone");
-  EXPECT_EQ(Client(sim, kMmcli, {"-m", "0", "-r"}).out, Sample("E1_mmcli-m0-r.stdout"));
-  EXPECT_EQ(Client(sim, kMmcli, {"-L"}).out, Sample("A2_mmcli-L_no-modems.stdout"));
-  EXPECT_EQ(Client(sim, kMmcli, At("AT+CSQ")).status, 1);
+  EXPECT_EQ(signal.out, "");
+  EXPECT_EQ(signal.err, "error: x\n");
+  EXPECT_EQ(signal.status, 1);
 }
 
 TEST(SimBehaviours, SlowAnswerArrivesLate) {
@@ -392,30 +304,27 @@ TEST(SimBehaviours, SlowAnswerArrivesLate) {
   EXPECT_LT(MsSince(start), 300);
 }
 
-TEST(SimBehaviours, HangNeverAnswersAndDiesWithItsTimeout) {
-  SimRouter sim("hang");
-  Clock::time_point start = Clock::now();
-  ProgramResult r = RunProgram(
-      {"/usr/bin/timeout", "0.4", sim.Path(kMmcli), "-m", "0", "--command=AT+CSQ"}, {}, 5000);
-  EXPECT_EQ(r.status, 124);  // timeout's status for a command it had to stop
-  EXPECT_EQ(r.out, "");
-  EXPECT_LT(MsSince(start), 2000);
-  // Killing the client itself ends the answer: nothing left holds its output open.
-  start = Clock::now();
-  r = Client(sim, kQmicli, Qmi("--nas-get-signal-info"), 300);
-  EXPECT_TRUE(r.timed_out);
-  EXPECT_LT(MsSince(start), 1500);
-  EXPECT_EQ(Client(sim, kMmcli, {"-L"}).out, Sample("A1_mmcli-L_one-modem.stdout"));
-  EXPECT_EQ(sim.CountCalls("--command=AT+CSQ"), 1);
-}
-
-TEST(SimBehaviours, VerySlowAnswersPastTheCommandLimit) {
-  SimRouter sim("very-slow");
-  Clock::time_point start = Clock::now();
-  ProgramResult r = Client(sim, kMmcli, At("AT+CSQ"), 800);
-  EXPECT_TRUE(r.timed_out);
-  EXPECT_EQ(r.out, "");
-  EXPECT_LT(MsSince(start), 2000);
+// Killing the client ends an answer that never comes (or comes too late): nothing left holds its
+// output open, so the caller returns near its own limit.
+TEST(SimBehaviours, HangingAnswersEndWithTheClient) {
+  struct Case {
+    const char* scenario;
+    const char* client;
+    std::vector<std::string> args;
+    int limit_ms;
+  } cases[] = {
+      {"hang", kQmicli, Qmi("--nas-get-signal-info"), 300},
+      {"very-slow", kMmcli, At("AT+CSQ"), 800},
+  };
+  for (const Case& c : cases) {
+    SimRouter sim(c.scenario);
+    Clock::time_point start = Clock::now();
+    ProgramResult r = Client(sim, c.client, c.args, c.limit_ms);
+    EXPECT_TRUE(r.timed_out) << c.scenario;
+    EXPECT_EQ(r.out, "") << c.scenario;
+    EXPECT_LT(MsSince(start), c.limit_ms + 1200) << c.scenario;
+    EXPECT_EQ(Client(sim, kMmcli, {"-L"}).out, Sample("A1_mmcli-L_one-modem.stdout"));
+  }
 }
 
 TEST(SimBehaviours, LingerClosesTheOutputThenStaysAlive) {
@@ -429,22 +338,18 @@ TEST(SimBehaviours, LingerClosesTheOutputThenStaysAlive) {
   EXPECT_GE(MsSince(start), 500);  // RunProgram waits for the exit after the output ended
 }
 
-TEST(SimBehaviours, GarbageIsBinaryWithNulBytes) {
+TEST(SimBehaviours, GarbageAndHugeOutput) {
   SimRouter sim("garbage");
   ProgramResult r = Client(sim, kMmcli, At("AT+CSQ"));
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, ReadFile(std::string(SIM_DIR) + "/scenarios/garbage/garbage.out"));
-  EXPECT_GE(r.out.size(), 40u);
   EXPECT_NE(r.out.find('\0'), std::string::npos);
   EXPECT_NE(r.out.find('\xff'), std::string::npos);
   EXPECT_EQ(Client(sim, kQmicli, Qmi("--nas-get-tx-rx-info=lte")).out, r.out);
-}
 
-TEST(SimBehaviours, HugeOutputIsMegabytes) {
-  SimRouter sim("huge");
+  sim.SetScenario("huge");
   ProgramResult k = Client(sim, kMmcli, {"-m", "0", "-K"});
   std::string properties = Sample("B1_mmcli-m0-K_mm1.20.stdout");
-  EXPECT_EQ(k.status, 0);
   ASSERT_EQ(k.out.size(), properties.size() + 4000000u);
   EXPECT_EQ(k.out.substr(0, properties.size()), properties);
   ProgramResult at = Client(sim, kMmcli, At("AT+CSQ"));
@@ -453,100 +358,34 @@ TEST(SimBehaviours, HugeOutputIsMegabytes) {
   EXPECT_EQ(Client(sim, kQmicli, Qmi("--nas-get-signal-info")).out.size(), 2000000u);
 }
 
-TEST(SimBehaviours, ErrorsAndNoModem) {
-  SimRouter sim("no-modem");
-  // With no modem every index is unknown and QMI finds no device.
-  for (const char* index : {"0", "1"}) {
-    ProgramResult r = Client(sim, kMmcli, {"-m", index, "-K"});
-    EXPECT_EQ(r.err, Sample("D4_mmcli-m5-command_unknown-modem.stderr"));
-    EXPECT_EQ(r.status, 1);
-  }
-  sim.SetScenario("no-modemmanager");
-  ProgramResult r = Client(sim, kMmcli, At("AT+CSQ"));
-  EXPECT_EQ(r.err, Sample("A5_mmcli_no-ModemManager-running.stderr"));
-  EXPECT_EQ(r.status, 1);
-}
-
-TEST(SimEnvironment, ClientsRunWithAnEmptyEnvironment) {
+// Every Client() call runs with an empty environment; gpio and i2cset are also found on PATH by
+// a shell, and mmcli works when started by a relative name from inside the root.
+TEST(SimEnvironment, ClientsRunThroughTheShellAndByRelativeName) {
   SimRouter sim;
-  // Through env -i as well as with an empty execve environment.
+  const std::string path = "PATH=" + sim.root() + "/usr/sbin:/usr/bin:/bin";
   ProgramResult r =
-      RunProgram({"/usr/bin/env", "-i", sim.Path(kMmcli), "-m", "0", "--command=AT+CSQ"}, {});
-  EXPECT_EQ(r.out, Sample("G01_AT-CSQ.mmcli.stdout"));
-  EXPECT_EQ(r.status, 0);
-  // gpio and i2cset are run through the shell and found on PATH.
-  r = RunProgram({"/bin/sh", "-c", "gpio led hpue_blue on && i2cset -y 0 0x50 0x40 0"},
-                 {"PATH=" + sim.root() + "/usr/sbin:/usr/bin:/bin"});
+      RunProgram({"/bin/sh", "-c", "gpio led hpue_blue on && i2cset -y 0 0x50 0x40 0"}, {path});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(sim.CountCalls("gpio led hpue_blue on"), 1);
-  EXPECT_EQ(sim.CountCalls("i2cset -y 0 0x50 0x40 0"), 1);
-  // Started by a relative name from inside the root.
+  EXPECT_EQ(sim.Calls(),
+            (std::vector<std::string>{"gpio led hpue_blue on", "i2cset -y 0 0x50 0x40 0"}));
   r = RunProgram({"/bin/sh", "-c", "cd '" + sim.root() + "/usr/bin' && ./mmcli -L"}, {});
   EXPECT_EQ(r.out, Sample("A1_mmcli-L_one-modem.stdout"));
-}
-
-TEST(SimEnvironment, ClientsAreFast) {
-  SimRouter sim;
-  Clock::time_point start = Clock::now();
-  for (int i = 0; i < 20; ++i) {
-    ASSERT_EQ(Client(sim, kMmcli, At("AT+QENG=\"servingcell\"")).status, 0);
-  }
-  EXPECT_LT(MsSince(start), 20 * 50);  // a few ms each; generous for a loaded machine
 }
 
 TEST(SimRoot, LaysOutRouterFilesAndConfiguration) {
   SimRouter sim;
   EXPECT_EQ(sim.ReadRouterFile("tmp/corvane/protocol"), "LTE\n");
   EXPECT_EQ(sim.ReadRouterFile("proc/net/dev"), Sample("H1_proc-net-dev.txt"));
-  EXPECT_NE(sim.ReadRouterFile("tmp/corvane/serialNumber").find('\n'), std::string::npos);
   EXPECT_NE(sim.ReadRouterFile("tmp/corvane/lte_state.json").find("\"state\": \"connected\""),
             std::string::npos);
-  std::string build = sim.ReadRouterFile("etc/corvane_build_info");
-  EXPECT_NE(build.find("Target board: kx\n"), std::string::npos);
-  EXPECT_NE(build.find("Version: "), std::string::npos);
-  std::string zel = sim.ReadRouterFile("etc/config/zel");
-  EXPECT_NE(zel.find("config status_gather 'status_gather'"), std::string::npos);
-  EXPECT_NE(zel.find("option poll"), std::string::npos);
-  EXPECT_EQ(zel.find("influx_url"), std::string::npos);
-  EXPECT_NE(zel.find("config api 'api'\n\toption status 'enabled'\n"), std::string::npos);
-  EXPECT_NE(sim.ReadRouterFile("etc/config/zel_gpsd").find("option tid"), std::string::npos);
-  std::string network = sim.ReadRouterFile("etc/config/network");
-  EXPECT_NE(network.find("option ipaddr '192.168.8.1'"), std::string::npos);
-  EXPECT_NE(network.find("option apn"), std::string::npos);
+  EXPECT_NE(sim.ReadRouterFile("etc/corvane_build_info").find("Target board: kx\n"),
+            std::string::npos);
   for (const char* client : {"usr/bin/mmcli", "usr/bin/qmicli", "sbin/home-network.sh",
                              "bin/uname", "usr/sbin/gpio", "usr/sbin/i2cset"}) {
     EXPECT_EQ(access(sim.Path(client).c_str(), X_OK), 0) << client;
   }
-  std::vector<std::string> env = sim.Env();
-  EXPECT_EQ(env[0], "MODEM_STATUS_ROOT=" + sim.root());
-  EXPECT_EQ(env[1], "PATH=" + sim.root() + "/usr/sbin:/usr/bin:/bin");
-}
-
-// The configuration files read through the UCI API the programs use.
-TEST(SimRoot, ConfigurationReadsThroughUci) {
-  SimRouter sim;
-  uci_context* uci = uci_alloc_context();
-  ASSERT_NE(uci, nullptr);
-  ASSERT_EQ(uci_set_confdir(uci, sim.Path("etc/config").c_str()), UCI_OK);
-  const std::vector<std::pair<std::string, std::string>> options = {
-      {"zel.status_gather.poll", "2"},        {"zel.status_gather.period", "10"},
-      {"zel.api.status", "enabled"},          {"zel_gpsd.gpsd.tid", "ZR47GPS1"},
-      {"zel_gpsd.@gpsd[0].tid", "ZR47GPS1"},  {"network.lan.ipaddr", "192.168.8.1"},
-      {"network.wwan.apn", "broadband.sim"},
-  };
-  for (const auto& option : options) {
-    std::string path = option.first;
-    uci_ptr ptr{};
-    ASSERT_EQ(uci_lookup_ptr(uci, &ptr, path.data(), true), UCI_OK) << option.first;
-    ASSERT_TRUE((ptr.flags & uci_ptr::UCI_LOOKUP_COMPLETE) != 0 && ptr.o != nullptr)
-        << option.first;
-    EXPECT_STREQ(ptr.o->v.string, option.second.c_str());
-  }
-  std::string missing = "zel.status_gather.influx_url";
-  uci_ptr ptr{};
-  uci_lookup_ptr(uci, &ptr, missing.data(), true);
-  EXPECT_TRUE(ptr.o == nullptr);
-  uci_free_context(uci);
+  const std::string path = "PATH=" + sim.root() + "/usr/sbin:/usr/bin:/bin";
+  EXPECT_EQ(sim.Env(), (std::vector<std::string>{"MODEM_STATUS_ROOT=" + sim.root(), path}));
 }
 
 TEST(SimRoot, ScenarioFilesOverlayTheRouterFiles) {
@@ -559,18 +398,15 @@ TEST(SimRoot, ScenarioFilesOverlayTheRouterFiles) {
   EXPECT_NE(dev.find("br-lan"), std::string::npos);
 }
 
-TEST(SimRoot, EveryScenarioHasAValidAncestry) {
+TEST(SimRoot, EveryScenarioHasAValidAncestryAndUnknownOnesAreRefused) {
   std::string scenarios = std::string(SIM_DIR) + "/scenarios";
   DIR* dir = opendir(scenarios.c_str());
   ASSERT_NE(dir, nullptr);
-  int count = 0;
   for (dirent* entry = readdir(dir); entry != nullptr; entry = readdir(dir)) {
-    std::string name = entry->d_name;
-    if (name[0] == '.') continue;
-    ++count;
-    std::string current = name;
+    std::string current = entry->d_name;
+    if (current[0] == '.') continue;
     for (int depth = 0; current != "default"; ++depth) {
-      ASSERT_LT(depth, 8) << name;
+      ASSERT_LT(depth, 8) << entry->d_name;
       std::string parent = ReadFile(scenarios + "/" + current + "/parent");
       ASSERT_FALSE(parent.empty()) << current << " has no parent";
       parent.pop_back();
@@ -579,13 +415,9 @@ TEST(SimRoot, EveryScenarioHasAValidAncestry) {
     }
   }
   closedir(dir);
-  EXPECT_GE(count, 20);
-}
-
-TEST(SimRoot, MakeRootRefusesAnUnknownScenario) {
-  TempDir dir;
+  TempDir root;
   ProgramResult r = RunProgram(
-      {"/bin/sh", std::string(SIM_DIR) + "/make-root.sh", dir.path(), "no-such-scenario"},
+      {"/bin/sh", std::string(SIM_DIR) + "/make-root.sh", root.path(), "no-such-scenario"},
       {"PATH=/usr/bin:/bin"});
   EXPECT_NE(r.status, 0);
   EXPECT_NE(r.err.find("no-such-scenario"), std::string::npos);
@@ -605,6 +437,7 @@ TEST(DaemonProcessHelper, CapturesOutputStopsAndReaps) {
   EXPECT_NE(p.Output().find("stopping\n"), std::string::npos);  // standard error is captured
   EXPECT_FALSE(p.Running());
   EXPECT_EQ(waitpid(p.pid(), nullptr, WNOHANG), -1);  // already reaped: no zombie
+
 }
 
 TEST(DaemonProcessHelper, KillsTheWholeGroupOnDestruction) {
@@ -615,38 +448,9 @@ TEST(DaemonProcessHelper, KillsTheWholeGroupOnDestruction) {
     child_pid = std::stoi(p.Output().substr(6));
     ASSERT_TRUE(Alive(child_pid));
   }
-  // The stray child was killed with the group.
   Clock::time_point start = Clock::now();
   while (Alive(child_pid) && MsSince(start) < 2000) usleep(10000);
   EXPECT_FALSE(Alive(child_pid));
-}
-
-TEST(DaemonProcessHelper, ReportsTheExitOfAProgramThatEndsByItself) {
-  DaemonProcess p("/bin/sh", {"-c", "echo out; echo err >&2; exit 7"}, {});
-  EXPECT_EQ(p.Wait(5000), 7);
-  EXPECT_EQ(p.CountOutput("out\n") + p.CountOutput("err\n"), 2);
-  EXPECT_EQ(p.Stop(), 7);
-}
-
-TEST(DaemonProcessHelper, SignalKillReportsTheSignal) {
-  DaemonProcess p("/bin/sh", {"-c", "echo up; while :; do sleep 0.05; done"},
-                  {"PATH=/usr/bin:/bin"});
-  ASSERT_TRUE(p.WaitForOutput("up", 5000));
-  p.Signal(SIGTERM);
-  EXPECT_EQ(p.Wait(5000), 128 + SIGTERM);
-}
-
-// The real daemon against the simulated router: it reads the router files, runs the fake uname
-// and stops on SIGINT with status 0.
-TEST(SimWithDaemon, StartsReadsTheRouterAndStopsOnSigint) {
-  SimRouter sim;
-  DaemonProcess daemon(sim, {"-j", sim.Path("tmp/corvane/modemstatus.json")});
-  ASSERT_TRUE(daemon.WaitForOutput("System Name: 'KX-ZR47'", 10000)) << daemon.Output();
-  EXPECT_NE(daemon.Output().find("Software Version: '2.4.1'"), std::string::npos);
-  EXPECT_TRUE(sim.WaitForCalls("uname -r", 1, 10000));
-  EXPECT_TRUE(daemon.Running());
-  EXPECT_EQ(daemon.Stop(5000), 0) << daemon.Output();
-  EXPECT_TRUE(sim.UnknownCalls().empty());
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "report/json_snapshot.h"
 #include "report/modem_watchdog.h"
 #include "status/status_table.h"
+#include "tests/support/csv_fields.h"
 #include "tests/support/json_validator.h"
 #include "tests/support/sim_router.h"
 
@@ -52,24 +53,22 @@ class WatchdogSimTest : public ::testing::Test {
   GatherContext ctx_{};
 };
 
+// A reset answered with the confirmation or with ModemManager's error text keeps the watchdog
+// armed; a modem value seen once stops it for good.
 TEST_F(WatchdogSimTest, ArmedWhileResetsAreAnsweredThenAnsweredForGood) {
-  Render();
-  Render();
-  EXPECT_EQ(Resets(), 2);
-  EXPECT_EQ(stopResets, 0);
-  UpdateVariableStatus_i(&ctx_, kScRssi_i, -65);
-  Render();
-  Render();
-  EXPECT_EQ(Resets(), 2);
-  EXPECT_EQ(modemAnswered, 1);
-}
-
-TEST_F(WatchdogSimTest, AnErrorReplyCountsAsAnAnswerAndTheResetIsRepeated) {
-  sim_.SetScenario("reset-fails");  // ModemManager's error text is a usable reply
-  Render();
-  Render();
-  EXPECT_EQ(Resets(), 2);
-  EXPECT_EQ(stopResets, 0);
+  for (const char* scenario : {"default", "reset-fails"}) {
+    SCOPED_TRACE(scenario);
+    SetUp();
+    sim_.SetScenario(scenario);
+    Render();
+    Render();
+    EXPECT_EQ(Resets(), 2);
+    EXPECT_EQ(stopResets, 0);
+    UpdateVariableStatus_i(&ctx_, kScRssi_i, -65);
+    Render();
+    EXPECT_EQ(Resets(), 2);
+    EXPECT_EQ(modemAnswered, 1);
+  }
 }
 
 TEST_F(WatchdogSimTest, StopsForGoodWhenTheResetGivesNoUsableReply) {
@@ -96,82 +95,31 @@ TEST_F(WatchdogSimTest, ModemIndexTooLargeStopsWithoutCallingTheClient) {
   EXPECT_EQ(stopResets, 1);
 }
 
-TEST(SnapshotDaemonTest, DaemonPublishesTheSnapshotAndTheCgiServesIt) {
-  SimRouter sim;
-  // The simulated router ships with the status API enabled.
-  ASSERT_NE(sim.ReadRouterFile("etc/config/zel").find("option status 'enabled'"),
-            std::string::npos);
-
-  const std::string snapshot = sim.Path("tmp/corvane/modemstatus.json");
-  DaemonProcess daemon(sim, {"-j", snapshot, "-d"});
-  ASSERT_TRUE(daemon.WaitForOutput(" -- saveJson now:", 10000)) << daemon.Output();
-  std::string doc;
-  for (int i = 0; i < 100 && doc.empty(); ++i) {
-    doc = ReadFile(snapshot);
-    if (doc.empty()) usleep(20000);
-  }
-  std::string error;
-  EXPECT_TRUE(IsValidJson(doc, &error)) << error << "\n" << doc;
-  EXPECT_EQ(doc.rfind("{\"time\": ", 0), 0u) << doc;
-  EXPECT_NE(doc.find("{\"name\":\"Sn_s\",\"value\":\""), std::string::npos) << doc;
-  EXPECT_FALSE(FileExists(snapshot + ".tmp"));
-
-  ProgramResult cgi = RunProgram({MODEM_STATUS_API_BIN}, {"MODEM_STATUS_ROOT=" + sim.root()});
-  EXPECT_EQ(cgi.status, 0);
-  const std::string header =
-      "Access-Control-Allow-Origin: *\nContent-type: application/json\nCache-Control: no-cache\n\n";
-  ASSERT_EQ(cgi.out.rfind(header, 0), 0u) << cgi.out;
-  std::string served = cgi.out.substr(header.size());
-  EXPECT_TRUE(IsValidJson(served)) << served;
-  EXPECT_NE(served.find("\"name\":\"Sn_s\""), std::string::npos) << served;
-  EXPECT_EQ(daemon.Stop(), 0);
-}
-
-// Fields of one CSV line (RFC 4180 quoting undone).
-std::vector<std::string> SplitCsv(const std::string& line) {
-  std::vector<std::string> fields(1);
-  bool quoted = false;
-  for (size_t i = 0; i < line.size(); ++i) {
-    char c = line[i];
-    if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
-      fields.back() += '"';
-      ++i;
-    } else if (c == '"') {
-      quoted = !quoted;
-    } else if (c == ',' && !quoted) {
-      fields.emplace_back();
-    } else {
-      fields.back() += c;
-    }
-  }
-  return fields;
-}
-
-// The content of `path` and the inode it was read from (one open, so the two belong together).
-std::string ReadFileAndInode(const std::string& path, ino_t* inode) {
-  std::string text;
-  FILE* file = fopen(path.c_str(), "re");
-  if (file == nullptr) return text;
-  struct stat info {};
-  if (fstat(fileno(file), &info) == 0) *inode = info.st_ino;
-  char chunk[4096];
-  for (size_t n; (n = fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, n);
-  fclose(file);
-  return text;
-}
-
+// The daemon polling the simulator publishes the CSV file (header line only in the first file of
+// the run) and the snapshot, which the CGI serves; every request it made had an answer.
 TEST(SnapshotDaemonTest, PublishesSnapshotAndCsvWhilePollingTheSimulator) {
   SimRouter sim;
   const std::string snapshot = sim.Path("tmp/corvane/modemstatus.json");
   const std::string csv = sim.Path("tmp/status.csv");
   DaemonProcess daemon(sim, {"-j", snapshot, "-f", csv});
-  // The first file of a run holds the header line; the loop rewrites it after every full pass.
-  std::string first;
-  ino_t first_inode = 0;
-  for (int i = 0; i < 200 && first.find("id=0i") == std::string::npos; ++i) {
-    usleep(50000);
-    first = ReadFileAndInode(csv, &first_inode);
-  }
+  // Waits for `text` in the file; `inode` receives the inode the content was read from.
+  auto wait_for = [](const std::string& path, const std::string& text, ino_t* inode) {
+    std::string content;
+    for (int i = 0; i < 200 && content.find(text) == std::string::npos; ++i) {
+      if (i > 0) usleep(50000);
+      content.clear();
+      FILE* file = fopen(path.c_str(), "re");
+      if (file == nullptr) continue;
+      struct stat info {};
+      if (inode != nullptr && fstat(fileno(file), &info) == 0) *inode = info.st_ino;
+      char chunk[4096];
+      for (size_t n; (n = fread(chunk, 1, sizeof chunk, file)) > 0;) content.append(chunk, n);
+      fclose(file);
+    }
+    return content;
+  };
+  ino_t first_inode = 0, second_inode = 0;
+  std::string first = wait_for(csv, "id=0i", &first_inode);
   ASSERT_EQ(first.rfind("Cprint,Sn_s,,HwVersion_s,", 0), 0u) << first << daemon.Output();
   size_t line_end = first.find('\n');
   EXPECT_EQ(SplitCsv(first.substr(0, line_end)).size(), 98u);
@@ -182,30 +130,32 @@ TEST(SnapshotDaemonTest, PublishesSnapshotAndCsvWhilePollingTheSimulator) {
   ASSERT_EQ(fields.size(), 98u) << record;
   EXPECT_EQ(fields[0].rfind("id=0i", 0), 0u);
   EXPECT_FALSE(fields[kUeRssi_i].empty()) << record;
-
-  std::string second;
-  ino_t second_inode = 0;
-  for (int i = 0; i < 200 && second.find("id=1i") == std::string::npos; ++i) {
-    usleep(50000);
-    second = ReadFileAndInode(csv, &second_inode);
-  }
-  EXPECT_EQ(second.rfind("id=1i", 0), 0u) << second;  // no header after the first record
-  // Readers never see the file emptied or half written: each record replaces it whole.
+  // No header after the first record; each record replaces the file whole, so readers never see
+  // it emptied or half written.
+  EXPECT_EQ(wait_for(csv, "id=1i", &second_inode).rfind("id=1i", 0), 0u);
   EXPECT_NE(first_inode, second_inode);
   EXPECT_NE(0, access((csv + ".tmp").c_str(), F_OK));
 
-  std::string doc = ReadFile(snapshot);
-  for (int i = 0; i < 200 && doc.find("UeRssi_i") == std::string::npos; ++i) {
-    usleep(50000);
-    doc = ReadFile(snapshot);
-  }
+  std::string doc = wait_for(snapshot, "UeRssi_i", nullptr);
   std::string error;
   EXPECT_TRUE(IsValidJson(doc, &error)) << error << "\n" << doc;
+  EXPECT_EQ(doc.rfind("{\"time\": ", 0), 0u) << doc;
   EXPECT_NE(doc.find("{\"name\":\"UeRssi_i\",\"value\":\"" + fields[kUeRssi_i] + "\""),
             std::string::npos)
       << doc;
+  EXPECT_FALSE(FileExists(snapshot + ".tmp"));
+
+  ProgramResult cgi = RunProgram({MODEM_STATUS_API_BIN}, {"MODEM_STATUS_ROOT=" + sim.root()});
+  EXPECT_EQ(cgi.status, 0);
+  const std::string header =
+      "Access-Control-Allow-Origin: *\nContent-type: application/json\nCache-Control: no-cache\n\n";
+  ASSERT_EQ(cgi.out.rfind(header, 0), 0u) << cgi.out;
+  EXPECT_TRUE(IsValidJson(cgi.out.substr(header.size()))) << cgi.out;
+  EXPECT_NE(cgi.out.find("{\"name\":\"Sn_s\",\"value\":\""), std::string::npos) << cgi.out;
+
   EXPECT_EQ(daemon.Stop(), 0);
   EXPECT_NE(daemon.Output().find("Exit saveJson\n"), std::string::npos);
+  EXPECT_TRUE(sim.UnknownCalls().empty());
 }
 
 }  // namespace

@@ -1,18 +1,14 @@
 // modem-status-api run directly (every reply byte for byte) and behind a real lighttpd on
 // loopback, including a reader that fetches the snapshot while the writer keeps replacing it.
 #include <curl/curl.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,7 +17,9 @@
 #include "report/json_snapshot.h"
 #include "report/modem_watchdog.h"
 #include "status/status_table.h"
+#include "tests/support/http_test_server.h"
 #include "tests/support/json_validator.h"
+#include "tests/support/sim_router.h"
 #include "tests/support/test_files.h"
 
 extern char** environ;
@@ -36,51 +34,16 @@ const std::string kHeaderBlock =
 const std::string kDisabled = "{\"status\":\"Error - Modem Status API disabled\"}";
 const std::string kEmptyList = "{\"time\":0,\"status\":[]}";
 const std::string kLookupFailed = "Lookup for name: 'zel.api.status' failed\n";
-const char* const kNoConfig = nullptr;
-const char* const kNoSnapshot = nullptr;
 
 std::string ZelConfig(const std::string& status_line) {
   return "config api 'api'\n" + status_line + "\n\nconfig status_gather 'status_gather'\n"
          "\toption poll '15'\n";
 }
 
-struct CgiRun {
-  std::string out;
-  std::string err;
-  int status = -1;
-};
-
-// Runs the CGI with MODEM_STATUS_ROOT=root, its output and errors caught in files.
-CgiRun RunCgi(const TempDir& root) {
-  const std::string out_path = root / "cgi.out";
-  const std::string err_path = root / "cgi.err";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  const std::string root_var = "MODEM_STATUS_ROOT=" + root.path();
-  char* argv[] = {const_cast<char*>(MODEM_STATUS_API_BIN), nullptr};
-  char* envp[] = {const_cast<char*>(root_var.c_str()), const_cast<char*>("PATH=/usr/bin:/bin"),
-                  nullptr};
-  pid_t pid = -1;
-  CgiRun run;
-  int rc = posix_spawn(&pid, MODEM_STATUS_API_BIN, &actions, nullptr, argv, envp);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) {
-    ADD_FAILURE() << "posix_spawn: " << strerror(rc);
-    return run;
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.out = ReadFile(out_path);
-  run.err = ReadFile(err_path);
-  return run;
-}
-
+// Lays out the configuration (nullptr: none) and the snapshot (nullptr: none) under root.
 void Prepare(const TempDir& root, const char* zel, const char* snapshot) {
+  unlink((root / "etc/config/zel").c_str());
+  unlink((root / "tmp/corvane/modemstatus.json").c_str());
   if (zel != nullptr) WriteFile(root / "etc/config/zel", zel);
   MakeDirs(root / "tmp/corvane");
   if (snapshot != nullptr) WriteFile(root / "tmp/corvane/modemstatus.json", snapshot);
@@ -92,62 +55,50 @@ TEST(StatusApiCgiTest, EveryReplyByteForByte) {
                            "\"lastChange\":\"1700000000\",\"lastUpdate\":\"1700000000\"}]}";
   const std::string no_blank = "{\"time\":1700000000,\"status\": []}";
   const std::string after_2038 = "{\"time\": 4102444800,\"status\": []}";
+  const std::string big =
+      "{\"time\": 1700000000,\"status\": [\"" + std::string(40000, 'x') + "\"]}";
+  const std::string capital = ZelConfig("\toption status 'Enabled'");
+  const std::string blank = ZelConfig("\toption status 'enabled '");
+  const std::string disabled = ZelConfig("\toption status 'disabled'");
+  const std::string missing = ZelConfig("\toption other 'enabled'");
+  static const char kDirectory[] = "(a directory)";  // the snapshot's place taken by a folder
   struct Case {
     const char* what;
-    std::string zel;
+    const char* zel;
     const char* snapshot;
     std::string body;
     std::string err;
   } cases[] = {
-      {"enabled: served unchanged", enabled, snap.c_str(), snap, ""},
-      {"time without the blank", enabled, no_blank.c_str(), no_blank, ""},
-      {"time past 2038", enabled, after_2038.c_str(), after_2038, ""},
-      {"capital E", ZelConfig("\toption status 'Enabled'"), snap.c_str(), kDisabled, ""},
-      {"trailing blank", ZelConfig("\toption status 'enabled '"), snap.c_str(), kDisabled, ""},
-      {"disabled", ZelConfig("\toption status 'disabled'"), snap.c_str(), kDisabled, ""},
-      {"option missing", ZelConfig("\toption other 'enabled'"), snap.c_str(), kDisabled,
-       kLookupFailed},
-      {"snapshot missing", enabled, kNoSnapshot, kEmptyList, ""},
-      {"snapshot empty", enabled, "", kEmptyList, ""},
-      {"no time key", enabled, "{\"status\": []}", kEmptyList, ""},
-      {"time zero", enabled, "{\"time\": 0,\"status\": [{}]}", kEmptyList, ""},
-      {"time negative", enabled, "{\"time\": -1,\"status\": []}",
+      {"enabled: served unchanged", enabled.c_str(), snap.c_str(), snap, ""},
+      {"time without the blank", enabled.c_str(), no_blank.c_str(), no_blank, ""},
+      {"time past 2038", enabled.c_str(), after_2038.c_str(), after_2038, ""},
+      {"cut at 32768 bytes", enabled.c_str(), big.c_str(), big.substr(0, 32768), ""},
+      {"capital E", capital.c_str(), snap.c_str(), kDisabled, ""},
+      {"trailing blank", blank.c_str(), snap.c_str(), kDisabled, ""},
+      {"disabled", disabled.c_str(), snap.c_str(), kDisabled, ""},
+      {"option missing", missing.c_str(), snap.c_str(), kDisabled, kLookupFailed},
+      {"no configuration", nullptr, snap.c_str(), kDisabled, kLookupFailed},
+      {"snapshot missing", enabled.c_str(), nullptr, kEmptyList, ""},
+      {"snapshot a directory", enabled.c_str(), kDirectory, kEmptyList, ""},
+      {"snapshot empty", enabled.c_str(), "", kEmptyList, ""},
+      {"no time key", enabled.c_str(), "{\"status\": []}", kEmptyList, ""},
+      {"time zero", enabled.c_str(), "{\"time\": 0,\"status\": [{}]}", kEmptyList, ""},
+      {"time negative", enabled.c_str(), "{\"time\": -1,\"status\": []}",
        "{\"time\":18446744073709551615,\"status\":[]}", ""},
-      {"time -5 without blank", enabled, "{\"time\":-5}",
+      {"time -5 without blank", enabled.c_str(), "{\"time\":-5}",
        "{\"time\":18446744073709551611,\"status\":[]}", ""},
-      {"time not a number", enabled, "{\"time\": \"x\"}", kEmptyList, ""},
+      {"time not a number", enabled.c_str(), "{\"time\": \"x\"}", kEmptyList, ""},
   };
   for (const Case& c : cases) {
     TempDir root;
-    Prepare(root, c.zel.c_str(), c.snapshot);
-    CgiRun run = RunCgi(root);
+    Prepare(root, c.zel, c.snapshot == kDirectory ? nullptr : c.snapshot);
+    if (c.snapshot == kDirectory) MakeDirs(root / "tmp/corvane/modemstatus.json");
+    ProgramResult run = RunProgram({MODEM_STATUS_API_BIN},
+                                   {"MODEM_STATUS_ROOT=" + root.path(), "PATH=/usr/bin:/bin"});
     EXPECT_EQ(run.status, 0) << c.what;
     EXPECT_EQ(run.out, kHeaderBlock + c.body) << c.what;
     EXPECT_EQ(run.err, c.err) << c.what;
   }
-}
-
-TEST(StatusApiCgiTest, WithoutConfigurationTheApiIsDisabled) {
-  TempDir root;
-  Prepare(root, kNoConfig, "{\"time\": 1700000000,\"status\": []}");
-  CgiRun run = RunCgi(root);
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, kHeaderBlock + kDisabled);
-  EXPECT_EQ(run.err, kLookupFailed);
-}
-
-TEST(StatusApiCgiTest, SnapshotThatIsADirectoryGivesTheEmptyList) {
-  TempDir root;
-  Prepare(root, ZelConfig("\toption status 'enabled'").c_str(), kNoSnapshot);
-  MakeDirs(root / "tmp/corvane/modemstatus.json");
-  EXPECT_EQ(RunCgi(root).out, kHeaderBlock + kEmptyList);
-}
-
-TEST(StatusApiCgiTest, LargeSnapshotIsCutAt32768Bytes) {
-  TempDir root;
-  std::string big = "{\"time\": 1700000000,\"status\": [\"" + std::string(40000, 'x') + "\"]}";
-  Prepare(root, ZelConfig("\toption status 'enabled'").c_str(), big.c_str());
-  EXPECT_EQ(RunCgi(root).out, kHeaderBlock + big.substr(0, 32768));
 }
 
 // lighttpd in the foreground on a free loopback port, running the CGI from cgi-bin.
@@ -161,14 +112,14 @@ class Lighttpd {
     MakeDirs(root_ / "www/cgi-bin");
     symlink(MODEM_STATUS_API_BIN, (root_ / "www/cgi-bin/modem-status-api").c_str());
     for (int attempt = 0; attempt < 5; ++attempt) {
-      port_ = FreePort();
+      port_ = FreeLoopbackPort();
       WriteFile(root_ / "www/lighttpd.conf", Config());
       const std::string conf = root_ / "www/lighttpd.conf";
       char* argv[] = {const_cast<char*>("lighttpd"), const_cast<char*>("-D"),
                       const_cast<char*>("-f"), const_cast<char*>(conf.c_str()), nullptr};
       if (posix_spawnp(&pid_, "lighttpd", nullptr, nullptr, argv, environ) != 0) return false;
       for (int i = 0; i < 200; ++i) {
-        if (Connects()) return true;
+        if (HttpCall(port_, "GET", "/").status != 0) return true;  // up and answering
         int status = 0;
         if (waitpid(pid_, &status, WNOHANG) == pid_) break;  // port taken meanwhile: try another
         usleep(10000);
@@ -190,29 +141,6 @@ class Lighttpd {
   }
 
  private:
-  static int FreePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    close(fd);
-    return ntohs(addr.sin_port);
-  }
-
-  bool Connects() const {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port_));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    close(fd);
-    return ok;
-  }
-
   std::string Config() const {
     const std::string www = root_ / "www";
     return "server.modules = ( \"mod_cgi\", \"mod_alias\", \"mod_setenv\" )\n"
@@ -266,7 +194,7 @@ class HttpClient {
 TEST(StatusApiLighttpdTest, HeadersAndTheThreeBodiesOverHttp) {
   TempDir root;
   const std::string snap = "{\"time\": 1700000000,\"status\": []}";
-  Prepare(root, kNoConfig, snap.c_str());
+  Prepare(root, nullptr, snap.c_str());
   Lighttpd server(root);
   ASSERT_TRUE(server.Start()) << ReadFile(root / "www/error.log");
   struct Case {
@@ -283,21 +211,20 @@ TEST(StatusApiLighttpdTest, HeadersAndTheThreeBodiesOverHttp) {
   };
   HttpClient client;
   for (const Case& c : cases) {
-    unlink((root / "etc/config/zel").c_str());
-    unlink((root / "tmp/corvane/modemstatus.json").c_str());
     Prepare(root, c.zel, c.snapshot);
     std::string headers, body;
     EXPECT_EQ(client.Get(server.Url(), &headers, &body), 200) << c.what;
     EXPECT_EQ(body, c.body) << c.what;
-    EXPECT_NE(headers.find("Access-Control-Allow-Origin: *\r\n"), std::string::npos) << headers;
-    EXPECT_NE(headers.find("Content-type: application/json\r\n"), std::string::npos) << headers;
-    EXPECT_NE(headers.find("Cache-Control: no-cache\r\n"), std::string::npos) << headers;
+    for (const char* line : {"Access-Control-Allow-Origin: *\r\n",
+                             "Content-type: application/json\r\n", "Cache-Control: no-cache\r\n"}) {
+      EXPECT_NE(headers.find(line), std::string::npos) << headers;
+    }
   }
 }
 
 TEST(StatusApiLighttpdTest, ReaderAlwaysGetsACompleteDocumentWhileTheWriterReplacesIt) {
   TempDir root;
-  Prepare(root, "config api 'api'\n\toption status 'enabled'\n", kNoSnapshot);
+  Prepare(root, "config api 'api'\n\toption status 'enabled'\n", nullptr);
   Lighttpd server(root);
   ASSERT_TRUE(server.Start()) << ReadFile(root / "www/error.log");
 
@@ -307,7 +234,8 @@ TEST(StatusApiLighttpdTest, ReaderAlwaysGetsACompleteDocumentWhileTheWriterRepla
   SetModemWatchdogHooks(nullptr, [] { return int32_t{0}; });
   GatherContext ctx{};
   ctx.statusTable = &statusValues;
-  snprintf(ctx.jsonFile, sizeof ctx.jsonFile, "%s", (root / "tmp/corvane/modemstatus.json").c_str());
+  const std::string snapshot = root / "tmp/corvane/modemstatus.json";
+  snprintf(ctx.jsonFile, sizeof ctx.jsonFile, "%s", snapshot.c_str());
   JsonWriter writer;
   InitJsonWriter(&writer, &ctx);
   std::atomic<bool> done{false};
@@ -342,7 +270,6 @@ TEST(StatusApiLighttpdTest, ReaderAlwaysGetsACompleteDocumentWhileTheWriterRepla
   SetModemWatchdogHooks(nullptr, nullptr);
   EXPECT_EQ(invalid, 0);
   EXPECT_GT(writes, 100) << "the writer must have replaced the file while being read";
-  printf("%d fetches during %d replacements\n", kFetches, writes.load());
 }
 
 }  // namespace

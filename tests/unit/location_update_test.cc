@@ -4,8 +4,8 @@
 
 #include <cstdlib>
 #include <ctime>
-#include <ostream>
 #include <string>
+#include <vector>
 
 #include "daemon/context.h"
 #include "location/gps_listener.h"
@@ -64,136 +64,75 @@ class LocationUpdateTest : public ::testing::Test {
 
 TEST_F(LocationUpdateTest, NorthEastSentenceStoresPositionWithUtcFixTime) {
   LocationUpdateAt(&ctx_, kNorthEast, kAfternoon);
-
   EXPECT_STREQ(kNorthEast, Entry(kNMEA_s).value);
-  EXPECT_STREQ("48.117300", Entry(kLat_f).value);
-  EXPECT_STREQ("11.516667", Entry(kLon_f).value);
   EXPECT_STREQ("545.400024", Entry(kAlt_f).value);  // passes through single precision
-  EXPECT_STREQ("u281wp6ptfc4", Entry(kGeoHash_s).value);
   for (uint32_t index : {kNMEA_s, kLat_f, kLon_f, kAlt_f}) {
     EXPECT_EQ(kFix123519, Entry(index).lastUpdate) << Entry(index).name;
     EXPECT_EQ(kFix123519, Entry(index).lastChange) << Entry(index).name;
   }
   // The geohash is stamped with the current time.
   EXPECT_EQ(kAfternoon, Entry(kGeoHash_s).lastUpdate);
-  EXPECT_EQ(std::vector<std::string>{"i2cset -y 0 0x50 0x40 2"}, i2cset_.Calls());
 }
 
-TEST_F(LocationUpdateTest, SouthWestNegatesBothCoordinates) {
-  LocationUpdateAt(&ctx_, kSouthWest, kAfternoon);
-  EXPECT_STREQ("-48.117300", Entry(kLat_f).value);
-  EXPECT_STREQ("-11.516667", Entry(kLon_f).value);
-  EXPECT_STREQ("5xry3btb6jnv", Entry(kGeoHash_s).value);
-  EXPECT_EQ(std::vector<std::string>{"i2cset -y 0 0x50 0x40 2"}, i2cset_.Calls());
+// Each sentence on a fresh table: the position, its geohash (cleared when the position has none)
+// and the fix register command (cleared on the equator or when the position is unreadable).
+TEST_F(LocationUpdateTest, PositionsGeohashesAndFixRegister) {
+  struct Case {
+    const char* sentence;
+    const char* latitude;
+    const char* longitude;
+    const char* geohash;
+    const char* command;
+  } cases[] = {
+      {kNorthEast, "48.117300", "11.516667", "u281wp6ptfc4", "i2cset -y 0 0x50 0x40 2"},
+      {kSouthWest, "-48.117300", "-11.516667", "5xry3btb6jnv", "i2cset -y 0 0x50 0x40 2"},
+      {"$GPGGA,123519,0000.000,N,01131.000,E,1,08,0.9,12.0,M,46.9,M,,*47", "0.000000",
+       "11.516667", "krbpypfpvzcp", "i2cset -y 0 0x50 0x40 0"},
+      {"$GPGGA,123519,abc,N,def,E,1,08,0.9,1,M,46.9,M,,*47", "0.000000", "0.000000",
+       "7zzzzzzzzzzz", "i2cset -y 0 0x50 0x40 0"},
+      {"$GPGGA,123519,9100.000,N,01131.000,E,1,08,0.9,1,M,46.9,M,,*47", "91.000000",
+       "11.516667", "", "i2cset -y 0 0x50 0x40 2"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sentence);
+    StatusInit();
+    const size_t commands = i2cset_.Calls().size();
+    UpdateVariableStatusT(&ctx_, kGeoHash_s, "stale", 0);
+    LocationUpdateAt(&ctx_, c.sentence, kAfternoon);
+    EXPECT_STREQ(c.latitude, Entry(kLat_f).value);
+    EXPECT_STREQ(c.longitude, Entry(kLon_f).value);
+    EXPECT_STREQ(c.geohash, Entry(kGeoHash_s).value);
+    ASSERT_EQ(commands + 1, i2cset_.Calls().size());
+    EXPECT_EQ(c.command, i2cset_.Calls().back());
+  }
 }
 
-TEST_F(LocationUpdateTest, LineEndIsNotStored) {
-  const std::string crlf = std::string(kNorthEast) + "\r\n";
-  LocationUpdateAt(&ctx_, crlf.c_str(), kAfternoon);
-  EXPECT_STREQ(kNorthEast, Entry(kNMEA_s).value);
-  EXPECT_STREQ("48.117300", Entry(kLat_f).value);
+// The sentence's hh:mm:ss is UTC (the fixture's zone is nine hours east) on the day nearest now.
+TEST_F(LocationUpdateTest, FixTimeIsUtcOnTheNearestDay) {
+  struct Case {
+    const char* field;
+    int64_t now;
+    int64_t expected;
+  } cases[] = {
+      {"123519", kAfternoon, kFix123519},
+      {"123519.00", kAfternoon, kFix123519},
+      // Across midnight in both directions.
+      {"235959", kJustAfterMidnight, kJustBeforeMidnight},
+      {"000001", kJustBeforeMidnight, kJustAfterMidnight},
+      // Exactly 12 hours away stays on the same day.
+      {"020000", kAfternoon, kAfternoon - 12 * 3600},
+      {"015959", kAfternoon, kAfternoon - 12 * 3600 - 1 + 86400},
+      // Not a time: none.
+      {"12351", kAfternoon, 0},
+      {"", kAfternoon, 0},
+      {"1235a9", kAfternoon, 0},
+      {"243519", kAfternoon, 0},
+      {"126019", kAfternoon, 0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.expected, NmeaFixTime(c.field, c.now)) << "\"" << c.field << "\" at " << c.now;
+  }
 }
-
-TEST_F(LocationUpdateTest, NoFixUpdatesOnlySentenceWithCurrentTime) {
-  LocationUpdateAt(&ctx_, kNorthEast, kAfternoon);
-  table_now = kAfternoon + 60;
-  const char* no_fix = "$GPGGA,,,,,,0,00,99.99,,,,,,*48";
-  LocationUpdateAt(&ctx_, no_fix, kAfternoon + 60);
-
-  EXPECT_STREQ(no_fix, Entry(kNMEA_s).value);
-  EXPECT_EQ(kAfternoon + 60, Entry(kNMEA_s).lastUpdate);
-  // The position keeps its last values and times; no command runs for the sentence.
-  EXPECT_STREQ("48.117300", Entry(kLat_f).value);
-  EXPECT_EQ(kFix123519, Entry(kLat_f).lastUpdate);
-  EXPECT_STREQ("u281wp6ptfc4", Entry(kGeoHash_s).value);
-  EXPECT_EQ(kAfternoon, Entry(kGeoHash_s).lastUpdate);
-  EXPECT_EQ(1u, i2cset_.Calls().size());
-}
-
-TEST_F(LocationUpdateTest, FourFieldsChangeNothingButAreShown) {
-  testing::internal::CaptureStdout();
-  LocationUpdateAt(&ctx_, "$GPGGA,1,2,3", kAfternoon);
-  const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_NE(std::string::npos, out.find("Location Update from GPS daemon: \"$GPGGA,1,2,3\"\n"));
-  EXPECT_EQ(0, statusValues.lastUpdate);
-  EXPECT_STREQ("", Entry(kNMEA_s).value);
-  EXPECT_TRUE(i2cset_.Calls().empty());
-}
-
-TEST_F(LocationUpdateTest, EmptyAltitudeKeepsPreviousAltitude) {
-  LocationUpdateAt(&ctx_, kNorthEast, kAfternoon);
-  LocationUpdateAt(&ctx_, "$GPGGA,123520,4807.100,N,01131.000,E,1,08,0.9,,M,46.9,M,,*47",
-                   kAfternoon);
-  EXPECT_STREQ("48.118333", Entry(kLat_f).value);
-  EXPECT_STREQ("545.400024", Entry(kAlt_f).value);
-  EXPECT_EQ(kFix123519, Entry(kAlt_f).lastUpdate);
-}
-
-TEST_F(LocationUpdateTest, PositionOnEquatorClearsFixRegister) {
-  LocationUpdateAt(&ctx_, "$GPGGA,123519,0000.000,N,01131.000,E,1,08,0.9,12.0,M,46.9,M,,*47",
-                   kAfternoon);
-  EXPECT_STREQ("0.000000", Entry(kLat_f).value);
-  EXPECT_STREQ("11.516667", Entry(kLon_f).value);
-  EXPECT_EQ(std::vector<std::string>{"i2cset -y 0 0x50 0x40 0"}, i2cset_.Calls());
-}
-
-TEST_F(LocationUpdateTest, NonNumericPositionReadsAsZero) {
-  LocationUpdateAt(&ctx_, "$GPGGA,123519,abc,N,def,E,1,08,0.9,1,M,46.9,M,,*47", kAfternoon);
-  EXPECT_STREQ("0.000000", Entry(kLat_f).value);
-  EXPECT_STREQ("0.000000", Entry(kLon_f).value);
-  EXPECT_STREQ("7zzzzzzzzzzz", Entry(kGeoHash_s).value);
-  EXPECT_EQ(std::vector<std::string>{"i2cset -y 0 0x50 0x40 0"}, i2cset_.Calls());
-}
-
-TEST_F(LocationUpdateTest, OutOfRangeLatitudeStoresEmptyGeohash) {
-  LocationUpdateAt(&ctx_, kNorthEast, kAfternoon);
-  LocationUpdateAt(&ctx_, "$GPGGA,123519,9100.000,N,01131.000,E,1,08,0.9,1,M,46.9,M,,*47",
-                   kAfternoon);
-  EXPECT_STREQ("91.000000", Entry(kLat_f).value);
-  EXPECT_STREQ("", Entry(kGeoHash_s).value);
-}
-
-TEST_F(LocationUpdateTest, FixJustBeforeMidnightReceivedAfterItBelongsToPreviousDay) {
-  table_now = kJustAfterMidnight;
-  LocationUpdateAt(&ctx_, "$GPGGA,235959,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47",
-                   kJustAfterMidnight);
-  EXPECT_EQ(kJustBeforeMidnight, Entry(kNMEA_s).lastUpdate);
-  EXPECT_EQ(kJustBeforeMidnight, Entry(kLat_f).lastUpdate);
-  EXPECT_EQ(kJustAfterMidnight, Entry(kGeoHash_s).lastUpdate);
-}
-
-struct FixTimeCase {
-  const char* field;
-  int64_t now;
-  int64_t expected;
-};
-
-void PrintTo(const FixTimeCase& c, std::ostream* os) {
-  *os << "\"" << c.field << "\" at " << c.now;
-}
-
-class NmeaFixTimeTest : public LocationUpdateTest,
-                        public ::testing::WithParamInterface<FixTimeCase> {};
-
-TEST_P(NmeaFixTimeTest, FormsUtcTimeOnNearestDay) {
-  const FixTimeCase& c = GetParam();
-  EXPECT_EQ(c.expected, NmeaFixTime(c.field, c.now)) << c.field;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, NmeaFixTimeTest,
-    ::testing::Values(FixTimeCase{"123519", kAfternoon, kFix123519},
-                      FixTimeCase{"123519.00", kAfternoon, kFix123519},
-                      // Across midnight in both directions.
-                      FixTimeCase{"235959", kJustAfterMidnight, kJustBeforeMidnight},
-                      FixTimeCase{"000001", kJustBeforeMidnight, kJustAfterMidnight},
-                      // Exactly 12 hours away stays on the same day.
-                      FixTimeCase{"020000", kAfternoon, kAfternoon - 12 * 3600},
-                      FixTimeCase{"015959", kAfternoon, kAfternoon - 12 * 3600 - 1 + 86400},
-                      // Not a time: none.
-                      FixTimeCase{"12351", kAfternoon, 0}, FixTimeCase{"", kAfternoon, 0},
-                      FixTimeCase{"1235a9", kAfternoon, 0}, FixTimeCase{"243519", kAfternoon, 0},
-                      FixTimeCase{"126019", kAfternoon, 0}));
 
 TEST(NmeaSplitTest, CountsFieldsAndStopsAtLineEnd) {
   struct Case {
