@@ -27,13 +27,16 @@ A: idVendor=2c7c
 A: idProduct=0512
 )";
 
-std::string Interface(const std::string& port, const std::string& number) {
-  return "P: /devices/platform/ehci-platform/usb1/1-1/1-1:" + port +
+std::string Interface(const std::string& port, const std::string& number,
+                      const std::string& usb = "1-1") {
+  return "P: /devices/platform/ehci-platform/usb1/" + usb + "/" + usb + ":" + port +
          "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nA: bInterfaceNumber=" + number + "\n";
 }
 
-std::string SerialPort(const std::string& port, const std::string& tty) {
-  std::string base = "/devices/platform/ehci-platform/usb1/1-1/1-1:" + port + "/" + tty;
+std::string SerialPort(const std::string& port, const std::string& tty,
+                       const std::string& usb = "1-1") {
+  std::string base =
+      "/devices/platform/ehci-platform/usb1/" + usb + "/" + usb + ":" + port + "/" + tty;
   return "P: " + base + "\nE: SUBSYSTEM=usb-serial\n\nP: " + base + "/tty/" + tty + "\nN: " + tty +
          "\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/" + tty + "\n";
 }
@@ -103,13 +106,9 @@ TEST_F(DiscoveryTest, EnumeratesTheModemsDevices) {
     const char* stored_mac;
     std::string out;
   };
-  const std::string other_modem = std::string(
-      "P: /devices/platform/ehci-platform/usb1/1-2\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n\n"
-      "P: /devices/platform/ehci-platform/usb1/1-2/1-2:1.2\nE: SUBSYSTEM=usb\n"
-      "E: DEVTYPE=usb_interface\n\n"
-      "P: /devices/platform/ehci-platform/usb1/1-2/1-2:1.2/ttyUSB7\nE: SUBSYSTEM=usb-serial\n\n"
-      "P: /devices/platform/ehci-platform/usb1/1-2/1-2:1.2/ttyUSB7/tty/ttyUSB7\nN: ttyUSB7\n"
-      "E: SUBSYSTEM=tty\nE: DEVNAME=/dev/ttyUSB7\n");
+  const std::string other_modem =
+      "P: /devices/platform/ehci-platform/usb1/1-2\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n\n" +
+      Interface("1.2", "02", "1-2") + "\n" + SerialPort("1.2", "ttyUSB7", "1-2");
   const Case cases[] = {
       {"the three devices", Join({modem, NetDevice("02:50:f3:00:00:01"), kLoopback}), false, 1,
        "/dev/ttyUSB2", "/dev/cdc-wdm0", "02:50:f3:00:00:01", "02:50:f3:00:00:01",
@@ -166,14 +165,12 @@ TEST_F(DiscoveryTest, NoDevicesAtAll) {
   EXPECT_EQ("udevEnumerate\n", out);
 }
 
-TEST_F(DiscoveryTest, WithoutContextNothingIsEnumerated) {
+TEST_F(DiscoveryTest, ContextAndMonitorLifetime) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(0, udevEnumerate(&ctx_));
   EXPECT_EQ("Cannot create udev enumerate context\n", testing::internal::GetCapturedStderr());
   EXPECT_EQ(-1, udevOpenMonitor());
-}
 
-TEST_F(DiscoveryTest, MonitorOpensAndIsReleased) {
   AddDevices(kLoopback);
   ASSERT_EQ(1, udevCreateContext());
   int fd = udevOpenMonitor();
