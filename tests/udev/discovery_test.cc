@@ -27,13 +27,16 @@ A: idVendor=2c7c
 A: idProduct=0512
 )";
 
-std::string Interface(const std::string& port, const std::string& number) {
-  return "P: /devices/platform/ehci-platform/usb1/1-1/1-1:" + port +
+std::string Interface(const std::string& port, const std::string& number,
+                      const std::string& usb = "1-1") {
+  return "P: /devices/platform/ehci-platform/usb1/" + usb + "/" + usb + ":" + port +
          "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nA: bInterfaceNumber=" + number + "\n";
 }
 
-std::string SerialPort(const std::string& port, const std::string& tty) {
-  std::string base = "/devices/platform/ehci-platform/usb1/1-1/1-1:" + port + "/" + tty;
+std::string SerialPort(const std::string& port, const std::string& tty,
+                       const std::string& usb = "1-1") {
+  std::string base =
+      "/devices/platform/ehci-platform/usb1/" + usb + "/" + usb + ":" + port + "/" + tty;
   return "P: " + base + "\nE: SUBSYSTEM=usb-serial\n\nP: " + base + "/tty/" + tty + "\nN: " + tty +
          "\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/" + tty + "\n";
 }
@@ -89,93 +92,68 @@ class DiscoveryTest : public ::testing::Test {
   GatherContext ctx_{};
 };
 
-TEST_F(DiscoveryTest, FindsTheModemsThreeDevices) {
-  AddDevices(Join({kUsbParents, Interface("1.2", "02"), SerialPort("1.2", "ttyUSB2"),
-                   Interface("1.4", "04"), ControlDevice(), NetDevice("02:50:f3:00:00:01"),
-                   kLoopback}));
-  int result = -1;
-  std::string out = Enumerate(&result);
-  EXPECT_EQ(1, result);
-  EXPECT_STREQ("/dev/ttyUSB2", ctx_.atDevice);
-  EXPECT_STREQ("/dev/cdc-wdm0", ctx_.qmiDevice);
-  EXPECT_STREQ("02:50:f3:00:00:01", ctx_.modemMac);
-  EXPECT_EQ("02:50:f3:00:00:01", StoredMac());
-  EXPECT_EQ(
-      "udevEnumerate\n"
-      "Found serial device at /dev/ttyUSB2\n"
-      "Found MAC address at 02:50:f3:00:00:01\n"
-      "Found modem device at /dev/cdc-wdm0\n"
-      "  udevEnumerate - Connected: 1\n",
-      out);
-}
-
-TEST_F(DiscoveryTest, SerialPortOnAnotherInterfaceIsIgnored) {
-  AddDevices(Join({kUsbParents, Interface("1.3", "03"), SerialPort("1.3", "ttyUSB3"),
-                   Interface("1.4", "04"), ControlDevice()}));
-  int result = -1;
-  std::string out = Enumerate(&result);
-  EXPECT_EQ(0, result);
-  EXPECT_STREQ("", ctx_.atDevice);
-  EXPECT_STREQ("/dev/cdc-wdm0", ctx_.qmiDevice);
-  EXPECT_EQ(std::string::npos, out.find("ttyUSB3"));
-  EXPECT_NE(std::string::npos, out.find("  udevEnumerate - Connected: 0\n"));
-}
-
-TEST_F(DiscoveryTest, LaterOfTwoSerialPortsWins) {
-  const std::string second_modem =
-      "P: /devices/platform/ehci-platform/usb1/1-2\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n\n"
-      "P: /devices/platform/ehci-platform/usb1/1-2/1-2:1.2\nE: SUBSYSTEM=usb\n"
-      "E: DEVTYPE=usb_interface\n\n"
-      "P: /devices/platform/ehci-platform/usb1/1-2/1-2:1.2/ttyUSB7\nE: SUBSYSTEM=usb-serial\n\n"
-      "P: /devices/platform/ehci-platform/usb1/1-2/1-2:1.2/ttyUSB7/tty/ttyUSB7\nN: ttyUSB7\n"
-      "E: SUBSYSTEM=tty\nE: DEVNAME=/dev/ttyUSB7\n";
-  AddDevices(Join({kUsbParents, Interface("1.2", "02"), SerialPort("1.2", "ttyUSB2"),
-                   Interface("1.4", "04"), ControlDevice(), second_modem}));
-  int result = -1;
-  std::string out = Enumerate(&result);
-  EXPECT_EQ(1, result);
-  EXPECT_STREQ("/dev/ttyUSB7", ctx_.atDevice);
-  EXPECT_LT(out.find("/dev/ttyUSB2"), out.find("/dev/ttyUSB7"));
-}
-
-TEST_F(DiscoveryTest, OnlyTheNetworkInterface) {
-  AddDevices(Join({kUsbParents, Interface("1.4", "04"), NetDevice("02:50:f3:00:00:01")}));
-  int result = -1;
-  std::string out = Enumerate(&result);
-  EXPECT_EQ(0, result);
-  EXPECT_STREQ("02:50:f3:00:00:01", ctx_.modemMac);
-  EXPECT_EQ("02:50:f3:00:00:01", StoredMac());
-  EXPECT_STREQ("", ctx_.atDevice);
-  EXPECT_STREQ("", ctx_.qmiDevice);
-  EXPECT_EQ(
-      "udevEnumerate\nFound MAC address at 02:50:f3:00:00:01\n  udevEnumerate - Connected: 0\n",
-      out);
-}
-
-TEST_F(DiscoveryTest, ZeroAddressIsNoAddress) {
-  AddDevices(Join({kUsbParents, Interface("1.2", "02"), SerialPort("1.2", "ttyUSB2"),
-                   Interface("1.4", "04"), ControlDevice(), NetDevice("00:00:00:00:00:00")}));
-  snprintf(ctx_.modemMac, sizeof ctx_.modemMac, "02:50:f3:00:00:09");
-  int result = -1;
-  std::string out = Enumerate(&result);
-  EXPECT_EQ(1, result);
-  EXPECT_STREQ("02:50:f3:00:00:09", ctx_.modemMac);
-  EXPECT_EQ("", StoredMac());
-  EXPECT_EQ(std::string::npos, out.find("Found MAC address"));
-}
-
-TEST_F(DiscoveryTest, ModemGoneSinceEarlierScan) {
-  AddDevices(kLoopback);
-  snprintf(ctx_.atDevice, sizeof ctx_.atDevice, "/dev/ttyUSB2");
-  snprintf(ctx_.qmiDevice, sizeof ctx_.qmiDevice, "/dev/cdc-wdm0");
-  snprintf(ctx_.modemMac, sizeof ctx_.modemMac, "02:50:f3:00:00:01");
-  int result = -1;
-  std::string out = Enumerate(&result);
-  EXPECT_EQ(0, result);
-  EXPECT_EQ("udevEnumerate\n  Modem now disconnected\n  udevEnumerate - Connected: 0\n", out);
-  EXPECT_STREQ("", ctx_.atDevice);
-  EXPECT_STREQ("", ctx_.qmiDevice);
-  EXPECT_STREQ("", ctx_.modemMac);
+TEST_F(DiscoveryTest, EnumeratesTheModemsDevices) {
+  const std::string modem = Join({kUsbParents, Interface("1.2", "02"), SerialPort("1.2", "ttyUSB2"),
+                                  Interface("1.4", "04"), ControlDevice()});
+  struct Case {
+    const char* name;
+    std::string devices;
+    bool earlier_scan;  // devices and address of an earlier scan are known
+    int result;
+    const char* at;
+    const char* qmi;
+    const char* mac;
+    const char* stored_mac;
+    std::string out;
+  };
+  const std::string other_modem =
+      "P: /devices/platform/ehci-platform/usb1/1-2\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n\n" +
+      Interface("1.2", "02", "1-2") + "\n" + SerialPort("1.2", "ttyUSB7", "1-2");
+  const Case cases[] = {
+      {"the three devices", Join({modem, NetDevice("02:50:f3:00:00:01"), kLoopback}), false, 1,
+       "/dev/ttyUSB2", "/dev/cdc-wdm0", "02:50:f3:00:00:01", "02:50:f3:00:00:01",
+       "udevEnumerate\nFound serial device at /dev/ttyUSB2\n"
+       "Found MAC address at 02:50:f3:00:00:01\nFound modem device at /dev/cdc-wdm0\n"
+       "  udevEnumerate - Connected: 1\n"},
+      {"serial port on interface 1.3 ignored",
+       Join({kUsbParents, Interface("1.3", "03"), SerialPort("1.3", "ttyUSB3"),
+             Interface("1.4", "04"), ControlDevice()}),
+       false, 0, "", "/dev/cdc-wdm0", "", "",
+       "udevEnumerate\nFound modem device at /dev/cdc-wdm0\n  udevEnumerate - Connected: 0\n"},
+      {"the later of two serial ports wins", Join({modem, other_modem}), false, 1, "/dev/ttyUSB7",
+       "/dev/cdc-wdm0", "", "",
+       "udevEnumerate\nFound serial device at /dev/ttyUSB2\nFound modem device at /dev/cdc-wdm0\n"
+       "Found serial device at /dev/ttyUSB7\n  udevEnumerate - Connected: 1\n"},
+      {"only the network interface",
+       Join({kUsbParents, Interface("1.4", "04"), NetDevice("02:50:f3:00:00:01")}), false, 0, "",
+       "", "02:50:f3:00:00:01", "02:50:f3:00:00:01",
+       "udevEnumerate\nFound MAC address at 02:50:f3:00:00:01\n  udevEnumerate - Connected: 0\n"},
+      {"the zero address is no address", Join({modem, NetDevice("00:00:00:00:00:00")}), true, 1,
+       "/dev/ttyUSB2", "/dev/cdc-wdm0", "02:50:f3:00:00:09", "",
+       "udevEnumerate\nFound serial device at /dev/ttyUSB2\nFound modem device at /dev/cdc-wdm0\n"
+       "  udevEnumerate - Connected: 1\n"},
+      {"modem gone since the earlier scan", kLoopback, true, 0, "", "", "", "",
+       "udevEnumerate\n  Modem now disconnected\n  udevEnumerate - Connected: 0\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    ctx_ = GatherContext{};
+    SetUp();
+    AddDevices(c.devices);
+    if (c.earlier_scan) {
+      snprintf(ctx_.atDevice, sizeof ctx_.atDevice, "/dev/ttyUSB2");
+      snprintf(ctx_.qmiDevice, sizeof ctx_.qmiDevice, "/dev/cdc-wdm0");
+      snprintf(ctx_.modemMac, sizeof ctx_.modemMac, "02:50:f3:00:00:09");
+    }
+    int result = -1;
+    EXPECT_EQ(c.out, Enumerate(&result));
+    EXPECT_EQ(c.result, result);
+    EXPECT_STREQ(c.at, ctx_.atDevice);
+    EXPECT_STREQ(c.qmi, ctx_.qmiDevice);
+    EXPECT_STREQ(c.mac, ctx_.modemMac);
+    EXPECT_EQ(c.stored_mac, StoredMac());
+  }
 }
 
 TEST_F(DiscoveryTest, NoDevicesAtAll) {
@@ -187,14 +165,12 @@ TEST_F(DiscoveryTest, NoDevicesAtAll) {
   EXPECT_EQ("udevEnumerate\n", out);
 }
 
-TEST_F(DiscoveryTest, WithoutContextNothingIsEnumerated) {
+TEST_F(DiscoveryTest, ContextAndMonitorLifetime) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(0, udevEnumerate(&ctx_));
   EXPECT_EQ("Cannot create udev enumerate context\n", testing::internal::GetCapturedStderr());
   EXPECT_EQ(-1, udevOpenMonitor());
-}
 
-TEST_F(DiscoveryTest, MonitorOpensAndIsReleased) {
   AddDevices(kLoopback);
   ASSERT_EQ(1, udevCreateContext());
   int fd = udevOpenMonitor();

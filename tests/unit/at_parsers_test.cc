@@ -54,31 +54,24 @@ using RssiBerTest = RadioTest;
 
 TEST_F(RssiBerTest, ConvertsStrengthToDbm) {
   struct Case {
-    const char* answer;
+    std::string reply;
     const char* rssi;
     const char* qual;
   };
   const Case cases[] = {
-      {"+CSQ: 20,99", "-73", "99"}, {"+CSQ: 0,0", "-113", "0"}, {"+CSQ: 1,3", "-111", "3"},
-      {"+CSQ: 31,7", "-51", "7"},   {"+CSQ: 2,0", "-109", "0"}, {"+CSQ: 30,0", "-53", "0"},
-      {"+CSQ: x,5", "-113", "5"},   // no digits: converted as 0
-      {"+CSQ: -3,0", "-119", "0"},  // negative reports pass
-      {"+CSQ: -9999999999,0", "-4294967409", "0"},
+      {Reply("G01_AT-CSQ.mmcli.stdout"), "-67", "99"},
+      // Temperature lines left over from AT+QTEMP before the answer.
+      {Reply("G06_AT-QTEMP_leftover-prepended-to-next-AT-CSQ.mmcli.stdout"), "-67", "99"},
+      {Answer("+CSQ: 0,0"), "-113", "0"},
+      {Answer("+CSQ: 31,7"), "-51", "7"},
+      {Answer("+CSQ: x,5"), "-113", "5"},   // no digits: converted as 0
+      {Answer("+CSQ: -3,0"), "-119", "0"},  // negative reports pass
+      {Answer("+CSQ: -9999999999,0"), "-4294967409", "0"},
   };
   for (const Case& c : cases) {
-    ParseRssiBer(&ctx_, Answer(c.answer).c_str());
-    EXPECT_EQ(c.rssi, Value(kUeRssi_i)) << c.answer;
-    EXPECT_EQ(c.qual, Value(kUeRxQual_i)) << c.answer;
-  }
-}
-
-TEST_F(RssiBerTest, RealRepliesIncludingOnePrecededByTemperatureLines) {
-  for (const char* sample : {"G01_AT-CSQ.mmcli.stdout",
-                             "G06_AT-QTEMP_leftover-prepended-to-next-AT-CSQ.mmcli.stdout"}) {
-    StatusInit();
-    ParseRssiBer(&ctx_, Reply(sample).c_str());
-    EXPECT_EQ("-67", Value(kUeRssi_i)) << sample;
-    EXPECT_EQ("99", Value(kUeRxQual_i)) << sample;
+    ParseRssiBer(&ctx_, c.reply.c_str());
+    EXPECT_EQ(c.rssi, Value(kUeRssi_i)) << c.reply;
+    EXPECT_EQ(c.qual, Value(kUeRxQual_i)) << c.reply;
   }
 }
 
@@ -146,32 +139,28 @@ class GroupIdsTest : public RadioTest {
 
 TEST_F(GroupIdsTest, StoresBothIdentifiersAsFixedValues) {
   struct Case {
-    const char* answer;
+    std::string reply;
     const char* echo;
     const char* gid1;
     const char* gid2;
   };
   const Case cases[] = {
-      {"+QGID: FF,01", "Row: 0,  FF\nRow: 1, 01\n", "FF", "01"},
-      {"+QGID: \"ab\",\"cd\"", "Row: 0,  \"ab\"\nRow: 1, \"cd\"\n", "ab", "\"cd\""},
-      {"+QGID: 1,2,3,4,5", "Row: 0,  1\nRow: 1, 2\nRow: 2, 3\nRow: 3, 4\n", "1", "2"},
-      {"+QGID: A1", "Row: 0,  A1\n", "A1", ""},
+      {Answer("+QGID: FF,01"), "Row: 0,  FF\nRow: 1, 01\n", "FF", "01"},
+      {Answer("+QGID: \"ab\",\"cd\""), "Row: 0,  \"ab\"\nRow: 1, \"cd\"\n", "ab", "\"cd\""},
+      {Answer("+QGID: 1,2,3,4,5"), "Row: 0,  1\nRow: 1, 2\nRow: 2, 3\nRow: 3, 4\n", "1", "2"},
+      {Answer("+QGID: A1"), "Row: 0,  A1\n", "A1", ""},
       // The shape Quectel firmware prints: the blank after the comma stays in GID2.
-      {"+QGID: FF, FF", "Row: 0,  FF\nRow: 1,  FF\n", "FF", " FF"},
+      {Reply("G08_AT-QGID_UNVERIFIED-success-shape.mmcli.stdout"), "Row: 0,  FF\nRow: 1,  FF\n",
+       "FF", " FF"},
   };
   for (const Case& c : cases) {
     testing::internal::CaptureStdout();
-    ParseGroupIds(&ctx_, Answer(c.answer).c_str());
-    EXPECT_EQ(c.echo, testing::internal::GetCapturedStdout()) << c.answer;
-    EXPECT_EQ(c.gid1, Value(kGID1_i)) << c.answer;
-    EXPECT_EQ(c.gid2, Value(kGID2_i)) << c.answer;
-    EXPECT_TRUE(Fixed(kGID1_i) && Fixed(kGID2_i)) << c.answer;
+    ParseGroupIds(&ctx_, c.reply.c_str());
+    EXPECT_EQ(c.echo, testing::internal::GetCapturedStdout()) << c.reply;
+    EXPECT_EQ(c.gid1, Value(kGID1_i)) << c.reply;
+    EXPECT_EQ(c.gid2, Value(kGID2_i)) << c.reply;
+    EXPECT_TRUE(Fixed(kGID1_i) && Fixed(kGID2_i)) << c.reply;
   }
-  testing::internal::CaptureStdout();
-  ParseGroupIds(&ctx_, Reply("G08_AT-QGID_UNVERIFIED-success-shape.mmcli.stdout").c_str());
-  testing::internal::GetCapturedStdout();
-  EXPECT_EQ("FF", Value(kGID1_i));
-  EXPECT_EQ(" FF", Value(kGID2_i));
 }
 
 TEST_F(GroupIdsTest, AskedOnceWhateverTheOutcome) {

@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -68,19 +67,6 @@ int64_t MsSince(std::chrono::steady_clock::time_point begin) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                begin)
       .count();
-}
-
-TEST_F(ChannelSimTest, HealthyModem) {
-  EXPECT_EQ(1, mmcli_GetIdx(&ctx_, 0));
-  EXPECT_EQ(0, ctx_.modemIndex);
-  std::vector<char> reply(kModemReplySize, '\0');
-  EXPECT_EQ(12, modem_Send(&ctx_, "AT+CSQ\r", 8, reply.data()));
-  EXPECT_STREQ("'+CSQ: 23,99", reply.data());
-  EXPECT_GT(QmiCmd(&ctx_, "--nas-get-signal-info", 2000, 200), 0);
-  EXPECT_NE(nullptr, strstr(qmiResult, "\tRSRP: '-96 dBm'\n"));
-  EXPECT_EQ(1, sim_.CountCalls("mmcli -m 0 --command=AT+CSQ"));
-  EXPECT_EQ(1, sim_.CountCalls("qmicli -d /dev/cdc-wdm0 -p --nas-get-signal-info"));
-  EXPECT_TRUE(sim_.UnknownCalls().empty());
 }
 
 TEST_F(ChannelSimTest, ModemComesBackUnderANewIndexAfterReset) {

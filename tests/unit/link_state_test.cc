@@ -38,62 +38,37 @@ class LinkStateTest : public ::testing::Test {
   GatherContext ctx_{};
 };
 
-TEST_F(LinkStateTest, StoresCountersOfTheKernelLine) {
-  StoreNetDevLine(&ctx_,
-                  " wwan0:    1000      10    0    0    0     0          0         0     2000      "
-                  "20    0    0    0     0       0          0\n");
-  EXPECT_EQ("1000,10,2000,20", Counters());
-}
-
-TEST_F(LinkStateTest, ShortLineLeavesMissingCountersEmptyAndNoLineEnd) {
+TEST_F(LinkStateTest, StoresCountersOfTheWwan0Line) {
+  // A short line leaves the missing counters empty and keeps no line end.
   StoreNetDevLine(&ctx_, "wwan0: 5 6 0 0 0 0 0 0 7\n");
   EXPECT_EQ("5,6,7,", Counters());
-}
 
-TEST_F(LinkStateTest, ReadsTheCapturedProcNetDev) {
-  WriteFile(root_ / "proc/net/dev",
-            ReadFile(std::string(SHARED_PLATFORM_DIR) + "/H1_proc-net-dev.txt"));
-  GetKxNetworkInfo(&ctx_);
-  EXPECT_EQ("611204883,498231,233905116,301877", Counters());
-}
-
-TEST_F(LinkStateTest, FirstLineNamingWwan0Wins) {
-  WriteFile(root_ / "proc/net/dev",
-            "head\nhead\nwwan0.5: 1 2 0 0 0 0 0 0 3 4 0\n wwan0: 9 9 0 0 0 0 0 0 9 9 0\n");
-  GetKxNetworkInfo(&ctx_);
-  EXPECT_EQ("1,2,3,4", Counters());
-}
-
-// The file is read in 4 KB blocks: a line cut by a block's end, or one longer than a line buffer
-// (read in 1022-character pieces, as fgets would), must not hide or garble the wwan0 line.
-TEST_F(LinkStateTest, Wwan0LineAcrossReadBlocksAndAfterAnOverlongLine) {
-  std::string head = "head\nhead\n" + std::string(1500, 'y') + "\n";
-  while (head.size() < 4090) head += "  eth0: 1 2 0 0 0 0 0 0 3 4 0\n";
-  head.resize(4090);  // cuts the last eth0 line; the remaining text is one partial line
-  head += "\n";
-  WriteFile(root_ / "proc/net/dev", head + " wwan0: 11 12 0 0 0 0 0 0 13 14 0\n  lo: 0 0\n");
-  GetKxNetworkInfo(&ctx_);
-  EXPECT_EQ("11,12,13,14", Counters());
-}
-
-TEST_F(LinkStateTest, NoWwan0LineOrNoFileWritesNothing) {
-  WriteFile(root_ / "proc/net/dev", "head\nhead\n  eth0: 1 2 0 0 0 0 0 0 3 4 0\n");
-  GetKxNetworkInfo(&ctx_);
-  EXPECT_EQ(0, statusValues.entries[kWWanRxBytes_i].lastUpdate);
-
-  WriteFile(root_ / "proc/net/dev", "");
-  unlink((root_ / "proc/net/dev").c_str());
-  testing::internal::CaptureStderr();
-  GetKxNetworkInfo(&ctx_);
-  const std::string complaint = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(0u, complaint.find("Problem opening: ")) << complaint;
-  EXPECT_NE(std::string::npos, complaint.find("/proc/net/dev (")) << complaint;
-  EXPECT_EQ(0, statusValues.entries[kWWanRxBytes_i].lastUpdate);
+  // The file is read in 4 KB blocks: a line cut by a block's end, or one longer than a line
+  // buffer (read in 1022-character pieces, as fgets would), must not hide or garble wwan0's line.
+  std::string blocks = "head\nhead\n" + std::string(1500, 'y') + "\n";
+  while (blocks.size() < 4090) blocks += "  eth0: 1 2 0 0 0 0 0 0 3 4 0\n";
+  blocks.resize(4090);
+  blocks += "\n wwan0: 11 12 0 0 0 0 0 0 13 14 0\n  lo: 0 0\n";
+  const std::pair<std::string, const char*> files[] = {
+      {ReadFile(std::string(SHARED_PLATFORM_DIR) + "/H1_proc-net-dev.txt"),
+       "611204883,498231,233905116,301877"},
+      {"head\nhead\nwwan0.5: 1 2 0 0 0 0 0 0 3 4 0\n wwan0: 9 9 0 0 0 0 0 0 9 9 0\n", "1,2,3,4"},
+      {blocks, "11,12,13,14"},
+  };
+  for (const auto& [content, counters] : files) {
+    WriteFile(root_ / "proc/net/dev", content);
+    GetKxNetworkInfo(&ctx_);
+    EXPECT_EQ(counters, Counters()) << content.substr(0, 80);
+  }
 }
 
 TEST_F(LinkStateTest, ExpiresLinkValuesOncePerTransition) {
-  EXPECT_EQ(1, GetLTEConnectionStatus(&ctx_));  // start: down -> up, nothing expired
   UpdateVariableStatusT(&ctx_, kUeRssi_i, "-70", 0);
+  signal_disconnect = 1;  // down before the first up: nothing expires
+  EXPECT_EQ(0, GetLTEConnectionStatus(&ctx_));
+  EXPECT_LT(0, statusValues.entries[kUeRssi_i].lastUpdate);
+  signal_disconnect = 0;
+  EXPECT_EQ(1, GetLTEConnectionStatus(&ctx_));  // down -> up: nothing expired
   UpdateFixedStatus(&ctx_, kApn_s, "apn");            // kind 2
   UpdateVariableStatusT(&ctx_, kIMEI_s, "1", 0);      // kind 1
   UpdateFixedStatus(&ctx_, kPdpIpAddr_s, "1.2.3.4");  // kind 0 but fixed
@@ -116,13 +91,6 @@ TEST_F(LinkStateTest, ExpiresLinkValuesOncePerTransition) {
   signal_disconnect = 1;
   EXPECT_EQ(0, GetLTEConnectionStatus(&ctx_));
   EXPECT_EQ(-1, statusValues.entries[kUeRssi_i].lastUpdate);
-}
-
-TEST_F(LinkStateTest, DisconnectBeforeTheFirstUpExpiresNothing) {
-  UpdateVariableStatusT(&ctx_, kUeRssi_i, "-70", 0);
-  signal_disconnect = 1;
-  EXPECT_EQ(0, GetLTEConnectionStatus(&ctx_));
-  EXPECT_LT(0, statusValues.entries[kUeRssi_i].lastUpdate);
 }
 
 }  // namespace

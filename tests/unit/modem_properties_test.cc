@@ -6,7 +6,7 @@
 
 #include "daemon/context.h"
 #include "status/status_table.h"
-#include "tests/support/test_files.h"
+#include "tests/support/platform_samples.h"
 
 namespace {
 
@@ -27,11 +27,8 @@ class ModemPropertiesTest : public ::testing::Test {
   GatherContext ctx_{};
 };
 
-TEST_F(ModemPropertiesTest, ReadsTheCapturedModemListing) {
-  const std::string output =
-      ReadFile(std::string(SHARED_PLATFORM_DIR) + "/B1_mmcli-m0-K_mm1.20.stdout");
-  ASSERT_FALSE(output.empty());
-  ReadModemKeyValues(&ctx_, output.c_str());
+TEST_F(ModemPropertiesTest, ReadsTheCapturedModemAndBearerListings) {
+  ReadModemKeyValues(&ctx_, PlatformSample("B1_mmcli-m0-K_mm1.20.stdout").c_str());
   EXPECT_EQ("64%", Value(kSignalPercent_s));
   EXPECT_EQ("866758041234564", Value(kIMEI_s));
   EXPECT_EQ("555.123.0147", Value(kPhoneNumber_s));  // 11 digits: the country digit dropped
@@ -39,12 +36,8 @@ TEST_F(ModemPropertiesTest, ReadsTheCapturedModemListing) {
   EXPECT_EQ(2, ctx_.bearerIndex);
   EXPECT_EQ(1, statusValues.entries[kIMEI_s].fixed);
   EXPECT_EQ(0, statusValues.entries[kSignalPercent_s].fixed);
-}
-
-TEST_F(ModemPropertiesTest, ReadsTheCapturedBearerWithItsNarrowerPadding) {
-  const std::string output = ReadFile(std::string(SHARED_PLATFORM_DIR) + "/C1_mmcli-b2-K.stdout");
-  ASSERT_FALSE(output.empty());
-  ReadModemKeyValues(&ctx_, output.c_str());
+  // The bearer's listing has narrower padding.
+  ReadModemKeyValues(&ctx_, PlatformSample("C1_mmcli-b2-K.stdout").c_str());
   EXPECT_STREQ("fast.t-mobile.com", ctx_.bearerApn);
 }
 
@@ -62,9 +55,15 @@ TEST_F(ModemPropertiesTest, NoValueMarkReadsAsEmpty) {
   EXPECT_STREQ("", ctx_.bearerApn);
 }
 
-TEST_F(ModemPropertiesTest, ValuesMayContainColonsAndDashes) {
-  ReadModemKeyValues(&ctx_, Line("modem.3gpp.imei", "a: b -- c").c_str());
-  EXPECT_EQ("a: b -- c", Value(kIMEI_s));
+TEST_F(ModemPropertiesTest, ValueTextKeptAsItComes) {
+  const std::pair<std::string, const char*> cases[] = {
+      {Line("modem.3gpp.imei", "a: b -- c"), "a: b -- c"},  // colons and dashes inside
+      {"modem.3gpp.imei : 12\\\t34", "1234"},  // no line end; backslash and tab dropped
+  };
+  for (const auto& [output, imei] : cases) {
+    ReadModemKeyValues(&ctx_, output.c_str());
+    EXPECT_EQ(imei, Value(kIMEI_s)) << output;
+  }
 }
 
 TEST_F(ModemPropertiesTest, LongValueIsCutTo127AndTheRestOfItsLineSkipped) {
@@ -80,23 +79,14 @@ TEST_F(ModemPropertiesTest, LongValueIsCutTo127AndTheRestOfItsLineSkipped) {
 }
 
 TEST_F(ModemPropertiesTest, ReadingStopsAtALineWithoutColonOrBlank) {
-  const std::string without_colon = Line("modem.3gpp.imei", "111") + "stray words here\n" +
-                                    Line("modem.generic.signal-quality.value", "50");
-  ReadModemKeyValues(&ctx_, without_colon.c_str());
-  EXPECT_EQ("111", Value(kIMEI_s));
-  EXPECT_EQ("", Value(kSignalPercent_s));  // the colon of the next line is not borrowed
-
-  StatusInit();
-  const std::string without_blank = Line("modem.3gpp.imei", "222") + "nothing\n" +
-                                    Line("modem.generic.signal-quality.value", "50");
-  ReadModemKeyValues(&ctx_, without_blank.c_str());
-  EXPECT_EQ("222", Value(kIMEI_s));
-  EXPECT_EQ("", Value(kSignalPercent_s));
-}
-
-TEST_F(ModemPropertiesTest, LastLineWithoutLineEndAndBackslashTabDropped) {
-  ReadModemKeyValues(&ctx_, "modem.3gpp.imei : 12\\\t34");
-  EXPECT_EQ("1234", Value(kIMEI_s));
+  for (const char* stray : {"stray words here\n", "nothing\n"}) {
+    StatusInit();
+    const std::string output = Line("modem.3gpp.imei", "111") + stray +
+                               Line("modem.generic.signal-quality.value", "50");
+    ReadModemKeyValues(&ctx_, output.c_str());
+    EXPECT_EQ("111", Value(kIMEI_s)) << stray;
+    EXPECT_EQ("", Value(kSignalPercent_s)) << stray;  // the next line's colon is not borrowed
+  }
 }
 
 TEST_F(ModemPropertiesTest, BearerPathWithoutBearerPartLeavesIndex) {

@@ -93,8 +93,6 @@ TEST(ExtractNumber, WalksDigitsSignsAndPoints) {
       {" '-61.2 dBm'", 16, "-61.2"},
       {" 'eutran-2'", 6, "-2"},
       {" 'unknown'", 16, ""},
-      {"12 34", 13, "12"},
-      {"5.", 13, "5."},
       {"1234567", 6, "123456"},
       {"-123456", 6, "-12345"},
       {"123456", 6, "123456"},
@@ -117,11 +115,8 @@ TEST(StripQuotes, KeepsShortFieldsWithoutQuotes) {
       {"\"41\"", "41"},
       {" 41", "41"},
       {"'-5'", "-5"},
-      {"-5", "-5"},
       {"\"1234\"", ""},          // 6 characters
-      {"123456", ""},
       {"12345", "12345"},        // 5 characters: the longest taken
-      {"", ""},
       {" ", ""},
       {"\"a'b\"", "a'b"},
       {"\"35\"x", "35"},         // the closing quote ends the walk

@@ -150,32 +150,4 @@ TEST_F(ServingCellTest, FieldConversions) {
   }
 }
 
-TEST_F(ServingCellTest, StoresInItsOrder) {
-  Preset(kCprint, "1");
-  const auto [out, err] = Parse(Answer(Qeng(ConnectedFields())));
-  std::vector<std::string> names;
-  for (size_t pos = out.find("Variable Value:  "); pos != std::string::npos;
-       pos = out.find("Variable Value:  ", pos + 1)) {
-    const size_t start = pos + 17;
-    names.push_back(out.substr(start, out.find(' ', start) - start));
-  }
-  EXPECT_EQ((std::vector<std::string>{"ScMode_s", "ScId_i", "ScMcc_i", "ScMnc_i", "ScPId_i",
-                                      "ScEarfcn_i", "ScFb_i", "ScUlb_f", "ScDlb_f", "ScTac_i",
-                                      "ScRsrp_i", "ScRsrq_i", "ScRssi_i", "ScSinr_f", "ScRx_i"}),
-            names);
-}
-
-TEST_F(ServingCellTest, LedRuleFollowsTheLastTransmitPower) {
-  const std::vector<std::string> green = {"led hpue_blue off", "led hpue_green on"};
-  const std::vector<std::string> blue = {"led hpue_green off", "led hpue_blue on"};
-  const std::pair<int32_t, std::vector<std::string>> cases[] = {
-      {0, green}, {23, green}, {24, blue}, {40, blue}, {-10, green}};
-  for (const auto& [power, expected] : cases) {
-    gpio_.Clear();
-    lastTxPower = power;
-    EXPECT_EQ(0, SetHpueLed()) << power;
-    EXPECT_EQ(expected, gpio_.Calls()) << power;
-  }
-}
-
 }  // namespace

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -56,20 +57,30 @@ bool NotRunning(pid_t pid) {
   return paren != std::string::npos && line.size() > paren + 2 && line[paren + 2] == 'Z';
 }
 
-TEST(ZelExecTest, SilentProgramThatExitsReturnsAtOnce) {
-  // A large idle limit: the call must not wait it out once the output has ended.
-  RunResult r = RunShell("exit 0", 10000, 5000);
-  EXPECT_EQ(0, r.count);
-  EXPECT_EQ('\0', r.buffer[0]);
-  EXPECT_LT(r.elapsed_ms, 1000);
+// Programs that end by themselves: the call returns once their output ends, long before the
+// idle limit, with every chunk in order and a NUL inside a chunk ending the text while the whole
+// chunk counts (a later chunk lands after it).
+TEST(ZelExecTest, OutputOfProgramsThatEnd) {
+  struct Case {
+    const char* script;
+    int32_t count;
+    std::string bytes;  // the buffer's start, terminator included
+  };
+  const Case cases[] = {
+      {"exit 0", 0, std::string(1, '\0')},
+      {"printf abc", 3, std::string("abc\0", 4)},
+      {"printf ab; sleep 0.05; printf cd; sleep 0.05; echo ef", 7, std::string("abcdef\n\0", 8)},
+      {"printf 'ab\\000cd'", 5, std::string("ab\0\0\0\0", 6)},
+      {"printf 'ab\\000cd'; sleep 0.1; printf xy", 7, std::string("ab\0\0\0xy\0", 8)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script);
+    RunResult r = RunShell(c.script, 10000, 5000);
+    EXPECT_EQ(c.count, r.count);
+    EXPECT_EQ(c.bytes, std::string(r.buffer.data(), c.bytes.size()));
+    EXPECT_LT(r.elapsed_ms, 1000);
+  }
   EXPECT_TRUE(NoChildLeft());
-}
-
-TEST(ZelExecTest, ThreeCharacters) {
-  RunResult r = RunShell("printf abc", 10000, 5000);
-  EXPECT_EQ(3, r.count);
-  EXPECT_EQ(0, memcmp(r.buffer.data(), "abc\0", 4));
-  EXPECT_LT(r.elapsed_ms, 1000);
 }
 
 TEST(ZelExecTest, OutputLargerThanBufferKeepsExactlySizeMinusOne) {
@@ -100,76 +111,44 @@ TEST(ZelExecTest, SizeOfOneOrLessStoresNothing) {
   EXPECT_TRUE(NoChildLeft());
 }
 
-TEST(ZelExecTest, ChunksAreAppendedInOrder) {
-  RunResult r = RunShell("printf ab; sleep 0.05; printf cd; sleep 0.05; echo ef", 3000, 100);
-  EXPECT_EQ(7, r.count);
-  EXPECT_EQ("abcdef\n", r.Text());
-}
-
-TEST(ZelExecTest, NulInsideChunkEndsTextButCountsWholeChunk) {
-  RunResult single = RunShell("printf 'ab\\000cd'", 3000, 100);
-  EXPECT_EQ(5, single.count);
-  EXPECT_EQ("ab", single.Text());
-  EXPECT_EQ(0, memcmp(single.buffer.data(), "ab\0\0\0\0", 6));
-
-  // A later chunk lands after the whole counted chunk.
-  RunResult later = RunShell("printf 'ab\\000cd'; sleep 0.1; printf xy", 3000, 100);
-  EXPECT_EQ(7, later.count);
-  EXPECT_EQ(0, memcmp(later.buffer.data(), "ab\0\0\0xy\0", 8));
-}
-
-TEST(ZelExecTest, MissingProgramGivesFailureTextAsOutput) {
+// A program that cannot start gives the failure text as its output; one that starts sees an
+// empty environment.
+TEST(ZelExecTest, MissingProgramAndEmptyEnvironment) {
   std::vector<char> buffer(1024, '\0');
-  char* argv[] = {const_cast<char*>("nosuch"), nullptr};
-  int32_t count = Zel_Exec("/nonexistent/bin/nosuch", argv, 2000, 100, buffer.data(), 1023);
+  char* missing[] = {const_cast<char*>("nosuch"), nullptr};
   const std::string expected = "Zel_Exec of: /nonexistent/bin/nosuch Failed\n";
-  EXPECT_EQ(static_cast<int32_t>(expected.size()), count);
+  EXPECT_EQ(static_cast<int32_t>(expected.size()),
+            Zel_Exec("/nonexistent/bin/nosuch", missing, 2000, 100, buffer.data(), 1023));
   EXPECT_EQ(expected, std::string(buffer.data()));
   EXPECT_TRUE(NoChildLeft());
-}
 
-TEST(ZelExecTest, ChildRunsWithEmptyEnvironment) {
-  std::vector<char> buffer(1024, '\0');
-  char* argv[] = {const_cast<char*>("env"), nullptr};
+  std::fill(buffer.begin(), buffer.end(), '\0');
+  char* env[] = {const_cast<char*>("env"), nullptr};
   setenv("ZEL_EXEC_TEST_MARK", "1", 1);
-  EXPECT_EQ(0, Zel_Exec("/usr/bin/env", argv, 2000, 100, buffer.data(), 1023));
+  EXPECT_EQ(0, Zel_Exec("/usr/bin/env", env, 2000, 100, buffer.data(), 1023));
   unsetenv("ZEL_EXEC_TEST_MARK");
   EXPECT_EQ("", std::string(buffer.data()));
 }
 
 TEST(ZelExecTest, ChildNeverExitingIsKilledAtTotalLimit) {
-  struct Case {
-    const char* name;
-    const char* script;
+  const char* const scripts[] = {
+      "echo $$; exec sleep 30",                           // silent
+      "echo $$; while :; do echo x; sleep 0.02; done",    // still writing
+      "sleep 30 & echo $!; exit 0",                       // a grandchild holds the output open
+      "echo $$; exec >&- 2>&-; exec sleep 30",            // output closed, still running
   };
-  const Case cases[] = {
-      {"silent", "echo $$; exec sleep 30"},
-      {"still writing", "echo $$; while :; do echo x; sleep 0.02; done"},
-      // A background process keeps the output open after the shell itself has ended.
-      {"grandchild holds output", "sleep 30 & echo $!; exit 0"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    RunResult r = RunShell(c.script, 300, 100);
+  for (const char* script : scripts) {
+    SCOPED_TRACE(script);
+    RunResult r = RunShell(script, 300, 100);
     EXPECT_GE(r.elapsed_ms, 290);
     EXPECT_LT(r.elapsed_ms, 300 + 250);
     pid_t pid = static_cast<pid_t>(atoi(r.Text().c_str()));
     ASSERT_GT(pid, 0);
+    EXPECT_EQ(static_cast<int32_t>(r.Text().size()), r.count);
     EXPECT_TRUE(NoChildLeft());
     for (int i = 0; i < 50 && !NotRunning(pid); ++i) usleep(10000);
     EXPECT_TRUE(NotRunning(pid)) << "process " << pid << " still runs";
   }
-}
-
-TEST(ZelExecTest, ChildThatClosesOutputAndKeepsRunningIsKilledAtTotalLimit) {
-  RunResult r = RunShell("echo $$; exec >&- 2>&-; exec sleep 30", 300, 100);
-  EXPECT_GE(r.elapsed_ms, 290);
-  EXPECT_LT(r.elapsed_ms, 300 + 250);
-  pid_t pid = static_cast<pid_t>(atoi(r.Text().c_str()));
-  EXPECT_GT(pid, 0);
-  EXPECT_EQ(static_cast<int32_t>(r.Text().size()), r.count);
-  EXPECT_TRUE(NoChildLeft());
-  EXPECT_TRUE(NotRunning(pid));
 }
 
 TEST(ZelExecTest, StopRequestEndsTheCallPromptly) {
@@ -245,30 +224,24 @@ TEST(ZelExecTest, ChildGetsOnlyStandardDescriptorsAndDefaultSignals) {
   EXPECT_EQ("SigBlk: 0000000000000000\nSigIgn: 0000000000000000\n", sigs.Text());
 }
 
-}  // namespace
-
-namespace {
-
 // The child starts on the caller's memory: calls from several threads at once must each get their
 // own child and output (the daemon's main and JSON writer threads both run clients).
 TEST(ZelExecTest, ConcurrentCallersEachGetTheirOwnOutput) {
-  constexpr int kThreads = 4;
-  constexpr int kRuns = 15;
-  std::vector<int> good(kThreads, 0);
+  std::vector<int> good(4, 0);
   std::vector<std::thread> callers;
-  for (int t = 0; t < kThreads; ++t) {
+  for (size_t t = 0; t < good.size(); ++t) {
     callers.emplace_back([t, &good] {
-      for (int run = 0; run < kRuns; ++run) {
+      for (int run = 0; run < 15; ++run) {
         const std::string expected = "caller " + std::to_string(t) + " run " + std::to_string(run);
         RunResult result = RunShell("printf '" + expected + "'", 2000, 100);
         if (result.count == static_cast<int32_t>(expected.size()) && result.Text() == expected) {
-          ++good[static_cast<size_t>(t)];
+          ++good[t];
         }
       }
     });
   }
   for (auto& caller : callers) caller.join();
-  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(kRuns, good[static_cast<size_t>(t)]) << t;
+  EXPECT_EQ(std::vector<int>(4, 15), good);
   EXPECT_TRUE(NoChildLeft());
 }
 
