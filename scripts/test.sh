@@ -49,7 +49,10 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=0:exitcode=66:second_deadlock_stack=1}
 
 stage "build: AddressSanitizer + UBSan"
-cmake -S . -B build-asan -DMODEM_STATUS_WERROR=$werror -DMODEM_STATUS_ASAN=ON >/dev/null
+# Sanitizer builds at -O1 without the release flags: quicker to build, still fast enough to run.
+sanitizer_flags=(-DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-O1)
+cmake -S . -B build-asan -DMODEM_STATUS_WERROR=$werror -DMODEM_STATUS_ASAN=ON \
+  "${sanitizer_flags[@]}" >/dev/null
 cmake --build build-asan -j2
 
 stage "tests: AddressSanitizer + UBSan (whole suite)"
@@ -57,8 +60,8 @@ ctest --test-dir build-asan --output-on-failure -j2
 
 stage "build: ThreadSanitizer"
 cmake -S . -B build-tsan -DMODEM_STATUS_WERROR=$werror -DMODEM_STATUS_TSAN=ON \
-  -DMODEM_STATUS_TESTS=ON >/dev/null
-cmake --build build-tsan -j2
+  "${sanitizer_flags[@]}" >/dev/null
+cmake --build build-tsan -j2 --target modem-statusd modem-status-api unit_tests e2e_tests
 
 stage "tests: ThreadSanitizer (end-to-end and threaded unit tests)"
 ctest --test-dir build-tsan --output-on-failure -j2 -L e2e
