@@ -15,8 +15,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The client's output lands in a zero-filled 1024-byte buffer, at most 1022 characters of it.
   char out[1024] = {};
-  const size_t n = size < 1022 ? size : 1022;
-  memcpy(out, data, n);
+  const size_t n = CopyInput(data, size, out, 1023);
   long index = -2;
   char token[63];
   if (ReadModemListing(out, static_cast<int>(n), &index, token, sizeof token) == 1) {
