@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "daemon/atomic_file.h"
+#include "daemon/console_text.h"
 #include "daemon/paths.h"
 
 namespace {
@@ -23,21 +24,34 @@ bool IsRepeat(const char* message) {
   return false;
 }
 
+// Messages carry text from outside (modem replies, network names, server replies): their control
+// bytes are escaped so that they can neither drive the terminal nor forge a line. A line feed that
+// ends the message is the daemon's own and stays as it is.
+void WriteLine(FILE* stream, int priority, const char* message) {
+  size_t length = strlen(message);
+  const bool endsLine = length > 0 && message[length - 1] == '\n';
+  if (endsLine) --length;
+  WriteEscaped(stream, message, length);
+  if (endsLine) fputc('\n', stream);
+  fputc('\n', stream);
+  fflush(stream);
+  char escaped[1024];
+  EscapeControlBytes(message, length, escaped, sizeof escaped);
+  syslog(LOG_DAEMON | priority, "StatusGather: %s\n", escaped);
+}
+
 }  // namespace
 
 void ResetLogRepeat() { lastLogMessage[0] = '\0'; }
 
 void LogMessage(const char* message) {
   if (IsRepeat(message)) return;
-  printf("%s\n", message);
-  fflush(stdout);
-  syslog(LOG_DAEMON | LOG_NOTICE, "StatusGather: %s\n", message);
+  WriteLine(stdout, LOG_NOTICE, message);
 }
 
 void LogMessageError(const char* message) {
   if (IsRepeat(message)) return;
-  fprintf(stderr, "%s\n", message);
-  syslog(LOG_DAEMON | LOG_ERR, "StatusGather: %s\n", message);
+  WriteLine(stderr, LOG_ERR, message);
 }
 
 void ReportPostStatus(const char* state) {

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "daemon/console_text.h"
 #include "daemon/paths.h"
 #include "tests/support/test_files.h"
 
@@ -47,6 +48,43 @@ TEST(LogMessageTest, ImmediateRepeatsAreSuppressed) {
     EXPECT_EQ(GetCapturedStderr(), c.err) << c.steps[0];
     EXPECT_EQ(GetCapturedStdout(), c.out) << c.steps[0];
   }
+  ResetLogRepeat();
+}
+
+// Control bytes from outside text reach neither the terminal nor syslog raw; an escape is never cut.
+TEST(LogMessageTest, ControlBytesAreEscaped) {
+  const struct {
+    std::string in;
+    size_t size;
+    std::string out;
+  } cases[] = {
+      {std::string("Op\x1b]0;x\a\x1b[2J", 12), 64, "Op\\x1B]0;x\\x07\\x1B[2J"},
+      {std::string("a\r\nb\0c\x7f\t", 8), 64, "a\\x0D\\x0Ab\\x00c\\x7F\\x09"},
+      {"caf\xc3\xa9 <ok>", 64, "caf\xc3\xa9 <ok>"},  // UTF-8 and markup pass unchanged
+      {"ab\n", 6, "ab"},                               // "\x0A" would not fit whole
+      {"ab\n", 7, "ab\\x0A"},
+      {"abc", 1, ""},
+  };
+  for (const auto& c : cases) {
+    char out[64];
+    const size_t n = EscapeControlBytes(c.in.data(), c.in.size(), out, c.size);
+    EXPECT_EQ(std::string(out, n), c.out) << c.in;
+    EXPECT_EQ(out[n], '\0');
+  }
+  ResetLogRepeat();
+  const std::string forged = "name\nStatusGather: forged line\x1b[2J";
+  CaptureStdout();
+  LogMessage(forged.c_str());
+  EXPECT_EQ(GetCapturedStdout(), "name\\x0AStatusGather: forged line\\x1B[2J\n");
+  CaptureStdout();
+  LogMessage("own line end\r\n");  // only the final line feed is the daemon's own
+  EXPECT_EQ(GetCapturedStdout(), "own line end\\x0D\n\n");
+  const std::string long_text = std::string(300, '\a');  // longer than one chunk of the writer
+  CaptureStderr();
+  LogMessageError(long_text.c_str());
+  std::string expected;
+  for (int i = 0; i < 300; ++i) expected += "\\x07";
+  EXPECT_EQ(GetCapturedStderr(), expected + "\n");
   ResetLogRepeat();
 }
 
