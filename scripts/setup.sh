@@ -11,6 +11,7 @@ packages=(
   lighttpd influxdb curl
   iproute2 python3 shellcheck
   clang libclang-rt-14-dev
+  chromium chromium-driver python3-selenium
 )
 
 missing=()
