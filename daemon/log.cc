@@ -54,14 +54,31 @@ void LogMessageError(const char* message) {
   WriteLine(stderr, LOG_ERR, message);
 }
 
-void ReportPostStatus(const char* state) {
-  char text[256];
-  int n = snprintf(text, sizeof text, "{\"state\": \"%s\", \"time\": %" PRId64 "}", state,
-                   static_cast<int64_t>(time(nullptr)));
+namespace {
+
+void WritePostState(const char* text, int n) {
   if (n < 0) return;
-  if (static_cast<size_t>(n) >= sizeof text) n = sizeof text - 1;
+  if (n >= 256) n = 255;
   const char* path = RouterPathOf(RouterPath::kPostState);
   if (!ReplaceFileAtomically(path, text, static_cast<size_t>(n))) {
     fprintf(stderr, "Failed to open post status: %s\n", strerror(errno));
   }
+}
+
+}  // namespace
+
+void ReportPostStatus(const char* state) {
+  char text[256];
+  int n = snprintf(text, sizeof text, "{\"state\": \"%s\", \"time\": %" PRId64 "}", state,
+                   static_cast<int64_t>(time(nullptr)));
+  WritePostState(text, n);
+}
+
+void ReportPostStatusWithBacklog(const char* state, int64_t waiting, int64_t lastSuccess) {
+  char text[256];
+  int n = snprintf(text, sizeof text,
+                   "{\"state\": \"%s\", \"time\": %" PRId64 ", \"waiting\": %" PRId64
+                   ", \"lastSuccess\": %" PRId64 "}",
+                   state, static_cast<int64_t>(time(nullptr)), waiting, lastSuccess);
+  WritePostState(text, n);
 }

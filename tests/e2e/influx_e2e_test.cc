@@ -110,7 +110,8 @@ TEST_F(InfluxE2E, WrongPasswordIsAFailureAndStaysSecret) {
   DaemonProcess daemon(sim_, {"-d"});
   ASSERT_TRUE(daemon.WaitForOutput("Status Post to Influx got HTTP Response Code: 401", kTimeoutMs))
       << daemon.Output();
-  ASSERT_TRUE(daemon.WaitForOutput("Calling sleep for", kTimeoutMs));
+  // The post state is written before the count of waiting records is printed.
+  ASSERT_TRUE(daemon.WaitForOutput("Influx records waiting: ", kTimeoutMs));
   EXPECT_TRUE(PostStateIs("Failure"));
   EXPECT_EQ(0, daemon.Stop());
   EXPECT_EQ(std::string::npos, daemon.Output().find("Pa55")) << daemon.Output();
@@ -127,7 +128,7 @@ TEST_F(InfluxE2E, ServerErrorIsAFailureAndPollingGoesOn) {
   EXPECT_EQ(0, daemon.Stop());
   auto requests = failing.Requests();
   ASSERT_GE(requests.size(), 2u);
-  EXPECT_EQ("/write?db=routerdb&u=writer&p=pw", requests[0].target);
+  EXPECT_EQ("/write?db=routerdb&u=writer&p=pw&precision=s", requests[0].target);
   EXPECT_EQ(0u, requests[0].body.find("lte_status,serial_number=ZR47A1234567,")) << requests[0].body;
 }
 
