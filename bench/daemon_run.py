@@ -6,7 +6,6 @@
   daemon_run.py idle BUILD_DIR SECONDS    CPU and wake-ups between cycles (poll of an hour)
 
 Prints one JSON object on standard output."""
-import http.server
 import json
 import os
 import signal
@@ -14,28 +13,18 @@ import statistics
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 CLK_TCK = os.sysconf("SC_CLK_TCK")
 
 
-class _Accept(http.server.BaseHTTPRequestHandler):
-    def do_POST(self):
-        self.rfile.read(int(self.headers.get("Content-Length", 0)))
-        self.send_response(204)
-        self.end_headers()
-
-    def log_message(self, *args):
-        pass
-
-
 def start_influx_sink():
-    """A local write endpoint that takes every record, so each cycle builds and hands one over."""
-    server = http.server.HTTPServer(("127.0.0.1", 0), _Accept)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    return server
+    """A local write endpoint that takes every record, so each cycle builds and hands one over.
+    Returns the process and its port."""
+    sink = subprocess.Popen([sys.executable, os.path.join(TOP, "tests", "support", "post_sink.py")],
+                            stdout=subprocess.PIPE, text=True)
+    return sink, int(sink.stdout.readline().split()[1])
 
 
 def make_root(work, poll, influx_port=0):
@@ -129,9 +118,9 @@ def wait_for(path, predicate, timeout):
 
 
 def cycles(build, count):
-    sink = start_influx_sink()
+    sink, port = start_influx_sink()
     with tempfile.TemporaryDirectory() as work:
-        root = make_root(work, 1, sink.server_address[1])
+        root = make_root(work, 1, port)
         probe_log = os.path.join(work, "probe.log")
         proc = start_daemon(build, work, root, {
             "LD_PRELOAD": os.path.join(build, "bench", "cycle_probe.so"),
@@ -144,6 +133,8 @@ def cycles(build, count):
         last = proc_stat(proc.pid)
         hwm = vm_hwm_kb(proc.pid)
         stop_daemon(proc)
+        sink.terminate()
+        sink.wait()
         with open(probe_log) as f:
             rows = [line.split() for line in f if line.startswith("cycle ")][1:count + 1]
     if not ok or not rows:

@@ -25,6 +25,16 @@ void Set(char (&field)[128], const std::string& text) {
   snprintf(field, sizeof field, "%s", text.c_str());
 }
 
+// The context of a daemon that writes to `server`'s database as its writer.
+void WriteTo(const InfluxServer& server, GatherConfig* config, GatherContext* ctx) {
+  ctx->statusTable = &statusValues;
+  ctx->config = config;
+  Set(config->influxUrl, server.BaseUrl());
+  Set(config->database, InfluxServer::kDatabase);
+  Set(config->userId, InfluxServer::kWriter);
+  Set(config->password, InfluxServer::kWriterPassword);
+}
+
 TEST(InfluxRealServerTest, RecordReadsBackWithTagsAndTypedFields) {
   InfluxServer server;
   ASSERT_EQ("", server.Start());
@@ -33,12 +43,7 @@ TEST(InfluxRealServerTest, RecordReadsBackWithTagsAndTypedFields) {
   ResetLogRepeat();
   GatherConfig config{};
   GatherContext ctx{};
-  ctx.statusTable = &statusValues;
-  ctx.config = &config;
-  Set(config.influxUrl, server.BaseUrl());
-  Set(config.database, InfluxServer::kDatabase);
-  Set(config.userId, InfluxServer::kWriter);
-  Set(config.password, InfluxServer::kWriterPassword);
+  WriteTo(server, &config, &ctx);
   Set(config.account, "acc");
   Set(config.instance, "i=1");
   Set(config.schema, "lte status");
@@ -111,12 +116,7 @@ TEST(InfluxRealServerTest, RefusedRecordIsDroppedAndTheRestGoOn) {
   WriteFile(file, "m v=1i 1750000001\nm v=\"two\" 1750000002\nm v=3i 1750000003\n");
   GatherConfig config{};
   GatherContext ctx{};
-  ctx.statusTable = &statusValues;
-  ctx.config = &config;
-  Set(config.influxUrl, server.BaseUrl());
-  Set(config.database, InfluxServer::kDatabase);
-  Set(config.userId, InfluxServer::kWriter);
-  Set(config.password, InfluxServer::kWriterPassword);
+  WriteTo(server, &config, &ctx);
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
   {

@@ -30,7 +30,7 @@ TEST(InfluxTlsTest, CertificateIsCheckedAgainstTheCaFileAndTheHostName) {
   TempDir dir;
   ASSERT_TRUE(MakeCertificates(dir.path()));
   DaemonProcess endpoint("/usr/bin/python3",
-                         {SOURCE_DIR "/tests/support/tls_endpoint.py", dir / "server.pem",
+                         {SOURCE_DIR "/tests/support/post_sink.py", dir / "server.pem",
                           dir / "server.key"},
                          {});
   ASSERT_TRUE(endpoint.WaitForOutput("\n", 10000)) << endpoint.Output();

@@ -1,5 +1,6 @@
-# An HTTPS endpoint on 127.0.0.1 for tests: answers every POST with 204. Arguments: the server's
-# certificate and key files. Prints "port N" once it listens.
+# A write endpoint on 127.0.0.1 for tests and benchmarks: answers every POST with 204. With two
+# arguments (the server's certificate and key files) it speaks HTTPS. Prints "port N" once it
+# listens.
 import http.server
 import ssl
 import sys
@@ -16,8 +17,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
 
 server = http.server.HTTPServer(("127.0.0.1", 0), Handler)
-context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-context.load_cert_chain(sys.argv[1], sys.argv[2])
-server.socket = context.wrap_socket(server.socket, server_side=True)
+if len(sys.argv) == 3:
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(sys.argv[1], sys.argv[2])
+    server.socket = context.wrap_socket(server.socket, server_side=True)
 print("port", server.server_address[1], flush=True)
 server.serve_forever()
