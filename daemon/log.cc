@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 
 #include "daemon/atomic_file.h"
 #include "daemon/console_text.h"
@@ -15,6 +16,8 @@
 namespace {
 
 char lastLogMessage[256];
+// The main loop and the Influx poster both log: the repeat check and the write go together.
+std::mutex log_mutex;
 
 // True when the message repeats the last one; otherwise remembers it. Only as much as the buffer
 // keeps (255 characters) is compared, so a long message repeated is still recognised.
@@ -42,14 +45,19 @@ void WriteLine(FILE* stream, int priority, const char* message) {
 
 }  // namespace
 
-void ResetLogRepeat() { lastLogMessage[0] = '\0'; }
+void ResetLogRepeat() {
+  std::lock_guard<std::mutex> lock(log_mutex);
+  lastLogMessage[0] = '\0';
+}
 
 void LogMessage(const char* message) {
+  std::lock_guard<std::mutex> lock(log_mutex);
   if (IsRepeat(message)) return;
   WriteLine(stdout, LOG_NOTICE, message);
 }
 
 void LogMessageError(const char* message) {
+  std::lock_guard<std::mutex> lock(log_mutex);
   if (IsRepeat(message)) return;
   WriteLine(stderr, LOG_ERR, message);
 }

@@ -15,8 +15,9 @@
 
 struct GatherContext;
 
-// Default bounds of the backlog: about 8 hours of records at the default period, 1 MB of memory
-// and as much again in the file under /tmp (a RAM file system on the router).
+// Default bounds of the backlog: about 8 hours of 2 KB records at the default period; 1 MB of
+// record text, reserved twice (the records and the file's text), and the file under /tmp (a RAM
+// file system on the router) while records wait.
 constexpr int64_t kDefaultBacklogRecords = 500;
 constexpr int64_t kDefaultBacklogKb = 1024;
 // Most bytes of records in one request.
