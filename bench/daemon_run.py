@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Whole-process measurements of modem-statusd against the simulated router.
 
-  daemon_run.py cycles BUILD_DIR CYCLES   status cycles with a 1 s poll, probe preloaded
+  daemon_run.py cycles BUILD_DIR CYCLES   status cycles with a 1 s poll, probe preloaded, each
+                                          with an Influx record posted to a local endpoint
   daemon_run.py idle BUILD_DIR SECONDS    CPU and wake-ups between cycles (poll of an hour)
 
 Prints one JSON object on standard output."""
@@ -18,7 +19,15 @@ TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 CLK_TCK = os.sysconf("SC_CLK_TCK")
 
 
-def make_root(work, poll):
+def start_influx_sink():
+    """A local write endpoint that takes every record, so each cycle builds and hands one over.
+    Returns the process and its port."""
+    sink = subprocess.Popen([sys.executable, os.path.join(TOP, "tests", "support", "post_sink.py")],
+                            stdout=subprocess.PIPE, text=True)
+    return sink, int(sink.stdout.readline().split()[1])
+
+
+def make_root(work, poll, influx_port=0):
     root = os.path.join(work, "root")
     subprocess.run([os.path.join(TOP, "sim", "make-root.sh"), root], check=True,
                    stdout=subprocess.DEVNULL)
@@ -26,7 +35,13 @@ def make_root(work, poll):
     with open(config) as f:
         text = f.read()
     with open(config, "w") as f:
-        f.write(text.replace("option poll '2'", "option poll '%d'" % poll))
+        text = text.replace("option poll '2'", "option poll '%d'" % poll)
+        if influx_port:
+            text = text.replace("option period '10'",
+                                "option period '1'\n\toption influx_url 'http://127.0.0.1:%d'\n"
+                                "\toption database 'bench'\n\toption schema 'lte_status'"
+                                % influx_port)
+        f.write(text)
     return root
 
 
@@ -103,8 +118,9 @@ def wait_for(path, predicate, timeout):
 
 
 def cycles(build, count):
+    sink, port = start_influx_sink()
     with tempfile.TemporaryDirectory() as work:
-        root = make_root(work, 1)
+        root = make_root(work, 1, port)
         probe_log = os.path.join(work, "probe.log")
         proc = start_daemon(build, work, root, {
             "LD_PRELOAD": os.path.join(build, "bench", "cycle_probe.so"),
@@ -117,6 +133,8 @@ def cycles(build, count):
         last = proc_stat(proc.pid)
         hwm = vm_hwm_kb(proc.pid)
         stop_daemon(proc)
+        sink.terminate()
+        sink.wait()
         with open(probe_log) as f:
             rows = [line.split() for line in f if line.startswith("cycle ")][1:count + 1]
     if not ok or not rows:

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "daemon/url_text.h"
+
 namespace {
 
 constexpr int32_t kDefaultSize = 128;
@@ -35,8 +37,11 @@ int lookupValue(const char* key, char* destination, struct uci_context* uci, str
     return 0;
   }
   const char* value = ptr->o->v.string;
+  // A URL may carry a password in its user information.
+  char shown[256];
+  MaskUrlPassword(value, shown, sizeof shown);
   printf("Lookup for name: '%s' = '%s'\n", key,
-         IsSecret(key) && value[0] != '\0' ? "********" : value);
+         IsSecret(key) && value[0] != '\0' ? "********" : shown);
   if (strcmp(key, kCloudHostKey) == 0 && strstr(value, "://") == nullptr) {
     snprintf(destination, static_cast<size_t>(size), "https://%s", value);
   } else {

@@ -26,6 +26,9 @@ struct GatherConfig {
   int64_t poll;    // seconds between status cycles, default 15
   char serialNumber[256];
   char linuxVersion[128];
+  char influxCaFile[128];  // CA bundle for HTTPS posts; empty: libcurl's default bundle
+  int64_t backlogRecords;  // most records kept for a later post
+  int64_t backlogKb;       // most kilobytes of record text kept
 };
 
 struct GatherContext {

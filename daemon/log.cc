@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 
 #include "daemon/atomic_file.h"
 #include "daemon/console_text.h"
@@ -15,6 +16,8 @@
 namespace {
 
 char lastLogMessage[256];
+// The main loop and the Influx poster both log: the repeat check and the write go together.
+std::mutex log_mutex;
 
 // True when the message repeats the last one; otherwise remembers it. Only as much as the buffer
 // keeps (255 characters) is compared, so a long message repeated is still recognised.
@@ -42,26 +45,48 @@ void WriteLine(FILE* stream, int priority, const char* message) {
 
 }  // namespace
 
-void ResetLogRepeat() { lastLogMessage[0] = '\0'; }
+void ResetLogRepeat() {
+  std::lock_guard<std::mutex> lock(log_mutex);
+  lastLogMessage[0] = '\0';
+}
 
 void LogMessage(const char* message) {
+  std::lock_guard<std::mutex> lock(log_mutex);
   if (IsRepeat(message)) return;
   WriteLine(stdout, LOG_NOTICE, message);
 }
 
 void LogMessageError(const char* message) {
+  std::lock_guard<std::mutex> lock(log_mutex);
   if (IsRepeat(message)) return;
   WriteLine(stderr, LOG_ERR, message);
 }
+
+namespace {
+
+void WritePostState(const char* text, int n) {
+  if (n < 0) return;
+  if (n >= 256) n = 255;
+  const char* path = RouterPathOf(RouterPath::kPostState);
+  if (!ReplaceFileAtomically(path, text, static_cast<size_t>(n))) {
+    fprintf(stderr, "Failed to open post status: %s\n", strerror(errno));
+  }
+}
+
+}  // namespace
 
 void ReportPostStatus(const char* state) {
   char text[256];
   int n = snprintf(text, sizeof text, "{\"state\": \"%s\", \"time\": %" PRId64 "}", state,
                    static_cast<int64_t>(time(nullptr)));
-  if (n < 0) return;
-  if (static_cast<size_t>(n) >= sizeof text) n = sizeof text - 1;
-  const char* path = RouterPathOf(RouterPath::kPostState);
-  if (!ReplaceFileAtomically(path, text, static_cast<size_t>(n))) {
-    fprintf(stderr, "Failed to open post status: %s\n", strerror(errno));
-  }
+  WritePostState(text, n);
+}
+
+void ReportPostStatusWithBacklog(const char* state, int64_t waiting, int64_t lastSuccess) {
+  char text[256];
+  int n = snprintf(text, sizeof text,
+                   "{\"state\": \"%s\", \"time\": %" PRId64 ", \"waiting\": %" PRId64
+                   ", \"lastSuccess\": %" PRId64 "}",
+                   state, static_cast<int64_t>(time(nullptr)), waiting, lastSuccess);
+  WritePostState(text, n);
 }

@@ -2,6 +2,8 @@
 // file that tells other programs how the last Influx post went.
 #pragma once
 
+#include <cstdint>
+
 #if defined(__GNUC__)
 #define MS_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 #else
@@ -17,3 +19,6 @@ void ResetLogRepeat();
 
 // Replaces the post state file atomically with {"state": "<state>", "time": <now>}.
 void ReportPostStatus(const char* state);
+// The same with the count of records waiting to be sent and the time of the last successful post
+// (0 when none yet): {"state": ..., "time": ..., "waiting": N, "lastSuccess": T}.
+void ReportPostStatusWithBacklog(const char* state, int64_t waiting, int64_t lastSuccess);

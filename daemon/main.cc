@@ -3,7 +3,9 @@
 
 #include "daemon/context.h"
 #include "daemon/main_loop.h"
+#include "daemon/paths.h"
 #include "daemon/startup.h"
+#include "report/influx_poster.h"
 
 int main(int argc, char* argv[]) {
   // Other programs (and the tests) read the console through a pipe: one line at a time.
@@ -12,7 +14,11 @@ int main(int argc, char* argv[]) {
   static GatherConfig config;
   static GatherContext ctx;
   static char csvPath[kPathArgSize];
+  static InfluxPoster poster;
   int status = RunStartup(argc, argv, &ctx, &config, csvPath);
   if (status >= 0) return status;
-  return RunMainLoop(&ctx, csvPath);
+  if (ctx.influxEnabled != 0 && !poster.Start(&ctx, RouterPathOf(RouterPath::kInfluxBacklog))) {
+    return 1;
+  }
+  return RunMainLoop(&ctx, csvPath, &poster);
 }

@@ -21,7 +21,7 @@
 #include "modem/discovery.h"
 #include "platform/uci_api.h"
 #include "report/csv_record.h"
-#include "report/influx_post.h"
+#include "report/influx_poster.h"
 #include "report/influx_record.h"
 #include "status/status_table.h"
 
@@ -31,6 +31,7 @@ constexpr size_t kWorkBufferSize = 16384;
 char work_buffer[kWorkBufferSize];  // CSV and Influx records; main thread only
 
 struct LoopState {
+  InfluxPoster* poster = nullptr;  // sends the records; none when posting is off
   bool polling_active = true;
   int32_t last_post_tick = 0;
   bool csv_header_pending = true;
@@ -77,16 +78,11 @@ void WriteCsvRecord(GatherContext* ctx, const char* csvPath, LoopState* state) {
 void MaybePostInflux(GatherContext* ctx, int32_t start_tick, LoopState* state) {
   const int32_t elapsed = TicksBetween(state->last_post_tick, start_tick);
   if (static_cast<int64_t>(elapsed) < ctx->config->period * 1000) return;
+  // The poster thread sends the record: the loop never waits on the network.
   if (ctx->influxEnabled != 0) {
-    int32_t duration = 0;
     memset(work_buffer, 0, sizeof work_buffer);
-    if (GetInfluxData(ctx, work_buffer, 16382) != 0) {
-      if (statusPostData(ctx, work_buffer, &duration, 16383) != 0) {
-        UpdateFixedStatus_i(ctx, kPostDuration_i, duration);
-        ReportPostStatus("Success");
-      } else {
-        ReportPostStatus("Failure");
-      }
+    if (GetInfluxData(ctx, work_buffer, 16382) != 0 && state->poster != nullptr) {
+      state->poster->Submit(work_buffer, strlen(work_buffer), ctx->lastPostTime, GetTicks());
     }
   }
   state->last_post_tick = GetTicks();
@@ -142,7 +138,8 @@ void Wait(int32_t seconds, LoopState* state) {
   }
 }
 
-int WindDown(GatherContext* ctx) {
+int WindDown(GatherContext* ctx, InfluxPoster* poster) {
+  if (poster != nullptr) poster->Stop();
   pthread_join(ctx->gpsThread, nullptr);
   if (ctx->gpsSocket != -1) {
     close(ctx->gpsSocket);
@@ -159,8 +156,9 @@ int WindDown(GatherContext* ctx) {
 
 }  // namespace
 
-int RunMainLoop(GatherContext* ctx, const char* csvPath) {
+int RunMainLoop(GatherContext* ctx, const char* csvPath, InfluxPoster* poster) {
   LoopState state;
+  state.poster = poster;
   while (!stopRequested) {
     LogLinkNotices();
     int32_t pause_wait = 5;
@@ -183,5 +181,5 @@ int RunMainLoop(GatherContext* ctx, const char* csvPath) {
     if (stopRequested) break;
     Wait(wait_seconds, &state);
   }
-  return WindDown(ctx);
+  return WindDown(ctx, poster);
 }

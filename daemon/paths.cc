@@ -23,6 +23,7 @@ const char* const kFixedPaths[kPathCount] = {
     "/etc/corvane_build_info",
     "/proc/net/dev",
     "/etc/config",
+    "/tmp/corvane/influx_backlog.lp",
 };
 
 char rooted_paths[kPathCount][kMaxPath];

@@ -16,6 +16,7 @@ enum class RouterPath {
   kBuildInfo,      // /etc/corvane_build_info
   kProcNetDev,     // /proc/net/dev
   kUciConfigDir,   // /etc/config
+  kInfluxBacklog,  // /tmp/corvane/influx_backlog.lp
   kCount
 };
 

@@ -45,6 +45,7 @@ const TextOption kTextOptions[] = {
     {"zel.status_gather.account", offsetof(GatherConfig, account)},
     {"zel.status_gather.sub_account", offsetof(GatherConfig, subAccount)},
     {"zel.status_gather.instance", offsetof(GatherConfig, instance)},
+    {"zel.status_gather.influx_ca_file", offsetof(GatherConfig, influxCaFile)},
 };
 
 // A number option read as text into a cleared 10-byte buffer; 0 when missing.
@@ -95,6 +96,8 @@ void ReadConfiguration(GatherContext* ctx, GatherConfig* config) {
   }
   config->period = LookupNumber("zel.status_gather.period", ctx, &ptr);
   config->poll = LookupNumber("zel.status_gather.poll", ctx, &ptr);
+  config->backlogRecords = LookupNumber("zel.status_gather.backlog_records", ctx, &ptr);
+  config->backlogKb = LookupNumber("zel.status_gather.backlog_kb", ctx, &ptr);
   if (!lookupValue("zel_gpsd.gpsd.tid", ctx->gpsdTid, ctx->uci, &ptr, sizeof ctx->gpsdTid)) {
     lookupValue("zel_gpsd.@gpsd[0].tid", ctx->gpsdTid, ctx->uci, &ptr, sizeof ctx->gpsdTid);
   }

@@ -6,14 +6,18 @@
 #include <cstring>
 
 #include "daemon/clock.h"
+#include "daemon/console_text.h"
 #include "daemon/context.h"
 #include "daemon/log.h"
+#include "daemon/url_text.h"
 
 namespace {
 
 constexpr char kContentType[] = "Content-Type: application/x-www-form-urlencoded";
 constexpr char kMaskedPassword[] = "********";
 constexpr int32_t kSlowPostMs = 5000;  // slower posts go to the log, not only the console
+// A reply longer than this is not read to its end: the transfer is ended instead.
+constexpr size_t kReplyReadLimit = 65536;
 
 int32_t connect_timeout_ms = kInfluxConnectTimeoutMs;
 int32_t total_timeout_ms = kInfluxTotalTimeoutMs;
@@ -62,12 +66,49 @@ class CurlHeaders {
   curl_slist* list_ = nullptr;
 };
 
-// Logs the failed post with the URL (password masked) and echoes the record that was lost.
-void ReportFailure(const InfluxRequest& request, const char* record, size_t length) {
-  char result[kInfluxUrlSize + 32];
-  snprintf(result, sizeof result, "Influx error: %s\n", request.shownUrl);
-  LogMessageError(result);
-  fprintf(stderr, "%.*s\n", static_cast<int>(length), record);
+// The reply body as it arrives: its first kReplyKeep bytes are kept, the rest counted and dropped.
+struct ReplySink {
+  PostResult* result;
+  size_t total;
+};
+
+size_t KeepReply(char* data, size_t size, size_t count, void* user) {
+  auto* sink = static_cast<ReplySink*>(user);
+  const size_t n = size * count;
+  PostResult* r = sink->result;
+  const size_t take = n < kReplyKeep - r->replyLength ? n : kReplyKeep - r->replyLength;
+  memcpy(r->reply + r->replyLength, data, take);
+  r->replyLength += take;
+  r->reply[r->replyLength] = '\0';
+  sink->total += n;
+  return sink->total > kReplyReadLimit ? 0 : n;  // 0 ends the transfer
+}
+
+// Called by libcurl about once a second, also while it waits: a set stop flag ends the transfer.
+int CheckStop(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  const auto* stop = static_cast<const SignalFlag*>(user);
+  return stop != nullptr && *stop != 0 ? 1 : 0;
+}
+
+PostOutcome OutcomeOfCode(long code) {
+  if (code >= 200 && code <= 299) return PostOutcome::kSent;
+  if (code >= 400 && code <= 499 && code != 408 && code != 429) return PostOutcome::kRefused;
+  return PostOutcome::kRetry;
+}
+
+// Logs the failed post with the URL (password masked) and the start of the server's reply.
+void ReportFailure(const InfluxRequest& request, const PostResult& result) {
+  char line[kInfluxUrlSize + kReplyKeep + 32];
+  // The reply's own final line end is left out; every control byte inside it is escaped by the log.
+  int shown = static_cast<int>(result.replyLength);
+  while (shown > 0 && (result.reply[shown - 1] == '\n' || result.reply[shown - 1] == '\r')) --shown;
+  if (shown > 0) {
+    snprintf(line, sizeof line, "Influx error: %s reply: %.*s\n", request.shownUrl, shown,
+             result.reply);
+  } else {
+    snprintf(line, sizeof line, "Influx error: %s\n", request.shownUrl);
+  }
+  LogMessageError(line);
 }
 
 }  // namespace
@@ -108,7 +149,10 @@ int BuildInfluxRequest(const GatherConfig& config, InfluxRequest* request) {
     PercentEncode(config.influxBucket, second, sizeof second);
     snprintf(request->url, sizeof request->url, "%s/api/v2/write?org=%s&bucket=%s",
              config.influxUrl, first, second);
-    snprintf(request->shownUrl, sizeof request->shownUrl, "%s", request->url);
+    char base[kInfluxUrlSize];
+    MaskUrlPassword(config.influxUrl, base, sizeof base);
+    snprintf(request->shownUrl, sizeof request->shownUrl, "%s/api/v2/write?org=%s&bucket=%s", base,
+             first, second);
     snprintf(request->authorization, sizeof request->authorization, "Authorization: Token %s",
              config.influxToken);
     return 1;
@@ -119,8 +163,10 @@ int BuildInfluxRequest(const GatherConfig& config, InfluxRequest* request) {
   PercentEncode(config.password, password, sizeof password);
   snprintf(request->url, sizeof request->url, "%s/write?db=%s&u=%s&p=%s", config.influxUrl, first,
            second, password);
-  snprintf(request->shownUrl, sizeof request->shownUrl, "%s/write?db=%s&u=%s&p=%s",
-           config.influxUrl, first, second, password[0] != '\0' ? kMaskedPassword : "");
+  char base[kInfluxUrlSize];
+  MaskUrlPassword(config.influxUrl, base, sizeof base);
+  snprintf(request->shownUrl, sizeof request->shownUrl, "%s/write?db=%s&u=%s&p=%s", base, first,
+           second, password[0] != '\0' ? kMaskedPassword : "");
   return 1;
 }
 
@@ -136,22 +182,30 @@ void GetInfluxTimeouts(int32_t* connectMs, int32_t* totalMs) {
 
 void InfluxGlobalInit() { curl_global_init(CURL_GLOBAL_ALL); }
 
-int statusPostData(GatherContext* ctx, const char* record, int32_t* durationMs, size_t maxLength) {
-  *durationMs = 0;
-  const int32_t start = GetTicks();
-  InfluxRequest request;
-  if (!BuildInfluxRequest(*ctx->config, &request)) return 0;
-  const size_t length = strnlen(record, maxLength);
+void AddSecondsPrecision(InfluxRequest* request) {
+  char* const urls[] = {request->url, request->shownUrl};
+  for (char* url : urls) {
+    const size_t len = strlen(url);
+    snprintf(url + len, kInfluxUrlSize - len, "&precision=s");
+  }
+}
 
-  if (ctx->debug) {
+void PostInflux(const InfluxRequest& request, const char* body, size_t length,
+                const PostOptions& options, PostResult* result) {
+  memset(result, 0, sizeof *result);
+  result->outcome = PostOutcome::kRetry;
+  const int32_t start = GetTicks();
+  if (options.debug) {
     printf("URL: %s\n", request.shownUrl);
-    printf("Post Data: '%.*s'\n", static_cast<int>(length), record);
+    printf("Post Data: '%.*s'\n", static_cast<int>(length), body);
     fflush(stdout);
   }
 
   CurlHandle curl;
-  if (curl.get() == nullptr) return 0;
+  if (curl.get() == nullptr) return;
   CURL* handle = curl.get();
+  char error_text[CURL_ERROR_SIZE] = "";
+  ReplySink sink{result, 0};
   curl_easy_setopt(handle, CURLOPT_URL, request.url);
   CurlHeaders headers;
   if (request.authorization[0] != '\0') headers.Append(request.authorization);
@@ -159,7 +213,19 @@ int statusPostData(GatherContext* ctx, const char* record, int32_t* durationMs, 
   curl_easy_setopt(handle, CURLOPT_POST, 1L);
   curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
   curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE, static_cast<long>(length));
-  curl_easy_setopt(handle, CURLOPT_POSTFIELDS, record);
+  curl_easy_setopt(handle, CURLOPT_POSTFIELDS, body);
+  curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, error_text);
+  curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, KeepReply);
+  curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
+  curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, CheckStop);
+  curl_easy_setopt(handle, CURLOPT_XFERINFODATA, const_cast<SignalFlag*>(options.stop));
+  // Certificates are always checked: against the configured CA file, else libcurl's bundle.
+  curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (options.caFile != nullptr && options.caFile[0] != '\0') {
+    curl_easy_setopt(handle, CURLOPT_CAINFO, options.caFile);
+  }
   // No signals from libcurl's resolver in a threaded daemon, and a bounded wait for a server
   // that accepts and never answers.
   curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
@@ -167,28 +233,55 @@ int statusPostData(GatherContext* ctx, const char* record, int32_t* durationMs, 
   curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(total_timeout_ms));
   const CURLcode rc = curl_easy_perform(handle);
   headers.Free();
+  curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &result->httpCode);
 
-  if (rc != CURLE_OK) {
-    fprintf(stderr, "Status Post to Influx got Curl Error: %s\n", curl_easy_strerror(rc));
-    ReportFailure(request, record, length);
-    return 0;
+  // A reply cut off by the read limit still has its status code.
+  if (rc != CURLE_OK && !(rc == CURLE_WRITE_ERROR && result->httpCode != 0)) {
+    result->httpCode = 0;
+    fprintf(stderr, "Status Post to Influx got Curl Error: %s", curl_easy_strerror(rc));
+    if (error_text[0] != '\0') {
+      fputs(" (", stderr);
+      WriteEscaped(stderr, error_text, strlen(error_text));
+      fputc(')', stderr);
+    }
+    fputc('\n', stderr);
+    ReportFailure(request, *result);
+    return;
   }
-  long code = 0;
-  curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &code);
-  if (code >= 200 && code <= 299) {
+  result->outcome = OutcomeOfCode(result->httpCode);
+  if (result->outcome == PostOutcome::kSent) {
     const int32_t elapsed = TicksBetween(start, GetTicks());
-    *durationMs = elapsed;
-    char result[256];
-    snprintf(result, sizeof result, "Post to Influx database successful (took %d ms)", elapsed);
+    result->durationMs = elapsed;
+    char line[256];
+    snprintf(line, sizeof line, "Post to Influx database successful (took %d ms)", elapsed);
     if (elapsed <= kSlowPostMs) {
-      printf("%s\n", result);
+      printf("%s\n", line);
       fflush(stdout);
     } else {
-      LogMessage(result);
+      LogMessage(line);
     }
+    return;
+  }
+  fprintf(stderr, "Status Post to Influx got HTTP Response Code: %ld\n", result->httpCode);
+  ReportFailure(request, *result);
+}
+
+int statusPostData(GatherContext* ctx, const char* record, int32_t* durationMs, size_t maxLength) {
+  *durationMs = 0;
+  InfluxRequest request;
+  if (!BuildInfluxRequest(*ctx->config, &request)) return 0;
+  const size_t length = strnlen(record, maxLength);
+  PostOptions options;
+  options.caFile = ctx->config->influxCaFile;
+  options.debug = ctx->debug != 0;
+  PostResult result;
+  PostInflux(request, record, length, options, &result);
+  if (result.outcome == PostOutcome::kSent) {
+    *durationMs = result.durationMs;
     return 1;
   }
-  fprintf(stderr, "Status Post to Influx got HTTP Response Code: %ld\n", code);
-  ReportFailure(request, record, length);
+  const bool ends_line = length > 0 && record[length - 1] == '\n';
+  WriteEscaped(stderr, record, ends_line ? length - 1 : length);
+  fputs(ends_line ? "\n\n" : "\n", stderr);
   return 0;
 }

@@ -4,13 +4,16 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "daemon/signals.h"
+
 struct GatherContext;
 struct GatherConfig;
 
-// 1 when the server answered 2xx; `durationMs` gets the post's duration on success, else 0.
 // libcurl's global initialisation (all facilities); start-up calls it once when posting is on.
 void InfluxGlobalInit();
 
+// Posts one record as it is. 1 when the server answered 2xx; `durationMs` gets the post's
+// duration on success, else 0. On failure the record is echoed on standard error.
 int statusPostData(GatherContext* ctx, const char* record, int32_t* durationMs, size_t maxLength);
 
 // Room for the base URL and four query values of 127 characters, each percent-encoded.
@@ -38,3 +41,35 @@ constexpr int32_t kInfluxTotalTimeoutMs = 30000;
 // Tests shorten the limits; values of 0 restore the ones above.
 void SetInfluxTimeoutsForTest(int32_t connectMs, int32_t totalMs);
 void GetInfluxTimeouts(int32_t* connectMs, int32_t* totalMs);
+
+// What became of a post: sent (2xx); worth sending again later (no connection, DNS, TLS, time-out,
+// stop requested, 5xx, 429, 408, other non-4xx codes); or refused by the server for its content
+// (any other 4xx), so sending it again would fail the same way.
+enum class PostOutcome { kSent, kRetry, kRefused };
+
+// The most of a server's reply body that is kept for the error line.
+constexpr size_t kReplyKeep = 256;
+
+struct PostResult {
+  PostOutcome outcome;
+  long httpCode;                // 0 when no reply came
+  int32_t durationMs;           // set when sent
+  char reply[kReplyKeep + 1];   // the reply body's first bytes, raw, terminated
+  size_t replyLength;
+};
+
+struct PostOptions {
+  const char* caFile = "";                // CA bundle for HTTPS; empty: libcurl's default bundle
+  const SignalFlag* stop = nullptr;       // a transfer in progress ends within about a second once set
+  bool debug = false;                     // prints the URL and the body first
+};
+
+// Posts `length` bytes of `body` to `request` and classifies the outcome; prints the outcome line
+// (success, curl error with its reason, or response code) and on failure logs "Influx error" with
+// the URL (password masked) and the reply's first kReplyKeep bytes. The rest of a reply is read
+// and discarded up to a limit, after which the transfer is ended.
+void PostInflux(const InfluxRequest& request, const char* body, size_t length,
+                const PostOptions& options, PostResult* result);
+
+// Adds "&precision=s" to the request, for bodies whose lines end in a time in seconds.
+void AddSecondsPrecision(InfluxRequest* request);

@@ -9,7 +9,7 @@ packages=(
   libcurl4-openssl-dev libudev-dev
   umockdev libumockdev-dev
   lighttpd influxdb curl
-  iproute2 python3 shellcheck
+  iproute2 python3 shellcheck openssl
   clang libclang-rt-14-dev
   chromium chromium-driver python3-selenium
 )

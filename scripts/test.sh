@@ -77,10 +77,9 @@ cmake -S . -B build-tsan -DMODEM_STATUS_WERROR=$werror -DMODEM_STATUS_TSAN=ON \
 cmake --build build-tsan -j2 --target modem-statusd modem-status-api unit_tests e2e_tests
 
 stage "tests: ThreadSanitizer (end-to-end and threaded unit tests)"
-# The never-answering server case only waits out libcurl's timeout: the other stages run it.
-run_ctest --test-dir build-tsan -L e2e -E InfluxThatNeverAnswers
+run_ctest --test-dir build-tsan -L e2e
 run_ctest --test-dir build-tsan -L unit \
-  -R 'Concurrency|SnapshotWriter|GpsListener|ZelExec|StatusApi'
+  -R 'Concurrency|SnapshotWriter|GpsListener|ZelExec|StatusApi|Delivery'
 
 stage "fuzz: ${FUZZ_SECONDS:-20} s per target"
 bash scripts/fuzz.sh "${FUZZ_SECONDS:-20}"

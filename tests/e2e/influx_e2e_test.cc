@@ -2,9 +2,12 @@
 // server that fails in a chosen way.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
+#include <ctime>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "tests/support/http_test_server.h"
 #include "tests/support/influx_server.h"
@@ -110,7 +113,8 @@ TEST_F(InfluxE2E, WrongPasswordIsAFailureAndStaysSecret) {
   DaemonProcess daemon(sim_, {"-d"});
   ASSERT_TRUE(daemon.WaitForOutput("Status Post to Influx got HTTP Response Code: 401", kTimeoutMs))
       << daemon.Output();
-  ASSERT_TRUE(daemon.WaitForOutput("Calling sleep for", kTimeoutMs));
+  // The post state is written before the count of waiting records is printed.
+  ASSERT_TRUE(daemon.WaitForOutput("Influx records waiting: ", kTimeoutMs));
   EXPECT_TRUE(PostStateIs("Failure"));
   EXPECT_EQ(0, daemon.Stop());
   EXPECT_EQ(std::string::npos, daemon.Output().find("Pa55")) << daemon.Output();
@@ -127,8 +131,77 @@ TEST_F(InfluxE2E, ServerErrorIsAFailureAndPollingGoesOn) {
   EXPECT_EQ(0, daemon.Stop());
   auto requests = failing.Requests();
   ASSERT_GE(requests.size(), 2u);
-  EXPECT_EQ("/write?db=routerdb&u=writer&p=pw", requests[0].target);
+  EXPECT_EQ("/write?db=routerdb&u=writer&p=pw&precision=s", requests[0].target);
   EXPECT_EQ(0u, requests[0].body.find("lte_status,serial_number=ZR47A1234567,")) << requests[0].body;
+}
+
+// The rows of a /query reply whose columns are time (RFC 3339), id and StatusTime: seconds, id,
+// StatusTime.
+std::vector<std::array<int64_t, 3>> IdRows(const std::string& reply) {
+  std::vector<std::array<int64_t, 3>> rows;
+  for (size_t at = reply.find("[\""); at != std::string::npos; at = reply.find("[\"", at + 1)) {
+    struct tm tm {};
+    const char* rest = strptime(reply.c_str() + at + 2, "%Y-%m-%dT%H:%M:%SZ\",", &tm);
+    if (rest == nullptr) continue;
+    char* end = nullptr;
+    const int64_t id = strtoll(rest, &end, 10);
+    rows.push_back({static_cast<int64_t>(timegm(&tm)), id, strtoll(end + 1, nullptr, 10)});
+  }
+  return rows;
+}
+
+// The server is down for several periods while the daemon polls: every record built meanwhile
+// lands once afterwards, in order, with the time it was built, and the passes keep their cadence.
+TEST_F(InfluxE2E, OutageLosesNoRecordAndKeepsTheCadence) {
+  std::string config = ZelConfig(server_->BaseUrl(), InfluxServer::kWriterPassword);
+  config.replace(config.find("'lte_status'"), 12, "'outage'");  // a measurement of its own
+  sim_.WriteRouterFile("etc/config/zel", config);
+  DaemonProcess daemon(sim_, {});
+  ASSERT_TRUE(daemon.WaitForOutput("Influx records waiting: 0", kTimeoutMs)) << daemon.Output();
+  server_->Stop();
+  const int64_t down_at = time(nullptr);
+  ASSERT_TRUE(daemon.WaitForOutput("Influx records waiting: 5\n", 30000)) << daemon.Output();
+  EXPECT_NE(std::string::npos, sim_.ReadRouterFile("tmp/corvane/post_state.json").find("\"waiting\": 5"));
+  const int drained = daemon.CountOutput("Influx records waiting: 0");
+  const int64_t up_at = time(nullptr);
+  ASSERT_EQ("", server_->Resume());
+  ASSERT_TRUE(daemon.WaitForOutputCount("Influx records waiting: 0", drained + 1, kTimeoutMs))
+      << daemon.Output();
+  EXPECT_EQ(0, daemon.Stop());
+
+  HttpReply reply = server_->Query("SELECT id, StatusTime FROM outage ORDER BY time ASC");
+  ASSERT_EQ(200, reply.status) << reply.body;
+  const auto rows = IdRows(reply.body);
+  ASSERT_GE(rows.size(), 7u) << reply.body;
+  int64_t widest_gap = 0;
+  int built_while_down = 0;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    built_while_down += rows[i][2] >= down_at && rows[i][2] <= up_at ? 1 : 0;
+    EXPECT_EQ(static_cast<int64_t>(i), rows[i][1]) << reply.body;  // each record once, in order
+    EXPECT_LE(std::llabs(rows[i][0] - rows[i][2]), 1) << reply.body;  // at the time it was built
+    if (i > 0) widest_gap = std::max(widest_gap, rows[i][2] - rows[i - 1][2]);
+  }
+  EXPECT_GE(built_while_down, 5);
+  EXPECT_LE(widest_gap, 3);  // a 2 s poll with the server down or up
+  printf("outage of %lld s: %d records built while down, %zu in all, widest gap %lld s\n",
+         static_cast<long long>(up_at - down_at), built_while_down, rows.size(),
+         static_cast<long long>(widest_gap));
+}
+
+// A daemon started again sends the records the last one left in the backlog file first.
+TEST_F(InfluxE2E, RestartSendsTheBacklogLeftBehind) {
+  HttpTestServer server(204);
+  sim_.WriteRouterFile("etc/config/zel", ZelConfig(server.BaseUrl(), "pw"));
+  const std::string left = "lte_status,serial_number=old v=1i 1750000001\n"
+                           "lte_status,serial_number=old v=2i 1750000002\n";
+  sim_.WriteRouterFile("tmp/corvane/influx_backlog.lp", left);
+  DaemonProcess daemon(sim_, {});
+  ASSERT_TRUE(daemon.WaitForOutput("Influx records waiting: 0", kTimeoutMs)) << daemon.Output();
+  EXPECT_EQ(0, daemon.Stop());
+  auto requests = server.Requests();
+  ASSERT_GE(requests.size(), 1u);
+  EXPECT_EQ(0u, requests[0].body.find(left)) << requests[0].body;
+  EXPECT_EQ("", sim_.ReadRouterFile("tmp/corvane/influx_backlog.lp"));
 }
 
 }  // namespace

@@ -65,6 +65,13 @@ HttpTestServer::~HttpTestServer() {
   if (listen_fd_ >= 0) close(listen_fd_);
 }
 
+void HttpTestServer::SetReply(int status, const std::string& body, bool endless) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  status_ = status;
+  body_ = body;
+  endless_ = endless;
+}
+
 std::string HttpTestServer::BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
 
 std::vector<RecordedRequest> HttpTestServer::Requests() {
@@ -126,17 +133,25 @@ void HttpTestServer::Handle(int fd) {
     }
     request.body = data.substr(head_end + 4);
   }
+  int status;
+  std::string body;
+  bool endless;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     requests_.push_back(request);
+    status = status_;
+    body = body_;
+    endless = endless_;
   }
-  if (status_ == 0) {
+  if (status == 0) {
     held_.push_back(fd);
     return;
   }
-  std::string reply = "HTTP/1.1 " + std::to_string(status_) + " " + ReasonOf(status_) +
-                      "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-  if (write(fd, reply.data(), reply.size()) < 0) perror("HttpTestServer write");
+  std::string reply = "HTTP/1.1 " + std::to_string(status) + " " + ReasonOf(status) + "\r\n";
+  if (!endless) reply += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+  reply += "Connection: close\r\n\r\n" + body;
+  bool open = send(fd, reply.data(), reply.size(), MSG_NOSIGNAL) >= 0;
+  while (endless && open && !stop_) open = send(fd, body.data(), body.size(), MSG_NOSIGNAL) >= 0;
   close(fd);
 }
 

@@ -28,12 +28,17 @@ class HttpTestServer {
   std::string BaseUrl() const;
   std::vector<RecordedRequest> Requests();
   int Connections() const { return connections_; }
+  // Later requests get `status` with `body`; an endless reply repeats the body until the client
+  // closes the connection.
+  void SetReply(int status, const std::string& body = "", bool endless = false);
 
  private:
   void Serve();
   void Handle(int fd);
 
-  int status_;
+  int status_;           // guarded by mutex_
+  std::string body_;     // guarded by mutex_
+  bool endless_ = false; // guarded by mutex_
   int listen_fd_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};

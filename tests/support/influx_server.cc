@@ -66,25 +66,8 @@ std::string InfluxServer::Start() {
             "[http]\n  enabled = true\n  bind-address = \"127.0.0.1:" +
             std::to_string(http_port_) + "\"\n  auth-enabled = true\n  log-enabled = false\n"
             "[continuous_queries]\n  enabled = false\n");
-  const std::string config = d + "/influxdb.conf";
-  const std::string log = d + "/influxd.log";
-  pid_ = fork();
-  if (pid_ == 0) {
-    int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd >= 0) {
-      dup2(fd, 1);
-      dup2(fd, 2);
-    }
-    execlp("influxd", "influxd", "-config", config.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  if (pid_ < 0) return "fork failed";
-  bool up = false;
-  for (int i = 0; i < 200 && !up; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    up = HttpCall(http_port_, "GET", "/ping").status == 204;
-  }
-  if (!up) return "influxd did not answer /ping: " + Log();
+  std::string error = Resume();
+  if (!error.empty()) return error;
   // The first admin may be created without credentials.
   HttpReply reply = HttpCall(http_port_, "POST",
                              "/query?q=" + UrlEncode(std::string("CREATE USER admin WITH PASSWORD '") +
@@ -100,6 +83,28 @@ std::string InfluxServer::Start() {
     }
   }
   return "";
+}
+
+std::string InfluxServer::Resume() {
+  const std::string config = dir_->path() + "/influxdb.conf";
+  const std::string log = dir_->path() + "/influxd.log";
+  pid_ = fork();
+  if (pid_ == 0) {
+    int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (fd >= 0) {
+      dup2(fd, 1);
+      dup2(fd, 2);
+    }
+    execlp("influxd", "influxd", "-config", config.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  if (pid_ < 0) return "fork failed";
+  bool up = false;
+  for (int i = 0; i < 200 && !up; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    up = HttpCall(http_port_, "GET", "/ping").status == 204;
+  }
+  return up ? "" : "influxd did not answer /ping: " + Log();
 }
 
 void InfluxServer::Stop() {

@@ -27,7 +27,10 @@ class InfluxServer {
   // Starts influxd and sets up the users and the database. Returns an empty text on success,
   // else what went wrong.
   std::string Start();
+  // Stops influxd; Resume starts it again on the same port with the same data. Resume returns an
+  // empty text once it answers, else what went wrong.
   void Stop();
+  std::string Resume();
 
   int port() const { return http_port_; }
   std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(http_port_); }

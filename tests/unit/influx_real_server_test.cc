@@ -1,6 +1,9 @@
 // A record built from a filled status table, posted to a real InfluxDB 1.x and read back:
 // the server accepts the escaping and the typing.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 #include <memory>
 #include <string>
@@ -9,6 +12,9 @@
 #include "daemon/context.h"
 #include "daemon/log.h"
 #include "report/influx_post.h"
+#include "report/influx_poster.h"
+#include "daemon/paths.h"
+#include "tests/support/test_files.h"
 #include "report/influx_record.h"
 #include "status/status_table.h"
 #include "tests/support/influx_server.h"
@@ -19,6 +25,16 @@ void Set(char (&field)[128], const std::string& text) {
   snprintf(field, sizeof field, "%s", text.c_str());
 }
 
+// The context of a daemon that writes to `server`'s database as its writer.
+void WriteTo(const InfluxServer& server, GatherConfig* config, GatherContext* ctx) {
+  ctx->statusTable = &statusValues;
+  ctx->config = config;
+  Set(config->influxUrl, server.BaseUrl());
+  Set(config->database, InfluxServer::kDatabase);
+  Set(config->userId, InfluxServer::kWriter);
+  Set(config->password, InfluxServer::kWriterPassword);
+}
+
 TEST(InfluxRealServerTest, RecordReadsBackWithTagsAndTypedFields) {
   InfluxServer server;
   ASSERT_EQ("", server.Start());
@@ -27,12 +43,7 @@ TEST(InfluxRealServerTest, RecordReadsBackWithTagsAndTypedFields) {
   ResetLogRepeat();
   GatherConfig config{};
   GatherContext ctx{};
-  ctx.statusTable = &statusValues;
-  ctx.config = &config;
-  Set(config.influxUrl, server.BaseUrl());
-  Set(config.database, InfluxServer::kDatabase);
-  Set(config.userId, InfluxServer::kWriter);
-  Set(config.password, InfluxServer::kWriterPassword);
+  WriteTo(server, &config, &ctx);
   Set(config.account, "acc");
   Set(config.instance, "i=1");
   Set(config.schema, "lte status");
@@ -89,6 +100,44 @@ TEST(InfluxRealServerTest, RecordReadsBackWithTagsAndTypedFields) {
                             "[\"Sn\",\"string\"]", "[\"UpTime\",\"integer\"]"}) {
     EXPECT_NE(std::string::npos, reply.body.find(typed)) << typed << "\n" << reply.body;
   }
+}
+
+// A request of three kept records of which the server refuses one (a field type conflict): the
+// poster singles it out and drops it with the server's reason; the other two land once.
+TEST(InfluxRealServerTest, RefusedRecordIsDroppedAndTheRestGoOn) {
+  InfluxServer server;
+  ASSERT_EQ("", server.Start());
+  StatusInit();
+  ResetLogRepeat();
+  TempDir root;
+  setenv("MODEM_STATUS_ROOT", root.path().c_str(), 1);
+  ReloadPathRoot();
+  const std::string file = root / "tmp/corvane/influx_backlog.lp";
+  WriteFile(file, "m v=1i 1750000001\nm v=\"two\" 1750000002\nm v=3i 1750000003\n");
+  GatherConfig config{};
+  GatherContext ctx{};
+  WriteTo(server, &config, &ctx);
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  {
+    InfluxPoster poster;
+    ASSERT_TRUE(poster.Start(&ctx, file.c_str()));
+    for (int i = 0; i < 250 && (poster.Waiting() > 0 || ReadFile(file) != ""); ++i) usleep(20000);
+  }
+  const std::string out = testing::internal::GetCapturedStdout();
+  const std::string err = testing::internal::GetCapturedStderr();
+  unsetenv("MODEM_STATUS_ROOT");
+  ReloadPathRoot();
+  EXPECT_EQ("", ReadFile(file));
+  EXPECT_NE(std::string::npos, out.find("Influx refused a request of 3 records")) << out;
+  EXPECT_NE(std::string::npos,
+            err.find("Influx refused a record, dropped it: {\"error\":\"partial write: field type "
+                     "conflict"))
+      << err;
+  HttpReply reply = server.Query("SELECT count(v) FROM m");
+  EXPECT_EQ("2", InfluxColumnValue(reply.body, "count")) << reply.body;
+  reply = server.Query("SELECT sum(v) FROM m");
+  EXPECT_EQ("4", InfluxColumnValue(reply.body, "sum")) << reply.body;
 }
 
 }  // namespace

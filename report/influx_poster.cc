@@ -1,0 +1,201 @@
+#include "report/influx_poster.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <new>
+
+#include "daemon/atomic_file.h"
+#include "daemon/clock.h"
+#include "daemon/console_text.h"
+#include "daemon/context.h"
+#include "daemon/log.h"
+#include "daemon/plain_file.h"
+#include "report/influx_post.h"
+#include "status/status_table.h"
+
+namespace {
+
+// Room for a record's timestamp in the file: a blank, up to 19 digits and the line feed.
+constexpr size_t kStampRoom = 24;
+
+int64_t BoundOr(int64_t configured, int64_t fallback, int64_t most) {
+  if (configured <= 0) return fallback;
+  return configured < most ? configured : most;
+}
+
+}  // namespace
+
+bool InfluxPoster::Start(GatherContext* ctx, const char* backlogPath) {
+  ctx_ = ctx;
+  snprintf(path_, sizeof path_, "%s", backlogPath);
+  const size_t records = static_cast<size_t>(
+      BoundOr(ctx->config->backlogRecords, kDefaultBacklogRecords, 100000));
+  const size_t bytes =
+      static_cast<size_t>(BoundOr(ctx->config->backlogKb, kDefaultBacklogKb, 65536)) * 1024;
+  file_size_ = bytes + records * kStampRoom + 1;
+  body_.reset(new (std::nothrow) char[kBatchBytes + 1]);
+  file_text_.reset(new (std::nothrow) char[file_size_]);
+  if (!body_ || !file_text_ || !backlog_.Reserve(records, bytes)) {
+    LogMessageError("Influx backlog: not enough memory");
+    return false;
+  }
+  printf("Influx backlog: at most %zu records, %zu KB\n", records, bytes / 1024);
+
+  long n = ReadFileInto(path_, file_text_.get(), file_size_ - 1);
+  if (n > 0) {
+    size_t length = static_cast<size_t>(n);
+    // A file cut by the read ends in a part of a record: leave that part out.
+    if (length == file_size_ - 1) {
+      while (length > 0 && file_text_[length - 1] != '\n') --length;
+    }
+    const int dropped = backlog_.Load(file_text_.get(), length, time(nullptr), GetTicks());
+    dirty_ = true;
+    printf("Influx backlog: %zu records taken up from the backlog file\n", backlog_.Count());
+    if (dropped > 0) dropped_new_ += dropped;
+  }
+  if (StartThreadWithDaemonSignalsBlocked(&thread_, Run, this) != 0) {
+    LogMessageError("Influx poster thread could not be started");
+    return false;
+  }
+  started_ = true;
+  return true;
+}
+
+void InfluxPoster::Submit(const char* record, size_t length, int64_t built, int32_t builtTick) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const int dropped = backlog_.Add(record, length, built, builtTick);
+    dropped_new_ += dropped != 0 ? (dropped < 0 ? 1 : dropped) : 0;
+    retry_waits_ = false;
+  }
+  wake_.notify_one();
+}
+
+void InfluxPoster::Stop() {
+  if (!started_) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = 1;
+  }
+  wake_.notify_one();
+  pthread_join(thread_, nullptr);
+  started_ = false;
+}
+
+size_t InfluxPoster::Waiting() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return backlog_.Count();
+}
+
+void* InfluxPoster::Run(void* self) {
+  static_cast<InfluxPoster*>(self)->Loop();
+  return nullptr;
+}
+
+void InfluxPoster::Loop() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [this] {
+      return stop_ != 0 || dropped_new_ > 0 || (backlog_.Count() > 0 && !retry_waits_);
+    });
+    if (dropped_new_ > 0) ReportDrops(&lock);
+    if (stop_ != 0) break;
+    if (backlog_.Count() > 0 && !retry_waits_) PostFront(&lock);
+  }
+  if (dirty_ || backlog_.Count() > 0) SaveBacklog(&lock);
+}
+
+void InfluxPoster::ReportDrops(std::unique_lock<std::mutex>* lock) {
+  const int64_t dropped = dropped_new_;
+  dropped_new_ = 0;
+  dropped_total_ += dropped;
+  const int64_t total = dropped_total_;
+  lock->unlock();
+  char line[160];
+  snprintf(line, sizeof line,
+           "Influx backlog full: dropped the %lld oldest records (%lld dropped since start)",
+           static_cast<long long>(dropped), static_cast<long long>(total));
+  LogMessageError(line);
+  lock->lock();
+}
+
+// Sends the oldest records in one request (one record while a refused batch is singled out) and
+// settles them by the outcome: sent and refused ones leave the backlog, the others stay.
+void InfluxPoster::PostFront(std::unique_lock<std::mutex>* lock) {
+  size_t records = 0;
+  uint32_t last_seq = 0;
+  const size_t length = backlog_.Format(body_.get(), kBatchBytes + 1, singles_ > 0 ? 1 : SIZE_MAX,
+                                        time(nullptr), GetTicks(), &records, &last_seq);
+  if (records == 0) {  // only a record from a file can be longer than a whole request
+    backlog_.RemoveThrough(backlog_.At(0).seq);
+    LogMessageError("Influx backlog: dropped a record longer than a request");
+    return;
+  }
+  lock->unlock();
+
+  PostResult result{};
+  result.outcome = PostOutcome::kRetry;
+  InfluxRequest request;
+  if (BuildInfluxRequest(*ctx_->config, &request)) {
+    AddSecondsPrecision(&request);
+    PostOptions options;
+    options.caFile = ctx_->config->influxCaFile;
+    options.stop = &stop_;
+    options.debug = ctx_->debug != 0;
+    PostInflux(request, body_.get(), length, options, &result);
+  }
+  if (result.outcome == PostOutcome::kSent) {
+    UpdateFixedStatus_i(ctx_, kPostDuration_i, result.durationMs);
+    last_success_ = static_cast<int64_t>(time(nullptr));
+  } else if (result.outcome == PostOutcome::kRefused && records == 1) {
+    // The reply is escaped by the log; the record by WriteEscaped.
+    char line[kReplyKeep + 64];
+    snprintf(line, sizeof line, "Influx refused a record, dropped it: %s", result.reply);
+    LogMessageError(line);
+    const bool ends_line = length > 0 && body_[length - 1] == '\n';
+    WriteEscaped(stderr, body_.get(), ends_line ? length - 1 : length);
+    fputc('\n', stderr);
+  } else if (result.outcome == PostOutcome::kRefused) {
+    printf("Influx refused a request of %zu records: sending them one by one\n", records);
+  }
+
+  lock->lock();
+  const bool settled = result.outcome == PostOutcome::kSent ||
+                       (result.outcome == PostOutcome::kRefused && records == 1);
+  if (settled) {
+    backlog_.RemoveThrough(last_seq);
+    if (singles_ > 0) --singles_;
+  } else if (result.outcome == PostOutcome::kRefused) {
+    singles_ = records;
+  }
+  retry_waits_ = result.outcome == PostOutcome::kRetry;
+  const size_t waiting = backlog_.Count();
+  dirty_ = dirty_ || !settled;
+  lock->unlock();
+
+  ReportPostStatusWithBacklog(result.outcome == PostOutcome::kSent ? "Success" : "Failure",
+                              static_cast<int64_t>(waiting), last_success_);
+  printf("Influx records waiting: %zu\n", waiting);
+  fflush(stdout);
+  lock->lock();
+  if (dirty_) SaveBacklog(lock);
+}
+
+// Writes the whole backlog, timestamps included, as the backlog file; an empty backlog leaves an
+// empty file, and the file is not written again until records are kept.
+void InfluxPoster::SaveBacklog(std::unique_lock<std::mutex>* lock) {
+  size_t records = 0;
+  uint32_t last_seq = 0;
+  const size_t length = backlog_.Format(file_text_.get(), file_size_, SIZE_MAX, time(nullptr),
+                                        GetTicks(), &records, &last_seq);
+  lock->unlock();
+  const bool saved = ReplaceFileAtomically(path_, file_text_.get(), length) != 0;
+  if (!saved) {
+    fprintf(stderr, "Failed to write the Influx backlog file: %s\n", strerror(errno));
+  }
+  lock->lock();
+  dirty_ = !saved || backlog_.Count() > 0;
+}

@@ -1,0 +1,75 @@
+// The poster thread: sends the Influx records the main loop hands over, oldest first, and keeps
+// those that could not be sent in a bounded backlog mirrored to a line-protocol file.
+#pragma once
+
+#include <pthread.h>
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "daemon/signals.h"
+#include "report/influx_backlog.h"
+
+struct GatherContext;
+
+// Default bounds of the backlog: about 8 hours of 2 KB records at the default period; 1 MB of
+// record text, reserved twice (the records and the file's text), and the file under /tmp (a RAM
+// file system on the router) while records wait.
+constexpr int64_t kDefaultBacklogRecords = 500;
+constexpr int64_t kDefaultBacklogKb = 1024;
+// Most bytes of records in one request.
+constexpr size_t kBatchBytes = 65536;
+
+class InfluxPoster {
+ public:
+  InfluxPoster() = default;
+  ~InfluxPoster() { Stop(); }
+  InfluxPoster(const InfluxPoster&) = delete;
+  InfluxPoster& operator=(const InfluxPoster&) = delete;
+
+  // Reserves the backlog (bounds from ctx->config), takes up the records of the file at
+  // `backlogPath` and starts the thread. False (after a message) when memory or the thread could
+  // not be had.
+  bool Start(GatherContext* ctx, const char* backlogPath);
+
+  // Hands over a record built at wall time `built` and tick `builtTick`; never waits for a post
+  // and never allocates. When the backlog is full the oldest records make room.
+  void Submit(const char* record, size_t length, int64_t built, int32_t builtTick);
+
+  // Ends the thread: a post in progress ends within about a second; the backlog file is written.
+  void Stop();
+
+  // Records waiting (tests).
+  size_t Waiting();
+
+ private:
+  static void* Run(void* self);
+  void Loop();
+  void PostFront(std::unique_lock<std::mutex>* lock);
+  void SaveBacklog(std::unique_lock<std::mutex>* lock);
+  void ReportDrops(std::unique_lock<std::mutex>* lock);
+
+  GatherContext* ctx_ = nullptr;
+  char path_[256] = "";
+  pthread_t thread_{};
+  bool started_ = false;
+  SignalFlag stop_{0};
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  InfluxBacklog backlog_;       // guarded by mutex_
+  bool retry_waits_ = false;    // after a failure, the next attempt waits for a new record
+  int64_t dropped_new_ = 0;     // dropped for room, not yet reported
+  int64_t dropped_total_ = 0;
+
+  // Owned by the thread.
+  std::unique_ptr<char[]> body_;
+  std::unique_ptr<char[]> file_text_;
+  size_t file_size_ = 0;
+  size_t singles_ = 0;          // records to send one per request, to single out a refused one
+  bool dirty_ = false;          // the file lags behind the backlog
+  int64_t last_success_ = 0;
+};
