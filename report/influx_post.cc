@@ -90,9 +90,16 @@ int CheckStop(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   return stop != nullptr && *stop != 0 ? 1 : 0;
 }
 
+// A 4xx refuses the record's content, except the codes that say the request may pass later: a
+// timeout (408), a rate limit (429), and credentials or a database not (yet) right (401, 403,
+// 404), which an operator mends without the records being lost meanwhile.
 PostOutcome OutcomeOfCode(long code) {
   if (code >= 200 && code <= 299) return PostOutcome::kSent;
-  if (code >= 400 && code <= 499 && code != 408 && code != 429) return PostOutcome::kRefused;
+  switch (code) {
+    case 401: case 403: case 404: case 408: case 429: return PostOutcome::kRetry;
+    default: break;
+  }
+  if (code >= 400 && code <= 499) return PostOutcome::kRefused;
   return PostOutcome::kRetry;
 }
 

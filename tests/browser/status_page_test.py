@@ -39,6 +39,12 @@ def free_port():
         return s.getsockname()[1]
 
 
+
+def stale_names(driver):
+    """The names of the values the page shows greyed."""
+    return [e.find_element("css selector", ".v").get_attribute("data-name")
+            for e in driver.find_elements("css selector", "dd.stale")]
+
 class Router:
     """A simulated router root with lighttpd serving www/ and the CGI, the daemon and a GPS feed."""
 
@@ -128,13 +134,16 @@ class Router:
             return {e["name"]: e for e in json.load(r)["status"]}
 
     def _feed_gps(self):
+        # The position's time of update is the fix time the sentence carries: send the current one,
+        # as a receiver does.
         sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-        body = "GPGGA,120000,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"
-        check = 0
-        for c in body:
-            check ^= ord(c)
-        sentence = ("$%s*%02X\r\n" % (body, check)).encode()
         while not self.gps_stop.wait(1):
+            body = ("GPGGA,%s,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"
+                    % time.strftime("%H%M%S", time.gmtime()))
+            check = 0
+            for c in body:
+                check ^= ord(c)
+            sentence = ("$%s*%02X\r\n" % (body, check)).encode()
             try:
                 sock.sendto(sentence, os.path.join(self.root, "tmp/corvane/gps.socket"))
             except OSError:
@@ -298,7 +307,7 @@ class StatusPageTest(unittest.TestCase):
             "return document.querySelector('.chart svg').dataset.points;")), 2)
 
         # Nothing greyed in a healthy run but what the page says it greys.
-        self.assertEqual(driver.find_elements("css selector", "dd.stale"), [])
+        self.assertEqual(stale_names(driver), [])
         self.assertEqual(console_errors(), [])
 
         shots = os.environ.get("SCREENSHOT_DIR", ".")
@@ -328,7 +337,7 @@ class StatusPageTest(unittest.TestCase):
         # A few fetches, so the page has measured the status cycle it greys old values by.
         seen = fetches()
         wait_for("three more fetches", lambda: fetches() >= seen + 3, 4 * FETCH_S)
-        self.assertEqual(driver.find_elements("css selector", "dd.stale"), [])
+        self.assertEqual(stale_names(driver), [])
         r.stop_daemon()
         self.wait_state("stalled", 35)
         self.assertIn("not running", driver.find_element("id", "state").text)

@@ -200,7 +200,8 @@ TEST_F(DeliveryTest, OutcomeByReply) {
   const std::pair<int, PostOutcome> cases[] = {
       {204, PostOutcome::kSent},  {500, PostOutcome::kRetry},   {503, PostOutcome::kRetry},
       {429, PostOutcome::kRetry}, {408, PostOutcome::kRetry},   {400, PostOutcome::kRefused},
-      {404, PostOutcome::kRefused}, {413, PostOutcome::kRefused}};
+      {401, PostOutcome::kRetry},   {403, PostOutcome::kRetry},   {404, PostOutcome::kRetry},
+      {413, PostOutcome::kRefused}, {422, PostOutcome::kRefused}};
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
   for (const auto& [status, outcome] : cases) {
