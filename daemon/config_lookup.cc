@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "daemon/console_text.h"
+
 namespace {
 
 constexpr int32_t kDefaultSize = 128;
@@ -23,7 +25,7 @@ int lookupValue(const char* key, char* destination, struct uci_context* uci, str
   char path[256];
   const size_t key_len = strlen(key);
   if (key_len >= sizeof path) {
-    printf("Lookup for name: '%s' failed\n", key);
+    PrintOutsideText(stdout, "Lookup for name: '%s' failed\n", key);
     return 0;
   }
   memcpy(path, key, key_len + 1);
@@ -31,11 +33,11 @@ int lookupValue(const char* key, char* destination, struct uci_context* uci, str
   if (rc != UCI_OK || !(ptr->flags & uci_ptr::UCI_LOOKUP_COMPLETE) || ptr->o == nullptr ||
       ptr->o->type != UCI_TYPE_STRING || size < 0) {
     if (rc != UCI_OK && rc != UCI_ERR_NOTFOUND) uci_perror(uci, key);
-    printf("Lookup for name: '%s' failed\n", key);
+    PrintOutsideText(stdout, "Lookup for name: '%s' failed\n", key);
     return 0;
   }
   const char* value = ptr->o->v.string;
-  printf("Lookup for name: '%s' = '%s'\n", key,
+  PrintOutsideText(stdout, "Lookup for name: '%s' = '%s'\n", key,
          IsSecret(key) && value[0] != '\0' ? "********" : value);
   if (strcmp(key, kCloudHostKey) == 0 && strstr(value, "://") == nullptr) {
     snprintf(destination, static_cast<size_t>(size), "https://%s", value);

@@ -33,6 +33,8 @@ class ScopedFd {
     if (fd_ >= 0) close(fd_);
     fd_ = fd;
   }
+  // Gives the descriptor up without closing it.
+  void Release() { fd_ = -1; }
   // Closes now; the result of close(), 0 when nothing was held.
   int Close() {
     const int fd = fd_;
