@@ -1,9 +1,11 @@
 #include "daemon/startup.h"
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +15,7 @@
 #include "daemon/config_lookup.h"
 #include "daemon/console_text.h"
 #include "daemon/context.h"
+#include "daemon/instance_lock.h"
 #include "daemon/log.h"
 #include "daemon/paths.h"
 #include "daemon/plain_file.h"
@@ -74,6 +77,30 @@ bool CutAtNewline(char* line) {
   if (newline == nullptr) return false;
   *newline = '\0';
   return true;
+}
+
+// Held for the whole run. False (after a message) when another copy runs or the lock cannot be
+// taken; a missing folder is left to the steps that need it, which report it.
+bool TakeInstanceLock() {
+  static InstanceLock lock;
+  const char* path = RouterPathOf(RouterPath::kInstanceLock);
+  long holder = 0;
+  switch (lock.Take(path, &holder)) {
+    case LockResult::kHeld:
+    case LockResult::kNoFolder:
+      return true;
+    case LockResult::kTaken:
+      if (holder > 0) {
+        fprintf(stderr, "modem-statusd is already running (pid %ld); this copy exits\n", holder);
+      } else {
+        fprintf(stderr, "modem-statusd is already running; this copy exits\n");
+      }
+      return false;
+    case LockResult::kUnavailable:
+      break;
+  }
+  fprintf(stderr, "Cannot take the lock %s: %s\n", path, strerror(errno));
+  return false;
 }
 
 }  // namespace
@@ -238,6 +265,10 @@ int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config,
     return 0;
   }
   ReloadPathRoot();
+  // What the daemon creates is readable by others and writable by root only, whatever umask it
+  // inherited: the snapshot 0644, the GPS socket not writable by other users.
+  umask(022);
+  if (!TakeInstanceLock()) return 1;
   InstallInterruptHandler();
 
   memset(config, 0, sizeof *config);
