@@ -150,6 +150,9 @@ int modem_Reset(GatherContext* ctx) {
   int len = RunModemCommand(ctx, "-r", out);
   int result = TakeModemResponse(out, len, nullptr);
   fflush(stdout);
+  // ModemManager's refusal ("error: couldn't reset the modem: ...", also when the modem is gone)
+  // is long enough to pass for an answer, but no reset happened.
+  if (strstr(out, "error:") != nullptr) return 0;
   return result;
 }
 
