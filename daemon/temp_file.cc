@@ -4,7 +4,9 @@
 #include <sys/random.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 
@@ -21,15 +23,14 @@ void RandomSuffix(char* out) {
   static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   unsigned char bytes[kSuffixLength];
   if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
-    static unsigned counter = 0;
+    static std::atomic<uint32_t> counter{0};  // the snapshot writer and the main thread
     struct timespec now {};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    unsigned long mix = static_cast<unsigned long>(now.tv_nsec) ^
-                        (static_cast<unsigned long>(getpid()) << 16) ^ ++counter;
+    uint64_t mix = static_cast<uint64_t>(now.tv_nsec) ^ (static_cast<uint64_t>(getpid()) << 32) ^
+                   ++counter;
     for (unsigned char& b : bytes) {
-      b = static_cast<unsigned char>(mix);
-      mix = mix * 6364136223846793005ul + 1442695040888963407ul;
-      mix ^= mix >> 29;
+      mix = mix * 6364136223846793005u + 1442695040888963407u;
+      b = static_cast<unsigned char>(mix >> 56);
     }
   }
   for (size_t i = 0; i < kSuffixLength; ++i) out[i] = kAlphabet[bytes[i] % (sizeof kAlphabet - 1)];
