@@ -10,8 +10,8 @@
 
 #include "daemon/context.h"
 #include "daemon/log.h"
-#include "daemon/temp_file.h"
 #include "daemon/signals.h"
+#include "daemon/temp_file.h"
 #include "report/modem_watchdog.h"
 #include "status/status_table.h"
 
