@@ -1,7 +1,10 @@
 #include "cgi/status_reply.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdlib>
@@ -22,15 +25,31 @@ void WriteEmptyList(FILE* out, int64_t time) {
           static_cast<unsigned long long>(static_cast<uint64_t>(time)));
 }
 
+// A descriptor closed when it goes out of scope.
+struct OpenFile {
+  int fd;
+  ~OpenFile() {
+    if (fd >= 0) close(fd);
+  }
+};
+
 // Reads up to kSnapshotReadSize bytes into `buffer` (one byte more for the terminator). Returns the
-// count, 0 when the file cannot be examined, opened or is empty.
+// count; 0 when the file is missing, a link, no regular file (a FIFO would hold the request
+// forever), cannot be opened or is empty.
 size_t ReadSnapshot(const char* path, char* buffer) {
+  buffer[0] = '\0';
+  const OpenFile file{open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
+  if (file.fd < 0) return 0;
   struct stat info;
-  if (stat(path, &info) != 0) return 0;
-  FILE* file = fopen(path, "r");
-  if (file == nullptr) return 0;
-  size_t count = fread(buffer, 1, kSnapshotReadSize, file);
-  fclose(file);
+  size_t count = 0;
+  if (fstat(file.fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    while (count < kSnapshotReadSize) {
+      const ssize_t n = read(file.fd, buffer + count, kSnapshotReadSize - count);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      count += static_cast<size_t>(n);
+    }
+  }
   buffer[count] = '\0';
   return count;
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "daemon/console_text.h"
 #include "daemon/url_text.h"
 
 namespace {
@@ -25,7 +26,7 @@ int lookupValue(const char* key, char* destination, struct uci_context* uci, str
   char path[256];
   const size_t key_len = strlen(key);
   if (key_len >= sizeof path) {
-    printf("Lookup for name: '%s' failed\n", key);
+    PrintOutsideText(stdout, "Lookup for name: '%s' failed\n", key);
     return 0;
   }
   memcpy(path, key, key_len + 1);
@@ -33,15 +34,15 @@ int lookupValue(const char* key, char* destination, struct uci_context* uci, str
   if (rc != UCI_OK || !(ptr->flags & uci_ptr::UCI_LOOKUP_COMPLETE) || ptr->o == nullptr ||
       ptr->o->type != UCI_TYPE_STRING || size < 0) {
     if (rc != UCI_OK && rc != UCI_ERR_NOTFOUND) uci_perror(uci, key);
-    printf("Lookup for name: '%s' failed\n", key);
+    PrintOutsideText(stdout, "Lookup for name: '%s' failed\n", key);
     return 0;
   }
   const char* value = ptr->o->v.string;
   // A URL may carry a password in its user information.
   char shown[256];
   MaskUrlPassword(value, shown, sizeof shown);
-  printf("Lookup for name: '%s' = '%s'\n", key,
-         IsSecret(key) && value[0] != '\0' ? "********" : shown);
+  PrintOutsideText(stdout, "Lookup for name: '%s' = '%s'\n", key,
+                   IsSecret(key) && value[0] != '\0' ? "********" : shown);
   if (strcmp(key, kCloudHostKey) == 0 && strstr(value, "://") == nullptr) {
     snprintf(destination, static_cast<size_t>(size), "https://%s", value);
   } else {

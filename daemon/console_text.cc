@@ -1,5 +1,7 @@
 #include "daemon/console_text.h"
 
+#include <cstdarg>
+
 namespace {
 
 bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
@@ -36,4 +38,18 @@ void WriteEscaped(FILE* stream, const char* text, size_t length) {
     fwrite(chunk, 1, n, stream);
     done += take;
   }
+}
+
+void PrintOutsideText(FILE* stream, const char* format, ...) {
+  char line[2048];
+  va_list args;
+  va_start(args, format);
+  int n = vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  if (n < 0) return;
+  size_t length = static_cast<size_t>(n) < sizeof line ? static_cast<size_t>(n) : sizeof line - 1;
+  const bool ends_line = length > 0 && line[length - 1] == '\n';
+  if (ends_line) --length;
+  WriteEscaped(stream, line, length);
+  if (ends_line) fputc('\n', stream);
 }

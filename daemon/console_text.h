@@ -12,3 +12,10 @@ size_t EscapeControlBytes(const char* text, size_t length, char* out, size_t siz
 
 // Writes `length` bytes of `text` to `stream` escaped as above, whatever its length.
 void WriteEscaped(FILE* stream, const char* text, size_t length);
+
+// Formats like fprintf into a bounded line (longer text is cut) and writes it escaped as above; a
+// line feed that ends the formatted text stays as it is.
+#if defined(__GNUC__)
+__attribute__((format(printf, 2, 3)))
+#endif
+void PrintOutsideText(FILE* stream, const char* format, ...);

@@ -35,6 +35,7 @@ struct LoopState {
   bool polling_active = true;
   int32_t last_post_tick = 0;
   bool csv_header_pending = true;
+  bool csv_failing = false;  // the current run of failed CSV writes was reported
 };
 
 // Takes up the link notices the handlers counted: one "Connected signal" / "Disconnected signal"
@@ -67,11 +68,20 @@ void SleepOneSecond() {
   nanosleep(&slice, nullptr);
 }
 
-// Other programs read the record file: it is replaced whole, never seen empty or cut.
+// Other programs read the record file: it is replaced whole, never seen empty or cut. A failure
+// leaves the last good record in place and is reported once until a write succeeds again.
 void WriteCsvRecord(GatherContext* ctx, const char* csvPath, LoopState* state) {
   memset(work_buffer, 0, 4096);
   GetCSVData(ctx->statusTable, work_buffer, 4094, state->csv_header_pending ? 1 : 0);
-  if (!ReplaceFileAtomically(csvPath, work_buffer, strlen(work_buffer))) return;
+  if (!ReplaceFileAtomically(csvPath, work_buffer, strlen(work_buffer))) {
+    if (!state->csv_failing) {
+      fprintf(stderr, "Failed to write to CSV file '%s' (%s)\n", csvPath, strerror(errno));
+      fflush(stderr);
+    }
+    state->csv_failing = true;
+    return;
+  }
+  state->csv_failing = false;
   state->csv_header_pending = false;
 }
 

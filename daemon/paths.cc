@@ -18,6 +18,7 @@ const char* const kFixedPaths[kPathCount] = {
     "/tmp/corvane/protocol",
     "/tmp/corvane/lte_state.json",
     "/tmp/corvane/gps.socket",
+    "/tmp/corvane/modem-statusd.lock",
     "/tmp/corvane/post_state.json",
     "/tmp/corvane/modemstatus.json",
     "/etc/corvane_build_info",

@@ -11,6 +11,7 @@ enum class RouterPath {
   kProtocol,       // /tmp/corvane/protocol
   kLteState,       // /tmp/corvane/lte_state.json
   kGpsSocket,      // /tmp/corvane/gps.socket
+  kInstanceLock,   // /tmp/corvane/modem-statusd.lock
   kPostState,      // /tmp/corvane/post_state.json
   kSnapshot,       // /tmp/corvane/modemstatus.json
   kBuildInfo,      // /etc/corvane_build_info

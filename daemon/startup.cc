@@ -1,9 +1,11 @@
 #include "daemon/startup.h"
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -11,9 +13,12 @@
 #include <cstring>
 
 #include "daemon/config_lookup.h"
+#include "daemon/console_text.h"
 #include "daemon/context.h"
+#include "daemon/instance_lock.h"
 #include "daemon/log.h"
 #include "daemon/paths.h"
+#include "daemon/plain_file.h"
 #include "daemon/signals.h"
 #include "exec/zel_exec.h"
 #include "location/gps_listener.h"
@@ -59,8 +64,8 @@ int64_t LookupNumber(const char* key, GatherContext* ctx, struct uci_ptr* ptr) {
 // Copies a -f or -j argument into its field; false (after a message) when it does not fit.
 bool KeepPath(char option, const char* argument, char* field) {
   if (strlen(argument) > kPathArgSize - 2) {
-    fprintf(stderr, "Path of -%c is longer than %zu characters: %s\n", option, kPathArgSize - 2,
-            argument);
+    PrintOutsideText(stderr, "Path of -%c is longer than %zu characters: %s\n", option,
+                     kPathArgSize - 2, argument);
     return false;
   }
   snprintf(field, kPathArgSize, "%s", argument);
@@ -73,6 +78,30 @@ bool CutAtNewline(char* line) {
   if (newline == nullptr) return false;
   *newline = '\0';
   return true;
+}
+
+// Held for the whole run. False (after a message) when another copy runs or the lock cannot be
+// taken; a missing folder is left to the steps that need it, which report it.
+bool TakeInstanceLock() {
+  static InstanceLock lock;
+  const char* path = RouterPathOf(RouterPath::kInstanceLock);
+  long holder = 0;
+  switch (lock.Take(path, &holder)) {
+    case LockResult::kHeld:
+    case LockResult::kNoFolder:
+      return true;
+    case LockResult::kTaken:
+      if (holder > 0) {
+        fprintf(stderr, "modem-statusd is already running (pid %ld); this copy exits\n", holder);
+      } else {
+        fprintf(stderr, "modem-statusd is already running; this copy exits\n");
+      }
+      return false;
+    case LockResult::kUnavailable:
+      break;
+  }
+  fprintf(stderr, "Cannot take the lock %s: %s\n", path, strerror(errno));
+  return false;
 }
 
 }  // namespace
@@ -141,12 +170,12 @@ OptionsResult ParseOptions(int argc, char* argv[], GatherContext* ctx, GatherCon
     switch (option) {
       case 'f':
         if (!KeepPath('f', optarg, csvPath)) return OptionsResult::kRefused;
-        printf("CSV Filename is: %s\n", optarg);
+        PrintOutsideText(stdout, "CSV Filename is: %s\n", optarg);
         ctx->csvEnabled = 1;
         break;
       case 'j':
         if (!KeepPath('j', optarg, ctx->jsonFile)) return OptionsResult::kRefused;
-        printf("JSON filename is: %s\n", optarg);
+        PrintOutsideText(stdout, "JSON filename is: %s\n", optarg);
         ctx->jsonEnabled = 1;
         break;
       case 'p':
@@ -174,21 +203,15 @@ OptionsResult ParseOptions(int argc, char* argv[], GatherContext* ctx, GatherCon
 }
 
 void ReadSerialNumber(GatherContext* ctx, GatherConfig* config, const char* path) {
-  FILE* file = fopen(path, "re");
-  if (file == nullptr) {
+  // Its folder is writable by other programs: a link or a FIFO there counts as no file.
+  const long n = ReadRegularFileInto(path, config->serialNumber, 127);
+  if (n < 2) {
     LogMessageError("Failed to locate system serial number");
     return;
   }
-  size_t n = fread(config->serialNumber, 1, 127, file);
-  config->serialNumber[n] = '\0';
-  if (n < 2) {
-    LogMessageError("Failed to locate system serial number");
-  } else {
-    if (config->serialNumber[n - 1] == '\n') config->serialNumber[n - 1] = '\0';
-    if (ctx->debug) printf("Serial Number: '%s'\n", config->serialNumber);
-    UpdateFixedStatus(ctx, kSn_s, config->serialNumber);
-  }
-  fclose(file);
+  if (config->serialNumber[n - 1] == '\n') config->serialNumber[n - 1] = '\0';
+  if (ctx->debug) PrintOutsideText(stdout, "Serial Number: '%s'\n", config->serialNumber);
+  UpdateFixedStatus(ctx, kSn_s, config->serialNumber);
 }
 
 void ReadLinuxVersion(GatherConfig* config) {
@@ -221,12 +244,12 @@ void ReadBuildInfo(GatherContext* ctx, const char* path) {
     char* board = strstr(buffer, "Target board: ");
     if (version != nullptr && CutAtNewline(version)) {
       version += strlen("Version: ");
-      printf("Software Version: '%s'\n", version);
+      PrintOutsideText(stdout, "Software Version: '%s'\n", version);
       UpdateFixedStatus(ctx, kSwVersion_s, version);
     }
     if (board != nullptr && CutAtNewline(board)) {
       board += strlen("Target board: ");
-      printf("Target Board: '%s'\n", board);
+      PrintOutsideText(stdout, "Target Board: '%s'\n", board);
       if (strcmp(board, "kx") == 0) {
         snprintf(ctx->systemName, sizeof ctx->systemName, "%s", "KX");
       } else if (strcmp(board, "lu") == 0 || strcmp(board, "lumora") == 0) {
@@ -235,7 +258,7 @@ void ReadBuildInfo(GatherContext* ctx, const char* path) {
     }
   }
   strncat(ctx->systemName, "-ZR47", sizeof ctx->systemName - strlen(ctx->systemName) - 1);
-  printf("System Name: '%s'\n", ctx->systemName);
+  PrintOutsideText(stdout, "System Name: '%s'\n", ctx->systemName);
   UpdateFixedStatus(ctx, kSystemName_s, ctx->systemName);
 }
 
@@ -245,6 +268,10 @@ int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config,
     return 0;
   }
   ReloadPathRoot();
+  // What the daemon creates is readable by others and writable by root only, whatever umask it
+  // inherited: the snapshot 0644, the GPS socket not writable by other users.
+  umask(022);
+  if (!TakeInstanceLock()) return 1;
   InstallInterruptHandler();
 
   memset(config, 0, sizeof *config);
@@ -294,7 +321,7 @@ int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config,
 
   ReadSerialNumber(ctx, config, RouterPathOf(RouterPath::kSerialNumber));
   ReadLinuxVersion(config);
-  if (ctx->debug) printf("Linux Version: '%s'\n", config->linuxVersion);
+  if (ctx->debug) PrintOutsideText(stdout, "Linux Version: '%s'\n", config->linuxVersion);
   ReadBuildInfo(ctx, RouterPathOf(RouterPath::kBuildInfo));
 
   ctx->modemIndex = -1;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "daemon/console_text.h"
 #include "status/status_table.h"
 
 namespace {
@@ -35,7 +36,7 @@ int compile_regex(regex_t* regex, const char* expression) {
   if (rc != 0) {
     char message[4096];
     regerror(rc, regex, message, sizeof message);
-    printf("Regcomp error compiling '%s': %s\n", expression, message);
+    PrintOutsideText(stdout, "Regcomp error compiling '%s': %s\n", expression, message);
     return 1;
   }
   return 0;
@@ -47,7 +48,7 @@ int match_regex(regex_t* regex, const char* text, char* destination) {
   if (rc != 0) {
     char message[1024];
     regerror(rc, regex, message, sizeof message);
-    printf("No matches RegEx Error: %s\n", message);
+    PrintOutsideText(stdout, "No matches RegEx Error: %s\n", message);
     return 0;
   }
   if (match[0].rm_so == -1 || match[0].rm_eo == -1) return 0;
@@ -64,7 +65,10 @@ int DoRegX(PatternArea* area) {
   ScopedRegex regex;
   if (!regex.Compile(area->pattern)) return 0;
   int found = match_regex(regex.get(), area->input, area->output);
-  if (!found) printf("DoRegX got no match Input: %s\nRegex : %s\n", area->input, area->pattern);
+  if (!found) {
+    PrintOutsideText(stdout, "DoRegX got no match Input: %s\n", area->input);
+    PrintOutsideText(stdout, "Regex : %s\n", area->pattern);
+  }
   return found;
 }
 

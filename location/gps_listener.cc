@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdio>
 
+#include "daemon/console_text.h"
 #include "daemon/context.h"
 #include "daemon/signals.h"
 #include "location/location_update.h"
@@ -68,7 +69,8 @@ void* gpsSocketHandler(void* arg) {
     buffer[received] = '\0';
     LocationUpdate(ctx, buffer);
     if (ctx->debug) {
-      printf("GPS Value: '%.*s'\n", static_cast<int>(NmeaTextLength(buffer)), buffer);
+      PrintOutsideText(stdout, "GPS Value: '%.*s'\n", static_cast<int>(NmeaTextLength(buffer)),
+                       buffer);
       fflush(stdout);
     }
   }

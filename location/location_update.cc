@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "daemon/console_text.h"
 #include "location/geohash.h"
 #include "location/gps_listener.h"
 #include "exec/shell_command.h"
@@ -99,7 +100,8 @@ int32_t NmeaTextLength(const char* text) {
 
 void LocationUpdateAt(GatherContext* ctx, const char* text, int64_t now) {
   const int32_t length = NmeaTextLength(text);
-  printf("Location Update from GPS daemon: \"%.*s\"\n", static_cast<int>(length), text);
+  PrintOutsideText(stdout, "Location Update from GPS daemon: \"%.*s\"\n", static_cast<int>(length),
+                   text);
   fflush(stdout);
 
   NmeaFields fields;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "daemon/console_text.h"
 #include "daemon/context.h"
 #include "daemon/paths.h"
 #include "exec/zel_exec.h"
@@ -36,7 +37,7 @@ int RunModemCommand(GatherContext* ctx, const char* argument, char* out) {
   char index_text[6];
   snprintf(index_text, sizeof index_text, "%d", ctx->modemIndex);
   const char* mmcli = RouterPathOf(RouterPath::kMmcli);
-  printf("Sending command: %s %s %s %s\n", mmcli, "-m", index_text, argument);
+  PrintOutsideText(stdout, "Sending command: %s %s %s %s\n", mmcli, "-m", index_text, argument);
   fflush(stdout);
   char* argv[] = {Arg("mmcli"), Arg("-m"), index_text, Arg(argument), nullptr};
   return Zel_Exec(mmcli, argv, ctx->cmdTotalMs, ctx->cmdIdleMs, out, kClientOutputSize - 1);
@@ -85,7 +86,7 @@ int mmcli_GetIdx(GatherContext* ctx, int onlyWhenMissing) {
     return 0;
   }
   if (number != ctx->modemIndex) {
-    printf("mmcli_GetIdx found modem %s index: %ld\n", token, number);
+    PrintOutsideText(stdout, "mmcli_GetIdx found modem %s index: %ld\n", token, number);
     fflush(stdout);
     ctx->modemIndex = static_cast<int32_t>(number);
   }
@@ -94,7 +95,7 @@ int mmcli_GetIdx(GatherContext* ctx, int onlyWhenMissing) {
 
 int TakeModemResponse(char* out, int len, char* reply) {
   if (len <= 1) {
-    printf("Got Result Len: %d, %s\n", len, out);
+    PrintOutsideText(stdout, "Got Result Len: %d, %s\n", len, out);
     if (reply != nullptr) reply[0] = '\0';
     return 0;
   }
@@ -102,12 +103,12 @@ int TakeModemResponse(char* out, int len, char* reply) {
     out[--len] = '\0';
   }
   if (len == 1) {
-    printf("Got Result Len: %d, %s\n", len, out);
+    PrintOutsideText(stdout, "Got Result Len: %d, %s\n", len, out);
     if (reply != nullptr) reply[0] = '\0';
     return 0;
   }
   if (out[len - 1] == '\'') out[--len] = '\0';
-  printf("Got Result Len: %d, %s\n", len, out);
+  PrintOutsideText(stdout, "Got Result Len: %d, %s\n", len, out);
   if (len <= kResponsePrefix) {
     if (reply != nullptr) reply[0] = '\0';
     return 0;
@@ -149,11 +150,14 @@ int modem_Reset(GatherContext* ctx) {
   int len = RunModemCommand(ctx, "-r", out);
   int result = TakeModemResponse(out, len, nullptr);
   fflush(stdout);
+  // ModemManager's refusal ("error: couldn't reset the modem: ...", also when the modem is gone)
+  // is long enough to pass for an answer, but no reset happened.
+  if (strstr(out, "error:") != nullptr) return 0;
   return result;
 }
 
 int QmiCmd(GatherContext* ctx, const char* argument, int totalLimitMs, int idleLimitMs) {
-  printf("QmiCmd: %s\n", argument);
+  PrintOutsideText(stdout, "QmiCmd: %s\n", argument);
   fflush(stdout);
   memset(qmiResult, 0, sizeof qmiResult);
   char* argv[] = {Arg("qmicli"), Arg("-d"), ctx->qmiDevice, Arg("-p"), Arg(argument), nullptr};

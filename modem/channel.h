@@ -17,6 +17,8 @@ int mmcli_GetIdx(GatherContext* ctx, int onlyWhenMissing);
 // `command` is stored with its trailing CR and `commandSize` counts the terminating NUL
 // ("AT+CSQ\r", 8). `reply` is a zero-filled buffer of kModemReplySize bytes.
 int modem_Send(GatherContext* ctx, const char* command, int commandSize, char* reply);
+// mmcli -m <index> -r: the length of the reply, or 0 when there is no usable one (index too large,
+// a reply of 10 characters or less, or ModemManager's "error:").
 int modem_Reset(GatherContext* ctx);
 int QmiCmd(GatherContext* ctx, const char* argument, int totalLimitMs, int idleLimitMs);
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "daemon/console_text.h"
 #include "daemon/context.h"
 #include "exec/pattern.h"
 #include "modem/channel.h"
@@ -31,7 +32,7 @@ void ParseRxTxBytes(GatherContext* ctx, const char* reply) {
   ReplyRows rows;
   SplitReplyRows(area.output, kAtDelimiters, kRows, kAtRowChars, false, &rows);
   if (!rows.full && rows.count == 3 && strcmp(rows.row[2], "OK") != 0) {
-    printf("GetRxTxBytes failed: expected OK row 2 got: %s\n", rows.row[2]);
+    PrintOutsideText(stdout, "GetRxTxBytes failed: expected OK row 2 got: %s\n", rows.row[2]);
     return;
   }
   StoreAlnum(ctx, kAtTxBytes_i, rows.row[0]);

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "daemon/console_text.h"
 #include "daemon/context.h"
 #include "status/status_table.h"
 
@@ -127,21 +128,21 @@ int udevCheckDeviceAdd(GatherContext* ctx, const char* name, const char* path, c
   if (name == nullptr || path == nullptr) return 0;
   if (strstr(path, ":1.2/ttyUSB") != nullptr) {
     snprintf(ctx->atDevice, sizeof ctx->atDevice, "/dev/%s", name);
-    printf("Found serial device at %s\n", ctx->atDevice);
+    PrintOutsideText(stdout, "Found serial device at %s\n", ctx->atDevice);
     return 1;
   }
   if (strstr(path, "net/wwan") != nullptr) {
     // An all-zero address is no address: it never replaces a known one.
     if (address != nullptr && !IsZeroAddress(address)) {
       snprintf(ctx->modemMac, sizeof ctx->modemMac, "%s", address);
-      printf("Found MAC address at %s\n", ctx->modemMac);
+      PrintOutsideText(stdout, "Found MAC address at %s\n", ctx->modemMac);
       UpdateFixedStatus(ctx, kModemMacAddr_s, ctx->modemMac);
     }
     return 0;
   }
   if (strstr(path, "usbmisc/cdc-") != nullptr) {
     snprintf(ctx->qmiDevice, sizeof ctx->qmiDevice, "/dev/%s", name);
-    printf("Found modem device at %s\n", ctx->qmiDevice);
+    PrintOutsideText(stdout, "Found modem device at %s\n", ctx->qmiDevice);
     return 1;
   }
   return 0;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "daemon/config_lookup.h"
+#include "daemon/console_text.h"
 #include "daemon/context.h"
 #include "daemon/paths.h"
 #include "exec/zel_exec.h"
@@ -42,7 +43,7 @@ void ActOnKey(GatherContext* ctx, const char* key, const char* value) {
     char number[kPropertyValueSize];
     FormatPhoneNumber(value, number, sizeof number);
     UpdateFixedStatus(ctx, kPhoneNumber_s, number);
-    printf("Phone Number: %s\n", number);
+    PrintOutsideText(stdout, "Phone Number: %s\n", number);
   } else if (strcmp(key, "modem.3gpp.eps.initial-bearer.settings.apn") == 0) {
     snprintf(ctx->initialBearerApn, sizeof ctx->initialBearerApn, "%s", value);
   } else if (strcmp(key, "bearer.properties.apn") == 0) {
@@ -53,15 +54,15 @@ void ActOnKey(GatherContext* ctx, const char* key, const char* value) {
   } else {
     return;
   }
-  printf("Key: '%s' Value: '%s'\n", key, value);
+  PrintOutsideText(stdout, "Key: '%s' Value: '%s'\n", key, value);
 }
 
 // Runs `mmcli <flag> <index> -K` and reads its output. Returns 1 when the output was read.
 int QueryProperties(GatherContext* ctx, const char* flag, int32_t index) {
   char index_text[12];
   snprintf(index_text, sizeof index_text, "%d", index);
-  printf("Sending command: %s %s %s %s\n", RouterPathFixed(RouterPath::kMmcli), flag, index_text,
-         "-K");
+  PrintOutsideText(stdout, "Sending command: %s %s %s %s\n", RouterPathFixed(RouterPath::kMmcli),
+                   flag, index_text, "-K");
   char arg0[] = "mmcli";
   char arg3[] = "-K";
   char flag_arg[4];
@@ -132,6 +133,6 @@ void GetModemProperties(GatherContext* ctx) {
     apn = ctx->bearerApn;
     if (apn[0] == '\0') return;
   }
-  printf("APN: '%s'\n", apn);
+  PrintOutsideText(stdout, "APN: '%s'\n", apn);
   UpdateFixedStatus(ctx, kApn_s, apn);
 }

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "daemon/console_text.h"
+
 namespace {
 
 long Clamp32(long long value) {
@@ -38,7 +40,9 @@ void SplitReplyRows(const char* text, const char* delimiters, int limit, int row
     }
     const size_t kept = length < static_cast<size_t>(rowChars) ? length : rowChars;
     memcpy(rows->row[rows->count], p, kept);
-    if (echo) printf("Row: %d, %.*s\n", rows->count, static_cast<int>(length), p);
+    if (echo) {
+      PrintOutsideText(stdout, "Row: %d, %.*s\n", rows->count, static_cast<int>(length), p);
+    }
     ++rows->count;
     p += length;
   }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "daemon/console_text.h"
 #include "daemon/context.h"
 #include "exec/shell_command.h"
 #include "exec/pattern.h"
@@ -51,7 +52,8 @@ int ParseServingCell(GatherContext* ctx, const char* reply) {
   const auto& row = rows.row;
 
   if (strcmp(row[0], "servingcell") != 0) {
-    fprintf(stderr, "GetServingCellInfo failed: expected servingcell in row 0 got: %s\n", row[0]);
+    PrintOutsideText(stderr, "GetServingCellInfo failed: expected servingcell in row 0 got: %s\n",
+                     row[0]);
     return 0;
   }
   if (!rows.full) {
@@ -60,7 +62,8 @@ int ParseServingCell(GatherContext* ctx, const char* reply) {
       return 0;
     }
     if (rows.count == 19 && strcmp(row[18], "OK") != 0) {
-      printf("GetServingCellInfo failed: expected OK row %d got: %s\n", 18, row[18]);
+      PrintOutsideText(stdout, "GetServingCellInfo failed: expected OK row %d got: %s\n", 18,
+                       row[18]);
       return 0;
     }
   }

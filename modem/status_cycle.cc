@@ -13,6 +13,7 @@
 
 #include "daemon/clock.h"
 #include "daemon/config_lookup.h"
+#include "daemon/console_text.h"
 #include "daemon/context.h"
 #include "daemon/log.h"
 #include "daemon/paths.h"
@@ -30,10 +31,11 @@ namespace {
 bool Stopping() { return stopRequested != 0; }
 
 // Reads at most `limit` bytes of a router file into `buffer` (zero-filled, `limit` + 1 bytes).
-// Returns the count read, or -1 when the file cannot be opened.
+// Returns the count read, or -1 when it is missing, a link or no regular file (other programs
+// write its folder).
 long ReadRouterFile(RouterPath which, char* buffer, size_t limit) {
   memset(buffer, 0, limit + 1);
-  return ReadFileInto(RouterPathOf(which), buffer, limit);
+  return ReadRegularFileInto(RouterPathOf(which), buffer, limit);
 }
 
 // Packet-data address: the IPv4 address of wwan0, when it has one.
@@ -153,7 +155,8 @@ int GetModemStatus(GatherContext* ctx, int onlyWhenMissing, int reduced) {
   if (!Stopping()) {
     const int found = mmcli_GetIdx(ctx, onlyWhenMissing);
     if (found == 0) {
-      if (ctx->atDevice[0] != '\0') fprintf(stderr, "Error opening modem: '%s'\n", ctx->atDevice);
+      if (ctx->atDevice[0] != '\0')
+        PrintOutsideText(stderr, "Error opening modem: '%s'\n", ctx->atDevice);
     } else {
       result = reduced != 0 ? reduced : found;
       InterrogateModem(ctx, reduced);

@@ -44,7 +44,7 @@ bool InfluxPoster::Start(GatherContext* ctx, const char* backlogPath) {
   }
   printf("Influx backlog: at most %zu records, %zu KB\n", records, bytes / 1024);
 
-  long n = ReadFileInto(path_, file_text_.get(), file_size_ - 1);
+  long n = ReadRegularFileInto(path_, file_text_.get(), file_size_ - 1);
   if (n > 0) {
     size_t length = static_cast<size_t>(n);
     // A file cut by the read ends in a part of a record: leave that part out.

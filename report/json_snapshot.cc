@@ -1,6 +1,5 @@
 #include "report/json_snapshot.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,8 +9,9 @@
 #include <ctime>
 
 #include "daemon/context.h"
-#include "daemon/plain_file.h"
+#include "daemon/log.h"
 #include "daemon/signals.h"
+#include "daemon/temp_file.h"
 #include "report/modem_watchdog.h"
 #include "status/status_table.h"
 
@@ -20,6 +20,7 @@ namespace {
 constexpr size_t kPieceCap = 256;          // characters of a name or value taken
 constexpr size_t kEscapedSize = kPieceCap * 6 + 1;  // every byte may become \u00XX
 constexpr size_t kNumberSize = 24;         // a signed 64-bit decimal and its terminator
+constexpr size_t kEntrySize = 2 * kEscapedSize + 128;  // one entry with its separator
 constexpr int64_t kWriteEvery = 5;         // seconds
 constexpr int64_t kHoldBackAtMost = 30;    // seconds
 
@@ -105,40 +106,65 @@ void AppendNumber(char** pos, const char* end, int64_t value) {
   AppendText(pos, end, number, static_cast<size_t>(length));
 }
 
-// Writes the rendered text to the temporary file and closes it. 1 on success; 0 with errno set.
-int WriteTempFile(int fd, const char* text) {
-  const bool written = WriteAll(fd, text, strlen(text));
-  const int saved_errno = errno;
-  const bool closed = close(fd) == 0;
-  if (!written) errno = saved_errno;
-  return written && closed ? 1 : 0;
+// One entry, preceded by its separator unless it is the first, into `out` (kEntrySize bytes).
+// Returns its length.
+size_t RenderEntry(const StatusValue& entry, bool first, char* out) {
+  out[0] = '\0';
+  char* pos = out;
+  const char* end = out + kEntrySize;
+  if (!first) AppendLiteral(&pos, end, ",");
+  AppendLiteral(&pos, end, "{\"name\":\"");
+  AppendEscaped(&pos, end, entry.name);
+  AppendLiteral(&pos, end, "\",\"value\":\"");
+  AppendEscaped(&pos, end, entry.value);
+  AppendLiteral(&pos, end, "\",\"lastChange\":\"");
+  AppendNumber(&pos, end, entry.lastChange);
+  AppendLiteral(&pos, end, "\",\"lastUpdate\":\"");
+  AppendNumber(&pos, end, entry.lastUpdate);
+  AppendLiteral(&pos, end, "\"}");
+  return static_cast<size_t>(pos - out);
+}
+
+// Tells once, until a render fits whole again, which entry the snapshot left out.
+void ReportLeftOut(JsonWriter* writer, int leftOut) {
+  if (leftOut < 0) {
+    writer->leftOutReported = false;
+    return;
+  }
+  if (writer->leftOutReported) return;
+  writer->leftOutReported = true;
+  char message[160];
+  snprintf(message, sizeof message, "JSON snapshot too large: entries left out, the first is %s",
+           writer->ctx->statusTable->entries[leftOut].name);
+  LogMessageError(message);
 }
 
 }  // namespace
 
-void GetJsonData(GatherContext* ctx, char* buffer, size_t size, int64_t now) {
+int GetJsonData(GatherContext* ctx, char* buffer, size_t size, int64_t now) {
   char* pos = buffer;
   const char* end = buffer + size;
   AppendLiteral(&pos, end, "{\"time\": ");
   AppendNumber(&pos, end, now);
   AppendLiteral(&pos, end, ",\"status\": [");
+  // Entries go in whole or not at all, and always leave room for the closing "]}".
+  const char* entries_end = end - 2;
   bool first = true;
-  for (const StatusValue& entry : ctx->statusTable->entries) {
+  int left_out = -1;
+  char entry_text[kEntrySize];
+  for (int i = 0; i < static_cast<int>(kStatusCount); ++i) {
+    const StatusValue& entry = ctx->statusTable->entries[i];
     if (entry.value[0] == '\0') continue;
-    if (!first) AppendLiteral(&pos, end, ",");
-    first = false;
-    AppendLiteral(&pos, end, "{\"name\":\"");
-    AppendEscaped(&pos, end, entry.name);
-    AppendLiteral(&pos, end, "\",\"value\":\"");
-    AppendEscaped(&pos, end, entry.value);
-    AppendLiteral(&pos, end, "\",\"lastChange\":\"");
-    AppendNumber(&pos, end, entry.lastChange);
-    AppendLiteral(&pos, end, "\",\"lastUpdate\":\"");
-    AppendNumber(&pos, end, entry.lastUpdate);
-    AppendLiteral(&pos, end, "\"}");
+    const size_t length = RenderEntry(entry, first, entry_text);
+    if (AppendText(&pos, entries_end, entry_text, length)) {
+      first = false;
+    } else if (left_out < 0) {
+      left_out = i;
+    }
   }
   AppendLiteral(&pos, end, "]}");
   RunModemWatchdog(ctx);
+  return left_out;
 }
 
 JsonWriteDecision DecideJsonWrite(int64_t now, int64_t lastWrite, int64_t tableLastChange,
@@ -159,7 +185,7 @@ JsonWriteDecision DecideJsonWrite(int64_t now, int64_t lastWrite, int64_t tableL
 void InitJsonWriter(JsonWriter* writer, GatherContext* ctx) {
   writer->ctx = ctx;
   writer->lastWrite = 0;
-  snprintf(writer->tempPath, sizeof writer->tempPath, "%s.tmp", ctx->jsonFile);
+  writer->leftOutReported = false;
 }
 
 int SaveJsonPass(JsonWriter* writer, int64_t now) {
@@ -187,24 +213,25 @@ int SaveJsonPass(JsonWriter* writer, int64_t now) {
     printf(" -- saveJson now: %" PRId64 " %" PRId64 " %" PRId64 "\n", gaps.sinceWrite,
            gaps.sinceChange, gaps.changeGap);
   }
-  const int file = open(writer->tempPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (file < 0) {
-    fprintf(stderr, "Failed to write to JSON file '%s' (%s)\n", writer->tempPath, strerror(errno));
+  TempFile temp;
+  if (!temp.Create(ctx->jsonFile)) {
+    fprintf(stderr, "Failed to write to JSON file '%s' (%s)\n", temp.path(), strerror(errno));
     StatusUnlock();
     return 0;
   }
   char buffer[kJsonBufferSize];
   memset(buffer, 0, sizeof buffer);
-  GetJsonData(ctx, buffer, kJsonRenderSize, now);
+  ReportLeftOut(writer, GetJsonData(ctx, buffer, kJsonRenderSize, now));
   // A short write (a full disk) must not replace a good snapshot with a cut one.
-  if (!WriteTempFile(file, buffer)) {
-    fprintf(stderr, "Failed to write to JSON file '%s' (%s)\n", writer->tempPath, strerror(errno));
+  if (!temp.Write(buffer, strlen(buffer))) {
+    fprintf(stderr, "Failed to write to JSON file '%s' (%s)\n", temp.path(), strerror(errno));
     StatusUnlock();
     return 0;
   }
   int replaced = 0;
-  if (rename(writer->tempPath, ctx->jsonFile) != 0) {
-    fprintf(stderr, "Unable to rename %s to %s: %s\n", writer->tempPath, ctx->jsonFile,
+  // A failed rename removes the temporary file: its name is new on every attempt.
+  if (!temp.Commit()) {
+    fprintf(stderr, "Unable to rename %s to %s: %s\n", temp.path(), ctx->jsonFile,
             strerror(errno));
   } else {
     table->lastChange = now;

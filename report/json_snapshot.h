@@ -10,11 +10,11 @@ struct GatherContext;
 
 constexpr size_t kJsonBufferSize = 16384;  // the writer's render buffer
 constexpr size_t kJsonRenderSize = 16382;  // the size GetJsonData is told
-constexpr size_t kJsonTempPathSize = 136;  // the -j path (at most 127 characters) and ".tmp"
 
 // Renders the snapshot into `buffer` (`size` usable bytes) and runs the modem watchdog. The caller
-// holds the status lock.
-void GetJsonData(GatherContext* ctx, char* buffer, size_t size, int64_t now);
+// holds the status lock. The document is always whole: an entry that does not fit is left out
+// whole. Returns the index of the first entry left out, or -1 when every entry fit.
+int GetJsonData(GatherContext* ctx, char* buffer, size_t size, int64_t now);
 
 // Thread body: rewrites the snapshot file about every 5 seconds until stopRequested.
 void* saveJson(void* ctx);
@@ -37,8 +37,8 @@ JsonWriteDecision DecideJsonWrite(int64_t now, int64_t lastWrite, int64_t tableL
 // The writer thread's state between passes.
 struct JsonWriter {
   GatherContext* ctx;
-  int64_t lastWrite;  // time of the last successful rename, 0 at start
-  char tempPath[kJsonTempPathSize];
+  int64_t lastWrite;     // time of the last successful rename, 0 at start
+  bool leftOutReported;  // the notice of entries left out was given since the last whole render
 };
 void InitJsonWriter(JsonWriter* writer, GatherContext* ctx);
 

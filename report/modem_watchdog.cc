@@ -11,6 +11,12 @@ uint8_t stopResets = 0;
 namespace {
 
 constexpr int32_t kResetAfterUptime = 181;  // seconds
+// A modem needs about this long to restart and register after an accepted reset; resetting it
+// again sooner only starts it over.
+constexpr int32_t kResetSpacing = 180;  // seconds
+
+bool reset_accepted = false;
+int32_t last_reset_uptime = 0;
 
 ModemResetFunction reset_modem = modem_Reset;
 UptimeFunction read_uptime = GetUptime;
@@ -25,6 +31,8 @@ void SetModemWatchdogHooks(ModemResetFunction reset, UptimeFunction uptime) {
 void ResetModemWatchdog() {
   modemAnswered = 0;
   stopResets = 0;
+  reset_accepted = false;
+  last_reset_uptime = 0;
 }
 
 void RunModemWatchdog(GatherContext* ctx) {
@@ -34,7 +42,15 @@ void RunModemWatchdog(GatherContext* ctx) {
     return;
   }
   if (stopResets) return;
-  if (read_uptime() < kResetAfterUptime) return;
-  // No usable reply (no modem index, or a reply too short to be ModemManager's): give up for good.
-  if (reset_modem(ctx) <= 0) stopResets = 1;
+  const int32_t uptime = read_uptime();
+  if (uptime < kResetAfterUptime) return;
+  if (reset_accepted && uptime - last_reset_uptime < kResetSpacing) return;
+  // No usable reply (no modem index, a reply too short to be ModemManager's, or its error): give
+  // up for good.
+  if (reset_modem(ctx) <= 0) {
+    stopResets = 1;
+    return;
+  }
+  reset_accepted = true;
+  last_reset_uptime = uptime;
 }

@@ -1,5 +1,6 @@
 // The modem watchdog that runs after every snapshot render: resets the modem through ModemManager
-// while it has never delivered a key value and the router has been up for more than 180 seconds.
+// while it has never delivered a key value and the router has been up for more than 180 seconds,
+// at most once per 180 seconds.
 #pragma once
 
 #include <cstdint>

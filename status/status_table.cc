@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "daemon/console_text.h"
 #include "daemon/context.h"
 
 StatusTable statusValues;
@@ -30,7 +31,7 @@ int StoreText(GatherContext* ctx, uint32_t index, const char* text, int64_t time
   StatusLock();
   entry.fixed = fixed ? 1 : 0;
   if (table->entries[kCprint].value[0] == '1') {
-    printf(fixed ? "Fixed Value:  %s '%s'\n" : "Variable Value:  %s '%s'\n",
+    PrintOutsideText(stdout, fixed ? "Fixed Value:  %s '%s'\n" : "Variable Value:  %s '%s'\n",
            entry.name != nullptr ? entry.name : "(null)", text);
   }
   entry.lastUpdate = ts;

@@ -332,17 +332,25 @@ TEST_F(FaultE2E, InfluxThatNeverAnswersHoldsNeitherThePassesNorTheStop) {
   EXPECT_EQ(std::string::npos, daemon_->Output().find("s3cret"));
 }
 
-// The snapshot folder missing, then there, then read-only, then writable again.
+// The snapshot and CSV folder missing, then there, then read-only, then writable again. A CSV
+// failure is reported once per run of failed writes, and the last good record stays.
 TEST_F(FaultE2E, SnapshotFolderMissingOrReadOnlyIsReportedAndRecovered) {
   const std::string folder = sim_.Path("snap");
-  const std::string snapshot = folder + "/modemstatus.json";
-  Start("", {"-j", snapshot});
+  const std::string snapshot = folder + "/modemstatus.json", csv = folder + "/status.csv";
+  const char kCsvFailed[] = "Failed to write to CSV file '";
+  Start("", {"-j", snapshot, "-f", csv});
   ASSERT_TRUE(daemon_->WaitForOutput("Failed to write to JSON file", 15000 * kSlow))
       << daemon_->Output();
+  ASSERT_TRUE(WaitCycles(2, 20000));
+  EXPECT_EQ(daemon_->CountOutput(kCsvFailed), 1) << daemon_->Output();
   const Holdings before = SampleBetweenPasses();
 
   ASSERT_EQ(0, mkdir(folder.c_str(), 0755));
-  for (int i = 0; i < 150 * kSlow && access(snapshot.c_str(), F_OK) != 0; ++i) usleep(100 * 1000);
+  for (int i = 0; i < 150 * kSlow && (access(snapshot.c_str(), F_OK) != 0 ||
+                                      access(csv.c_str(), F_OK) != 0);
+       ++i) {
+    usleep(100 * 1000);
+  }
   std::string error;
   EXPECT_TRUE(IsValidJson(ReadFile(snapshot), &error)) << error;
 
@@ -354,8 +362,11 @@ TEST_F(FaultE2E, SnapshotFolderMissingOrReadOnlyIsReportedAndRecovered) {
     ASSERT_TRUE(daemon_->WaitForOutputCount("Failed to write to JSON file", failures + 1,
                                             15000 * kSlow))
         << daemon_->Output();
+    const std::string kept_csv = ReadFile(csv);
     EXPECT_TRUE(WaitCycles(2, 20000));
     EXPECT_EQ(kept, ReadFile(snapshot));  // the last good snapshot stays
+    EXPECT_EQ(kept_csv, ReadFile(csv));
+    EXPECT_EQ(daemon_->CountOutput(kCsvFailed), 2) << daemon_->Output();
     EXPECT_EQ(0, system(("chattr -i '" + folder + "'").c_str()));
     ASSERT_TRUE(WaitCycles(1, 20000));
   } else {

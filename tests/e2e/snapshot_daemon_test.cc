@@ -20,7 +20,8 @@
 
 namespace {
 
-int32_t LongUptime() { return 600; }
+int32_t sim_uptime = 600;
+int32_t SimUptime() { return sim_uptime; }
 
 class WatchdogSimTest : public ::testing::Test {
  protected:
@@ -29,7 +30,8 @@ class WatchdogSimTest : public ::testing::Test {
     ReloadPathRoot();
     StatusInit();
     ResetModemWatchdog();
-    SetModemWatchdogHooks(nullptr, LongUptime);  // the real modem_Reset
+    sim_uptime = 600;
+    SetModemWatchdogHooks(nullptr, SimUptime);  // the real modem_Reset
     ctx_.statusTable = &statusValues;
     ctx_.modemIndex = 0;
     ctx_.cmdTotalMs = 2000;
@@ -53,22 +55,41 @@ class WatchdogSimTest : public ::testing::Test {
   GatherContext ctx_{};
 };
 
-// A reset answered with the confirmation or with ModemManager's error text keeps the watchdog
-// armed; a modem value seen once stops it for good.
-TEST_F(WatchdogSimTest, ArmedWhileResetsAreAnsweredThenAnsweredForGood) {
-  for (const char* scenario : {"default", "reset-fails"}) {
-    SCOPED_TRACE(scenario);
+// The resets the watchdog makes, by uptime: an accepted reset waits 180 s for the next one;
+// ModemManager's refusal (also from a modem gone after a first reset) stops it for good; a modem
+// value seen once stops it for good.
+TEST_F(WatchdogSimTest, ResetsAreSpacedAndStopOnRefusalOrAnswer) {
+  struct Case {
+    const char* scenario;
+    std::vector<int32_t> uptimes;  // one render at each
+    std::vector<int> resets;       // -r calls after each render
+    int stopped;
+  } cases[] = {
+      {"default", {100, 181, 186, 360, 361, 400, 541}, {0, 1, 1, 1, 2, 2, 3}, 0},
+      {"reset-fails", {181, 186, 1000, 5000}, {1, 1, 1, 1}, 1},
+      {"reset-modem-gone", {181, 186, 361, 541, 5000}, {1, 1, 2, 2, 2}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scenario);
     SetUp();
-    sim_.SetScenario(scenario);
-    Render();
-    Render();
-    EXPECT_EQ(Resets(), 2);
-    EXPECT_EQ(stopResets, 0);
-    UpdateVariableStatus_i(&ctx_, kScRssi_i, -65);
-    Render();
-    EXPECT_EQ(Resets(), 2);
-    EXPECT_EQ(modemAnswered, 1);
+    sim_.SetScenario(c.scenario);
+    std::vector<int> resets;
+    for (int32_t uptime : c.uptimes) {
+      sim_uptime = uptime;
+      Render();
+      resets.push_back(Resets());
+    }
+    EXPECT_EQ(resets, c.resets);
+    EXPECT_EQ(stopResets, c.stopped);
   }
+  SetUp();
+  sim_.SetScenario("default");
+  Render();
+  UpdateVariableStatus_i(&ctx_, kScRssi_i, -65);
+  sim_uptime = 5000;
+  Render();
+  EXPECT_EQ(Resets(), 1);
+  EXPECT_EQ(modemAnswered, 1);
 }
 
 TEST_F(WatchdogSimTest, StopsForGoodWhenTheResetGivesNoUsableReply) {

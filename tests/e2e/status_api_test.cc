@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -98,6 +99,35 @@ TEST(StatusApiCgiTest, EveryReplyByteForByte) {
     EXPECT_EQ(run.status, 0) << c.what;
     EXPECT_EQ(run.out, kHeaderBlock + c.body) << c.what;
     EXPECT_EQ(run.err, c.err) << c.what;
+  }
+}
+
+// A snapshot path that is no regular file answers at once with the empty list: a FIFO (which
+// would block a reader forever), a directory, a link to a FIFO, and a link to a root file (which
+// must not be published).
+TEST(StatusApiCgiTest, NoRegularFileAtTheSnapshotPathAnswersAtOnce) {
+  const std::string enabled = ZelConfig("\toption status 'enabled'");
+  for (const char* kind : {"fifo", "directory", "link to fifo", "link to file"}) {
+    SCOPED_TRACE(kind);
+    TempDir root;
+    Prepare(root, enabled.c_str(), nullptr);
+    const std::string snapshot = root / "tmp/corvane/modemstatus.json";
+    const std::string fifo = root / "fifo", secret = root / "secret";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    WriteFile(secret, "{\"time\": 1700000000,\"secret\": 1}");
+    const std::string k = kind;
+    int made = 0;
+    if (k == "fifo") made = mkfifo(snapshot.c_str(), 0644);
+    if (k == "directory") MakeDirs(snapshot);
+    if (k == "link to fifo") made = symlink(fifo.c_str(), snapshot.c_str());
+    if (k == "link to file") made = symlink(secret.c_str(), snapshot.c_str());
+    ASSERT_EQ(made, 0);
+    ProgramResult run = RunProgram({MODEM_STATUS_API_BIN},
+                                   {"MODEM_STATUS_ROOT=" + root.path(), "PATH=/usr/bin:/bin"},
+                                   2000);
+    EXPECT_FALSE(run.timed_out);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, kHeaderBlock + kEmptyList);
   }
 }
 

@@ -59,7 +59,7 @@ run_init() {
 }
 
 expected_common='config_load zel
-mkdir -p /tmp/corvane
+mkdir -m 0755 /tmp/corvane
 open
 set command /usr/sbin/modem-statusd -j /tmp/corvane/modemstatus.json'
 expected_tail='set respawn

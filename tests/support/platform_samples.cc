@@ -7,7 +7,7 @@
 #include <sstream>
 
 std::string PlatformSample(const std::string& name) {
-  const std::string path = std::string(SHARED_PLATFORM_DIR) + "/" + name;
+  const std::string path = std::string(PLATFORM_SAMPLE_DIR) + "/" + name;
   EXPECT_TRUE(FileExists(path)) << "missing sample " << name;
   return ReadFile(path);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 class TempDir {
  public:
@@ -23,3 +24,6 @@ void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
 void MakeDirs(const std::string& path);
+
+// The names in a folder (without "." and ".."), sorted.
+std::vector<std::string> ListDir(const std::string& path);

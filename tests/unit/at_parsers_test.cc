@@ -15,7 +15,7 @@ using BandConfigTest = RadioTest;
 
 TEST_F(BandConfigTest, StoresTheFirstTwoMasksAsFixedValues) {
   testing::internal::CaptureStdout();
-  ParseBandConfig(&ctx_, Reply("G05_AT-QCFG-band.mmcli.stdout").c_str());
+  ParseBandConfig(&ctx_, Reply("AT-QCFG-band.mmcli.stdout").c_str());
   EXPECT_EQ("Row: 0, 0x5af0\nRow: 1, 0x2000001e0bb1f39df\nRow: 2, 0x0\n",
             testing::internal::GetCapturedStdout());
   EXPECT_EQ("0x5af0", Value(kMCBV_s));
@@ -59,9 +59,9 @@ TEST_F(RssiBerTest, ConvertsStrengthToDbm) {
     const char* qual;
   };
   const Case cases[] = {
-      {Reply("G01_AT-CSQ.mmcli.stdout"), "-67", "99"},
+      {Reply("AT-CSQ.mmcli.stdout"), "-67", "99"},
       // Temperature lines left over from AT+QTEMP before the answer.
-      {Reply("G06_AT-QTEMP_leftover-prepended-to-next-AT-CSQ.mmcli.stdout"), "-67", "99"},
+      {Reply("AT-QTEMP_leftover-prepended-to-next-AT-CSQ.mmcli.stdout"), "-67", "99"},
       {Answer("+CSQ: 0,0"), "-113", "0"},
       {Answer("+CSQ: 31,7"), "-51", "7"},
       {Answer("+CSQ: x,5"), "-113", "5"},   // no digits: converted as 0
@@ -112,7 +112,7 @@ TEST_F(RxTxBytesTest, StoresTheCountersLettersAndDigits) {
     EXPECT_EQ(c.tx, Value(kAtTxBytes_i)) << c.answer;
     EXPECT_EQ(c.rx, Value(kAtRxBytes_i)) << c.answer;
   }
-  ParseRxTxBytes(&ctx_, Reply("G07_AT-QGDCNT-query.mmcli.stdout").c_str());
+  ParseRxTxBytes(&ctx_, Reply("AT-QGDCNT-query.mmcli.stdout").c_str());
   EXPECT_EQ("237505722", Value(kAtTxBytes_i));
   EXPECT_EQ("614994307", Value(kAtRxBytes_i));
   EXPECT_FALSE(Written(kAtRxPkts_i));
@@ -150,7 +150,7 @@ TEST_F(GroupIdsTest, StoresBothIdentifiersAsFixedValues) {
       {Answer("+QGID: 1,2,3,4,5"), "Row: 0,  1\nRow: 1, 2\nRow: 2, 3\nRow: 3, 4\n", "1", "2"},
       {Answer("+QGID: A1"), "Row: 0,  A1\n", "A1", ""},
       // The shape Quectel firmware prints: the blank after the comma stays in GID2.
-      {Reply("G08_AT-QGID_UNVERIFIED-success-shape.mmcli.stdout"), "Row: 0,  FF\nRow: 1,  FF\n",
+      {Reply("AT-QGID_UNVERIFIED-success-shape.mmcli.stdout"), "Row: 0,  FF\nRow: 1,  FF\n",
        "FF", " FF"},
   };
   for (const Case& c : cases) {
@@ -195,7 +195,7 @@ std::string QtempLines(const std::vector<std::string>& values) {
 
 TEST_F(TemperaturesTest, ReadsTheLeftoverLinesAnsweredToThePlainAt) {
   // The sample holds the eight lines as one response: what the AT after AT+QTEMP gets back.
-  EXPECT_EQ(1, ParseTemperatures(&ctx_, Reply("G06_AT-QTEMP_same-read-variant.mmcli.stdout").c_str()));
+  EXPECT_EQ(1, ParseTemperatures(&ctx_, Reply("AT-QTEMP_same-read-variant.mmcli.stdout").c_str()));
   const uint32_t order[] = {kTXO_i, kTCT_i, kTPA1_i, kTS0_i, kTS1_i, kTS2_i, kTS3_i, kTS4_i};
   const char* expected[] = {"33", "33", "33", "35", "35", "35", "34", "35"};
   for (int i = 0; i < 8; ++i) EXPECT_EQ(expected[i], Value(order[i])) << i;
@@ -224,8 +224,8 @@ TEST_F(TemperaturesTest, AnythingButSixteenRowsStoresNothing) {
       Answer(QtempLines(seven)),
       Answer(QtempLines(nine)),
       Answer(QtempLines(many)),  // more than 64 pieces
-      Reply("G06_AT-QTEMP_leftover-prepended-to-next-AT-CSQ.mmcli.stdout"),  // 18 rows
-      Reply("G06_AT-QTEMP.mmcli.stdout"),
+      Reply("AT-QTEMP_leftover-prepended-to-next-AT-CSQ.mmcli.stdout"),  // 18 rows
+      Reply("AT-QTEMP.mmcli.stdout"),
       Answer("+QTEMP: "),
   };
   for (const std::string& reply : cases) {

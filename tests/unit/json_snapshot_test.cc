@@ -2,7 +2,11 @@
 // and the modem watchdog's states.
 #include "report/json_snapshot.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -11,6 +15,7 @@
 #include <vector>
 
 #include "daemon/context.h"
+#include "daemon/log.h"
 #include "daemon/signals.h"
 #include "report/modem_watchdog.h"
 #include "status/status_table.h"
@@ -112,18 +117,31 @@ TEST_F(SnapshotTest, PiecesThatDoNotFitAreSkippedWhole) {
   EXPECT_EQ(Render(15), "{\"time\": ]}");
 }
 
-TEST_F(SnapshotTest, AnOverfullTableStaysInsideTheGivenSize) {
-  std::string longest(127, '"');  // escapes to 254 characters each
-  for (uint32_t i = 0; i < kStatusCount; ++i) {
-    if (i != kUnnamed2) Set(i, longest.c_str(), 1700000000);
+// At its largest (every entry escape-heavy) the document stays inside the given size and valid:
+// the entries that do not fit are left out whole and the first of them is named.
+TEST_F(SnapshotTest, AnOverfullTableStaysInsideTheGivenSizeAndValid) {
+  for (const char unit : {'"', '\x1b'}) {  // 2 and 6 characters escaped
+    SCOPED_TRACE(static_cast<int>(unit));
+    const std::string longest(127, unit);
+    for (uint32_t i = 0; i < kStatusCount; ++i) {
+      if (i != kUnnamed2) Set(i, longest.c_str(), 1700000000);
+    }
+    std::vector<char> buffer(kJsonBufferSize, '\x7f');
+    const int left_out = GetJsonData(&ctx_, buffer.data(), kJsonRenderSize, 1700000000);
+    const size_t length = strnlen(buffer.data(), kJsonRenderSize);
+    EXPECT_LT(length, kJsonRenderSize);
+    EXPECT_GT(length, kJsonRenderSize - 800);
+    EXPECT_EQ(buffer[kJsonRenderSize], '\x7f');
+    EXPECT_EQ(buffer[kJsonRenderSize + 1], '\x7f');
+    const std::string doc(buffer.data(), length);
+    std::string error;
+    EXPECT_TRUE(IsValidJson(doc, &error)) << error;
+    ASSERT_GT(left_out, 0);
+    const std::string first_out = statusValues.entries[left_out].name;
+    EXPECT_EQ(doc.find("\"name\":\"" + first_out + "\""), std::string::npos);
+    EXPECT_NE(doc.find(std::string("\"name\":\"") + statusValues.entries[left_out - 1].name),
+              std::string::npos);
   }
-  std::vector<char> buffer(kJsonBufferSize, '\x7f');
-  GetJsonData(&ctx_, buffer.data(), kJsonRenderSize, 1700000000);
-  const size_t length = strnlen(buffer.data(), kJsonRenderSize);
-  EXPECT_LT(length, kJsonRenderSize);
-  EXPECT_GT(length, kJsonRenderSize - 300);
-  EXPECT_EQ(buffer[kJsonRenderSize], '\x7f');
-  EXPECT_EQ(buffer[kJsonRenderSize + 1], '\x7f');
 }
 
 TEST(JsonWriteDecisionTest, WritesEveryFiveSecondsAndAfterTheClockStepsBack) {
@@ -198,40 +216,68 @@ TEST_F(SnapshotWriterTest, ClockSteppingBack) {
   EXPECT_EQ(PassesWriting(t - 94, t - 61), (std::vector<int64_t>{t - 65}));
 }
 
-// A pass that cannot publish reports why on every attempt, leaves the old snapshot in place and
-// changes neither the last write nor the last change: a missing folder, a directory in the
-// snapshot's place (the rename fails), a full device.
+// A pass that cannot publish reports why on every attempt, leaves the old snapshot in place, no
+// temporary file behind, and changes neither the last write nor the last change: a missing folder,
+// a directory in the snapshot's place (the rename fails), a file size limit (a full device).
 TEST_F(SnapshotWriterTest, FailedPassesReportAndChangeNothing) {
   for (int fault = 0; fault < 3; ++fault) {
     SCOPED_TRACE(fault);
     TempDir dir;
-    std::string snapshot = dir / "modemstatus.json", tmp = snapshot + ".tmp", message;
+    std::string snapshot = dir / "modemstatus.json", pattern;
     if (fault == 0) {
       snapshot = dir / "missing/modemstatus.json";
-      message = "Failed to write to JSON file '" + snapshot + ".tmp' (No such file or directory)\n";
+      pattern = "Failed to write to JSON file '" + snapshot + ".tmp-[A-Za-z0-9]{6}' \\(No such file or directory\\)\n";
     } else if (fault == 1) {
       MakeDirs(snapshot + "/occupied");
-      message = "Unable to rename " + tmp + " to " + snapshot + ": Is a directory\n";
+      pattern = "Unable to rename " + snapshot + ".tmp-[A-Za-z0-9]{6} to " + snapshot + ": Is a directory\n";
     } else {
       WriteFile(snapshot, "{\"time\": 1,\"status\": []}");
-      ASSERT_EQ(symlink("/dev/full", tmp.c_str()), 0);
-      message = "Failed to write to JSON file '" + tmp + "' (No space left on device)\n";
+      pattern = "Failed to write to JSON file '" + snapshot + ".tmp-[A-Za-z0-9]{6}' \\(File too large\\)\n";
     }
     UseSnapshot(snapshot);
-    const std::string before = ReadFile(snapshot);
+    const std::string before = fault == 0 ? "" : ReadFile(snapshot);
+    struct rlimit saved {};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    if (fault == 2) {  // a render larger than the limit; the captured messages stay below it
+      for (int i = 0; i < 60; ++i) Set(static_cast<uint32_t>(i), std::string(100, 'v').c_str(), 0);
+      signal(SIGXFSZ, SIG_IGN);
+      struct rlimit small = saved;
+      small.rlim_cur = 4096;
+      setrlimit(RLIMIT_FSIZE, &small);
+    }
     statusValues.lastChange = 1234;
     for (int64_t now = 1700000000; now < 1700000002; ++now) {
       testing::internal::CaptureStderr();
       EXPECT_EQ(SaveJsonPass(&writer_, now), 0);
-      EXPECT_EQ(testing::internal::GetCapturedStderr(), message);
+      EXPECT_THAT(testing::internal::GetCapturedStderr(), testing::MatchesRegex(pattern));
     }
+    setrlimit(RLIMIT_FSIZE, &saved);
     EXPECT_EQ(writer_.lastWrite, 0);
     EXPECT_EQ(statusValues.lastChange, 1234);
-    EXPECT_EQ(ReadFile(snapshot), before);
-    if (fault == 1) {
-      EXPECT_TRUE(IsValidJson(ReadFile(tmp)));  // kept for the next attempt
+    if (fault != 0) {
+      EXPECT_EQ(ReadFile(snapshot), before);
+      EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"modemstatus.json"});
     }
   }
+}
+
+// The notice of entries left out comes once while the table stays too large, and again after a
+// render that fit.
+TEST_F(SnapshotWriterTest, LeftOutEntriesAreNamedOncePerRun) {
+  const std::string longest(127, '\x1b');
+  std::string notices;
+  for (int pass = 0; pass < 4; ++pass) {
+    for (uint32_t i = 0; i < kStatusCount; ++i) {
+      if (i != kUnnamed2) Set(i, pass == 2 ? "short" : longest.c_str(), 1700000000 + 10 * pass);
+    }
+    ResetLogRepeat();  // the log's own repeat check is not what is tested here
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(SaveJsonPass(&writer_, 1700000000 + 10 * pass), 1);
+    notices += testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(IsValidJson(ReadFile(ctx_.jsonFile)));
+  }
+  const std::string notice = "JSON snapshot too large: entries left out, the first is ";
+  EXPECT_THAT(notices, testing::MatchesRegex("(" + notice + "[A-Za-z0-9_]+\n){2}"));
 }
 
 TEST_F(SnapshotWriterTest, ThreadWritesSoonAfterStartAndStopsOnRequest) {

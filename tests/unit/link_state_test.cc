@@ -50,7 +50,7 @@ TEST_F(LinkStateTest, StoresCountersOfTheWwan0Line) {
   blocks.resize(4090);
   blocks += "\n wwan0: 11 12 0 0 0 0 0 0 13 14 0\n  lo: 0 0\n";
   const std::pair<std::string, const char*> files[] = {
-      {ReadFile(std::string(SHARED_PLATFORM_DIR) + "/H1_proc-net-dev.txt"),
+      {ReadFile(std::string(PLATFORM_SAMPLE_DIR) + "/proc-net-dev.txt"),
        "611204883,498231,233905116,301877"},
       {"head\nhead\nwwan0.5: 1 2 0 0 0 0 0 0 3 4 0\n wwan0: 9 9 0 0 0 0 0 0 9 9 0\n", "1,2,3,4"},
       {blocks, "11,12,13,14"},

@@ -28,7 +28,7 @@ class ModemPropertiesTest : public ::testing::Test {
 };
 
 TEST_F(ModemPropertiesTest, ReadsTheCapturedModemAndBearerListings) {
-  ReadModemKeyValues(&ctx_, PlatformSample("B1_mmcli-m0-K_mm1.20.stdout").c_str());
+  ReadModemKeyValues(&ctx_, PlatformSample("mmcli-m0-K_mm1.20.stdout").c_str());
   EXPECT_EQ("64%", Value(kSignalPercent_s));
   EXPECT_EQ("866758041234564", Value(kIMEI_s));
   EXPECT_EQ("555.123.0147", Value(kPhoneNumber_s));  // 11 digits: the country digit dropped
@@ -37,7 +37,7 @@ TEST_F(ModemPropertiesTest, ReadsTheCapturedModemAndBearerListings) {
   EXPECT_EQ(1, statusValues.entries[kIMEI_s].fixed);
   EXPECT_EQ(0, statusValues.entries[kSignalPercent_s].fixed);
   // The bearer's listing has narrower padding.
-  ReadModemKeyValues(&ctx_, PlatformSample("C1_mmcli-b2-K.stdout").c_str());
+  ReadModemKeyValues(&ctx_, PlatformSample("mmcli-b2-K.stdout").c_str());
   EXPECT_STREQ("fast.t-mobile.com", ctx_.bearerApn);
 }
 

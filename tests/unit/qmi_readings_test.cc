@@ -35,13 +35,13 @@ const std::vector<std::string> kSampleChains = {"-61.2", "-5.5", "-93.6", "13.06
 // a modem with four chains puts chain 2 where the TX block stands with two. None of them gives a
 // transmit power.
 TEST_F(TxRxInfoTest, NoCompleteTxBlockKeepsThePower) {
-  const std::string f1 = PlatformSample("F1_qmicli_nas-get-tx-rx-info-lte.stdout");
+  const std::string f1 = PlatformSample("qmicli_nas-get-tx-rx-info-lte.stdout");
   std::string four_chains = f1;
   four_chains.replace(four_chains.find("TX:"), 0,
                       "RX Chain 2:\n\tRadio tuned: 'yes'\n\tPower: '-70.0 dBm'\n\tECIO: '-7.0 dB'\n"
                       "\tRSRP: '-99.0 dBm'\n\tPhase: 'unknown'\n");
   const std::string outputs[] = {
-      PlatformSample("F2_qmicli_nas-get-tx-rx-info-lte_tx-not-in-traffic.stdout"),
+      PlatformSample("qmicli_nas-get-tx-rx-info-lte_tx-not-in-traffic.stdout"),
       f1.substr(0, f1.find(": '4.3")),
       four_chains,
   };
@@ -57,7 +57,7 @@ TEST_F(TxRxInfoTest, NoCompleteTxBlockKeepsThePower) {
 
 // The in-traffic sample as it is (4.3 dBm) and with other powers: 24 or more lights blue.
 TEST_F(TxRxInfoTest, TransmitPowerIsStoredAndSelectsTheLed) {
-  const std::string f1 = PlatformSample("F1_qmicli_nas-get-tx-rx-info-lte.stdout");
+  const std::string f1 = PlatformSample("qmicli_nas-get-tx-rx-info-lte.stdout");
   const std::vector<std::string> green = {"led hpue_blue off", "led hpue_green on"};
   const std::vector<std::string> blue = {"led hpue_green off", "led hpue_blue on"};
   struct Case {
@@ -104,9 +104,9 @@ TEST_F(CaInfoTest, SecondaryCellBandAsAbsoluteNumber) {
     int stored;
   };
   const Case cases[] = {
-      {"F3_qmicli_nas-get-lte-cphy-ca-info_scell-legacy-tlv.stdout", 1},
-      {"F4_qmicli_nas-get-lte-cphy-ca-info_scell-array-tlv.stdout", 1},
-      {"F5_qmicli_nas-get-lte-cphy-ca-info_no-scell.stdout", 0},
+      {"qmicli_nas-get-lte-cphy-ca-info_scell-legacy-tlv.stdout", 1},
+      {"qmicli_nas-get-lte-cphy-ca-info_scell-array-tlv.stdout", 1},
+      {"qmicli_nas-get-lte-cphy-ca-info_no-scell.stdout", 0},
   };
   for (const Case& c : cases) {
     StatusInit();
@@ -120,7 +120,7 @@ TEST_F(CaInfoTest, SecondaryCellBandAsAbsoluteNumber) {
 }
 
 TEST_F(CaInfoTest, BandNumbers) {
-  const std::string f3 = PlatformSample("F3_qmicli_nas-get-lte-cphy-ca-info_scell-legacy-tlv.stdout");
+  const std::string f3 = PlatformSample("qmicli_nas-get-lte-cphy-ca-info_scell-legacy-tlv.stdout");
   const std::pair<const char*, const char*> cases[] = {
       {"eutran-66", "66"}, {"-12", "12"}, {"7", "7"}, {"eutran-1234567", "12345"}};
   for (const auto& [band, stored] : cases) {
@@ -135,7 +135,7 @@ using SignalInfoTest = RadioTest;
 
 TEST_F(SignalInfoTest, RealLteReport) {
   testing::internal::CaptureStdout();
-  ParseSignalInfo(&ctx_, PlatformSample("F6_qmicli_nas-get-signal-info-lte.stdout").c_str());
+  ParseSignalInfo(&ctx_, PlatformSample("qmicli_nas-get-signal-info-lte.stdout").c_str());
   const std::string echo = testing::internal::GetCapturedStdout();
   EXPECT_EQ("13.2", Value(kQmi_ScSnr_f));
   EXPECT_EQ(0u, echo.find("Row: 0, [/dev/cdc-wdm0] Successfully got signal info\nRow: 1, LTE\n"));

@@ -43,7 +43,7 @@ class ServingCellTest : public RadioTest {
 
 TEST_F(ServingCellTest, RealConnectedReport) {
   int result = 0;
-  Parse(Reply("G02_AT-QENG-servingcell_LTE-CONNECT.mmcli.stdout"), &result);
+  Parse(Reply("AT-QENG-servingcell_LTE-CONNECT.mmcli.stdout"), &result);
   EXPECT_EQ(1, result);
   const std::pair<uint32_t, const char*> expected[] = {
       {kScMode_s, "LTE"},   {kScId_i, "169552899"}, {kScMcc_i, "310"},      {kScMnc_i, "260"},
@@ -59,7 +59,7 @@ TEST_F(ServingCellTest, RealConnectedReport) {
 
 TEST_F(ServingCellTest, RealIdleReportWithDashFieldsKeepsTheReceiveValue) {
   Preset(kScRx_i, "-90");
-  Parse(Reply("G03_AT-QENG-servingcell_LTE-NOCONN.mmcli.stdout"));
+  Parse(Reply("AT-QENG-servingcell_LTE-NOCONN.mmcli.stdout"));
   EXPECT_EQ("LTE", Value(kScMode_s));
   EXPECT_EQ("-97", Value(kScRsrp_i));
   EXPECT_EQ("2.000000", Value(kScSinr_f));
@@ -78,7 +78,7 @@ TEST_F(ServingCellTest, RefusedReportsStoreNothingAndLeaveTheLeds) {
     std::string err;
   };
   const Case cases[] = {
-      {Reply("G04_AT-QENG-servingcell_SEARCH.mmcli.stdout"), "",
+      {Reply("AT-QENG-servingcell_SEARCH.mmcli.stdout"), "",
        "GetServingCellInfo failed: expected >=18 rows got 2\n"},
       {Answer(Qeng(seventeen)), "", "GetServingCellInfo failed: expected >=18 rows got 17\n"},
       {Answer(Qeng(nineteen)), "GetServingCellInfo failed: expected OK row 18 got: 43\n", ""},
