@@ -28,8 +28,10 @@ stop_pid() { # FILE: ends the process named in FILE and waits for it (at most 5 
     read -r pid <"$1" || pid=
     if [ -n "$pid" ] && kill "$pid" 2>/dev/null; then
       n=0
-      while kill -0 "$pid" 2>/dev/null && [ $n -lt 50 ]; do
-        sleep 0.1
+      # A zombie counts as gone: whoever adopted it reaps it in its own time.
+      while kill -0 "$pid" 2>/dev/null && ! grep -q '^State:.*Z' "/proc/$pid/status" 2>/dev/null &&
+        [ $n -lt 50 ]; do
+        sleep 0.05
         n=$((n + 1))
       done
     fi
