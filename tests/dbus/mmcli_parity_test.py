@@ -228,6 +228,65 @@ class MmcliParity(unittest.TestCase):
             root.close()
 
 
+class DBusClient(unittest.TestCase):
+    """What a long-lived D-Bus client sees and mmcli does not show."""
+
+    def connect(self, root):
+        from gi.repository import Gio
+        return Gio.DBusConnection.new_for_address_sync(
+            root.address, Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION,
+            None, None)
+
+    def call(self, conn, path, interface, method, args, timeout_ms=5000):
+        from gi.repository import Gio, GLib
+        return conn.call_sync("org.freedesktop.ModemManager1", path, interface, method,
+                              GLib.Variant(*args) if args else None, None, Gio.DBusCallFlags.NONE, timeout_ms, None)
+
+    def test_reset_announces_the_modem_under_its_new_index(self):
+        from gi.repository import GLib
+        root = Root("reset-new-index")
+        try:
+            conn = self.connect(root)
+            seen = []
+            conn.signal_subscribe("org.freedesktop.ModemManager1", "org.freedesktop.DBus.ObjectManager", None,
+                                  "/org/freedesktop/ModemManager1", None, 0,
+                                  lambda c, s, p, i, name, params: seen.append((name, params.unpack()[0])))
+            self.call(conn, "/org/freedesktop/ModemManager1/Modem/0", "org.freedesktop.ModemManager1.Modem",
+                      "Reset", None)
+            context = GLib.MainContext.default()
+            deadline = time.monotonic() + 5
+            while len(seen) < 2 and time.monotonic() < deadline:
+                context.iteration(False) or time.sleep(0.02)
+            self.assertEqual(sorted(seen), [("InterfacesAdded", "/org/freedesktop/ModemManager1/Modem/1"),
+                                            ("InterfacesRemoved", "/org/freedesktop/ModemManager1/Modem/0")])
+            objects = self.call(conn, "/org/freedesktop/ModemManager1", "org.freedesktop.DBus.ObjectManager",
+                                "GetManagedObjects", None).unpack()[0]
+            self.assertEqual(list(objects), ["/org/freedesktop/ModemManager1/Modem/1"])
+            with open(root.path("sim", "calls.log")) as f:
+                log = f.read()
+            self.assertIn("dbus Modem/0 Reset\n", log)
+        finally:
+            root.close()
+
+    def test_a_request_that_never_answers(self):
+        from gi.repository import GLib
+        root = Root("hang")
+        try:
+            conn = self.connect(root)
+            started = time.monotonic()
+            with self.assertRaises(GLib.Error) as caught:
+                self.call(conn, "/org/freedesktop/ModemManager1/Modem/0", "org.freedesktop.ModemManager1.Modem",
+                          "Command", ("(su)", ("AT+CSQ", 3)), timeout_ms=700)
+            self.assertIn("Timeout", caught.exception.message)
+            self.assertGreaterEqual(time.monotonic() - started, 0.6)
+            # The service still answers everything else.
+            objects = self.call(conn, "/org/freedesktop/ModemManager1", "org.freedesktop.DBus.ObjectManager",
+                                "GetManagedObjects", None).unpack()[0]
+            self.assertEqual(list(objects), ["/org/freedesktop/ModemManager1/Modem/0"])
+        finally:
+            root.close()
+
+
 class Lookup(unittest.TestCase):
     """The service's reading of the scenarios is the fake script's."""
 
