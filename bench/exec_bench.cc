@@ -13,7 +13,7 @@
 #include <ctime>
 #include <string>
 
-#include "daemon/clock.h"
+#include "base/clock.h"
 #include "exec/zel_exec.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "daemon/context.h"
+#include "config/context.h"
 #include "report/csv_record.h"
 #include "report/influx_record.h"
 #include "report/json_snapshot.h"

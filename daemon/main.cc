@@ -1,9 +1,9 @@
 // modem-statusd: gathers the router's LTE modem status and publishes it.
 #include <cstdio>
 
-#include "daemon/context.h"
+#include "config/context.h"
 #include "daemon/main_loop.h"
-#include "daemon/paths.h"
+#include "base/paths.h"
 #include "daemon/startup.h"
 #include "report/influx_poster.h"
 

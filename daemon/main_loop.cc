@@ -10,13 +10,13 @@
 #include <cstring>
 #include <ctime>
 
-#include "daemon/atomic_file.h"
-#include "daemon/clock.h"
-#include "daemon/context.h"
-#include "daemon/log.h"
-#include "daemon/plain_file.h"
-#include "daemon/scoped_handles.h"
-#include "daemon/signals.h"
+#include "base/atomic_file.h"
+#include "base/clock.h"
+#include "config/context.h"
+#include "base/log.h"
+#include "base/plain_file.h"
+#include "base/scoped_handles.h"
+#include "base/signals.h"
 #include "modem/collectors.h"
 #include "modem/discovery.h"
 #include "platform/uci_api.h"

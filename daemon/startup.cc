@@ -12,14 +12,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "daemon/config_lookup.h"
-#include "daemon/console_text.h"
-#include "daemon/context.h"
-#include "daemon/instance_lock.h"
-#include "daemon/log.h"
-#include "daemon/paths.h"
-#include "daemon/plain_file.h"
-#include "daemon/signals.h"
+#include "config/config_lookup.h"
+#include "base/console_text.h"
+#include "config/context.h"
+#include "base/instance_lock.h"
+#include "base/log.h"
+#include "base/paths.h"
+#include "base/plain_file.h"
+#include "base/signals.h"
 #include "exec/zel_exec.h"
 #include "location/gps_listener.h"
 #include "modem/discovery.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "daemon/console_text.h"
+#include "base/console_text.h"
 #include "status/status_table.h"
 
 namespace {

@@ -14,8 +14,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "daemon/clock.h"
-#include "daemon/signals.h"
+#include "base/clock.h"
+#include "base/signals.h"
 
 // Sanitizer runtimes keep per-process state that a child sharing the daemon's memory would change
 // through their interceptors: instrumented builds start the child with fork.

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "daemon/context.h"
+#include "config/context.h"
 #include "fuzz/fuzz_support.h"
 #include "location/location_update.h"
 #include "status/status_names.h"

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "daemon/context.h"
+#include "config/context.h"
 #include "fuzz/fuzz_support.h"
 #include "modem/modem_properties.h"
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "daemon/context.h"
+#include "config/context.h"
 #include "fuzz/fuzz_support.h"
 #include "modem/link_state.h"
 #include "status/status_names.h"

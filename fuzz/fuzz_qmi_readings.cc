@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "daemon/context.h"
+#include "config/context.h"
 #include "fuzz/fuzz_support.h"
 #include "modem/channel.h"
 #include "modem/qmi_readings.h"

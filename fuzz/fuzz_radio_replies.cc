@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "daemon/context.h"
+#include "config/context.h"
 #include "exec/pattern.h"
 #include "fuzz/fuzz_support.h"
 #include "modem/band_rssi.h"

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "daemon/context.h"
+#include "config/context.h"
 #include "exec/shell_command.h"
 #include "status/status_table.h"
 

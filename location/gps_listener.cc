@@ -7,9 +7,9 @@
 #include <atomic>
 #include <cstdio>
 
-#include "daemon/console_text.h"
-#include "daemon/context.h"
-#include "daemon/signals.h"
+#include "base/console_text.h"
+#include "config/context.h"
+#include "base/signals.h"
 #include "location/location_update.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "daemon/console_text.h"
+#include "base/console_text.h"
 #include "location/geohash.h"
 #include "location/gps_listener.h"
 #include "exec/shell_command.h"

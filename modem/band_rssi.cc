@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "daemon/context.h"
+#include "config/context.h"
 #include "exec/pattern.h"
 #include "modem/channel.h"
 #include "modem/collectors.h"

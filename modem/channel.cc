@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "daemon/console_text.h"
-#include "daemon/context.h"
-#include "daemon/paths.h"
+#include "base/console_text.h"
+#include "config/context.h"
+#include "base/paths.h"
 #include "exec/zel_exec.h"
 
 char qmiResult[kQmiResultSize];

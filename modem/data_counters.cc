@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "daemon/console_text.h"
-#include "daemon/context.h"
+#include "base/console_text.h"
+#include "config/context.h"
 #include "exec/pattern.h"
 #include "modem/channel.h"
 #include "modem/collectors.h"

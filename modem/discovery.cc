@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "daemon/console_text.h"
-#include "daemon/context.h"
+#include "base/console_text.h"
+#include "config/context.h"
 #include "status/status_table.h"
 
 struct udev* udev = nullptr;

@@ -1,6 +1,6 @@
 #include "modem/group_ids.h"
 
-#include "daemon/context.h"
+#include "config/context.h"
 #include "exec/pattern.h"
 #include "modem/channel.h"
 #include "modem/collectors.h"

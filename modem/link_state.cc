@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "daemon/context.h"
-#include "daemon/paths.h"
-#include "daemon/plain_file.h"
-#include "daemon/scoped_handles.h"
-#include "daemon/signals.h"
+#include "config/context.h"
+#include "base/paths.h"
+#include "base/plain_file.h"
+#include "base/scoped_handles.h"
+#include "base/signals.h"
 #include "modem/collectors.h"
 #include "status/status_table.h"
 

@@ -4,10 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "daemon/config_lookup.h"
-#include "daemon/console_text.h"
-#include "daemon/context.h"
-#include "daemon/paths.h"
+#include "config/config_lookup.h"
+#include "base/console_text.h"
+#include "config/context.h"
+#include "base/paths.h"
 #include "exec/zel_exec.h"
 #include "modem/collectors.h"
 #include "status/status_table.h"

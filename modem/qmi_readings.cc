@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "daemon/context.h"
-#include "daemon/paths.h"
+#include "config/context.h"
+#include "base/paths.h"
 #include "exec/zel_exec.h"
 #include "modem/channel.h"
 #include "modem/collectors.h"

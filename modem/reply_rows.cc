@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "daemon/console_text.h"
+#include "base/console_text.h"
 
 namespace {
 

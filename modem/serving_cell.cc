@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "daemon/console_text.h"
-#include "daemon/context.h"
+#include "base/console_text.h"
+#include "config/context.h"
 #include "exec/shell_command.h"
 #include "exec/pattern.h"
 #include "modem/channel.h"

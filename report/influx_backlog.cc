@@ -5,7 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "daemon/clock.h"
+#include "base/clock.h"
 
 int64_t RecordTimestamp(int64_t built, int32_t builtTick, int64_t now, int32_t nowTick) {
   if (built >= kClockSetFloor) return built;

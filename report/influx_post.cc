@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "daemon/clock.h"
-#include "daemon/console_text.h"
-#include "daemon/context.h"
-#include "daemon/log.h"
-#include "daemon/url_text.h"
+#include "base/clock.h"
+#include "base/console_text.h"
+#include "config/context.h"
+#include "base/log.h"
+#include "base/url_text.h"
 
 namespace {
 

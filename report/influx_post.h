@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "daemon/signals.h"
+#include "base/signals.h"
 
 struct GatherContext;
 struct GatherConfig;

@@ -7,12 +7,12 @@
 #include <ctime>
 #include <new>
 
-#include "daemon/atomic_file.h"
-#include "daemon/clock.h"
-#include "daemon/console_text.h"
-#include "daemon/context.h"
-#include "daemon/log.h"
-#include "daemon/plain_file.h"
+#include "base/atomic_file.h"
+#include "base/clock.h"
+#include "base/console_text.h"
+#include "config/context.h"
+#include "base/log.h"
+#include "base/plain_file.h"
 #include "report/influx_post.h"
 #include "status/status_table.h"
 

@@ -10,7 +10,7 @@
 #include <memory>
 #include <mutex>
 
-#include "daemon/signals.h"
+#include "base/signals.h"
 #include "report/influx_backlog.h"
 
 struct GatherContext;

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <ctime>
 
-#include "daemon/clock.h"
-#include "daemon/context.h"
+#include "base/clock.h"
+#include "config/context.h"
 #include "report/append_text.h"
 #include "status/status_table.h"
 

@@ -8,10 +8,10 @@
 #include <cstring>
 #include <ctime>
 
-#include "daemon/context.h"
-#include "daemon/log.h"
-#include "daemon/signals.h"
-#include "daemon/temp_file.h"
+#include "config/context.h"
+#include "base/log.h"
+#include "base/signals.h"
+#include "base/temp_file.h"
 #include "report/modem_watchdog.h"
 #include "status/status_table.h"
 

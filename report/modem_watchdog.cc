@@ -1,7 +1,7 @@
 #include "report/modem_watchdog.h"
 
-#include "daemon/clock.h"
-#include "daemon/context.h"
+#include "base/clock.h"
+#include "config/context.h"
 #include "exec/pattern.h"
 #include "modem/channel.h"
 

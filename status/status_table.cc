@@ -4,8 +4,8 @@
 #include <cstring>
 #include <ctime>
 
-#include "daemon/console_text.h"
-#include "daemon/context.h"
+#include "base/console_text.h"
+#include "config/context.h"
 
 StatusTable statusValues;
 

@@ -12,10 +12,10 @@
 #include <thread>
 #include <vector>
 
-#include "daemon/context.h"
+#include "config/context.h"
 #include "daemon/main_loop.h"
-#include "daemon/paths.h"
-#include "daemon/signals.h"
+#include "base/paths.h"
+#include "base/signals.h"
 #include "modem/collectors.h"
 #include "modem/sim_identity.h"
 #include "status/status_table.h"

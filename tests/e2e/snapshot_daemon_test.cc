@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "daemon/context.h"
-#include "daemon/paths.h"
+#include "config/context.h"
+#include "base/paths.h"
 #include "report/json_snapshot.h"
 #include "report/modem_watchdog.h"
 #include "status/status_table.h"

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "daemon/context.h"
+#include "config/context.h"
 #include "report/json_snapshot.h"
 #include "report/modem_watchdog.h"
 #include "status/status_table.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "daemon/context.h"
+#include "config/context.h"
 #include "status/status_table.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "daemon/context.h"
-#include "daemon/paths.h"
+#include "config/context.h"
+#include "base/paths.h"
 #include "modem/channel.h"
 #include "tests/support/sim_router.h"
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "daemon/context.h"
-#include "daemon/paths.h"
+#include "config/context.h"
+#include "base/paths.h"
 #include "tests/support/test_files.h"
 
 namespace {

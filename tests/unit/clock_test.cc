@@ -1,5 +1,5 @@
 // The monotonic tick: 32-bit arithmetic that wraps, read through an injected clock.
-#include "daemon/clock.h"
+#include "base/clock.h"
 
 #include <gtest/gtest.h>
 

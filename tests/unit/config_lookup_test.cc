@@ -1,6 +1,6 @@
 // lookupValue: size rules, the cloud host rule, extended section references, failures that leave
 // the buffer alone, and masked secrets.
-#include "daemon/config_lookup.h"
+#include "config/config_lookup.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "daemon/context.h"
+#include "config/context.h"
 #include "status/status_table.h"
 #include "tests/support/csv_fields.h"
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <thread>
 
-#include "daemon/context.h"
-#include "daemon/signals.h"
+#include "config/context.h"
+#include "base/signals.h"
 #include "status/status_table.h"
 #include "tests/unit/fake_i2cset.h"
 

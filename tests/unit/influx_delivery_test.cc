@@ -9,10 +9,10 @@
 #include <string>
 #include <thread>
 
-#include "daemon/context.h"
-#include "daemon/log.h"
-#include "daemon/paths.h"
-#include "daemon/url_text.h"
+#include "config/context.h"
+#include "base/log.h"
+#include "base/paths.h"
+#include "base/url_text.h"
 #include "report/influx_backlog.h"
 #include "report/influx_post.h"
 #include "report/influx_poster.h"

@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "daemon/clock.h"
-#include "daemon/context.h"
-#include "daemon/log.h"
+#include "base/clock.h"
+#include "config/context.h"
+#include "base/log.h"
 #include "tests/support/http_test_server.h"
 
 namespace {

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "daemon/context.h"
-#include "daemon/log.h"
+#include "config/context.h"
+#include "base/log.h"
 #include "report/influx_post.h"
 #include "report/influx_poster.h"
-#include "daemon/paths.h"
+#include "base/paths.h"
 #include "tests/support/test_files.h"
 #include "report/influx_record.h"
 #include "status/status_table.h"

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "daemon/context.h"
-#include "daemon/log.h"
+#include "config/context.h"
+#include "base/log.h"
 #include "report/influx_post.h"
 #include "tests/support/sim_router.h"
 #include "tests/support/test_files.h"

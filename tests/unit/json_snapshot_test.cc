@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "daemon/context.h"
-#include "daemon/log.h"
-#include "daemon/signals.h"
+#include "config/context.h"
+#include "base/log.h"
+#include "base/signals.h"
 #include "report/modem_watchdog.h"
 #include "status/status_table.h"
 #include "tests/support/json_validator.h"

@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "daemon/context.h"
-#include "daemon/paths.h"
-#include "daemon/signals.h"
+#include "config/context.h"
+#include "base/paths.h"
+#include "base/signals.h"
 #include "modem/collectors.h"
 #include "status/status_table.h"
 #include "tests/support/test_files.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "daemon/context.h"
+#include "config/context.h"
 #include "location/gps_listener.h"
 #include "status/status_table.h"
 #include "tests/unit/fake_i2cset.h"

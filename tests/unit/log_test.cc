@@ -1,5 +1,5 @@
 // Logging's repeat suppression and the post state file.
-#include "daemon/log.h"
+#include "base/log.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "daemon/console_text.h"
-#include "daemon/paths.h"
+#include "base/console_text.h"
+#include "base/paths.h"
 #include "tests/support/test_files.h"
 
 namespace {

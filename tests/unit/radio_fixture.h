@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "daemon/context.h"
+#include "config/context.h"
 #include "status/status_table.h"
 #include "tests/support/platform_samples.h"
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "daemon/context.h"
+#include "config/context.h"
 #include "exec/pattern.h"
 #include "status/status_table.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "daemon/context.h"
-#include "daemon/log.h"
+#include "config/context.h"
+#include "base/log.h"
 #include "status/status_table.h"
 #include "tests/support/test_files.h"
 

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "daemon/context.h"
-#include "daemon/paths.h"
+#include "config/context.h"
+#include "base/paths.h"
 #include "status/status_table.h"
 #include "tests/support/test_files.h"
 

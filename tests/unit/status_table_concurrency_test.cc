@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "daemon/context.h"
+#include "config/context.h"
 #include "status/status_table.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "daemon/context.h"
+#include "config/context.h"
 
 namespace {
 

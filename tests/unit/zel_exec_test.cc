@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "daemon/signals.h"
+#include "base/signals.h"
 
 namespace {
 

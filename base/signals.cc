@@ -1,4 +1,4 @@
-#include "daemon/signals.h"
+#include "base/signals.h"
 
 SignalFlag stopRequested = 0;
 SignalFlag connectPending = 0;

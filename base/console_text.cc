@@ -1,4 +1,4 @@
-#include "daemon/console_text.h"
+#include "base/console_text.h"
 
 #include <cstdarg>
 

@@ -1,4 +1,4 @@
-#include "daemon/log.h"
+#include "base/log.h"
 
 #include <syslog.h>
 
@@ -9,9 +9,9 @@
 #include <ctime>
 #include <mutex>
 
-#include "daemon/atomic_file.h"
-#include "daemon/console_text.h"
-#include "daemon/paths.h"
+#include "base/atomic_file.h"
+#include "base/console_text.h"
+#include "base/paths.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // a second copy started by hand changes nothing of the running daemon's files or socket.
 #pragma once
 
-#include "daemon/scoped_handles.h"
+#include "base/scoped_handles.h"
 
 enum class LockResult {
   kHeld,         // this process holds the lock now

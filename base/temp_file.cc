@@ -1,4 +1,4 @@
-#include "daemon/temp_file.h"
+#include "base/temp_file.h"
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "daemon/plain_file.h"
+#include "base/plain_file.h"
 
 namespace {
 

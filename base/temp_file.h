@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "daemon/scoped_handles.h"
+#include "base/scoped_handles.h"
 
 class TempFile {
  public:

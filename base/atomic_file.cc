@@ -1,6 +1,6 @@
-#include "daemon/atomic_file.h"
+#include "base/atomic_file.h"
 
-#include "daemon/temp_file.h"
+#include "base/temp_file.h"
 
 int ReplaceFileAtomically(const char* path, const char* text, size_t length) {
   TempFile temp;

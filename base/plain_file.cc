@@ -1,4 +1,4 @@
-#include "daemon/plain_file.h"
+#include "base/plain_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "daemon/scoped_handles.h"
+#include "base/scoped_handles.h"
 
 namespace {
 

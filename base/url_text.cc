@@ -1,4 +1,4 @@
-#include "daemon/url_text.h"
+#include "base/url_text.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "daemon/clock.h"
+#include "base/clock.h"
 
 #include <sys/sysinfo.h>
 #include <unistd.h>

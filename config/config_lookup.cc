@@ -1,10 +1,10 @@
-#include "daemon/config_lookup.h"
+#include "config/config_lookup.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "daemon/console_text.h"
-#include "daemon/url_text.h"
+#include "base/console_text.h"
+#include "base/url_text.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "daemon/instance_lock.h"
+#include "base/instance_lock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
