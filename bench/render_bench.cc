@@ -5,17 +5,19 @@
 #include <cstring>
 #include <ctime>
 
+#include "base/clock.h"
 #include "config/context.h"
 #include "report/csv_record.h"
 #include "report/influx_record.h"
 #include "report/json_snapshot.h"
-#include "report/modem_watchdog.h"
+#include "report/report_state.h"
 #include "status/status_table.h"
 
 namespace {
 
 GatherConfig config;
 GatherContext ctx;
+ReportState report;
 char buffer[16384];
 
 // Every entry holds a value of its type, as after a full pass with the link up; text values have
@@ -38,15 +40,14 @@ void FillTable() {
     if (n > 2 && name[n - 2] == '_' && name[n - 1] == 'f') value = "-12.5";
     UpdateVariableStatusT(&ctx, i, value, now);
   }
-  modemAnswered = 1;  // the watchdog inside the JSON render has nothing to do
 }
 
 void BM_JsonSnapshot(benchmark::State& state) {
   const int64_t now = time(nullptr);
   for (auto _ : state) {
-    StatusLock();
+    StatusLock(&statusValues);
     GetJsonData(&ctx, buffer, kJsonRenderSize, now);
-    StatusUnlock();
+    StatusUnlock(&statusValues);
     benchmark::DoNotOptimize(buffer);
   }
   state.counters["bytes"] = static_cast<double>(strlen(buffer));
@@ -54,7 +55,7 @@ void BM_JsonSnapshot(benchmark::State& state) {
 
 void BM_CsvRecord(benchmark::State& state) {
   for (auto _ : state) {
-    GetCSVData(&statusValues, buffer, kCsvRenderSize, 0);
+    GetCSVData(&statusValues, &report, buffer, kCsvRenderSize, 0);
     benchmark::DoNotOptimize(buffer);
   }
   state.counters["bytes"] = static_cast<double>(strlen(buffer));
@@ -62,8 +63,10 @@ void BM_CsvRecord(benchmark::State& state) {
 
 void BM_InfluxRecord(benchmark::State& state) {
   for (auto _ : state) {
-    ctx.lastPostTime = 0;  // every value counts as new since the last record
-    GetInfluxData(&ctx, buffer, 16382);
+    report.lastPostTime = 0;  // every value counts as new since the last record
+    const int64_t now = time(nullptr);
+    StampInfluxRecord(&ctx, GetUptime(), now);  // as the main loop does before each record
+    GetInfluxData(&ctx, &report, now, buffer, 16382);
     benchmark::DoNotOptimize(buffer);
   }
   state.counters["bytes"] = static_cast<double>(strlen(buffer));

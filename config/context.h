@@ -57,6 +57,5 @@ struct GatherContext {
   char qmiDevice[256];
   char modemMac[256];
   uint8_t lteUp;
-  int64_t lastPostTime;
   GatherConfig* config;
 };

@@ -1,11 +1,23 @@
 // modem-statusd: gathers the router's LTE modem status and publishes it.
 #include <cstdio>
 
+#include "base/clock.h"
+#include "base/paths.h"
 #include "config/context.h"
 #include "daemon/main_loop.h"
-#include "base/paths.h"
 #include "daemon/startup.h"
+#include "modem/channel.h"
+#include "modem/modem_watchdog.h"
 #include "report/influx_poster.h"
+#include "report/json_snapshot.h"
+
+namespace {
+
+void RunWatchdogAfterRender(void* watchdog, GatherContext* ctx) {
+  RunModemWatchdog(static_cast<ModemWatchdog*>(watchdog), ctx);
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
   // Other programs (and the tests) read the console through a pipe: one line at a time.
@@ -15,7 +27,13 @@ int main(int argc, char* argv[]) {
   static GatherContext ctx;
   static char csvPath[kPathArgSize];
   static InfluxPoster poster;
-  int status = RunStartup(argc, argv, &ctx, &config, csvPath);
+  // The snapshot writer runs the modem watchdog after each render.
+  static ModemWatchdog watchdog{modem_Reset, GetUptime, false, false, false, 0};
+  static JsonWriter jsonWriter;
+  InitJsonWriter(&jsonWriter, &ctx);
+  jsonWriter.afterRender = RunWatchdogAfterRender;
+  jsonWriter.afterRenderOwner = &watchdog;
+  int status = RunStartup(argc, argv, &ctx, &config, csvPath, &jsonWriter);
   if (status >= 0) return status;
   if (ctx.influxEnabled != 0 && !poster.Start(&ctx, RouterPathOf(RouterPath::kInfluxBacklog))) {
     return 1;

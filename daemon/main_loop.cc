@@ -23,6 +23,7 @@
 #include "report/csv_record.h"
 #include "report/influx_poster.h"
 #include "report/influx_record.h"
+#include "report/report_state.h"
 #include "status/status_table.h"
 
 namespace {
@@ -32,6 +33,7 @@ char work_buffer[kWorkBufferSize];  // CSV and Influx records; main thread only
 
 struct LoopState {
   InfluxPoster* poster = nullptr;  // sends the records; none when posting is off
+  ReportState report{};
   bool polling_active = true;
   int32_t last_post_tick = 0;
   bool csv_header_pending = true;
@@ -72,7 +74,8 @@ void SleepOneSecond() {
 // leaves the last good record in place and is reported once until a write succeeds again.
 void WriteCsvRecord(GatherContext* ctx, const char* csvPath, LoopState* state) {
   memset(work_buffer, 0, 4096);
-  GetCSVData(ctx->statusTable, work_buffer, 4094, state->csv_header_pending ? 1 : 0);
+  GetCSVData(ctx->statusTable, &state->report, work_buffer, 4094,
+             state->csv_header_pending ? 1 : 0);
   if (!ReplaceFileAtomically(csvPath, work_buffer, strlen(work_buffer))) {
     if (!state->csv_failing) {
       fprintf(stderr, "Failed to write to CSV file '%s' (%s)\n", csvPath, strerror(errno));
@@ -91,8 +94,13 @@ void MaybePostInflux(GatherContext* ctx, int32_t start_tick, LoopState* state) {
   // The poster thread sends the record: the loop never waits on the network.
   if (ctx->influxEnabled != 0) {
     memset(work_buffer, 0, sizeof work_buffer);
-    if (GetInfluxData(ctx, work_buffer, 16382) != 0 && state->poster != nullptr) {
-      state->poster->Submit(work_buffer, strlen(work_buffer), ctx->lastPostTime, GetTicks());
+    const int32_t uptime = GetUptime();
+    const int64_t record_time = static_cast<int64_t>(time(nullptr));
+    StampInfluxRecord(ctx, uptime, record_time);
+    if (GetInfluxData(ctx, &state->report, record_time, work_buffer, 16382) != 0 &&
+        state->poster != nullptr) {
+      state->poster->Submit(work_buffer, strlen(work_buffer), state->report.lastPostTime,
+                            GetTicks());
     }
   }
   state->last_post_tick = GetTicks();

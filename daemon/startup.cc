@@ -262,7 +262,8 @@ void ReadBuildInfo(GatherContext* ctx, const char* path) {
   UpdateFixedStatus(ctx, kSystemName_s, ctx->systemName);
 }
 
-int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config, char* csvPath) {
+int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config, char* csvPath,
+               JsonWriter* jsonWriter) {
   if (IsHelpRequest(argc, argv)) {
     PrintUsage(argv[0]);
     return 0;
@@ -336,7 +337,7 @@ int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config,
   udevfd = udevOpenMonitor();
 
   if (ctx->jsonEnabled &&
-      StartThreadWithDaemonSignalsBlocked(&ctx->jsonThread, saveJson, ctx) != 0) {
+      StartThreadWithDaemonSignalsBlocked(&ctx->jsonThread, saveJson, jsonWriter) != 0) {
     LogMessageError("Could not start JSON writer thread");
     return 1;
   }

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "base/console_text.h"
-#include "status/status_table.h"
 
 namespace {
 
@@ -113,14 +112,5 @@ int RemoveWhiteSpace(const char* source, char* destination, size_t size) {
     if (isalnum(static_cast<unsigned char>(source[i]))) destination[out++] = source[i];
   }
   destination[out] = '\0';
-  return 0;
-}
-
-int validATResponse(StatusTable* table) {
-  static constexpr StatusIndex kAnswered[] = {kModemSwVersion_s, kIMSI_s,  kMCBV_s, kMCLBV_s,
-                                              kUeRssi_i,         kScMcc_i, kScRssi_i};
-  for (StatusIndex index : kAnswered) {
-    if (table->entries[index].value[0] != '\0') return 1;
-  }
   return 0;
 }

@@ -1,12 +1,9 @@
-// Regular-expression and prefix helpers the reply parsers share, and the check whether the modem
-// has ever answered an AT command.
+// Regular-expression and prefix helpers the reply parsers share.
 #pragma once
 
 #include <regex.h>
 
 #include <cstddef>
-
-struct StatusTable;
 
 constexpr int kPatternAreaSize = 2048;
 
@@ -28,9 +25,6 @@ int GetNumberAfterPattern(PatternArea* area);
 // Copies only the letters and digits of source and returns 0; when source and its terminator do
 // not fit in size, returns its length (counted up to size) + 1 and leaves destination untouched.
 int RemoveWhiteSpace(const char* source, char* destination, size_t size);
-// 1 once the modem has answered an AT command (one of its answer entries holds a value). The
-// caller holds the table's lock.
-int validATResponse(StatusTable* table);
 
 // A compiled expression that is freed when it goes out of scope.
 class ScopedRegex {

@@ -1,12 +1,7 @@
-#include "report/modem_watchdog.h"
+#include "modem/modem_watchdog.h"
 
-#include "base/clock.h"
 #include "config/context.h"
-#include "exec/pattern.h"
-#include "modem/channel.h"
-
-uint8_t modemAnswered = 0;
-uint8_t stopResets = 0;
+#include "status/status_table.h"
 
 namespace {
 
@@ -15,42 +10,40 @@ constexpr int32_t kResetAfterUptime = 181;  // seconds
 // again sooner only starts it over.
 constexpr int32_t kResetSpacing = 180;  // seconds
 
-bool reset_accepted = false;
-int32_t last_reset_uptime = 0;
-
-ModemResetFunction reset_modem = modem_Reset;
-UptimeFunction read_uptime = GetUptime;
+bool ModemAnswered(StatusTable* table) {
+  StatusLock(table);
+  const bool answered = validATResponse(table) != 0;
+  StatusUnlock(table);
+  return answered;
+}
 
 }  // namespace
 
-void SetModemWatchdogHooks(ModemResetFunction reset, UptimeFunction uptime) {
-  reset_modem = reset != nullptr ? reset : modem_Reset;
-  read_uptime = uptime != nullptr ? uptime : GetUptime;
+int validATResponse(const StatusTable* table) {
+  static constexpr StatusIndex kAnswered[] = {kModemSwVersion_s, kIMSI_s,  kMCBV_s, kMCLBV_s,
+                                              kUeRssi_i,         kScMcc_i, kScRssi_i};
+  for (StatusIndex index : kAnswered) {
+    if (table->entries[index].value[0] != '\0') return 1;
+  }
+  return 0;
 }
 
-void ResetModemWatchdog() {
-  modemAnswered = 0;
-  stopResets = 0;
-  reset_accepted = false;
-  last_reset_uptime = 0;
-}
-
-void RunModemWatchdog(GatherContext* ctx) {
-  if (modemAnswered) return;
-  if (validATResponse(ctx->statusTable)) {
-    modemAnswered = 1;
+void RunModemWatchdog(ModemWatchdog* watchdog, GatherContext* ctx) {
+  if (watchdog->answered) return;
+  if (ModemAnswered(ctx->statusTable)) {
+    watchdog->answered = true;
     return;
   }
-  if (stopResets) return;
-  const int32_t uptime = read_uptime();
+  if (watchdog->stopped) return;
+  const int32_t uptime = watchdog->uptime();
   if (uptime < kResetAfterUptime) return;
-  if (reset_accepted && uptime - last_reset_uptime < kResetSpacing) return;
+  if (watchdog->resetAccepted && uptime - watchdog->lastResetUptime < kResetSpacing) return;
   // No usable reply (no modem index, a reply too short to be ModemManager's, or its error): give
   // up for good.
-  if (reset_modem(ctx) <= 0) {
-    stopResets = 1;
+  if (watchdog->reset(ctx) <= 0) {
+    watchdog->stopped = true;
     return;
   }
-  reset_accepted = true;
-  last_reset_uptime = uptime;
+  watchdog->resetAccepted = true;
+  watchdog->lastResetUptime = uptime;
 }

@@ -1,25 +1,29 @@
-// The modem watchdog that runs after every snapshot render: resets the modem through ModemManager
-// while it has never delivered a key value and the router has been up for more than 180 seconds,
-// at most once per 180 seconds.
+// The modem watchdog: resets the modem through ModemManager while it has never delivered a key
+// value and the router has been up for more than 180 seconds, at most once per 180 seconds.
 #pragma once
 
 #include <cstdint>
 
 struct GatherContext;
+struct StatusTable;
 
-// Set once and never cleared: the modem delivered a key value / a reset gave no usable reply.
-// Touched only by the snapshot writer thread.
-extern uint8_t modemAnswered;
-extern uint8_t stopResets;
-
-// One watchdog step. The caller holds the status lock (the key values are read unlocked).
-void RunModemWatchdog(GatherContext* ctx);
-
-// The reset and the uptime the watchdog uses (modem_Reset and GetUptime); tests inject their own.
-// nullptr restores the default.
 using ModemResetFunction = int (*)(GatherContext* ctx);
 using UptimeFunction = int32_t (*)();
-void SetModemWatchdogHooks(ModemResetFunction reset, UptimeFunction uptime);
 
-// Back to armed (tests).
-void ResetModemWatchdog();
+// The daemon builds one with modem_Reset and GetUptime; the snapshot writer's thread runs it.
+struct ModemWatchdog {
+  ModemResetFunction reset;
+  UptimeFunction uptime;
+  bool answered;  // the modem delivered a key value: never act again
+  bool stopped;   // a reset gave no usable reply: never act again
+  bool resetAccepted;
+  int32_t lastResetUptime;
+};
+
+// 1 once the modem has answered an AT command (one of its answer entries holds a value). The
+// caller holds the table's lock.
+int validATResponse(const StatusTable* table);
+
+// One watchdog step: the key values are checked under the table's lock, the reset (a child that
+// may run for seconds) runs without it.
+void RunModemWatchdog(ModemWatchdog* watchdog, GatherContext* ctx);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "report/append_text.h"
+#include "report/report_state.h"
 #include "status/status_table.h"
 
 namespace {
@@ -13,8 +14,6 @@ namespace {
 constexpr size_t kPieceCap = 256;                     // characters of a name or value taken
 constexpr size_t kQuotedSize = kPieceCap * 2 + 3;     // every quote doubled, two around, NUL
 constexpr size_t kIdSize = 1024;
-
-int32_t record_counter = 0;
 
 // Appends one field, quoted when it holds a separator, a quote or a line break, so a value like
 // an NMEA sentence stays in its own column.
@@ -39,12 +38,10 @@ void AppendField(char** pos, const char* end, const char* text) {
 
 }  // namespace
 
-void ResetCsvRecordCounter() { record_counter = 0; }
-
-int GetCSVData(StatusTable* table, char* buffer, size_t size, int header) {
+int GetCSVData(StatusTable* table, ReportState* report, char* buffer, size_t size, int header) {
   char* pos = buffer;
   const char* end = buffer + size;
-  StatusLock();
+  StatusTableLock lock(table);
   if (header) {
     for (uint32_t i = 0; i < kStatusCount; ++i) {
       // Index 2 has no name: its column title stays empty.
@@ -54,14 +51,13 @@ int GetCSVData(StatusTable* table, char* buffer, size_t size, int header) {
     AppendText(&pos, end, "\n", 1);
   }
   char id[kIdSize];
-  int id_length = snprintf(id, sizeof id, "id=%" PRId32 "i", record_counter);
-  ++record_counter;
+  int id_length = snprintf(id, sizeof id, "id=%" PRId32 "i", report->csvRecords);
+  ++report->csvRecords;
   AppendText(&pos, end, id, static_cast<size_t>(id_length));
   for (uint32_t i = 0; i < kStatusCount; ++i) {
     AppendField(&pos, end, table->entries[i].value);
     if (i + 1 < kStatusCount) AppendText(&pos, end, ",", 1);
   }
   AppendText(&pos, end, "\n", 1);
-  StatusUnlock();
   return 1;
 }

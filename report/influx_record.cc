@@ -1,15 +1,15 @@
 #include "report/influx_record.h"
 
 #include <cerrno>
+#include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
-#include "base/clock.h"
 #include "config/context.h"
 #include "report/append_text.h"
+#include "report/report_state.h"
 #include "status/status_table.h"
 
 namespace {
@@ -24,13 +24,6 @@ constexpr size_t kEscapedSize = 256;
 constexpr char kMeasurementSpecials[] = ", ";
 constexpr char kKeySpecials[] = ",= ";      // tag keys, tag values, field keys
 constexpr char kStringSpecials[] = "\"\\";  // string field values
-
-int64_t SystemNow() { return static_cast<int64_t>(time(nullptr)); }
-
-InfluxClock influx_clock = SystemNow;
-int32_t recordCounter = 0;
-// Entries already reported as left out for a value that is not a number of their type.
-bool reportedNotNumber[kStatusCount];
 
 bool IsSpecial(char c, const char* specials) { return c != '\0' && strchr(specials, c) != nullptr; }
 
@@ -123,7 +116,7 @@ bool IsDecimal(const char* text) {
 
 // Builds the field of one entry into `out` (at least kPieceLimit + 1 bytes): "," key "=" value,
 // typed by the suffix of the name. Returns its length, or 0 when the entry is left out.
-size_t BuildField(const StatusValue& entry, uint32_t index, char* out) {
+size_t BuildField(const StatusValue& entry, uint32_t index, ReportState* report, char* out) {
   const size_t n = strnlen(entry.name, 64);
   if (n <= 2) {
     fprintf(stderr, "AddData Error: status name too short!\n");
@@ -143,8 +136,8 @@ size_t BuildField(const StatusValue& entry, uint32_t index, char* out) {
   if (type != 's') {
     if (!(type == 'i' ? IsInteger(entry.value) : IsDecimal(entry.value))) {
       // One such value would make the server reject the whole record.
-      if (!reportedNotNumber[index]) {
-        reportedNotNumber[index] = true;
+      if (!report->reportedNotNumber[index]) {
+        report->reportedNotNumber[index] = true;
         fprintf(stderr, "Influx record leaves out %s: its value is not %s\n", entry.name,
                 type == 'i' ? "an integer" : "a decimal number");
       }
@@ -169,17 +162,21 @@ size_t BuildField(const StatusValue& entry, uint32_t index, char* out) {
 
 }  // namespace
 
-void SetInfluxClock(InfluxClock clock) { influx_clock = clock != nullptr ? clock : SystemNow; }
-
-void ResetInfluxRecord() {
-  recordCounter = 0;
-  memset(reportedNotNumber, 0, sizeof reportedNotNumber);
+void StampInfluxRecord(GatherContext* ctx, int32_t uptime, int64_t recordTime) {
+  char measurement[kEscapedSize];
+  if (Escape(measurement, sizeof measurement, ctx->config->schema, kMeasurementSpecials) == 0) {
+    return;
+  }
+  UpdateVariableStatus_l(ctx, kUpTime_i, static_cast<long>(uptime));
+  char text[24];
+  snprintf(text, sizeof text, "%" PRId64, recordTime);
+  UpdateVariableStatusT(ctx, kStatusTime_i, text, 0);
 }
 
-int GetInfluxData(GatherContext* ctx, char* buffer, size_t size) {
+int GetInfluxData(GatherContext* ctx, ReportState* report, int64_t recordTime, char* buffer,
+                  size_t size) {
   const GatherConfig& config = *ctx->config;
   StatusTable& table = *ctx->statusTable;
-  const int32_t uptime = GetUptime();
 
   char measurement[kEscapedSize];
   size_t measurement_len = Escape(measurement, sizeof measurement, config.schema,
@@ -197,7 +194,7 @@ int GetInfluxData(GatherContext* ctx, char* buffer, size_t size) {
     return 0;
   }
 
-  StatusLock();
+  StatusLock(&table);
   char tags[512];
   size_t tags_len = 0;
   tags[0] = '\0';
@@ -212,7 +209,7 @@ int GetInfluxData(GatherContext* ctx, char* buffer, size_t size) {
   }
   if (!AppendText(&pos, end, tags, tags_len)) {
     fprintf(stderr, "GetInfluxData pointer overrun 2\n");
-    StatusUnlock();
+    StatusUnlock(&table);
     return 0;
   }
   const struct {
@@ -229,19 +226,10 @@ int GetInfluxData(GatherContext* ctx, char* buffer, size_t size) {
     if (piece_len > 0) AppendText(&pos, end, piece, piece_len);
   }
   AppendText(&pos, end, " ", 1);
-  StatusUnlock();
 
-  char text[32];
-  snprintf(text, sizeof text, "%ld", static_cast<long>(uptime));
-  UpdateVariableStatusT(ctx, kUpTime_i, text, 0);
-  const int64_t record_time = influx_clock();
-  snprintf(text, sizeof text, "%lld", static_cast<long long>(record_time));
-  UpdateVariableStatusT(ctx, kStatusTime_i, text, 0);
-
-  StatusLock();
   char id[512];
-  int id_len = snprintf(id, sizeof id, "id=%ldi", static_cast<long>(recordCounter));
-  ++recordCounter;
+  int id_len = snprintf(id, sizeof id, "id=%ldi", static_cast<long>(report->influxRecords));
+  ++report->influxRecords;
   if (id_len > 0) {
     const size_t id_size = static_cast<size_t>(id_len);
     AppendText(&pos, end, id, id_size < kIdLimit ? id_size : kIdLimit);
@@ -252,21 +240,21 @@ int GetInfluxData(GatherContext* ctx, char* buffer, size_t size) {
     if (entry.value[0] == '\0' || entry.name == nullptr) continue;
     if (entry.fixed == 0) {
       const int32_t age = static_cast<int32_t>(static_cast<uint32_t>(entry.lastUpdate) -
-                                               static_cast<uint32_t>(ctx->lastPostTime));
+                                               static_cast<uint32_t>(report->lastPostTime));
       // An expired entry (lastUpdate -1) is never fresh, whatever the 32-bit difference says.
       if (age < 0 || entry.lastUpdate < 0) {
         printf("Value for %s too old (%d seconds older than last report)\n", entry.name,
-               static_cast<int32_t>(static_cast<uint32_t>(ctx->lastPostTime) -
+               static_cast<int32_t>(static_cast<uint32_t>(report->lastPostTime) -
                                     static_cast<uint32_t>(entry.lastUpdate)));
         continue;
       }
     }
     char field[kPieceLimit + 1];
-    size_t field_len = BuildField(entry, index, field);
+    size_t field_len = BuildField(entry, index, report, field);
     if (field_len > 0) AppendText(&pos, end, field, field_len);
   }
   AppendText(&pos, end, "\n", 1);
-  StatusUnlock();
-  ctx->lastPostTime = record_time;
+  StatusUnlock(&table);
+  report->lastPostTime = recordTime;
   return 1;
 }

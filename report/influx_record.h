@@ -5,15 +5,15 @@
 #include <cstdint>
 
 struct GatherContext;
+struct ReportState;
 
-// 1 when a record was built into `buffer`, 0 when not.
-int GetInfluxData(GatherContext* ctx, char* buffer, size_t size);
+// Stores the uptime and time a record is made at in the table (UpTime_i, StatusTime_i), which the
+// record then carries; nothing when the schema gives no measurement name (no record is made).
+void StampInfluxRecord(GatherContext* ctx, int32_t uptime, int64_t recordTime);
 
-// Time source of the record (seconds since the epoch); tests may replace it. nullptr restores
-// time().
-using InfluxClock = int64_t (*)();
-void SetInfluxClock(InfluxClock clock);
-
-// Starts the record counter at 0 again and forgets which entries were reported as left out
-// (tests).
-void ResetInfluxRecord();
+// Builds the record made at `recordTime` into `buffer`: the tags, id=<report->influxRecords>i and
+// the fields of the fixed entries and of the variable ones written since report->lastPostTime.
+// Only reads the table. On success the record count moves on, lastPostTime becomes `recordTime`
+// and the result is 1; else 0.
+int GetInfluxData(GatherContext* ctx, ReportState* report, int64_t recordTime, char* buffer,
+                  size_t size);

@@ -12,7 +12,6 @@
 #include "base/log.h"
 #include "base/signals.h"
 #include "base/temp_file.h"
-#include "report/modem_watchdog.h"
 #include "status/status_table.h"
 
 namespace {
@@ -163,7 +162,6 @@ int GetJsonData(GatherContext* ctx, char* buffer, size_t size, int64_t now) {
     }
   }
   AppendLiteral(&pos, end, "]}");
-  RunModemWatchdog(ctx);
   return left_out;
 }
 
@@ -174,10 +172,10 @@ JsonWriteDecision DecideJsonWrite(int64_t now, int64_t lastWrite, int64_t tableL
   gaps->changeGap = tableLastChange - lastWrite;
   // A clock stepped back makes sinceWrite negative: read unsigned, that is a write now.
   if (static_cast<uint64_t>(gaps->sinceWrite) < static_cast<uint64_t>(kWriteEvery)) {
-    return JsonWriteDecision::kNotYet1;
+    return JsonWriteDecision::kTooSoon;
   }
   if (gaps->sinceWrite < kHoldBackAtMost && gaps->changeGap < 0) {
-    return JsonWriteDecision::kNotYet2;
+    return JsonWriteDecision::kClockBehind;
   }
   return JsonWriteDecision::kWrite;
 }
@@ -186,24 +184,29 @@ void InitJsonWriter(JsonWriter* writer, GatherContext* ctx) {
   writer->ctx = ctx;
   writer->lastWrite = 0;
   writer->leftOutReported = false;
+  writer->afterRender = nullptr;
+  writer->afterRenderOwner = nullptr;
 }
 
-int SaveJsonPass(JsonWriter* writer, int64_t now) {
+namespace {
+
+// SaveJsonPass up to the after-render step; *rendered tells whether it rendered.
+int PublishSnapshot(JsonWriter* writer, int64_t now, bool* rendered) {
   GatherContext* ctx = writer->ctx;
   StatusTable* table = ctx->statusTable;
-  StatusLock();
+  StatusLock(table);
   JsonWriteGaps gaps{};
   JsonWriteDecision decision = DecideJsonWrite(now, writer->lastWrite, table->lastChange, &gaps);
-  if (decision == JsonWriteDecision::kNotYet1) {
-    StatusUnlock();
+  if (decision == JsonWriteDecision::kTooSoon) {
+    StatusUnlock(table);
     if (ctx->debug) {
       printf(" -- saveJson not yet 1: %" PRId64 " %" PRId64 "\n", gaps.sinceWrite,
              gaps.sinceChange);
     }
     return 0;
   }
-  if (decision == JsonWriteDecision::kNotYet2) {
-    StatusUnlock();
+  if (decision == JsonWriteDecision::kClockBehind) {
+    StatusUnlock(table);
     if (ctx->debug) {
       printf(" -- saveJson not yet 2: %" PRId64 " %" PRId64 "\n", gaps.sinceWrite, gaps.changeGap);
     }
@@ -216,16 +219,17 @@ int SaveJsonPass(JsonWriter* writer, int64_t now) {
   TempFile temp;
   if (!temp.Create(ctx->jsonFile)) {
     fprintf(stderr, "Failed to write to JSON file '%s' (%s)\n", temp.path(), strerror(errno));
-    StatusUnlock();
+    StatusUnlock(table);
     return 0;
   }
   char buffer[kJsonBufferSize];
   memset(buffer, 0, sizeof buffer);
   ReportLeftOut(writer, GetJsonData(ctx, buffer, kJsonRenderSize, now));
+  *rendered = true;
   // A short write (a full disk) must not replace a good snapshot with a cut one.
   if (!temp.Write(buffer, strlen(buffer))) {
     fprintf(stderr, "Failed to write to JSON file '%s' (%s)\n", temp.path(), strerror(errno));
-    StatusUnlock();
+    StatusUnlock(table);
     return 0;
   }
   int replaced = 0;
@@ -238,19 +242,28 @@ int SaveJsonPass(JsonWriter* writer, int64_t now) {
     writer->lastWrite = now;
     replaced = 1;
   }
-  StatusUnlock();
+  StatusUnlock(table);
+  return replaced;
+}
+
+}  // namespace
+
+int SaveJsonPass(JsonWriter* writer, int64_t now) {
+  bool rendered = false;
+  const int replaced = PublishSnapshot(writer, now, &rendered);
+  if (rendered && writer->afterRender != nullptr) {
+    writer->afterRender(writer->afterRenderOwner, writer->ctx);
+  }
   return replaced;
 }
 
 void* saveJson(void* arg) {
-  auto* ctx = static_cast<GatherContext*>(arg);
-  JsonWriter writer;
-  InitJsonWriter(&writer, ctx);
+  auto* writer = static_cast<JsonWriter*>(arg);
   while (!stopRequested) {
     sleep(1);
     const int64_t now = static_cast<int64_t>(time(nullptr));
     if (stopRequested) break;
-    SaveJsonPass(&writer, now);
+    SaveJsonPass(writer, now);
     fflush(stdout);
   }
   printf("Exit saveJson\n");

@@ -1,4 +1,4 @@
-// The JSON snapshot of the status table, its writer thread and the modem watchdog it carries.
+// The JSON snapshot of the status table and its writer thread.
 #pragma once
 
 #include <cstddef>
@@ -11,19 +11,20 @@ struct GatherContext;
 constexpr size_t kJsonBufferSize = 16384;  // the writer's render buffer
 constexpr size_t kJsonRenderSize = 16382;  // the size GetJsonData is told
 
-// Renders the snapshot into `buffer` (`size` usable bytes) and runs the modem watchdog. The caller
-// holds the status lock. The document is always whole: an entry that does not fit is left out
+// Renders the snapshot into `buffer` (`size` usable bytes). The caller holds the table's lock. The document is always whole: an entry that does not fit is left out
 // whole. Returns the index of the first entry left out, or -1 when every entry fit.
 int GetJsonData(GatherContext* ctx, char* buffer, size_t size, int64_t now);
 
-// Thread body: rewrites the snapshot file about every 5 seconds until stopRequested.
-void* saveJson(void* ctx);
+// Thread body (`writer` is a JsonWriter*): rewrites the snapshot file about every 5 seconds until
+// stopRequested.
+void* saveJson(void* writer);
 
 // The writer's decision at `now`, given the time of the last successful write and the table's
 // last change. The three differences are stored for the debug lines.
 enum class JsonWriteDecision {
-  kNotYet1,  // less than 5 seconds since the last write
-  kNotYet2,  // clock stepped back: a change is older than the last write (at most 30 s)
+  kTooSoon,     // less than 5 seconds since the last write
+  kClockBehind,  // a change is stamped before the last write (the clock stepped back): wait, at
+                 // most 30 seconds after the last write
   kWrite,
 };
 struct JsonWriteGaps {
@@ -34,15 +35,22 @@ struct JsonWriteGaps {
 JsonWriteDecision DecideJsonWrite(int64_t now, int64_t lastWrite, int64_t tableLastChange,
                                   JsonWriteGaps* gaps);
 
+// A step run after every render, without the table's lock; `owner` is the step's own state.
+using AfterRenderStep = void (*)(void* owner, GatherContext* ctx);
+
 // The writer thread's state between passes.
 struct JsonWriter {
   GatherContext* ctx;
   int64_t lastWrite;     // time of the last successful rename, 0 at start
   bool leftOutReported;  // the notice of entries left out was given since the last whole render
+  AfterRenderStep afterRender;  // none: nothing runs after a render
+  void* afterRenderOwner;
 };
+// A writer with no after-render step.
 void InitJsonWriter(JsonWriter* writer, GatherContext* ctx);
 
-// One pass of the writer at `now` (seconds since the epoch): takes the status lock, decides,
-// renders, writes the temporary file and renames it over the snapshot. Returns 1 when the
-// snapshot was replaced, 0 otherwise.
+// One pass of the writer at `now` (seconds since the epoch): takes the table's lock, decides,
+// renders, writes the temporary file and renames it over the snapshot; then, when it rendered,
+// gives back the lock and runs the after-render step. Returns 1 when the snapshot was replaced, 0
+// otherwise.
 int SaveJsonPass(JsonWriter* writer, int64_t now);

@@ -28,16 +28,18 @@ int StoreText(GatherContext* ctx, uint32_t index, const char* text, int64_t time
   StatusTable* table = ctx->statusTable;
   StatusValue& entry = table->entries[index];
 
-  StatusLock();
+  StatusLock(table);
   entry.fixed = fixed ? 1 : 0;
-  if (table->entries[kCprint].value[0] == '1') {
+  if (table->echoWrites != 0) {
     PrintOutsideText(stdout, fixed ? "Fixed Value:  %s '%s'\n" : "Variable Value:  %s '%s'\n",
            entry.name != nullptr ? entry.name : "(null)", text);
   }
   entry.lastUpdate = ts;
+  // The -c echo starts after the first store of Cprint, the first write of a status cycle.
+  if (index == kCprint) table->echoWrites = ctx->printValues;
   if (IsCounter(index)) {
     snprintf(entry.value, sizeof entry.value, "%s", text);
-    StatusUnlock();
+    StatusUnlock(table);
     return 0;
   }
   table->lastUpdate = now;
@@ -48,7 +50,7 @@ int StoreText(GatherContext* ctx, uint32_t index, const char* text, int64_t time
     snprintf(entry.value, sizeof entry.value, "%s", text);
     changed = 1;
   }
-  StatusUnlock();
+  StatusUnlock(table);
   return changed;
 }
 
@@ -65,8 +67,8 @@ void StatusInit() {
   }
 }
 
-int StatusLock() {
-  int rc = pthread_mutex_lock(&statusValues.lock);
+int StatusLock(StatusTable* table) {
+  int rc = pthread_mutex_lock(&table->lock);
   if (rc != 0) {
     fprintf(stderr, "Failed to lock status mutex: %s\n", strerror(rc));
     return 0;
@@ -74,8 +76,8 @@ int StatusLock() {
   return 1;
 }
 
-int StatusUnlock() {
-  int rc = pthread_mutex_unlock(&statusValues.lock);
+int StatusUnlock(StatusTable* table) {
+  int rc = pthread_mutex_unlock(&table->lock);
   if (rc != 0) {
     fprintf(stderr, "Failed to unlock status mutex: %s\n", strerror(rc));
     return 0;
@@ -126,9 +128,10 @@ int UpdateVariableStatus_d(GatherContext* ctx, uint32_t index, double value, int
 }
 
 int ExpireStatus(GatherContext* ctx, uint32_t kind) {
-  StatusLock();
-  for (StatusValue& entry : ctx->statusTable->entries) {
+  StatusTable* table = ctx->statusTable;
+  StatusLock(table);
+  for (StatusValue& entry : table->entries) {
     if (entry.kind == kind && entry.fixed == 0 && entry.value[0] != '\0') entry.lastUpdate = -1;
   }
-  return StatusUnlock();
+  return StatusUnlock(table);
 }

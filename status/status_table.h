@@ -1,4 +1,4 @@
-// The process-wide status table: 98 named text values with update and change times, one
+// The status table: 98 named text values with update and change times and the table's own
 // non-recursive lock, and the update and expiry operations every collector uses.
 #pragma once
 
@@ -23,6 +23,7 @@ struct StatusValue {
 
 struct StatusTable {
   pthread_mutex_t lock;
+  uint8_t echoWrites;  // every write is echoed on the console (-c)
   int64_t lastUpdate;
   int64_t lastChange;
   StatusValue entries[kStatusCount];
@@ -34,9 +35,22 @@ extern StatusTable statusValues;
 // thread uses the table (tests call it again to start fresh).
 void StatusInit();
 
-// 1 on success, 0 on failure (with a message naming the mutex error on standard error).
-int StatusLock();
-int StatusUnlock();
+// Take and give back the table's lock. 1 on success, 0 on failure (with a message naming the
+// mutex error on standard error).
+int StatusLock(StatusTable* table);
+int StatusUnlock(StatusTable* table);
+
+// Holds the table's lock for its scope.
+class StatusTableLock {
+ public:
+  explicit StatusTableLock(StatusTable* table) : table_(table) { StatusLock(table_); }
+  ~StatusTableLock() { StatusUnlock(table_); }
+  StatusTableLock(const StatusTableLock&) = delete;
+  StatusTableLock& operator=(const StatusTableLock&) = delete;
+
+ private:
+  StatusTable* table_;
+};
 
 // Each returns 1 when the entry's text changed, else 0. Indexes of 98 or more are ignored.
 // Timestamps of 0 mean "now".

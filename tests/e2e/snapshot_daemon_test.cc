@@ -11,8 +11,9 @@
 
 #include "config/context.h"
 #include "base/paths.h"
+#include "modem/channel.h"
+#include "modem/modem_watchdog.h"
 #include "report/json_snapshot.h"
-#include "report/modem_watchdog.h"
 #include "status/status_table.h"
 #include "tests/support/csv_fields.h"
 #include "tests/support/json_validator.h"
@@ -29,9 +30,8 @@ class WatchdogSimTest : public ::testing::Test {
     setenv("MODEM_STATUS_ROOT", sim_.root().c_str(), 1);
     ReloadPathRoot();
     StatusInit();
-    ResetModemWatchdog();
+    watchdog_ = ModemWatchdog{modem_Reset, SimUptime, false, false, false, 0};
     sim_uptime = 600;
-    SetModemWatchdogHooks(nullptr, SimUptime);  // the real modem_Reset
     ctx_.statusTable = &statusValues;
     ctx_.modemIndex = 0;
     ctx_.cmdTotalMs = 2000;
@@ -39,20 +39,22 @@ class WatchdogSimTest : public ::testing::Test {
     sim_.ClearCalls();
   }
   void TearDown() override {
-    SetModemWatchdogHooks(nullptr, nullptr);
     unsetenv("MODEM_STATUS_ROOT");
     ReloadPathRoot();
   }
+  // A render and the watchdog step after it, as the snapshot writer runs them.
   void Render() {
     std::vector<char> buffer(kJsonBufferSize, '\0');
-    StatusLock();
+    StatusLock(&statusValues);
     GetJsonData(&ctx_, buffer.data(), kJsonRenderSize, 1700000000);
-    StatusUnlock();
+    StatusUnlock(&statusValues);
+    RunModemWatchdog(&watchdog_, &ctx_);
   }
   int Resets() const { return sim_.CountCalls("mmcli -m 0 -r"); }
 
   SimRouter sim_;
   GatherContext ctx_{};
+  ModemWatchdog watchdog_{};
 };
 
 // The resets the watchdog makes, by uptime: an accepted reset waits 180 s for the next one;
@@ -80,7 +82,7 @@ TEST_F(WatchdogSimTest, ResetsAreSpacedAndStopOnRefusalOrAnswer) {
       resets.push_back(Resets());
     }
     EXPECT_EQ(resets, c.resets);
-    EXPECT_EQ(stopResets, c.stopped);
+    EXPECT_EQ(static_cast<int>(watchdog_.stopped), c.stopped);
   }
   SetUp();
   sim_.SetScenario("default");
@@ -89,7 +91,7 @@ TEST_F(WatchdogSimTest, ResetsAreSpacedAndStopOnRefusalOrAnswer) {
   sim_uptime = 5000;
   Render();
   EXPECT_EQ(Resets(), 1);
-  EXPECT_EQ(modemAnswered, 1);
+  EXPECT_TRUE(watchdog_.answered);
 }
 
 TEST_F(WatchdogSimTest, StopsForGoodWhenTheResetGivesNoUsableReply) {
@@ -98,11 +100,11 @@ TEST_F(WatchdogSimTest, StopsForGoodWhenTheResetGivesNoUsableReply) {
   sim_.SetScenario("reset-silent");
   Render();
   EXPECT_EQ(Resets(), 1);
-  EXPECT_EQ(stopResets, 1);
+  EXPECT_TRUE(watchdog_.stopped);
   sim_.SetScenario("default");
   Render();
   EXPECT_EQ(Resets(), 1);
-  EXPECT_EQ(modemAnswered, 0);
+  EXPECT_FALSE(watchdog_.answered);
 }
 
 TEST_F(WatchdogSimTest, ModemIndexTooLargeStopsWithoutCallingTheClient) {
@@ -113,7 +115,7 @@ TEST_F(WatchdogSimTest, ModemIndexTooLargeStopsWithoutCallingTheClient) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "modem_Send error: Modem index too large! - 1000\n");
   EXPECT_EQ(sim_.CountCalls("-r"), 0);
-  EXPECT_EQ(stopResets, 1);
+  EXPECT_TRUE(watchdog_.stopped);
 }
 
 // The daemon polling the simulator publishes the CSV file (header line only in the first file of

@@ -16,7 +16,6 @@
 
 #include "config/context.h"
 #include "report/json_snapshot.h"
-#include "report/modem_watchdog.h"
 #include "status/status_table.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/json_validator.h"
@@ -261,7 +260,6 @@ TEST(StatusApiLighttpdTest, ReaderAlwaysGetsACompleteDocumentWhileTheWriterRepla
   // The daemon's own writer pass, run as fast as it goes with a clock moving 5 s per pass, and
   // values that change (with quotes and backslashes to escape) so every file differs.
   StatusInit();
-  SetModemWatchdogHooks(nullptr, [] { return int32_t{0}; });
   GatherContext ctx{};
   ctx.statusTable = &statusValues;
   const std::string snapshot = root / "tmp/corvane/modemstatus.json";
@@ -297,7 +295,6 @@ TEST(StatusApiLighttpdTest, ReaderAlwaysGetsACompleteDocumentWhileTheWriterRepla
   }
   done = true;
   writer_thread.join();
-  SetModemWatchdogHooks(nullptr, nullptr);
   EXPECT_EQ(invalid, 0);
   EXPECT_GT(writes, 100) << "the writer must have replaced the file while being read";
 }

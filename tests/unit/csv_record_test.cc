@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "config/context.h"
+#include "report/report_state.h"
 #include "status/status_table.h"
 #include "tests/support/csv_fields.h"
 
@@ -16,15 +17,15 @@ class CsvRecordTest : public ::testing::Test {
  protected:
   void SetUp() override {
     StatusInit();
-    ResetCsvRecordCounter();
     ctx_.statusTable = &statusValues;
   }
   std::string Render(int header, size_t size = kCsvRenderSize) {
     std::vector<char> buffer(kCsvBufferSize, '\0');
-    EXPECT_EQ(GetCSVData(&statusValues, buffer.data(), size, header), 1);
+    EXPECT_EQ(GetCSVData(&statusValues, &report_, buffer.data(), size, header), 1);
     return buffer.data();
   }
   GatherContext ctx_{};
+  ReportState report_{};
 };
 
 TEST_F(CsvRecordTest, HeaderLineOnlyWhenAskedThenRecordsWithRisingIds) {

@@ -65,9 +65,9 @@ class GpsListenerTest : public ::testing::Test {
   }
 
   static std::string Value(uint32_t index) {
-    StatusLock();
+    StatusLock(&statusValues);
     std::string value = statusValues.entries[index].value;
-    StatusUnlock();
+    StatusUnlock(&statusValues);
     return value;
   }
 

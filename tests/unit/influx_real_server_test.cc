@@ -4,11 +4,13 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <ctime>
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "base/clock.h"
 #include "config/context.h"
 #include "base/log.h"
 #include "report/influx_post.h"
@@ -16,6 +18,7 @@
 #include "base/paths.h"
 #include "tests/support/test_files.h"
 #include "report/influx_record.h"
+#include "report/report_state.h"
 #include "status/status_table.h"
 #include "tests/support/influx_server.h"
 
@@ -39,7 +42,6 @@ TEST(InfluxRealServerTest, RecordReadsBackWithTagsAndTypedFields) {
   InfluxServer server;
   ASSERT_EQ("", server.Start());
   StatusInit();
-  ResetInfluxRecord();
   ResetLogRepeat();
   GatherConfig config{};
   GatherContext ctx{};
@@ -64,7 +66,10 @@ TEST(InfluxRealServerTest, RecordReadsBackWithTagsAndTypedFields) {
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
   int32_t duration = -1;
-  int result = GetInfluxData(&ctx, record.data(), 16382);
+  ReportState report{};
+  const int64_t now = static_cast<int64_t>(time(nullptr));
+  StampInfluxRecord(&ctx, GetUptime(), now);
+  int result = GetInfluxData(&ctx, &report, now, record.data(), 16382);
   if (result == 1) result = statusPostData(&ctx, record.data(), &duration, 16383);
   const std::string out = testing::internal::GetCapturedStdout();
   const std::string err = testing::internal::GetCapturedStderr();

@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "base/clock.h"
 #include "config/context.h"
+#include "report/report_state.h"
 #include "status/status_table.h"
 
 namespace {
@@ -23,10 +25,8 @@ class InfluxRecordTest : public ::testing::Test {
  protected:
   void SetUp() override {
     StatusInit();
-    ResetInfluxRecord();
     fake_now = 1000;
     SetStatusClock(FakeNow);
-    SetInfluxClock(FakeNow);
     ctx_.statusTable = &statusValues;
     ctx_.config = &config_;
     Set(config_.schema, "lte");
@@ -35,18 +35,17 @@ class InfluxRecordTest : public ::testing::Test {
     Set(config_.subAccount, "sub");
     Set(config_.instance, "i1");
   }
-  void TearDown() override {
-    SetStatusClock(nullptr);
-    SetInfluxClock(nullptr);
-  }
+  void TearDown() override { SetStatusClock(nullptr); }
 
-  // Builds one record at `now`; stdout and stderr of the build land in out_ and err_.
+  // Stamps and builds one record at `now`, as the main loop does; stdout and stderr of the build
+  // land in out_ and err_.
   std::string Build(int64_t now, size_t size = 16382) {
     fake_now = now;
     std::vector<char> buffer(16384, '\0');
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    result_ = GetInfluxData(&ctx_, buffer.data(), size);
+    StampInfluxRecord(&ctx_, GetUptime(), now);
+    result_ = GetInfluxData(&ctx_, &report_, now, buffer.data(), size);
     out_ = testing::internal::GetCapturedStdout();
     err_ = testing::internal::GetCapturedStderr();
     return buffer.data();
@@ -71,6 +70,7 @@ class InfluxRecordTest : public ::testing::Test {
 
   GatherConfig config_{};
   GatherContext ctx_{};
+  ReportState report_{};
   int result_ = -1;
   std::string out_;
   std::string err_;
@@ -89,7 +89,7 @@ TEST_F(InfluxRecordTest, FirstRecordCarriesTagsIdFixedEntriesAndCounters) {
       std::string(statusValues.entries[kUpTime_i].value) +
       "i,StatusTime=1000i,ModemSwVersion=\"EM12GPAR01A21M4G\",IMEI=\"867530900000001\"\n";
   EXPECT_EQ(expected, record);
-  EXPECT_EQ(1000, ctx_.lastPostTime);
+  EXPECT_EQ(1000, report_.lastPostTime);
   EXPECT_EQ(1000, statusValues.entries[kStatusTime_i].lastUpdate);
 }
 
@@ -107,7 +107,7 @@ TEST_F(InfluxRecordTest, FreshnessAndCountersAcrossRecords) {
   EXPECT_EQ(",IMSI=\"001010123456789\",Lat=47.500000\n", Fields(record));
   EXPECT_NE(std::string::npos, record.find(" id=1i,")) << record;
   EXPECT_NE(std::string::npos, record.find(",StatusTime=1010i")) << record;
-  EXPECT_EQ(1010, ctx_.lastPostTime);
+  EXPECT_EQ(1010, report_.lastPostTime);
   EXPECT_NE(std::string::npos,
             out_.find("Value for UeRssi_i too old (10 seconds older than last report)\n"));
   EXPECT_NE(std::string::npos, out_.find("Value for ScRsrp_i too old"));
@@ -149,7 +149,7 @@ TEST_F(InfluxRecordTest, FieldTypeFollowsNameSuffix) {
   };
   for (const Case& c : cases) {
     StatusInit();
-    ResetInfluxRecord();
+    report_ = ReportState{};
     Variable(c.index, c.value, 1000);
     Fixed(kSn_s, "S");
     EXPECT_EQ(",Sn=\"S\"" + std::string(c.field) + "\n", Fields(Build(1000))) << "'" << c.value << "'";
@@ -242,7 +242,7 @@ TEST_F(InfluxRecordTest, RefusalsAndSmallBuffers) {
   EXPECT_EQ("GetInfluxData pointer overrun 2\n", err_);
 
   // Room for measurement and tags only: fields, id and line feed are skipped, the record stands.
-  ResetInfluxRecord();
+  report_ = ReportState{};
   Fixed(kSn_s, "S");
   std::string record = Build(1000, 3 + 117 + 2);
   EXPECT_EQ(1, result_);
@@ -250,7 +250,7 @@ TEST_F(InfluxRecordTest, RefusalsAndSmallBuffers) {
       "lte,serial_number=SN1,hw_version=1.0,linux_version=2.3,status_version=2.3,"
       "master_account=acc,sub_account=sub,instance=i1",
       record);
-  EXPECT_EQ(1000, ctx_.lastPostTime);
+  EXPECT_EQ(1000, report_.lastPostTime);
 }
 
 }  // namespace

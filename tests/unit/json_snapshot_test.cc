@@ -1,5 +1,5 @@
 // The snapshot render, the bounded append, the writer's decision and passes with a chosen clock,
-// and the modem watchdog's states.
+// and the step the writer runs after a render.
 #include "report/json_snapshot.h"
 
 #include <gmock/gmock.h>
@@ -17,7 +17,6 @@
 #include "config/context.h"
 #include "base/log.h"
 #include "base/signals.h"
-#include "report/modem_watchdog.h"
 #include "status/status_table.h"
 #include "tests/support/json_validator.h"
 #include "tests/support/test_files.h"
@@ -27,14 +26,6 @@ namespace {
 int64_t table_now = 1700000000;
 int64_t TableNow() { return table_now; }
 
-int resets = 0;
-int32_t uptime = 0;
-int CountingReset(GatherContext*) {
-  ++resets;
-  return 1;
-}
-int32_t FakeUptime() { return uptime; }
-
 class SnapshotTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -43,15 +34,8 @@ class SnapshotTest : public ::testing::Test {
     SetStatusClock(TableNow);
     ctx_.statusTable = &statusValues;
     ctx_.modemIndex = 0;
-    ResetModemWatchdog();
-    resets = 0;
-    uptime = 0;
-    SetModemWatchdogHooks(CountingReset, FakeUptime);
   }
-  void TearDown() override {
-    SetModemWatchdogHooks(nullptr, nullptr);
-    SetStatusClock(nullptr);
-  }
+  void TearDown() override { SetStatusClock(nullptr); }
 
   std::string Render(size_t size = kJsonRenderSize, int64_t now = 1700000000) {
     std::vector<char> buffer(kJsonBufferSize, '\0');
@@ -150,12 +134,12 @@ TEST(JsonWriteDecisionTest, WritesEveryFiveSecondsAndAfterTheClockStepsBack) {
     int64_t now, last_write, last_change;
     JsonWriteDecision expected;
   } cases[] = {
-      {t + 4, t, t, JsonWriteDecision::kNotYet1},
+      {t + 4, t, t, JsonWriteDecision::kTooSoon},
       {t + 5, t, t, JsonWriteDecision::kWrite},
       {t, 0, 0, JsonWriteDecision::kWrite},                   // first pass after start
       {t - 100, t, t, JsonWriteDecision::kWrite},             // stepped back, nothing changed
-      {t - 99, t, t - 100, JsonWriteDecision::kNotYet2},      // changed under the earlier clock
-      {t + 29, t, t - 100, JsonWriteDecision::kNotYet2},
+      {t - 99, t, t - 100, JsonWriteDecision::kClockBehind},      // changed under the earlier clock
+      {t + 29, t, t - 100, JsonWriteDecision::kClockBehind},
       {t + 30, t, t - 100, JsonWriteDecision::kWrite},        // held back at most 30 seconds
       {t + 6, t, t + 6, JsonWriteDecision::kWrite},
       {int64_t{1} << 32, 0, (int64_t{1} << 32) - 1, JsonWriteDecision::kWrite},  // past 2106
@@ -280,11 +264,34 @@ TEST_F(SnapshotWriterTest, LeftOutEntriesAreNamedOncePerRun) {
   EXPECT_THAT(notices, testing::MatchesRegex("(" + notice + "[A-Za-z0-9_]+\n){2}"));
 }
 
+// A pass that renders runs the after-render step once, without the table's lock; a pass that
+// does not render runs nothing.
+TEST_F(SnapshotWriterTest, PassesThatRenderRunTheAfterRenderStep) {
+  struct Seen {
+    int runs;
+    int lockedDuringStep;
+  } seen{};
+  writer_.afterRender = [](void* owner, GatherContext* ctx) {
+    auto* s = static_cast<Seen*>(owner);
+    ++s->runs;
+    if (pthread_mutex_trylock(&ctx->statusTable->lock) == 0) {
+      pthread_mutex_unlock(&ctx->statusTable->lock);
+    } else {
+      ++s->lockedDuringStep;
+    }
+  };
+  writer_.afterRenderOwner = &seen;
+  const int64_t t = 1700000000;
+  EXPECT_EQ(PassesWriting(t, t + 6), (std::vector<int64_t>{t, t + 5}));
+  EXPECT_EQ(seen.runs, 2);
+  EXPECT_EQ(seen.lockedDuringStep, 0);
+}
+
 TEST_F(SnapshotWriterTest, ThreadWritesSoonAfterStartAndStopsOnRequest) {
   Set(kSn_s, "SN", 0);
   stopRequested = 0;
   pthread_t thread;
-  ASSERT_EQ(pthread_create(&thread, nullptr, saveJson, &ctx_), 0);
+  ASSERT_EQ(pthread_create(&thread, nullptr, saveJson, &writer_), 0);
   for (int i = 0; i < 40 && !FileExists(ctx_.jsonFile); ++i) usleep(50000);
   testing::internal::CaptureStdout();
   stopRequested = 1;
@@ -295,37 +302,6 @@ TEST_F(SnapshotWriterTest, ThreadWritesSoonAfterStartAndStopsOnRequest) {
   std::string doc = ReadFile(ctx_.jsonFile);
   EXPECT_TRUE(IsValidJson(doc)) << doc;
   EXPECT_NE(doc.find("\"value\":\"SN\""), std::string::npos);
-}
-
-// The watchdog acts only after 180 s of uptime, and only the values that need a modem answer
-// stop it for good (the states with the real reset answers are tested against the simulator).
-TEST_F(SnapshotTest, WatchdogWaitsForUptimeAndCountsOnlyModemValues) {
-  uptime = 180;
-  Render();
-  EXPECT_EQ(resets, 0);
-  uptime = 181;
-  Render();
-  EXPECT_EQ(resets, 1);
-  const uint32_t answers[] = {kModemSwVersion_s, kIMSI_s, kMCBV_s, kMCLBV_s,
-                              kUeRssi_i,         kScMcc_i, kScRssi_i};
-  for (uint32_t key : answers) {
-    StatusInit();
-    ResetModemWatchdog();
-    resets = 0;
-    Set(key, "1", 1700000000);
-    Render();
-    Set(key, "", 1700000001);  // the value goes away again
-    Render();
-    EXPECT_EQ(modemAnswered, 1) << statusValues.entries[key].name;
-    EXPECT_EQ(resets, 0) << statusValues.entries[key].name;
-  }
-  StatusInit();
-  ResetModemWatchdog();
-  resets = 0;
-  Set(kIMEI_s, "1", 1700000000);
-  Render();
-  EXPECT_EQ(modemAnswered, 0);
-  EXPECT_EQ(resets, 1);
 }
 
 }  // namespace

@@ -7,8 +7,6 @@
 #include <memory>
 #include <string>
 
-#include "status/status_table.h"
-
 namespace {
 
 // A cleared area, heap-allocated (6 KiB), with input and pattern filled in.
@@ -141,19 +139,6 @@ TEST(RemoveWhiteSpaceTest, KeepsLettersAndDigitsWhenTheTextFits) {
               RemoveWhiteSpace(source, destination, size));
     EXPECT_EQ('#', destination[0]);
   }
-}
-
-TEST(ValidATResponseTest, AnyOfTheAnswerEntriesCounts) {
-  for (StatusIndex index :
-       {kModemSwVersion_s, kIMSI_s, kMCBV_s, kMCLBV_s, kUeRssi_i, kScMcc_i, kScRssi_i}) {
-    StatusInit();
-    EXPECT_EQ(0, validATResponse(&statusValues));
-    snprintf(statusValues.entries[index].value, kStatusValueSize, "1");
-    EXPECT_EQ(1, validATResponse(&statusValues)) << index;
-  }
-  StatusInit();
-  snprintf(statusValues.entries[kIMEI_s].value, kStatusValueSize, "359");
-  EXPECT_EQ(0, validATResponse(&statusValues));
 }
 
 }  // namespace

@@ -29,13 +29,13 @@ TEST(StatusTableConcurrencyTest, WritersAndReaderSeeWholeValues) {
   std::atomic<int> torn{0};
   std::thread reader([&] {
     while (!done) {
-      ASSERT_EQ(StatusLock(), 1);
+      ASSERT_EQ(StatusLock(&statusValues), 1);
       // Every value is a whole text some writer wrote: "w<writer>-<round>" padded to 100 chars.
       for (uint32_t index : {kOwn[0][0], kOwn[1][1], kShared}) {
         const char* v = statusValues.entries[index].value;
         if (v[0] != '\0' && (strlen(v) != 100 || v[0] != 'w' || v[99] != '.')) ++torn;
       }
-      StatusUnlock();
+      StatusUnlock(&statusValues);
       ExpireStatus(&ctx, 0);
     }
   });

@@ -88,9 +88,11 @@ TEST_F(StatusTableTest, ExpireStatusByKindAndFixed) {
 
 TEST_F(StatusTableTest, EchoLinesFollowCprint) {
   testing::internal::CaptureStdout();
+  ctx_.printValues = 1;  // -c
   UpdateVariableStatusT(&ctx_, kCprint, "1", 0);
   UpdateFixedStatus(&ctx_, kSn_s, "SN1");
   UpdateVariableStatus_i(&ctx_, kUeRssi_i, -60);
+  ctx_.printValues = 0;
   UpdateVariableStatusT(&ctx_, kCprint, "0", 0);
   UpdateVariableStatus_i(&ctx_, kUeRssi_i, -61);
   std::string out = testing::internal::GetCapturedStdout();
