@@ -19,9 +19,6 @@ constexpr int32_t kSlowPostMs = 5000;  // slower posts go to the log, not only t
 // A reply longer than this is not read to its end: the transfer is ended instead.
 constexpr size_t kReplyReadLimit = 65536;
 
-int32_t connect_timeout_ms = kInfluxConnectTimeoutMs;
-int32_t total_timeout_ms = kInfluxTotalTimeoutMs;
-
 bool IsUnreserved(unsigned char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
          c == '.' || c == '_' || c == '~';
@@ -177,16 +174,6 @@ int BuildInfluxRequest(const GatherConfig& config, InfluxRequest* request) {
   return 1;
 }
 
-void SetInfluxTimeoutsForTest(int32_t connectMs, int32_t totalMs) {
-  connect_timeout_ms = connectMs > 0 ? connectMs : kInfluxConnectTimeoutMs;
-  total_timeout_ms = totalMs > 0 ? totalMs : kInfluxTotalTimeoutMs;
-}
-
-void GetInfluxTimeouts(int32_t* connectMs, int32_t* totalMs) {
-  *connectMs = connect_timeout_ms;
-  *totalMs = total_timeout_ms;
-}
-
 void InfluxGlobalInit() { curl_global_init(CURL_GLOBAL_ALL); }
 
 void AddSecondsPrecision(InfluxRequest* request) {
@@ -236,8 +223,8 @@ void PostInflux(const InfluxRequest& request, const char* body, size_t length,
   // No signals from libcurl's resolver in a threaded daemon, and a bounded wait for a server
   // that accepts and never answers.
   curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connect_timeout_ms));
-  curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(total_timeout_ms));
+  curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeoutMs));
+  curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(options.totalTimeoutMs));
   const CURLcode rc = curl_easy_perform(handle);
   headers.Free();
   curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &result->httpCode);

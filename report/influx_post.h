@@ -38,9 +38,6 @@ int PercentEncode(const char* text, char* out, size_t size);
 // Transfer time limits of a post in milliseconds: connect and total.
 constexpr int32_t kInfluxConnectTimeoutMs = 10000;
 constexpr int32_t kInfluxTotalTimeoutMs = 30000;
-// Tests shorten the limits; values of 0 restore the ones above.
-void SetInfluxTimeoutsForTest(int32_t connectMs, int32_t totalMs);
-void GetInfluxTimeouts(int32_t* connectMs, int32_t* totalMs);
 
 // What became of a post: sent (2xx); worth sending again later (no connection, DNS, TLS, time-out,
 // stop requested, 5xx, 429, 408, other non-4xx codes); or refused by the server for its content
@@ -62,6 +59,8 @@ struct PostOptions {
   const char* caFile = "";                // CA bundle for HTTPS; empty: libcurl's default bundle
   const SignalFlag* stop = nullptr;       // a transfer in progress ends within about a second once set
   bool debug = false;                     // prints the URL and the body first
+  int32_t connectTimeoutMs = kInfluxConnectTimeoutMs;
+  int32_t totalTimeoutMs = kInfluxTotalTimeoutMs;
 };
 
 // Posts `length` bytes of `body` to `request` and classifies the outcome; prints the outcome line

@@ -140,7 +140,6 @@ class DeliveryTest : public ::testing::Test {
     Set(config_.password, "secret-pw");
   }
   void TearDown() override {
-    SetInfluxTimeoutsForTest(0, 0);
     unsetenv("MODEM_STATUS_ROOT");
     ReloadPathRoot();
   }

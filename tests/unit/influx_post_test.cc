@@ -84,10 +84,7 @@ class InfluxPostTest : public ::testing::Test {
     Set(config_.userId, "writer");
     Set(config_.password, "pa55&word");
   }
-  void TearDown() override {
-    SetInfluxTimeoutsForTest(0, 0);
-    SetMonotonicReader(nullptr);
-  }
+  void TearDown() override { SetMonotonicReader(nullptr); }
   int Post(const std::string& url, const char* record = kRecord) {
     Set(config_.influxUrl, url);
     testing::internal::CaptureStdout();
@@ -185,19 +182,27 @@ TEST_F(InfluxPostTest, FailuresTakeTheFailureTail) {
 
 TEST_F(InfluxPostTest, SilentServerEndsByTheTimeout) {
   HttpTestServer server(0);
-  SetInfluxTimeoutsForTest(200, 400);
+  Set(config_.influxUrl, server.BaseUrl());
+  InfluxRequest request;
+  ASSERT_EQ(1, BuildInfluxRequest(config_, &request));
+  PostOptions shortened;
+  shortened.connectTimeoutMs = 200;
+  shortened.totalTimeoutMs = 400;
+  PostResult result;
+  testing::internal::CaptureStderr();
   auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(0, Post(server.BaseUrl()));
+  PostInflux(request, kRecord, strlen(kRecord), shortened, &result);
   auto took = std::chrono::steady_clock::now() - start;
+  err_ = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(PostOutcome::kRetry, result.outcome);
   EXPECT_LT(took, std::chrono::milliseconds(3000));
   EXPECT_GE(took, std::chrono::milliseconds(350));
   EXPECT_EQ(1u, server.Requests().size());
   EXPECT_EQ(0u, err_.find("Status Post to Influx got Curl Error: Timeout was reached (")) << err_;
-  // Without the override the daemon waits at most 10 s to connect and 30 s in all.
-  SetInfluxTimeoutsForTest(0, 0);
-  int32_t connect = 0, total = 0;
-  GetInfluxTimeouts(&connect, &total);
-  EXPECT_EQ(std::make_pair(10000, 30000), std::make_pair(connect, total));
+  // Unless told otherwise a post waits at most 10 s to connect and 30 s in all.
+  const PostOptions daemon_options;
+  EXPECT_EQ(std::make_pair(10000, 30000),
+            std::make_pair(daemon_options.connectTimeoutMs, daemon_options.totalTimeoutMs));
 }
 
 TEST_F(InfluxPostTest, DurationComesFromTheTickClock) {
