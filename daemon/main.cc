@@ -4,6 +4,7 @@
 #include "config/context.h"
 #include "daemon/main_loop.h"
 #include "base/paths.h"
+#include "base/stop_event.h"
 #include "daemon/startup.h"
 #include "report/influx_poster.h"
 
@@ -15,7 +16,8 @@ int main(int argc, char* argv[]) {
   static GatherContext ctx;
   static char csvPath[kPathArgSize];
   static InfluxPoster poster;
-  int status = RunStartup(argc, argv, &ctx, &config, csvPath);
+  static StopEvent stop;
+  int status = RunStartup(argc, argv, &ctx, &config, csvPath, &stop);
   if (status >= 0) return status;
   if (ctx.influxEnabled != 0 && !poster.Start(&ctx, RouterPathOf(RouterPath::kInfluxBacklog))) {
     return 1;

@@ -214,12 +214,12 @@ void ReadSerialNumber(GatherContext* ctx, GatherConfig* config, const char* path
   UpdateFixedStatus(ctx, kSn_s, config->serialNumber);
 }
 
-void ReadLinuxVersion(GatherConfig* config) {
+void ReadLinuxVersion(GatherConfig* config, const StopEvent* stop) {
   char program[] = "uname";
   char option[] = "-r";
   char* const args[] = {program, option, nullptr};
   int32_t n = Zel_Exec(RouterPathOf(RouterPath::kUname), args, 1000, 100, config->linuxVersion,
-                       127);
+                       127, stop);
   if (n <= 0) {
     LogMessageError("Determining Linux version failed");
     return;
@@ -262,7 +262,8 @@ void ReadBuildInfo(GatherContext* ctx, const char* path) {
   UpdateFixedStatus(ctx, kSystemName_s, ctx->systemName);
 }
 
-int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config, char* csvPath) {
+int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config, char* csvPath,
+               StopEvent* stop) {
   if (IsHelpRequest(argc, argv)) {
     PrintUsage(argv[0]);
     return 0;
@@ -272,10 +273,11 @@ int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config,
   // inherited: the snapshot 0644, the GPS socket not writable by other users.
   umask(022);
   if (!TakeInstanceLock()) return 1;
-  InstallInterruptHandler();
+  InstallInterruptHandler(stop);
 
   memset(config, 0, sizeof *config);
   memset(ctx, 0, sizeof *ctx);
+  ctx->stop = stop;
   memset(csvPath, 0, kPathArgSize);
 
   ctx->uci = uci_alloc_context();
@@ -320,7 +322,7 @@ int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config,
   AllowLocationUpdates();
 
   ReadSerialNumber(ctx, config, RouterPathOf(RouterPath::kSerialNumber));
-  ReadLinuxVersion(config);
+  ReadLinuxVersion(config, ctx->stop);
   if (ctx->debug) PrintOutsideText(stdout, "Linux Version: '%s'\n", config->linuxVersion);
   ReadBuildInfo(ctx, RouterPathOf(RouterPath::kBuildInfo));
 
