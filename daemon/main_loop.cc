@@ -28,6 +28,8 @@
 namespace {
 
 constexpr size_t kWorkBufferSize = 16384;
+constexpr size_t kInfluxRenderSize = kWorkBufferSize - 2;  // the size GetInfluxData is told
+static_assert(kCsvBufferSize <= kWorkBufferSize, "the CSV record shares the work buffer");
 char work_buffer[kWorkBufferSize];  // CSV and Influx records; main thread only
 
 struct LoopState {
@@ -71,8 +73,8 @@ void SleepOneSecond() {
 // Other programs read the record file: it is replaced whole, never seen empty or cut. A failure
 // leaves the last good record in place and is reported once until a write succeeds again.
 void WriteCsvRecord(GatherContext* ctx, const char* csvPath, LoopState* state) {
-  memset(work_buffer, 0, 4096);
-  GetCSVData(ctx->statusTable, work_buffer, 4094, state->csv_header_pending ? 1 : 0);
+  memset(work_buffer, 0, kCsvBufferSize);
+  GetCSVData(ctx->statusTable, work_buffer, kCsvRenderSize, state->csv_header_pending ? 1 : 0);
   if (!ReplaceFileAtomically(csvPath, work_buffer, strlen(work_buffer))) {
     if (!state->csv_failing) {
       fprintf(stderr, "Failed to write to CSV file '%s' (%s)\n", csvPath, strerror(errno));
@@ -91,7 +93,7 @@ void MaybePostInflux(GatherContext* ctx, int32_t start_tick, LoopState* state) {
   // The poster thread sends the record: the loop never waits on the network.
   if (ctx->influxEnabled != 0) {
     memset(work_buffer, 0, sizeof work_buffer);
-    if (GetInfluxData(ctx, work_buffer, 16382) != 0 && state->poster != nullptr) {
+    if (GetInfluxData(ctx, work_buffer, kInfluxRenderSize) != 0 && state->poster != nullptr) {
       state->poster->Submit(work_buffer, strlen(work_buffer), ctx->lastPostTime, GetTicks());
     }
   }
