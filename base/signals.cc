@@ -1,5 +1,7 @@
 #include "base/signals.h"
 
+#include "base/stop_event.h"
+
 SignalFlag stopRequested = 0;
 SignalFlag connectPending = 0;
 SignalFlag disconnectPending = 0;
@@ -7,7 +9,21 @@ SignalFlag signal_disconnect = 0;
 SignalFlag connectNoticesToLog = 0;
 SignalFlag disconnectNoticesToLog = 0;
 
-void onInterrupt(int) { stopRequested = 1; }
+namespace {
+
+// The handler's only way to the event; a lock-free atomic, so the handler may read it.
+std::atomic<StopEvent*> interrupt_stop{nullptr};
+static_assert(std::atomic<StopEvent*>::is_always_lock_free, "the handler reads it");
+
+}  // namespace
+
+void onInterrupt(int) {
+  stopRequested = 1;
+  StopEvent* stop = interrupt_stop.load();
+  if (stop != nullptr) stop->Signal();
+}
+
+const StopEvent* InterruptStopEvent() { return interrupt_stop.load(); }
 
 void onLinkSignal(int signo) {
   if (signo == SIGUSR1) {
@@ -33,7 +49,8 @@ void SetHandler(int signo, void (*handler)(int)) {
 
 }  // namespace
 
-void InstallInterruptHandler() {
+void InstallInterruptHandler(StopEvent* stop) {
+  interrupt_stop.store(stop);
   SetHandler(SIGUSR1, SIG_IGN);
   SetHandler(SIGINT, onInterrupt);
 }

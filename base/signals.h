@@ -7,6 +7,8 @@
 #include <atomic>
 #include <csignal>
 
+class StopEvent;
+
 // Lock-free atomics: safe to write in a signal handler (like volatile sig_atomic_t) and also to
 // read from the other threads (the GPS listener, the JSON writer, child execution) without a race.
 using SignalFlag = std::atomic<sig_atomic_t>;
@@ -21,11 +23,14 @@ extern SignalFlag signal_disconnect;
 extern SignalFlag connectNoticesToLog;
 extern SignalFlag disconnectNoticesToLog;
 
-void onInterrupt(int signo);   // SIGINT: sets stopRequested
+void onInterrupt(int signo);   // SIGINT: sets stopRequested and signals the installed stop event
 void onLinkSignal(int signo);  // SIGUSR1 connect, SIGUSR2 disconnect
 
-// SIGUSR1 ignored, SIGINT to onInterrupt (start-up step 2).
-void InstallInterruptHandler();
+// SIGUSR1 ignored, SIGINT to onInterrupt, which from then on also signals `stop` (kept by the
+// caller for the rest of the process).
+void InstallInterruptHandler(StopEvent* stop);
+// The stop event SIGINT signals; nullptr before InstallInterruptHandler.
+const StopEvent* InterruptStopEvent();
 // SIGUSR1 and SIGUSR2 to onLinkSignal.
 void InstallLinkSignalHandlers();
 

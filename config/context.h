@@ -8,6 +8,7 @@
 
 #include "platform/uci_api.h"
 
+class StopEvent;
 struct StatusTable;
 
 struct GatherConfig {
@@ -51,6 +52,8 @@ struct GatherContext {
   char jsonFile[128];
   int gpsSocket;  // -1 when closed
   pthread_t gpsThread;
+  // Signalled by SIGINT; ends the GPS listener and cuts child runs short. Owned by `main`.
+  StopEvent* stop;
   char gpsdTid[16];
   char systemName[16];
   char atDevice[256];

@@ -3,6 +3,7 @@
 
 #include "base/clock.h"
 #include "base/paths.h"
+#include "base/stop_event.h"
 #include "config/context.h"
 #include "daemon/main_loop.h"
 #include "daemon/startup.h"
@@ -27,13 +28,14 @@ int main(int argc, char* argv[]) {
   static GatherContext ctx;
   static char csvPath[kPathArgSize];
   static InfluxPoster poster;
+  static StopEvent stop;
   // The snapshot writer runs the modem watchdog after each render.
   static ModemWatchdog watchdog{modem_Reset, GetUptime, false, false, false, 0};
   static JsonWriter jsonWriter;
   InitJsonWriter(&jsonWriter, &ctx);
   jsonWriter.afterRender = RunWatchdogAfterRender;
   jsonWriter.afterRenderOwner = &watchdog;
-  int status = RunStartup(argc, argv, &ctx, &config, csvPath, &jsonWriter);
+  int status = RunStartup(argc, argv, &ctx, &config, csvPath, &jsonWriter, &stop);
   if (status >= 0) return status;
   if (ctx.influxEnabled != 0 && !poster.Start(&ctx, RouterPathOf(RouterPath::kInfluxBacklog))) {
     return 1;

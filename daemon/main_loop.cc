@@ -29,6 +29,8 @@
 namespace {
 
 constexpr size_t kWorkBufferSize = 16384;
+constexpr size_t kInfluxRenderSize = kWorkBufferSize - 2;  // the size GetInfluxData is told
+static_assert(kCsvBufferSize <= kWorkBufferSize, "the CSV record shares the work buffer");
 char work_buffer[kWorkBufferSize];  // CSV and Influx records; main thread only
 
 struct LoopState {
@@ -73,8 +75,8 @@ void SleepOneSecond() {
 // Other programs read the record file: it is replaced whole, never seen empty or cut. A failure
 // leaves the last good record in place and is reported once until a write succeeds again.
 void WriteCsvRecord(GatherContext* ctx, const char* csvPath, LoopState* state) {
-  memset(work_buffer, 0, 4096);
-  GetCSVData(ctx->statusTable, &state->report, work_buffer, 4094,
+  memset(work_buffer, 0, kCsvBufferSize);
+  GetCSVData(ctx->statusTable, &state->report, work_buffer, kCsvRenderSize,
              state->csv_header_pending ? 1 : 0);
   if (!ReplaceFileAtomically(csvPath, work_buffer, strlen(work_buffer))) {
     if (!state->csv_failing) {
@@ -97,7 +99,7 @@ void MaybePostInflux(GatherContext* ctx, int32_t start_tick, LoopState* state) {
     const int32_t uptime = GetUptime();
     const int64_t record_time = static_cast<int64_t>(time(nullptr));
     StampInfluxRecord(ctx, uptime, record_time);
-    if (GetInfluxData(ctx, &state->report, record_time, work_buffer, 16382) != 0 &&
+    if (GetInfluxData(ctx, &state->report, record_time, work_buffer, kInfluxRenderSize) != 0 &&
         state->poster != nullptr) {
       state->poster->Submit(work_buffer, strlen(work_buffer), state->report.lastPostTime,
                             GetTicks());

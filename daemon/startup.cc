@@ -214,12 +214,12 @@ void ReadSerialNumber(GatherContext* ctx, GatherConfig* config, const char* path
   UpdateFixedStatus(ctx, kSn_s, config->serialNumber);
 }
 
-void ReadLinuxVersion(GatherConfig* config) {
+void ReadLinuxVersion(GatherConfig* config, const StopEvent* stop) {
   char program[] = "uname";
   char option[] = "-r";
   char* const args[] = {program, option, nullptr};
   int32_t n = Zel_Exec(RouterPathOf(RouterPath::kUname), args, 1000, 100, config->linuxVersion,
-                       127);
+                       127, stop);
   if (n <= 0) {
     LogMessageError("Determining Linux version failed");
     return;
@@ -263,7 +263,7 @@ void ReadBuildInfo(GatherContext* ctx, const char* path) {
 }
 
 int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config, char* csvPath,
-               JsonWriter* jsonWriter) {
+               JsonWriter* jsonWriter, StopEvent* stop) {
   if (IsHelpRequest(argc, argv)) {
     PrintUsage(argv[0]);
     return 0;
@@ -273,10 +273,11 @@ int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config,
   // inherited: the snapshot 0644, the GPS socket not writable by other users.
   umask(022);
   if (!TakeInstanceLock()) return 1;
-  InstallInterruptHandler();
+  InstallInterruptHandler(stop);
 
   memset(config, 0, sizeof *config);
   memset(ctx, 0, sizeof *ctx);
+  ctx->stop = stop;
   memset(csvPath, 0, kPathArgSize);
 
   ctx->uci = uci_alloc_context();
@@ -321,7 +322,7 @@ int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config,
   AllowLocationUpdates();
 
   ReadSerialNumber(ctx, config, RouterPathOf(RouterPath::kSerialNumber));
-  ReadLinuxVersion(config);
+  ReadLinuxVersion(config, ctx->stop);
   if (ctx->debug) PrintOutsideText(stdout, "Linux Version: '%s'\n", config->linuxVersion);
   ReadBuildInfo(ctx, RouterPathOf(RouterPath::kBuildInfo));
 

@@ -7,6 +7,7 @@
 struct GatherConfig;
 struct GatherContext;
 struct JsonWriter;
+class StopEvent;
 
 // Size of the -f and -j path fields; the argument may have at most kPathArgSize - 2 characters.
 constexpr size_t kPathArgSize = 128;
@@ -37,13 +38,14 @@ OptionsResult ParseOptions(int argc, char* argv[], GatherContext* ctx, GatherCon
 
 // The unit's serial number from `path` into config->serialNumber and Sn_s.
 void ReadSerialNumber(GatherContext* ctx, GatherConfig* config, const char* path);
-// The kernel release (`uname -r`) into config->linuxVersion.
-void ReadLinuxVersion(GatherConfig* config);
+// The kernel release (`uname -r`) into config->linuxVersion; a signalled `stop` cuts it short.
+void ReadLinuxVersion(GatherConfig* config, const StopEvent* stop);
 // Software version and board from the build information file at `path`: SwVersion_s,
 // ctx->systemName and SystemName_s.
 void ReadBuildInfo(GatherContext* ctx, const char* path);
 
 // Runs the start-up steps up to the main loop; with -j it starts the snapshot writer thread on
-// `jsonWriter`. Returns -1 when the main loop should run, else the exit status of the process.
+// `jsonWriter`. SIGINT signals `stop` from then on, and the context carries it to the threads.
+// Returns -1 when the main loop should run, else the exit status of the process.
 int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config, char* csvPath,
-               JsonWriter* jsonWriter);
+               JsonWriter* jsonWriter, StopEvent* stop);

@@ -15,7 +15,9 @@
 #include <cstring>
 
 #include "base/clock.h"
+#include "base/scoped_handles.h"
 #include "base/signals.h"
+#include "base/stop_event.h"
 
 // Sanitizer runtimes keep per-process state that a child sharing the daemon's memory would change
 // through their interceptors: instrumented builds start the child with fork.
@@ -30,44 +32,28 @@
 
 namespace {
 
-// Longest single wait, so a stop request is seen promptly even on a thread that never receives
-// the signal itself.
-constexpr int32_t kWaitSliceMs = 100;
 constexpr int kScratchSize = 1024;
 constexpr int kMaxFdToClose = 65536;
 // Stack of the child between its start and execve: a few system calls only.
 constexpr size_t kChildStackSize = 16384;
-
-// Closes the descriptor it holds when it goes out of scope.
-class Fd {
- public:
-  Fd() = default;
-  ~Fd() { Close(); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int* Slot() { return &fd_; }
-  int get() const { return fd_; }
-  void Close() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_ = -1;
-};
 
 class Pipe {
  public:
   bool Open() {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return false;
-    *read_end.Slot() = fds[0];
-    *write_end.Slot() = fds[1];
+    read_end.Reset(fds[0]);
+    write_end.Reset(fds[1]);
     return true;
   }
-  Fd read_end;
-  Fd write_end;
+  ScopedFd read_end;
+  ScopedFd write_end;
 };
+
+bool Stopped(const StopEvent* stop) { return stop != nullptr && stop->IsSignalled(); }
+
+// The stop event's descriptor for poll; -1 (skipped by poll) when there is none.
+int StopFd(const StopEvent* stop) { return stop != nullptr ? stop->fd() : -1; }
 
 // Milliseconds left of `limitMs` since `start`, counting the limit as passed only when the elapsed
 // time is strictly larger; 0 when passed.
@@ -77,7 +63,8 @@ int64_t MsLeft(int32_t start, int32_t limitMs) {
   return static_cast<int64_t>(limitMs) - elapsed + 1;
 }
 
-int Slice(int64_t leftMs) { return static_cast<int>(leftMs < kWaitSliceMs ? leftMs : kWaitSliceMs); }
+// A poll timeout of `leftMs`.
+int PollMs(int64_t leftMs) { return static_cast<int>(leftMs < INT32_MAX ? leftMs : INT32_MAX); }
 
 // Moves `fd` above the standard descriptors so the dup2 calls below cannot clobber it.
 int AboveStandard(int fd) {
@@ -185,21 +172,22 @@ bool HasEnded(pid_t pid) {
 // Gives the child what is left of the total limit to end. A child still running then, or one whose
 // output is still held open by processes it started, has its whole process group killed. The child
 // is always reaped.
-void ReapChild(pid_t pid, int32_t start, int32_t totalLimitMs, bool output_ended) {
+void ReapChild(pid_t pid, int32_t start, int32_t totalLimitMs, bool output_ended,
+               const StopEvent* stop) {
   bool ended = HasEnded(pid);
   if (!ended) {
-    Fd pidfd;
-    *pidfd.Slot() = OpenPidFd(pid);
+    ScopedFd pidfd(OpenPidFd(pid));
     int32_t nap_ms = 1;
-    while (!stopRequested && !ended) {
+    while (!Stopped(stop) && !ended) {
       int64_t left = MsLeft(start, totalLimitMs);
       if (left <= 0) break;
-      if (pidfd.get() >= 0) {
-        struct pollfd pfd {pidfd.get(), POLLIN, 0};
-        poll(&pfd, 1, Slice(left));
+      if (pidfd.valid()) {
+        struct pollfd pfds[2] = {{pidfd.get(), POLLIN, 0}, {StopFd(stop), POLLIN, 0}};
+        poll(pfds, 2, PollMs(left));
       } else {
-        int nap = Slice(nap_ms < left ? nap_ms : left);
-        usleep(static_cast<useconds_t>(nap) * 1000u);
+        // No descriptor tells when the child ends: look again after growing naps.
+        struct pollfd pfd {StopFd(stop), POLLIN, 0};
+        poll(&pfd, 1, PollMs(nap_ms < left ? nap_ms : left));
         if (nap_ms < 20) nap_ms *= 2;
       }
       ended = HasEnded(pid);
@@ -216,13 +204,16 @@ void ReapChild(pid_t pid, int32_t start, int32_t totalLimitMs, bool output_ended
 
 }  // namespace
 
-// The idle limit counts from the end of the child's output in this design; since the end of output
-// now ends the reading at once, it no longer changes any result and is accepted for the callers'
-// sake only.
 int32_t Zel_Exec(const char* path, char* const argv[], int32_t totalLimitMs, int32_t idleLimitMs,
                  char* output, int32_t outputSize) {
+  return Zel_Exec(path, argv, totalLimitMs, idleLimitMs, output, outputSize,
+                  InterruptStopEvent());
+}
+
+int32_t Zel_Exec(const char* path, char* const argv[], int32_t totalLimitMs, int32_t idleLimitMs,
+                 char* output, int32_t outputSize, const StopEvent* stop) {
   (void)idleLimitMs;
-  if (stopRequested) return 0;
+  if (Stopped(stop)) return 0;
   int32_t start = GetTicks();
 
   Pipe to_child;
@@ -279,13 +270,14 @@ int32_t Zel_Exec(const char* path, char* const argv[], int32_t totalLimitMs, int
   int32_t remaining = outputSize - 1;
   bool first_read = true;
   bool output_ended = false;
-  while (!stopRequested) {
-    // Wait for output, never past the total limit.
+  while (!Stopped(stop)) {
+    // Wait for output or the stop event, never past the total limit.
     int64_t left = MsLeft(start, totalLimitMs);
     if (left <= 0) break;
-    struct pollfd pfd {from_child.read_end.get(), POLLIN, 0};
-    int ready = poll(&pfd, 1, Slice(left));
+    struct pollfd pfds[2] = {{from_child.read_end.get(), POLLIN, 0}, {StopFd(stop), POLLIN, 0}};
+    int ready = poll(pfds, 2, PollMs(left));
     if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
+    if (ready > 0 && pfds[0].revents == 0) continue;  // the stop event: seen at the loop head
     ssize_t got = -1;
     if (ready > 0) {
       do {
@@ -317,6 +309,6 @@ int32_t Zel_Exec(const char* path, char* const argv[], int32_t totalLimitMs, int
 
   from_child.read_end.Close();
   to_child.write_end.Close();
-  ReapChild(pid, start, totalLimitMs, output_ended);
+  ReapChild(pid, start, totalLimitMs, output_ended, stop);
   return stored;
 }

@@ -8,13 +8,14 @@
 #include <cstdio>
 
 #include "base/console_text.h"
+#include "base/stop_event.h"
 #include "config/context.h"
-#include "base/signals.h"
 #include "location/location_update.h"
 
 namespace {
 
-constexpr int kPollMs = 200;
+// Pause after an error on the socket, which poll would otherwise report again at once.
+constexpr int kErrorPauseMs = 200;
 constexpr int kHeldSliceMs = 50;
 constexpr size_t kDatagramMax = 264;  // longer datagrams are cut to this many bytes
 constexpr size_t kReceiveBufferSize = 268;
@@ -22,8 +23,6 @@ constexpr size_t kReceiveBufferSize = 268;
 // Set by start-up once the status table is initialised; the release/acquire pair makes the
 // table's initialisation visible to the listener before its first update.
 std::atomic<bool> updates_allowed{false};
-
-void SleepMs(int ms) { poll(nullptr, 0, ms); }
 
 }  // namespace
 
@@ -33,26 +32,30 @@ void HoldLocationUpdates() { updates_allowed.store(false, std::memory_order_rele
 
 void* gpsSocketHandler(void* arg) {
   GatherContext* ctx = static_cast<GatherContext*>(arg);
+  RunGpsListener(ctx, *ctx->stop);
+  return nullptr;
+}
+
+void RunGpsListener(GatherContext* ctx, const StopEvent& stop) {
   char buffer[kReceiveBufferSize];
   for (;;) {
-    if (stopRequested) {
+    if (stop.IsSignalled()) {
       puts("Exit gpsSocketHandler");
       fflush(stdout);
-      return nullptr;
+      return;
     }
     // Until the table is ready, datagrams wait in the socket's queue.
     if (!updates_allowed.load(std::memory_order_acquire)) {
-      SleepMs(kHeldSliceMs);
+      stop.WaitFor(kHeldSliceMs);
       continue;
     }
-    struct pollfd pfd {};
-    pfd.fd = ctx->gpsSocket;
-    pfd.events = POLLIN;
-    const int ready = poll(&pfd, 1, kPollMs);
-    if (ready <= 0) continue;
-    if ((pfd.revents & POLLIN) == 0) {
-      // An error or invalid descriptor would make poll return at once: wait out the slice.
-      SleepMs(kPollMs);
+    struct pollfd pfds[2] = {{ctx->gpsSocket, POLLIN, 0}, {stop.fd(), POLLIN, 0}};
+    // A stop event without a descriptor can only be looked at, after each pause.
+    const int ready = poll(pfds, 2, stop.valid() ? -1 : kErrorPauseMs);
+    if (ready <= 0 || pfds[1].revents != 0) continue;
+    if ((pfds[0].revents & POLLIN) == 0) {
+      // An error or invalid descriptor would make poll return at once.
+      stop.WaitFor(kErrorPauseMs);
       continue;
     }
     struct sockaddr_un sender {};

@@ -150,7 +150,7 @@ TEST_F(GroupIdsTest, StoresBothIdentifiersAsFixedValues) {
       {Answer("+QGID: 1,2,3,4,5"), "Row: 0,  1\nRow: 1, 2\nRow: 2, 3\nRow: 3, 4\n", "1", "2"},
       {Answer("+QGID: A1"), "Row: 0,  A1\n", "A1", ""},
       // The shape Quectel firmware prints: the blank after the comma stays in GID2.
-      {Reply("AT-QGID_UNVERIFIED-success-shape.mmcli.stdout"), "Row: 0,  FF\nRow: 1,  FF\n",
+      {Reply("AT-QGID_success-shape.mmcli.stdout"), "Row: 0,  FF\nRow: 1,  FF\n",
        "FF", " FF"},
   };
   for (const Case& c : cases) {

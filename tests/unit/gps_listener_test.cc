@@ -7,11 +7,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 
 #include "config/context.h"
 #include "base/signals.h"
+#include "base/stop_event.h"
 #include "status/status_table.h"
 #include "tests/unit/fake_i2cset.h"
 
@@ -30,7 +32,6 @@ class GpsListenerTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(i2cset_.ready());
     StatusInit();
-    stopRequested = 0;
     HoldLocationUpdates();
     ctx_.statusTable = &statusValues;
     ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_DGRAM, 0, fds_));
@@ -40,11 +41,13 @@ class GpsListenerTest : public ::testing::Test {
     if (running_) StopAndJoin();
     close(fds_[0]);
     close(fds_[1]);
-    stopRequested = 0;
     HoldLocationUpdates();
   }
 
+  // Each run of the listener has a stop event of its own.
   void Start() {
+    stop_ = std::make_unique<StopEvent>();
+    ctx_.stop = stop_.get();
     ASSERT_EQ(0, StartThreadWithDaemonSignalsBlocked(&thread_, gpsSocketHandler, &ctx_));
     running_ = true;
   }
@@ -52,7 +55,7 @@ class GpsListenerTest : public ::testing::Test {
   // Milliseconds from the stop request to the thread's end.
   long StopAndJoin() {
     const auto start = Clock::now();
-    stopRequested = 1;
+    stop_->Signal();
     pthread_join(thread_, nullptr);
     running_ = false;
     return static_cast<long>(
@@ -83,6 +86,7 @@ class GpsListenerTest : public ::testing::Test {
   GatherContext ctx_{};
   FakeI2cset i2cset_;
   int fds_[2] = {-1, -1};
+  std::unique_ptr<StopEvent> stop_;
   pthread_t thread_{};
   bool running_ = false;
 };
@@ -129,7 +133,6 @@ TEST_F(GpsListenerTest, EndsWithinASecondOfStopRequestHeldOrNot) {
     Start();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_LT(StopAndJoin(), 1000) << (held ? "held" : "allowed");
-    stopRequested = 0;
   }
 }
 

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "base/signals.h"
+#include "base/stop_event.h"
 
 namespace {
 
@@ -27,14 +27,17 @@ struct RunResult {
 };
 
 // Runs /bin/sh -c `script` the way the daemon's callers do: a cleared buffer one byte larger than
-// the size passed.
+// the size passed. With a `stop` event, the call takes it.
 RunResult RunShell(const std::string& script, int32_t total_ms, int32_t idle_ms,
-                   int32_t output_size = 1023) {
+                   int32_t output_size = 1023, const StopEvent* stop = nullptr) {
   std::vector<char> buffer(static_cast<size_t>(output_size) + 1, '\0');
   char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"),
                   const_cast<char*>(script.c_str()), nullptr};
   auto begin = std::chrono::steady_clock::now();
-  int32_t count = Zel_Exec("/bin/sh", argv, total_ms, idle_ms, buffer.data(), output_size);
+  int32_t count =
+      stop != nullptr
+          ? Zel_Exec("/bin/sh", argv, total_ms, idle_ms, buffer.data(), output_size, stop)
+          : Zel_Exec("/bin/sh", argv, total_ms, idle_ms, buffer.data(), output_size);
   auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
                      std::chrono::steady_clock::now() - begin)
                      .count();
@@ -152,11 +155,12 @@ TEST(ZelExecTest, ChildNeverExitingIsKilledAtTotalLimit) {
 }
 
 TEST(ZelExecTest, StopRequestEndsTheCallPromptly) {
-  std::thread stopper([] {
+  StopEvent stop;
+  std::thread stopper([&stop] {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    stopRequested = 1;
+    stop.Signal();
   });
-  RunResult r = RunShell("printf started; exec sleep 30", 10000, 100);
+  RunResult r = RunShell("printf started; exec sleep 30", 10000, 100, 1023, &stop);
   stopper.join();
   EXPECT_EQ("started", r.Text());
   EXPECT_EQ(7, r.count);
@@ -164,8 +168,7 @@ TEST(ZelExecTest, StopRequestEndsTheCallPromptly) {
   EXPECT_TRUE(NoChildLeft());
 
   // Already stopping: nothing is started.
-  RunResult skipped = RunShell("printf abc", 1000, 100);
-  stopRequested = 0;
+  RunResult skipped = RunShell("printf abc", 1000, 100, 1023, &stop);
   EXPECT_EQ(0, skipped.count);
   EXPECT_EQ("", skipped.Text());
 }
