@@ -5,6 +5,7 @@
 #include "daemon/main_loop.h"
 #include "base/paths.h"
 #include "daemon/startup.h"
+#include "modem/modem_session.h"
 #include "report/influx_poster.h"
 
 int main(int argc, char* argv[]) {
@@ -13,9 +14,10 @@ int main(int argc, char* argv[]) {
   // Static: the threads keep using them until the process ends, also on an early exit.
   static GatherConfig config;
   static GatherContext ctx;
+  static ModemSession modem;
   static char csvPath[kPathArgSize];
   static InfluxPoster poster;
-  int status = RunStartup(argc, argv, &ctx, &config, csvPath);
+  int status = RunStartup(argc, argv, &ctx, &config, &modem, csvPath);
   if (status >= 0) return status;
   if (ctx.influxEnabled != 0 && !poster.Start(&ctx, RouterPathOf(RouterPath::kInfluxBacklog))) {
     return 1;

@@ -6,6 +6,7 @@
 
 struct GatherConfig;
 struct GatherContext;
+struct ModemSession;
 
 // Size of the -f and -j path fields; the argument may have at most kPathArgSize - 2 characters.
 constexpr size_t kPathArgSize = 128;
@@ -42,6 +43,7 @@ void ReadLinuxVersion(GatherConfig* config);
 // ctx->systemName and SystemName_s.
 void ReadBuildInfo(GatherContext* ctx, const char* path);
 
-// Runs the start-up steps up to the main loop. Returns -1 when the main loop should run, else the
-// exit status of the process.
-int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config, char* csvPath);
+// Runs the start-up steps up to the main loop, with `modem` (fresh) as the context's modem session.
+// Returns -1 when the main loop should run, else the exit status of the process.
+int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config, ModemSession* modem,
+               char* csvPath);

@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   char line[1024];
   CopyInput(data, size, line, 1023);
-  GatherContext ctx = StatusContext();
+  static ModemSession modem;
+  GatherContext ctx = StatusContext(&modem);
   StoreNetDevLine(&ctx, line);
   // The stored counters never carry a separator.
   for (uint32_t index : {kWWanRxBytes_i, kWWanRxPkts_i, kWWanTxBytes_i, kWWanTxPkts_i}) {

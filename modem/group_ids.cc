@@ -4,10 +4,9 @@
 #include "exec/pattern.h"
 #include "modem/channel.h"
 #include "modem/collectors.h"
+#include "modem/modem_session.h"
 #include "modem/reply_rows.h"
 #include "status/status_table.h"
-
-uint8_t gidQueried = 0;
 
 namespace {
 
@@ -29,8 +28,8 @@ void ParseGroupIds(GatherContext* ctx, const char* reply) {
 }
 
 void GetGroupIds(GatherContext* ctx) {
-  if (gidQueried != 0) return;
+  if (ctx->modem->gidQueried != 0) return;
   char reply[kModemReplySize] = {};
   if (modem_Send(ctx, kCommand, sizeof kCommand, reply) > 0) ParseGroupIds(ctx, reply);
-  gidQueried = 1;
+  ctx->modem->gidQueried = 1;
 }

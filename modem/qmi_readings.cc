@@ -9,6 +9,7 @@
 #include "exec/zel_exec.h"
 #include "modem/channel.h"
 #include "modem/collectors.h"
+#include "modem/modem_session.h"
 #include "modem/reply_rows.h"
 #include "modem/serving_cell.h"
 #include "status/status_table.h"
@@ -61,8 +62,8 @@ void ParseTxRxInfo(GatherContext* ctx, const char* output) {
   if (rows.count < kTxPowerRow + 1 || strcmp(rows.row[kTxHeaderRow], "TX") != 0) return;
   char power[kChainNumberLimit + 1];
   ExtractNumber(rows.row[kTxPowerRow], kChainNumberLimit, power);
-  lastTxPower = DecimalToInt(power);
-  SetHpueLed();
+  ctx->modem->lastTxPower = DecimalToInt(power);
+  SetHpueLed(ctx->modem->lastTxPower);
   UpdateVariableStatusT(ctx, kQmiTxPwr_f, power, 0);
 }
 
@@ -102,29 +103,30 @@ void ParseHomeNetwork(GatherContext* ctx, const char* output) {
 
 void GetTxRxInfo(GatherContext* ctx) {
   if (QmiCmd(ctx, "--nas-get-tx-rx-info=lte", 2000, 200) <= 0) return;
-  ParseTxRxInfo(ctx, qmiResult);
+  ParseTxRxInfo(ctx, ctx->modem->qmiResult);
 }
 
 void GetCAInfo(GatherContext* ctx) {
-  if (QmiCmd(ctx, "--nas-get-lte-cphy-ca-info", 1000, 100) <= 0 || QmiOutputIsError(qmiResult)) {
+  if (QmiCmd(ctx, "--nas-get-lte-cphy-ca-info", 1000, 100) <= 0 || QmiOutputIsError(ctx->modem->qmiResult)) {
     fprintf(stderr, "GetCAInfo failed\n");
     return;
   }
-  ParseCAInfo(ctx, qmiResult);
+  ParseCAInfo(ctx, ctx->modem->qmiResult);
 }
 
 void GetSignalInfo(GatherContext* ctx) {
   if (QmiCmd(ctx, "--nas-get-signal-info", 2000, 200) <= 0) return;
-  ParseSignalInfo(ctx, qmiResult);
+  ParseSignalInfo(ctx, ctx->modem->qmiResult);
 }
 
 void GetHomeNetwork(GatherContext* ctx) {
-  memset(qmiResult, 0, sizeof qmiResult);
+  ModemSession* session = ctx->modem;
+  memset(session->qmiResult, 0, sizeof session->qmiResult);
   char program_name[] = "home-network.sh";
-  char* const argv[] = {program_name, ctx->qmiDevice, nullptr};
-  if (Zel_Exec(RouterPathOf(RouterPath::kHomeNetwork), argv, 2000, 500, qmiResult,
+  char* const argv[] = {program_name, session->qmiDevice, nullptr};
+  if (Zel_Exec(RouterPathOf(RouterPath::kHomeNetwork), argv, 2000, 500, session->qmiResult,
                kQmiResultSize - 1) <= 0) {
     return;
   }
-  ParseHomeNetwork(ctx, qmiResult);
+  ParseHomeNetwork(ctx, session->qmiResult);
 }

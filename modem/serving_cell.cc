@@ -11,10 +11,9 @@
 #include "exec/pattern.h"
 #include "modem/channel.h"
 #include "modem/collectors.h"
+#include "modem/modem_session.h"
 #include "modem/reply_rows.h"
 #include "status/status_table.h"
-
-int32_t lastTxPower = 0;
 
 namespace {
 
@@ -35,8 +34,8 @@ int RunShell(const char* command) { return RunShellCommand(command); }
 
 }  // namespace
 
-int SetHpueLed() {
-  if (lastTxPower < kHpueThreshold) {
+int SetHpueLed(int32_t txPower) {
+  if (txPower < kHpueThreshold) {
     RunShell("gpio led hpue_blue off");
     return RunShell("gpio led hpue_green on");
   }
@@ -74,7 +73,7 @@ int ParseServingCell(GatherContext* ctx, const char* reply) {
   UpdateVariableStatusT(ctx, kScMnc_i, row[5], 0);
   UpdateVariableStatusT(ctx, kScPId_i, row[7], 0);
   UpdateVariableStatusT(ctx, kScEarfcn_i, row[8], 0);
-  SetHpueLed();
+  SetHpueLed(ctx->modem->lastTxPower);
   UpdateVariableStatusT(ctx, kScFb_i, row[9], 0);
   StoreBandwidth(ctx, kScUlb_f, row[10]);
   StoreBandwidth(ctx, kScDlb_f, row[11]);

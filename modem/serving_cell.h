@@ -5,9 +5,6 @@
 
 struct GatherContext;
 
-// Whole-number part of the latest LTE transmit-power reading; 0 at start. Main thread only.
-extern int32_t lastTxPower;
-
 // Takes apart a serving-cell reply as modem_Send hands it over and stores the fifteen serving-cell
 // values, setting the HPUE LEDs on the way. Returns 1 when the values were stored, 0 when the
 // reply was refused (with the reason printed where the report calls for it).

@@ -4,18 +4,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "config/context.h"
 #include "exec/pattern.h"
 #include "modem/channel.h"
 #include "modem/collectors.h"
+#include "modem/modem_session.h"
 #include "status/status_table.h"
 
 namespace {
-
-// Once-flags: set on the first success, never cleared while the daemon runs.
-uint8_t simReadySeen = 0;
-uint8_t iccidRead = 0;
-uint8_t imsiRead = 0;
-uint8_t swVersionRead = 0;
 
 constexpr int kCleanSize = 128;
 
@@ -46,13 +42,6 @@ bool FollowedByText(PatternArea* area, const char* prefix) {
 }
 
 }  // namespace
-
-void ResetSimIdentityFlags() {
-  simReadySeen = 0;
-  iccidRead = 0;
-  imsiRead = 0;
-  swVersionRead = 0;
-}
 
 int TakeSimStateReply(PatternArea* area) {
   if (FollowedByText(area, "+CME ERROR:")) return 0;
@@ -89,29 +78,29 @@ int TakeSwVersionReply(GatherContext* ctx, PatternArea* area) {
 }
 
 void GetSimState(GatherContext* ctx) {
-  if (simReadySeen != 0) return;
+  if (ctx->modem->simReadySeen != 0) return;
   PatternArea area;
   if (Intake(ctx, &area, "AT+CPIN?\r", 10) == 0) return;
-  if (TakeSimStateReply(&area) != 0) simReadySeen = 1;
+  if (TakeSimStateReply(&area) != 0) ctx->modem->simReadySeen = 1;
 }
 
 void GetIccid(GatherContext* ctx) {
-  if (iccidRead != 0) return;
+  if (ctx->modem->iccidRead != 0) return;
   PatternArea area;
   if (Intake(ctx, &area, "AT+QCCID\r", 10) == 0) return;
-  if (TakeIccidReply(ctx, &area) != 0) iccidRead = 1;
+  if (TakeIccidReply(ctx, &area) != 0) ctx->modem->iccidRead = 1;
 }
 
 void GetImsi(GatherContext* ctx) {
-  if (imsiRead != 0) return;
+  if (ctx->modem->imsiRead != 0) return;
   PatternArea area;
   if (Intake(ctx, &area, "AT+CIMI\r", 9) == 0) return;
-  if (TakeImsiReply(ctx, &area) != 0) imsiRead = 1;
+  if (TakeImsiReply(ctx, &area) != 0) ctx->modem->imsiRead = 1;
 }
 
 void GetModemSwVersion(GatherContext* ctx) {
-  if (swVersionRead != 0) return;
+  if (ctx->modem->swVersionRead != 0) return;
   PatternArea area;
   if (Intake(ctx, &area, "AT+CGMR\r", 9) == 0) return;
-  if (TakeSwVersionReply(ctx, &area) != 0) swVersionRead = 1;
+  if (TakeSwVersionReply(ctx, &area) != 0) ctx->modem->swVersionRead = 1;
 }

@@ -12,6 +12,3 @@ int TakeSimStateReply(PatternArea* area);
 int TakeIccidReply(GatherContext* ctx, PatternArea* area);
 int TakeImsiReply(GatherContext* ctx, PatternArea* area);
 int TakeSwVersionReply(GatherContext* ctx, PatternArea* area);
-
-// Clears the four once-flags, so the next pass asks again (tests).
-void ResetSimIdentityFlags();

@@ -23,6 +23,7 @@
 #include "modem/channel.h"
 #include "modem/collectors.h"
 #include "modem/discovery.h"
+#include "modem/modem_session.h"
 #include "status/status_table.h"
 
 namespace {
@@ -87,11 +88,11 @@ void StoreLanMac(GatherContext* ctx) {
 
 // The one-time QMI requests: SIM power on and autoconnect (results ignored).
 void QmiSetup(GatherContext* ctx) {
-  if (ctx->qmiSetupDone != 0) return;
+  if (ctx->modem->qmiSetupDone != 0) return;
   QmiCmd(ctx, "--uim-sim-power-on=1", 1000, 100);
   if (Stopping()) return;
   QmiCmd(ctx, "--wds-set-autoconnect-settings=enabled", 1000, 100);
-  ctx->qmiSetupDone = 1;
+  ctx->modem->qmiSetupDone = 1;
 }
 
 // The modem steps of a pass. Returns early once a stop is requested.
@@ -148,15 +149,15 @@ int GetModemStatus(GatherContext* ctx, int onlyWhenMissing, int reduced) {
   char now[24];
   snprintf(now, sizeof now, "%" PRId64, static_cast<int64_t>(time(nullptr)));
   UpdateVariableStatusT(ctx, kStatusTime_i, now, 0);
-  ctx->cmdTotalMs = 2000;
-  ctx->cmdIdleMs = 100;
+  ctx->modem->cmdTotalMs = 2000;
+  ctx->modem->cmdIdleMs = 100;
 
   int result = 0;
   if (!Stopping()) {
     const int found = mmcli_GetIdx(ctx, onlyWhenMissing);
     if (found == 0) {
-      if (ctx->atDevice[0] != '\0')
-        PrintOutsideText(stderr, "Error opening modem: '%s'\n", ctx->atDevice);
+      if (ctx->modem->atDevice[0] != '\0')
+        PrintOutsideText(stderr, "Error opening modem: '%s'\n", ctx->modem->atDevice);
     } else {
       result = reduced != 0 ? reduced : found;
       InterrogateModem(ctx, reduced);

@@ -133,7 +133,7 @@ class GroupIdsTest : public RadioTest {
  protected:
   void SetUp() override {
     RadioTest::SetUp();
-    gidQueried = 0;
+    modem_.gidQueried = 0;
   }
 };
 
@@ -166,12 +166,12 @@ TEST_F(GroupIdsTest, StoresBothIdentifiersAsFixedValues) {
 TEST_F(GroupIdsTest, AskedOnceWhateverTheOutcome) {
   // An index the channel refuses: the first call gets no reply, stores nothing and still counts
   // as the one query; the second does not reach the channel at all.
-  ctx_.modemIndex = 1000;
+  modem_.modemIndex = 1000;
   testing::internal::CaptureStderr();
   GetGroupIds(&ctx_);
   EXPECT_EQ("modem_Send error: Modem index too large! - 1000\n",
             testing::internal::GetCapturedStderr());
-  EXPECT_EQ(1, gidQueried);
+  EXPECT_EQ(1, modem_.gidQueried);
   EXPECT_FALSE(Written(kGID1_i));
   testing::internal::CaptureStderr();
   GetGroupIds(&ctx_);

@@ -17,6 +17,7 @@
 #include "config/context.h"
 #include "base/log.h"
 #include "base/signals.h"
+#include "modem/modem_session.h"
 #include "report/modem_watchdog.h"
 #include "status/status_table.h"
 #include "tests/support/json_validator.h"
@@ -38,11 +39,12 @@ int32_t FakeUptime() { return uptime; }
 class SnapshotTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    ctx_.modem = &modem_;
     StatusInit();
     table_now = 1700000000;
     SetStatusClock(TableNow);
     ctx_.statusTable = &statusValues;
-    ctx_.modemIndex = 0;
+    modem_.modemIndex = 0;
     ResetModemWatchdog();
     resets = 0;
     uptime = 0;
@@ -64,6 +66,7 @@ class SnapshotTest : public ::testing::Test {
     UpdateVariableStatusT(&ctx_, index, text, 0);
   }
 
+  ModemSession modem_;
   GatherContext ctx_{};
 };
 

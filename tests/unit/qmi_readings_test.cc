@@ -18,7 +18,7 @@ class TxRxInfoTest : public RadioTest {
  protected:
   void SetUp() override {
     RadioTest::SetUp();
-    lastTxPower = 7;
+    modem_.lastTxPower = 7;
   }
   std::vector<std::string> Chains() {
     std::vector<std::string> values;
@@ -50,7 +50,7 @@ TEST_F(TxRxInfoTest, NoCompleteTxBlockKeepsThePower) {
     ParseTxRxInfo(&ctx_, output.c_str());
     EXPECT_EQ(kSampleChains, Chains()) << output;
     EXPECT_EQ("25.0", Value(kQmiTxPwr_f)) << output;
-    EXPECT_EQ(7, lastTxPower) << output;
+    EXPECT_EQ(7, modem_.lastTxPower) << output;
     EXPECT_TRUE(gpio_.Calls().empty()) << output;
   }
 }
@@ -80,7 +80,7 @@ TEST_F(TxRxInfoTest, TransmitPowerIsStoredAndSelectsTheLed) {
     EXPECT_EQ(kSampleChains, Chains()) << c.power;
     EXPECT_TRUE(Written(kQmiRxC1Phase_f));  // 'unknown' phase stores the empty text
     EXPECT_EQ(c.stored, Value(kQmiTxPwr_f)) << c.power;
-    EXPECT_EQ(c.last, lastTxPower) << c.power;
+    EXPECT_EQ(c.last, modem_.lastTxPower) << c.power;
     EXPECT_EQ(c.blue ? blue : green, gpio_.Calls()) << c.power;
   }
 }

@@ -27,7 +27,7 @@ class ServingCellTest : public RadioTest {
  protected:
   void SetUp() override {
     RadioTest::SetUp();
-    lastTxPower = 0;
+    modem_.lastTxPower = 0;
   }
   // Parses `reply` and returns what went to standard output and standard error.
   std::pair<std::string, std::string> Parse(const std::string& reply, int* result = nullptr) {
