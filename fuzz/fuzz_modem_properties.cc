@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t n = CopyInput(data, size, text, sizeof text);
   static ModemSession modem;
   GatherContext ctx = StatusContext(&modem);
-  ReadModemKeyValues(&ctx, text);
+  TakeModemKeyValues(&ctx, text);
   if (strnlen(modem.initialBearerApn, sizeof modem.initialBearerApn) == sizeof modem.initialBearerApn ||
       strnlen(modem.bearerApn, sizeof modem.bearerApn) == sizeof modem.bearerApn) {
     abort();  // an APN field left unterminated

@@ -19,9 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   char* output = modem.qmiResult;
   CopyInput(data, size, output, kQmiResultSize - 1);
   QmiOutputIsError(output);
-  ParseTxRxInfo(&ctx, output);
-  ParseCAInfo(&ctx, output);
-  ParseSignalInfo(&ctx, output);
-  ParseHomeNetwork(&ctx, output);
+  TakeTxRxInfo(&ctx, output);
+  TakeCAInfo(&ctx, output);
+  TakeSignalInfo(&ctx, output);
+  TakeHomeNetwork(&ctx, output);
   return 0;
 }

@@ -27,12 +27,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static ModemSession modem;
   GatherContext ctx = StatusContext(&modem);
 
-  ParseServingCell(&ctx, text);
-  ParseBandConfig(&ctx, text);
-  ParseRssiBer(&ctx, text);
-  ParseRxTxBytes(&ctx, text);
-  ParseGroupIds(&ctx, text);
-  ParseTemperatures(&ctx, text);
+  TakeServingCell(&ctx, text);
+  TakeBandConfig(&ctx, text);
+  TakeRssiBer(&ctx, text);
+  TakeRxTxBytes(&ctx, text);
+  TakeGroupIds(&ctx, text);
+  TakeTemperatures(&ctx, text);
 
   static PatternArea area;
   using Step = int (*)(GatherContext*, PatternArea*);

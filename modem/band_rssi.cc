@@ -23,7 +23,7 @@ constexpr int kRssiUnknown = 32;  // 32 and above (99 = not known) carry no stre
 
 }  // namespace
 
-void ParseBandConfig(GatherContext* ctx, const char* reply) {
+void TakeBandConfig(GatherContext* ctx, const char* reply) {
   PatternArea area;
   if (TextAfterPrefix(reply, kBandPrefix, &area) == 0) return;
   ReplyRows rows;
@@ -32,7 +32,7 @@ void ParseBandConfig(GatherContext* ctx, const char* reply) {
   UpdateFixedStatus(ctx, kMCLBV_s, rows.row[1]);
 }
 
-void ParseRssiBer(GatherContext* ctx, const char* reply) {
+void TakeRssiBer(GatherContext* ctx, const char* reply) {
   PatternArea area;
   if (TextAfterPrefix(reply, kCsqPrefix, &area) == 0) return;
   ReplyRows rows;
@@ -56,11 +56,11 @@ void ParseRssiBer(GatherContext* ctx, const char* reply) {
 void GetBandConfig(GatherContext* ctx) {
   char reply[kModemReplySize] = {};
   if (modem_Send(ctx, kBandCommand, sizeof kBandCommand, reply) <= 0) return;
-  ParseBandConfig(ctx, reply);
+  TakeBandConfig(ctx, reply);
 }
 
 void GetRssiBer(GatherContext* ctx) {
   char reply[kModemReplySize] = {};
   if (modem_Send(ctx, kCsqCommand, sizeof kCsqCommand, reply) <= 0) return;
-  ParseRssiBer(ctx, reply);
+  TakeRssiBer(ctx, reply);
 }

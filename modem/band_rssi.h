@@ -4,5 +4,5 @@
 struct GatherContext;
 
 // Each takes a reply as modem_Send hands it over and stores what it holds.
-void ParseBandConfig(GatherContext* ctx, const char* reply);
-void ParseRssiBer(GatherContext* ctx, const char* reply);
+void TakeBandConfig(GatherContext* ctx, const char* reply);
+void TakeRssiBer(GatherContext* ctx, const char* reply);

@@ -26,7 +26,7 @@ void StoreAlnum(GatherContext* ctx, uint32_t index, const char* row) {
 
 }  // namespace
 
-void ParseRxTxBytes(GatherContext* ctx, const char* reply) {
+void TakeRxTxBytes(GatherContext* ctx, const char* reply) {
   PatternArea area;
   if (TextAfterPrefix(reply, kPrefix, &area) == 0) return;
   ReplyRows rows;
@@ -42,5 +42,5 @@ void ParseRxTxBytes(GatherContext* ctx, const char* reply) {
 void GetRxTxBytes(GatherContext* ctx) {
   char reply[kModemReplySize] = {};
   if (modem_Send(ctx, kCommand, sizeof kCommand, reply) <= 0) return;
-  ParseRxTxBytes(ctx, reply);
+  TakeRxTxBytes(ctx, reply);
 }

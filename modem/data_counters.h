@@ -4,4 +4,4 @@
 struct GatherContext;
 
 // Takes a counter reply as modem_Send hands it over and stores the sent and received bytes.
-void ParseRxTxBytes(GatherContext* ctx, const char* reply);
+void TakeRxTxBytes(GatherContext* ctx, const char* reply);

@@ -16,7 +16,7 @@ constexpr int kRows = 4;
 
 }  // namespace
 
-void ParseGroupIds(GatherContext* ctx, const char* reply) {
+void TakeGroupIds(GatherContext* ctx, const char* reply) {
   PatternArea area;
   if (TextAfterPrefix(reply, kPrefix, &area) == 0) return;
   ReplyRows rows;
@@ -30,6 +30,6 @@ void ParseGroupIds(GatherContext* ctx, const char* reply) {
 void GetGroupIds(GatherContext* ctx) {
   if (ctx->modem->gidQueried != 0) return;
   char reply[kModemReplySize] = {};
-  if (modem_Send(ctx, kCommand, sizeof kCommand, reply) > 0) ParseGroupIds(ctx, reply);
+  if (modem_Send(ctx, kCommand, sizeof kCommand, reply) > 0) TakeGroupIds(ctx, reply);
   ctx->modem->gidQueried = 1;
 }

@@ -4,4 +4,4 @@
 struct GatherContext;
 
 // Takes a group-identifier reply as modem_Send hands it over and stores GID1 and GID2.
-void ParseGroupIds(GatherContext* ctx, const char* reply);
+void TakeGroupIds(GatherContext* ctx, const char* reply);

@@ -74,7 +74,7 @@ int QueryProperties(GatherContext* ctx, const char* flag, int32_t index) {
   const int32_t len = Zel_Exec(RouterPathOf(RouterPath::kMmcli), argv, ctx->modem->cmdTotalMs,
                                ctx->modem->cmdIdleMs, output, kPropertiesOutputSize - 1);
   if (len <= 10 || output[0] == '\0') return 0;
-  ReadModemKeyValues(ctx, output);
+  TakeModemKeyValues(ctx, output);
   return 1;
 }
 
@@ -93,7 +93,7 @@ void FormatPhoneNumber(const char* value, char* destination, size_t size) {
   snprintf(destination, size, "%s", value);
 }
 
-void ReadModemKeyValues(GatherContext* ctx, const char* output) {
+void TakeModemKeyValues(GatherContext* ctx, const char* output) {
   const char* line = output;
   while (*line != '\0') {
     const char* line_end = strchr(line, '\n');

@@ -50,8 +50,8 @@ int QmiOutputIsError(const char* output) {
   return strncmp(output, "error:", 6) == 0 ? 1 : 0;
 }
 
-void ParseTxRxInfo(GatherContext* ctx, const char* output) {
-  if (QmiOutputIsError(output)) return;
+int TakeTxRxInfo(GatherContext* ctx, const char* output) {
+  if (QmiOutputIsError(output)) return 0;
   ReplyRows rows;
   SplitReplyRows(output, kQmiDelimiters, kTxRxRows, kQmiRowChars, false, &rows);
   for (const ChainValue& value : kChainValues) {
@@ -59,15 +59,15 @@ void ParseTxRxInfo(GatherContext* ctx, const char* output) {
   }
   // Row 27 is the transmit power only when the TX block follows the two receive chains; with
   // more chains reported it would be a receive power.
-  if (rows.count < kTxPowerRow + 1 || strcmp(rows.row[kTxHeaderRow], "TX") != 0) return;
+  if (rows.count < kTxPowerRow + 1 || strcmp(rows.row[kTxHeaderRow], "TX") != 0) return 0;
   char power[kChainNumberLimit + 1];
   ExtractNumber(rows.row[kTxPowerRow], kChainNumberLimit, power);
   ctx->modem->lastTxPower = DecimalToInt(power);
-  SetHpueLed(ctx->modem->lastTxPower);
   UpdateVariableStatusT(ctx, kQmiTxPwr_f, power, 0);
+  return 1;
 }
 
-int ParseCAInfo(GatherContext* ctx, const char* output) {
+int TakeCAInfo(GatherContext* ctx, const char* output) {
   ReplyRows rows;
   SplitReplyRows(output, kQmiDelimiters, kCaRows, kQmiRowChars, false, &rows);
   if (strstr(rows.row[12], "Secondary Cell") == nullptr ||
@@ -84,14 +84,14 @@ int ParseCAInfo(GatherContext* ctx, const char* output) {
   return 1;
 }
 
-void ParseSignalInfo(GatherContext* ctx, const char* output) {
+void TakeSignalInfo(GatherContext* ctx, const char* output) {
   if (QmiOutputIsError(output)) return;
   ReplyRows rows;
   SplitReplyRows(output, kQmiDelimiters, kSignalRows, kQmiRowChars, true, &rows);
   StoreNumber(ctx, kQmi_ScSnr_f, rows.row[kSnrRow], kSnrNumberLimit);
 }
 
-void ParseHomeNetwork(GatherContext* ctx, const char* output) {
+void TakeHomeNetwork(GatherContext* ctx, const char* output) {
   ReplyRows rows;
   SplitReplyRows(output, kLineDelimiters, kHomeRows, kQmiRowChars, true, &rows);
   StoreNumber(ctx, kHnMcc_i, rows.row[0], kReplyRowSize - 1);
@@ -103,7 +103,8 @@ void ParseHomeNetwork(GatherContext* ctx, const char* output) {
 
 void GetTxRxInfo(GatherContext* ctx) {
   if (QmiCmd(ctx, "--nas-get-tx-rx-info=lte", 2000, 200) <= 0) return;
-  ParseTxRxInfo(ctx, ctx->modem->qmiResult);
+  // The LEDs follow a new transmit power.
+  if (TakeTxRxInfo(ctx, ctx->modem->qmiResult) != 0) SetHpueLed(ctx->modem->lastTxPower);
 }
 
 void GetCAInfo(GatherContext* ctx) {
@@ -111,12 +112,12 @@ void GetCAInfo(GatherContext* ctx) {
     fprintf(stderr, "GetCAInfo failed\n");
     return;
   }
-  ParseCAInfo(ctx, ctx->modem->qmiResult);
+  TakeCAInfo(ctx, ctx->modem->qmiResult);
 }
 
 void GetSignalInfo(GatherContext* ctx) {
   if (QmiCmd(ctx, "--nas-get-signal-info", 2000, 200) <= 0) return;
-  ParseSignalInfo(ctx, ctx->modem->qmiResult);
+  TakeSignalInfo(ctx, ctx->modem->qmiResult);
 }
 
 void GetHomeNetwork(GatherContext* ctx) {
@@ -128,5 +129,5 @@ void GetHomeNetwork(GatherContext* ctx) {
                kQmiResultSize - 1) <= 0) {
     return;
   }
-  ParseHomeNetwork(ctx, session->qmiResult);
+  TakeHomeNetwork(ctx, session->qmiResult);
 }

@@ -5,11 +5,12 @@
 struct GatherContext;
 
 // Each takes the client's output as it lands in qmiResult and stores what it holds.
-void ParseTxRxInfo(GatherContext* ctx, const char* output);
+// Returns 1 when a transmit power was stored (and kept in the session's lastTxPower), else 0.
+int TakeTxRxInfo(GatherContext* ctx, const char* output);
 // Returns 1 when the secondary cell's band was stored, else 0.
-int ParseCAInfo(GatherContext* ctx, const char* output);
-void ParseSignalInfo(GatherContext* ctx, const char* output);
-void ParseHomeNetwork(GatherContext* ctx, const char* output);
+int TakeCAInfo(GatherContext* ctx, const char* output);
+void TakeSignalInfo(GatherContext* ctx, const char* output);
+void TakeHomeNetwork(GatherContext* ctx, const char* output);
 
 // 1 when a QMI client output is the client's own error report ("error: ...") rather than an
 // answer; such output stores nothing.

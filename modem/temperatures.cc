@@ -20,7 +20,7 @@ constexpr uint32_t kReadings[] = {kTXO_i, kTCT_i, kTPA1_i, kTS0_i,
 
 }  // namespace
 
-int ParseTemperatures(GatherContext* ctx, const char* reply) {
+int TakeTemperatures(GatherContext* ctx, const char* reply) {
   PatternArea area;
   if (TextAfterPrefix(reply, kPrefix, &area) == 0) return 0;
   ReplyRows rows;
@@ -42,5 +42,5 @@ void GetTemperatures(GatherContext* ctx) {
   char reply[kModemReplySize] = {};
   modem_Send(ctx, kQtempCommand, sizeof kQtempCommand, reply);
   if (modem_Send(ctx, kAtCommand, sizeof kAtCommand, reply) < 4) return;
-  ParseTemperatures(ctx, reply);
+  TakeTemperatures(ctx, reply);
 }

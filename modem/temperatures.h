@@ -5,4 +5,4 @@ struct GatherContext;
 
 // Takes the reply buffer as it stands after the two commands and stores the eight readings when
 // the report after "+QTEMP: " splits into exactly 16 rows. Returns 1 when stored, else 0.
-int ParseTemperatures(GatherContext* ctx, const char* reply);
+int TakeTemperatures(GatherContext* ctx, const char* reply);
