@@ -11,11 +11,9 @@
 
 namespace {
 
-constexpr char kBandCommand[] = "AT+QCFG=\"band\"\r";
 constexpr char kBandPrefix[] = "+QCFG: \"band\",";
 constexpr int kBandRows = 8;
 
-constexpr char kCsqCommand[] = "AT+CSQ\r";
 constexpr char kCsqPrefix[] = "+CSQ:";
 constexpr int kCsqRows = 16;
 constexpr int kCsqNumberLimit = 13;
@@ -23,18 +21,19 @@ constexpr int kRssiUnknown = 32;  // 32 and above (99 = not known) carry no stre
 
 }  // namespace
 
-void TakeBandConfig(GatherContext* ctx, const char* reply) {
+int TakeBandConfig(GatherContext* ctx, const char* reply) {
   PatternArea area;
-  if (TextAfterPrefix(reply, kBandPrefix, &area) == 0) return;
+  if (TextAfterPrefix(reply, kBandPrefix, &area) == 0) return 0;
   ReplyRows rows;
   SplitReplyRows(area.output, kAtDelimiters, kBandRows, kAtRowChars, true, &rows);
   UpdateFixedStatus(ctx, kMCBV_s, rows.row[0]);
   UpdateFixedStatus(ctx, kMCLBV_s, rows.row[1]);
+  return 1;
 }
 
-void TakeRssiBer(GatherContext* ctx, const char* reply) {
+int TakeRssiBer(GatherContext* ctx, const char* reply) {
   PatternArea area;
-  if (TextAfterPrefix(reply, kCsqPrefix, &area) == 0) return;
+  if (TextAfterPrefix(reply, kCsqPrefix, &area) == 0) return 0;
   ReplyRows rows;
   SplitReplyRows(area.output, kAtDelimiters, kCsqRows, kAtRowChars, false, &rows);
 
@@ -51,16 +50,5 @@ void TakeRssiBer(GatherContext* ctx, const char* reply) {
   }
   ExtractNumber(rows.row[1], kCsqNumberLimit, number);
   UpdateVariableStatusT(ctx, kUeRxQual_i, number, 0);
-}
-
-void GetBandConfig(GatherContext* ctx) {
-  char reply[kModemReplySize] = {};
-  if (modem_Send(ctx, kBandCommand, sizeof kBandCommand, reply) <= 0) return;
-  TakeBandConfig(ctx, reply);
-}
-
-void GetRssiBer(GatherContext* ctx) {
-  char reply[kModemReplySize] = {};
-  if (modem_Send(ctx, kCsqCommand, sizeof kCsqCommand, reply) <= 0) return;
-  TakeRssiBer(ctx, reply);
+  return 1;
 }

@@ -1,5 +1,5 @@
 // The steps of one modem status cycle. Each takes the daemon context and stores what it reads in
-// the status table.
+// the status table; most run one row of modem/collector_table.cc.
 #pragma once
 
 #include <cstdint>

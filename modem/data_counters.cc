@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr char kCommand[] = "AT+QGDCNT?\r";
 constexpr char kPrefix[] = "+QGDCNT:";
 constexpr int kRows = 5;
 
@@ -26,21 +25,16 @@ void StoreAlnum(GatherContext* ctx, uint32_t index, const char* row) {
 
 }  // namespace
 
-void TakeRxTxBytes(GatherContext* ctx, const char* reply) {
+int TakeRxTxBytes(GatherContext* ctx, const char* reply) {
   PatternArea area;
-  if (TextAfterPrefix(reply, kPrefix, &area) == 0) return;
+  if (TextAfterPrefix(reply, kPrefix, &area) == 0) return 0;
   ReplyRows rows;
   SplitReplyRows(area.output, kAtDelimiters, kRows, kAtRowChars, false, &rows);
   if (!rows.full && rows.count == 3 && strcmp(rows.row[2], "OK") != 0) {
     PrintOutsideText(stdout, "GetRxTxBytes failed: expected OK row 2 got: %s\n", rows.row[2]);
-    return;
+    return 0;
   }
   StoreAlnum(ctx, kAtTxBytes_i, rows.row[0]);
   StoreAlnum(ctx, kAtRxBytes_i, rows.row[1]);
-}
-
-void GetRxTxBytes(GatherContext* ctx) {
-  char reply[kModemReplySize] = {};
-  if (modem_Send(ctx, kCommand, sizeof kCommand, reply) <= 0) return;
-  TakeRxTxBytes(ctx, reply);
+  return 1;
 }

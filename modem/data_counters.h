@@ -4,4 +4,5 @@
 struct GatherContext;
 
 // Takes a counter reply as modem_Send hands it over and stores the sent and received bytes.
-void TakeRxTxBytes(GatherContext* ctx, const char* reply);
+// Returns 1 when stored, else 0.
+int TakeRxTxBytes(GatherContext* ctx, const char* reply);

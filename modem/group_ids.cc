@@ -10,26 +10,19 @@
 
 namespace {
 
-constexpr char kCommand[] = "AT+QGID\r";
 constexpr char kPrefix[] = "+QGID:";
 constexpr int kRows = 4;
 
 }  // namespace
 
-void TakeGroupIds(GatherContext* ctx, const char* reply) {
+int TakeGroupIds(GatherContext* ctx, const char* reply) {
   PatternArea area;
-  if (TextAfterPrefix(reply, kPrefix, &area) == 0) return;
+  if (TextAfterPrefix(reply, kPrefix, &area) == 0) return 0;
   ReplyRows rows;
   SplitReplyRows(area.output, kAtDelimiters, kRows, kAtRowChars, true, &rows);
   char gid1[129] = {};
   RemoveWhiteSpace(rows.row[0], gid1, 128);
   UpdateFixedStatus(ctx, kGID1_i, gid1);
   UpdateFixedStatus(ctx, kGID2_i, rows.row[1]);
-}
-
-void GetGroupIds(GatherContext* ctx) {
-  if (ctx->modem->gidQueried != 0) return;
-  char reply[kModemReplySize] = {};
-  if (modem_Send(ctx, kCommand, sizeof kCommand, reply) > 0) TakeGroupIds(ctx, reply);
-  ctx->modem->gidQueried = 1;
+  return 1;
 }

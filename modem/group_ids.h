@@ -3,5 +3,6 @@
 
 struct GatherContext;
 
-// Takes a group-identifier reply as modem_Send hands it over and stores GID1 and GID2.
-void TakeGroupIds(GatherContext* ctx, const char* reply);
+// Takes a group-identifier reply as modem_Send hands it over and stores GID1 and GID2; 1 when
+// stored, else 0.
+int TakeGroupIds(GatherContext* ctx, const char* reply);

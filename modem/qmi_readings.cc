@@ -11,7 +11,6 @@
 #include "modem/collectors.h"
 #include "modem/modem_session.h"
 #include "modem/reply_rows.h"
-#include "modem/serving_cell.h"
 #include "status/status_table.h"
 
 namespace {
@@ -84,14 +83,15 @@ int TakeCAInfo(GatherContext* ctx, const char* output) {
   return 1;
 }
 
-void TakeSignalInfo(GatherContext* ctx, const char* output) {
-  if (QmiOutputIsError(output)) return;
+int TakeSignalInfo(GatherContext* ctx, const char* output) {
+  if (QmiOutputIsError(output)) return 0;
   ReplyRows rows;
   SplitReplyRows(output, kQmiDelimiters, kSignalRows, kQmiRowChars, true, &rows);
   StoreNumber(ctx, kQmi_ScSnr_f, rows.row[kSnrRow], kSnrNumberLimit);
+  return 1;
 }
 
-void TakeHomeNetwork(GatherContext* ctx, const char* output) {
+int TakeHomeNetwork(GatherContext* ctx, const char* output) {
   ReplyRows rows;
   SplitReplyRows(output, kLineDelimiters, kHomeRows, kQmiRowChars, true, &rows);
   StoreNumber(ctx, kHnMcc_i, rows.row[0], kReplyRowSize - 1);
@@ -99,35 +99,17 @@ void TakeHomeNetwork(GatherContext* ctx, const char* output) {
   char name[kReplyRowSize] = {};
   if (rows.row[2][0] != '\0') CleanQuotedText(rows.row[2], name, sizeof name);
   UpdateVariableStatusT(ctx, kHnName_s, name, 0);
+  return 1;
 }
 
-void GetTxRxInfo(GatherContext* ctx) {
-  if (QmiCmd(ctx, "--nas-get-tx-rx-info=lte", 2000, 200) <= 0) return;
-  // The LEDs follow a new transmit power.
-  if (TakeTxRxInfo(ctx, ctx->modem->qmiResult) != 0) SetHpueLed(ctx->modem->lastTxPower);
-}
-
-void GetCAInfo(GatherContext* ctx) {
-  if (QmiCmd(ctx, "--nas-get-lte-cphy-ca-info", 1000, 100) <= 0 || QmiOutputIsError(ctx->modem->qmiResult)) {
-    fprintf(stderr, "GetCAInfo failed\n");
-    return;
-  }
-  TakeCAInfo(ctx, ctx->modem->qmiResult);
-}
-
-void GetSignalInfo(GatherContext* ctx) {
-  if (QmiCmd(ctx, "--nas-get-signal-info", 2000, 200) <= 0) return;
-  TakeSignalInfo(ctx, ctx->modem->qmiResult);
-}
-
-void GetHomeNetwork(GatherContext* ctx) {
+const char* AskHomeNetwork(GatherContext* ctx, const Collector&, char*) {
   ModemSession* session = ctx->modem;
   memset(session->qmiResult, 0, sizeof session->qmiResult);
   char program_name[] = "home-network.sh";
   char* const argv[] = {program_name, session->qmiDevice, nullptr};
   if (Zel_Exec(RouterPathOf(RouterPath::kHomeNetwork), argv, 2000, 500, session->qmiResult,
                kQmiResultSize - 1) <= 0) {
-    return;
+    return nullptr;
   }
-  TakeHomeNetwork(ctx, session->qmiResult);
+  return session->qmiResult;
 }

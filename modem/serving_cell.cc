@@ -17,7 +17,6 @@
 
 namespace {
 
-constexpr char kCommand[] = "AT+QENG=\"servingcell\"\r";
 constexpr char kPrefix[] = "+QENG: ";
 constexpr int kHpueThreshold = 24;
 
@@ -117,11 +116,4 @@ int TakeServingCell(GatherContext* ctx, const char* reply) {
   if (!cell.valid) return 0;
   StoreServingCell(ctx, cell);
   return 1;
-}
-
-// The LEDs follow the last transmit power once a report was stored.
-void GetServingCellInfo(GatherContext* ctx) {
-  char reply[kModemReplySize] = {};
-  if (modem_Send(ctx, kCommand, sizeof kCommand, reply) <= 0) return;
-  if (TakeServingCell(ctx, reply) != 0) SetHpueLed(ctx->modem->lastTxPower);
 }

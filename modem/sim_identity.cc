@@ -15,11 +15,10 @@ namespace {
 
 constexpr int kCleanSize = 128;
 
-// Clears the area and sends the command (stored with its CR; `size` counts the NUL) into its
-// input. Returns 1 when a reply came back.
-int Intake(GatherContext* ctx, PatternArea* area, const char* command, int size) {
+// A cleared area holding the reply as its input.
+void Intake(const char* reply, PatternArea* area) {
   memset(area, 0, sizeof *area);
-  return modem_Send(ctx, command, size, area->input) > 0 ? 1 : 0;
+  snprintf(area->input, sizeof area->input, "%s", reply);
 }
 
 // The text of area->output reduced to letters and digits; empty when it is 127 characters or
@@ -77,30 +76,26 @@ int TakeSwVersionReply(GatherContext* ctx, PatternArea* area) {
   return 1;
 }
 
-void GetSimState(GatherContext* ctx) {
-  if (ctx->modem->simReadySeen != 0) return;
+int TakeSimState(GatherContext*, const char* reply) {
   PatternArea area;
-  if (Intake(ctx, &area, "AT+CPIN?\r", 10) == 0) return;
-  if (TakeSimStateReply(&area) != 0) ctx->modem->simReadySeen = 1;
+  Intake(reply, &area);
+  return TakeSimStateReply(&area);
 }
 
-void GetIccid(GatherContext* ctx) {
-  if (ctx->modem->iccidRead != 0) return;
+int TakeIccid(GatherContext* ctx, const char* reply) {
   PatternArea area;
-  if (Intake(ctx, &area, "AT+QCCID\r", 10) == 0) return;
-  if (TakeIccidReply(ctx, &area) != 0) ctx->modem->iccidRead = 1;
+  Intake(reply, &area);
+  return TakeIccidReply(ctx, &area);
 }
 
-void GetImsi(GatherContext* ctx) {
-  if (ctx->modem->imsiRead != 0) return;
+int TakeImsi(GatherContext* ctx, const char* reply) {
   PatternArea area;
-  if (Intake(ctx, &area, "AT+CIMI\r", 9) == 0) return;
-  if (TakeImsiReply(ctx, &area) != 0) ctx->modem->imsiRead = 1;
+  Intake(reply, &area);
+  return TakeImsiReply(ctx, &area);
 }
 
-void GetModemSwVersion(GatherContext* ctx) {
-  if (ctx->modem->swVersionRead != 0) return;
+int TakeSwVersion(GatherContext* ctx, const char* reply) {
   PatternArea area;
-  if (Intake(ctx, &area, "AT+CGMR\r", 9) == 0) return;
-  if (TakeSwVersionReply(ctx, &area) != 0) ctx->modem->swVersionRead = 1;
+  Intake(reply, &area);
+  return TakeSwVersionReply(ctx, &area);
 }

@@ -12,3 +12,9 @@ int TakeSimStateReply(PatternArea* area);
 int TakeIccidReply(GatherContext* ctx, PatternArea* area);
 int TakeImsiReply(GatherContext* ctx, PatternArea* area);
 int TakeSwVersionReply(GatherContext* ctx, PatternArea* area);
+
+// The same, fed a reply as modem_Send hands it over.
+int TakeSimState(GatherContext* ctx, const char* reply);
+int TakeIccid(GatherContext* ctx, const char* reply);
+int TakeImsi(GatherContext* ctx, const char* reply);
+int TakeSwVersion(GatherContext* ctx, const char* reply);

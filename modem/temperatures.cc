@@ -38,9 +38,7 @@ int TakeTemperatures(GatherContext* ctx, const char* reply) {
 
 // The modem sends its readings after the OK of AT+QTEMP, so they come back as the answer to the
 // next command. The plain AT goes into the same buffer without clearing it.
-void GetTemperatures(GatherContext* ctx) {
-  char reply[kModemReplySize] = {};
+const char* AskTemperatures(GatherContext* ctx, const Collector&, char* reply) {
   modem_Send(ctx, kQtempCommand, sizeof kQtempCommand, reply);
-  if (modem_Send(ctx, kAtCommand, sizeof kAtCommand, reply) < 4) return;
-  TakeTemperatures(ctx, reply);
+  return modem_Send(ctx, kAtCommand, sizeof kAtCommand, reply) < 4 ? nullptr : reply;
 }
