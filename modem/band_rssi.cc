@@ -4,8 +4,6 @@
 
 #include "config/context.h"
 #include "exec/pattern.h"
-#include "modem/channel.h"
-#include "modem/collectors.h"
 #include "modem/reply_rows.h"
 #include "status/status_table.h"
 
@@ -16,39 +14,69 @@ constexpr int kBandRows = 8;
 
 constexpr char kCsqPrefix[] = "+CSQ:";
 constexpr int kCsqRows = 16;
-constexpr int kCsqNumberLimit = 13;
+constexpr int kCsqNumberLimit = kCsqNumberSize - 1;
 constexpr int kRssiUnknown = 32;  // 32 and above (99 = not known) carry no strength
 
 }  // namespace
 
-int TakeBandConfig(GatherContext* ctx, const char* reply) {
+BandConfig ParseBandConfig(const char* reply) {
+  BandConfig config{};
   PatternArea area;
-  if (TextAfterPrefix(reply, kBandPrefix, &area) == 0) return 0;
+  if (TextAfterPrefix(reply, kBandPrefix, &area) == 0) return config;
   ReplyRows rows;
   SplitReplyRows(area.output, kAtDelimiters, kBandRows, kAtRowChars, true, &rows);
-  UpdateFixedStatus(ctx, kMCBV_s, rows.row[0]);
-  UpdateFixedStatus(ctx, kMCLBV_s, rows.row[1]);
+  snprintf(config.bands, sizeof config.bands, "%s", rows.row[0]);
+  snprintf(config.lteBands, sizeof config.lteBands, "%s", rows.row[1]);
+  config.valid = true;
+  return config;
+}
+
+void StoreBandConfig(GatherContext* ctx, const BandConfig& config) {
+  UpdateFixedStatus(ctx, kMCBV_s, config.bands);
+  UpdateFixedStatus(ctx, kMCLBV_s, config.lteBands);
+}
+
+int TakeBandConfig(GatherContext* ctx, const char* reply) {
+  const BandConfig config = ParseBandConfig(reply);
+  if (!config.valid) return 0;
+  StoreBandConfig(ctx, config);
   return 1;
 }
 
-int TakeRssiBer(GatherContext* ctx, const char* reply) {
+RssiBer ParseRssiBer(const char* reply) {
+  RssiBer signal{};
   PatternArea area;
-  if (TextAfterPrefix(reply, kCsqPrefix, &area) == 0) return 0;
+  if (TextAfterPrefix(reply, kCsqPrefix, &area) == 0) return signal;
   ReplyRows rows;
   SplitReplyRows(area.output, kAtDelimiters, kCsqRows, kAtRowChars, false, &rows);
 
-  char number[kCsqNumberLimit + 1];
+  char number[kCsqNumberSize];
   ExtractNumber(rows.row[0], kCsqNumberLimit, number);
   const int rssi = DecimalToInt(number);
   if (rssi >= kRssiUnknown) {
     printf("GetRssiBer Error: RSSI value of %d\n", rssi);
   } else {
     // Wide arithmetic: a huge negative report must not overflow.
+    signal.hasDbm = true;
+    signal.dbm = 2LL * rssi - 113;
+  }
+  ExtractNumber(rows.row[1], kCsqNumberLimit, signal.rxQual);
+  signal.valid = true;
+  return signal;
+}
+
+void StoreRssiBer(GatherContext* ctx, const RssiBer& signal) {
+  if (signal.hasDbm) {
     char dbm[24];
-    snprintf(dbm, sizeof dbm, "%lld", 2LL * rssi - 113);
+    snprintf(dbm, sizeof dbm, "%lld", signal.dbm);
     UpdateVariableStatusT(ctx, kUeRssi_i, dbm, 0);
   }
-  ExtractNumber(rows.row[1], kCsqNumberLimit, number);
-  UpdateVariableStatusT(ctx, kUeRxQual_i, number, 0);
+  UpdateVariableStatusT(ctx, kUeRxQual_i, signal.rxQual, 0);
+}
+
+int TakeRssiBer(GatherContext* ctx, const char* reply) {
+  const RssiBer signal = ParseRssiBer(reply);
+  if (!signal.valid) return 0;
+  StoreRssiBer(ctx, signal);
   return 1;
 }

@@ -1,10 +1,9 @@
 #include "modem/group_ids.h"
 
+#include <cstdio>
+
 #include "config/context.h"
 #include "exec/pattern.h"
-#include "modem/channel.h"
-#include "modem/collectors.h"
-#include "modem/modem_session.h"
 #include "modem/reply_rows.h"
 #include "status/status_table.h"
 
@@ -15,14 +14,26 @@ constexpr int kRows = 4;
 
 }  // namespace
 
-int TakeGroupIds(GatherContext* ctx, const char* reply) {
+GroupIds ParseGroupIds(const char* reply) {
+  GroupIds ids{};
   PatternArea area;
-  if (TextAfterPrefix(reply, kPrefix, &area) == 0) return 0;
+  if (TextAfterPrefix(reply, kPrefix, &area) == 0) return ids;
   ReplyRows rows;
   SplitReplyRows(area.output, kAtDelimiters, kRows, kAtRowChars, true, &rows);
-  char gid1[129] = {};
-  RemoveWhiteSpace(rows.row[0], gid1, 128);
-  UpdateFixedStatus(ctx, kGID1_i, gid1);
-  UpdateFixedStatus(ctx, kGID2_i, rows.row[1]);
+  RemoveWhiteSpace(rows.row[0], ids.gid1, kGid1Size - 1);
+  snprintf(ids.gid2, sizeof ids.gid2, "%s", rows.row[1]);
+  ids.valid = true;
+  return ids;
+}
+
+void StoreGroupIds(GatherContext* ctx, const GroupIds& ids) {
+  UpdateFixedStatus(ctx, kGID1_i, ids.gid1);
+  UpdateFixedStatus(ctx, kGID2_i, ids.gid2);
+}
+
+int TakeGroupIds(GatherContext* ctx, const char* reply) {
+  const GroupIds ids = ParseGroupIds(reply);
+  if (!ids.valid) return 0;
+  StoreGroupIds(ctx, ids);
   return 1;
 }

@@ -3,7 +3,6 @@
 #include "config/context.h"
 #include "exec/pattern.h"
 #include "modem/channel.h"
-#include "modem/collectors.h"
 #include "modem/reply_rows.h"
 #include "status/status_table.h"
 
@@ -15,24 +14,35 @@ constexpr char kPrefix[] = "+QTEMP: ";
 constexpr int kReportRows = 16;
 
 // Status values of the odd rows 1, 3, ..., 15, in row order.
-constexpr uint32_t kReadings[] = {kTXO_i, kTCT_i, kTPA1_i, kTS0_i,
-                                  kTS1_i, kTS2_i, kTS3_i, kTS4_i};
+constexpr uint32_t kReadings[kTemperatureCount] = {kTXO_i, kTCT_i, kTPA1_i, kTS0_i,
+                                                   kTS1_i, kTS2_i, kTS3_i, kTS4_i};
 
 }  // namespace
 
-int TakeTemperatures(GatherContext* ctx, const char* reply) {
+Temperatures ParseTemperatures(const char* reply) {
+  Temperatures temperatures{};
   PatternArea area;
-  if (TextAfterPrefix(reply, kPrefix, &area) == 0) return 0;
+  if (TextAfterPrefix(reply, kPrefix, &area) == 0) return temperatures;
   ReplyRows rows;
   SplitReplyRows(area.output, kAtDelimiters, kMaxReplyRows, kAtRowChars, false, &rows);
-  if (rows.full || rows.count != kReportRows) return 0;
-  int row = 1;
-  for (uint32_t index : kReadings) {
-    char value[kStripQuotesSize];
-    StripQuotes(rows.row[row], value);
-    UpdateVariableStatusT(ctx, index, value, 0);
-    row += 2;
+  if (rows.full || rows.count != kReportRows) return temperatures;
+  for (int n = 0; n < kTemperatureCount; ++n) {
+    StripQuotes(rows.row[2 * n + 1], temperatures.reading[n]);
   }
+  temperatures.valid = true;
+  return temperatures;
+}
+
+void StoreTemperatures(GatherContext* ctx, const Temperatures& temperatures) {
+  for (int n = 0; n < kTemperatureCount; ++n) {
+    UpdateVariableStatusT(ctx, kReadings[n], temperatures.reading[n], 0);
+  }
+}
+
+int TakeTemperatures(GatherContext* ctx, const char* reply) {
+  const Temperatures temperatures = ParseTemperatures(reply);
+  if (!temperatures.valid) return 0;
+  StoreTemperatures(ctx, temperatures);
   return 1;
 }
 
