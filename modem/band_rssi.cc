@@ -4,6 +4,7 @@
 
 #include "config/context.h"
 #include "exec/pattern.h"
+#include "modem/parse_and_store.h"
 #include "modem/reply_rows.h"
 #include "status/status_table.h"
 
@@ -37,10 +38,7 @@ void StoreBandConfig(GatherContext* ctx, const BandConfig& config) {
 }
 
 int TakeBandConfig(GatherContext* ctx, const char* reply) {
-  const BandConfig config = ParseBandConfig(reply);
-  if (!config.valid) return 0;
-  StoreBandConfig(ctx, config);
-  return 1;
+  return ParseAndStore(ctx, reply, ParseBandConfig, StoreBandConfig);
 }
 
 RssiBer ParseRssiBer(const char* reply) {
@@ -75,8 +73,5 @@ void StoreRssiBer(GatherContext* ctx, const RssiBer& signal) {
 }
 
 int TakeRssiBer(GatherContext* ctx, const char* reply) {
-  const RssiBer signal = ParseRssiBer(reply);
-  if (!signal.valid) return 0;
-  StoreRssiBer(ctx, signal);
-  return 1;
+  return ParseAndStore(ctx, reply, ParseRssiBer, StoreRssiBer);
 }

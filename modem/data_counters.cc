@@ -6,6 +6,7 @@
 #include "base/console_text.h"
 #include "config/context.h"
 #include "exec/pattern.h"
+#include "modem/parse_and_store.h"
 #include "modem/reply_rows.h"
 #include "status/status_table.h"
 
@@ -40,8 +41,5 @@ void StoreDataCounters(GatherContext* ctx, const DataCounters& counters) {
 }
 
 int TakeRxTxBytes(GatherContext* ctx, const char* reply) {
-  const DataCounters counters = ParseDataCounters(reply);
-  if (!counters.valid) return 0;
-  StoreDataCounters(ctx, counters);
-  return 1;
+  return ParseAndStore(ctx, reply, ParseDataCounters, StoreDataCounters);
 }

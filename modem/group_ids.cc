@@ -4,6 +4,7 @@
 
 #include "config/context.h"
 #include "exec/pattern.h"
+#include "modem/parse_and_store.h"
 #include "modem/reply_rows.h"
 #include "status/status_table.h"
 
@@ -32,8 +33,5 @@ void StoreGroupIds(GatherContext* ctx, const GroupIds& ids) {
 }
 
 int TakeGroupIds(GatherContext* ctx, const char* reply) {
-  const GroupIds ids = ParseGroupIds(reply);
-  if (!ids.valid) return 0;
-  StoreGroupIds(ctx, ids);
-  return 1;
+  return ParseAndStore(ctx, reply, ParseGroupIds, StoreGroupIds);
 }

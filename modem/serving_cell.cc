@@ -12,6 +12,7 @@
 #include "modem/channel.h"
 #include "modem/collectors.h"
 #include "modem/modem_session.h"
+#include "modem/parse_and_store.h"
 #include "modem/reply_rows.h"
 #include "status/status_table.h"
 
@@ -112,8 +113,5 @@ void StoreServingCell(GatherContext* ctx, const ServingCell& cell) {
 }
 
 int TakeServingCell(GatherContext* ctx, const char* reply) {
-  const ServingCell cell = ParseServingCell(reply);
-  if (!cell.valid) return 0;
-  StoreServingCell(ctx, cell);
-  return 1;
+  return ParseAndStore(ctx, reply, ParseServingCell, StoreServingCell);
 }

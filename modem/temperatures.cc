@@ -3,6 +3,7 @@
 #include "config/context.h"
 #include "exec/pattern.h"
 #include "modem/channel.h"
+#include "modem/parse_and_store.h"
 #include "modem/reply_rows.h"
 #include "status/status_table.h"
 
@@ -40,10 +41,7 @@ void StoreTemperatures(GatherContext* ctx, const Temperatures& temperatures) {
 }
 
 int TakeTemperatures(GatherContext* ctx, const char* reply) {
-  const Temperatures temperatures = ParseTemperatures(reply);
-  if (!temperatures.valid) return 0;
-  StoreTemperatures(ctx, temperatures);
-  return 1;
+  return ParseAndStore(ctx, reply, ParseTemperatures, StoreTemperatures);
 }
 
 // The modem sends its readings after the OK of AT+QTEMP, so they come back as the answer to the
