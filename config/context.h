@@ -8,6 +8,7 @@
 
 #include "platform/uci_api.h"
 
+struct ModemSession;
 class StopEvent;
 struct StatusTable;
 
@@ -34,20 +35,14 @@ struct GatherConfig {
 
 struct GatherContext {
   StatusTable* statusTable;
-  int32_t modemIndex;  // ModemManager index, -1 when none is known
-  int32_t cmdTotalMs;  // total limit of one modem command
-  int32_t cmdIdleMs;   // idle limit of one modem command
+  ModemSession* modem;  // the modem steps' state (index, devices, flags); owned by main
   struct uci_context* uci;
   struct uci_ptr uciPtr;
-  uint8_t qmiSetupDone;
   uint8_t printValues;
   uint8_t csvEnabled;
   uint8_t influxEnabled;
   uint8_t jsonEnabled;
   uint8_t debug;
-  int32_t bearerIndex;
-  char initialBearerApn[128];
-  char bearerApn[128];
   pthread_t jsonThread;
   char jsonFile[128];
   int gpsSocket;  // -1 when closed
@@ -56,9 +51,6 @@ struct GatherContext {
   StopEvent* stop;
   char gpsdTid[16];
   char systemName[16];
-  char atDevice[256];
-  char qmiDevice[256];
-  char modemMac[256];
   uint8_t lteUp;
   GatherConfig* config;
 };

@@ -8,6 +8,7 @@
 #include "daemon/main_loop.h"
 #include "daemon/startup.h"
 #include "modem/channel.h"
+#include "modem/modem_session.h"
 #include "modem/modem_watchdog.h"
 #include "report/influx_poster.h"
 #include "report/json_snapshot.h"
@@ -26,6 +27,7 @@ int main(int argc, char* argv[]) {
   // Static: the threads keep using them until the process ends, also on an early exit.
   static GatherConfig config;
   static GatherContext ctx;
+  static ModemSession modem;
   static char csvPath[kPathArgSize];
   static InfluxPoster poster;
   static StopEvent stop;
@@ -35,7 +37,7 @@ int main(int argc, char* argv[]) {
   InitJsonWriter(&jsonWriter, &ctx);
   jsonWriter.afterRender = RunWatchdogAfterRender;
   jsonWriter.afterRenderOwner = &watchdog;
-  int status = RunStartup(argc, argv, &ctx, &config, csvPath, &jsonWriter, &stop);
+  int status = RunStartup(argc, argv, &ctx, &config, &modem, csvPath, &jsonWriter, &stop);
   if (status >= 0) return status;
   if (ctx.influxEnabled != 0 && !poster.Start(&ctx, RouterPathOf(RouterPath::kInfluxBacklog))) {
     return 1;

@@ -19,6 +19,7 @@
 #include "base/signals.h"
 #include "modem/collectors.h"
 #include "modem/discovery.h"
+#include "modem/modem_session.h"
 #include "platform/uci_api.h"
 #include "report/csv_record.h"
 #include "report/influx_poster.h"
@@ -195,7 +196,7 @@ int RunMainLoop(GatherContext* ctx, const char* csvPath, InfluxPoster* poster) {
       wait_seconds = RunStatusCycle(ctx, csvPath, &state);
     } else {
       GetLTEConnectionStatus(ctx);
-      ctx->qmiSetupDone = 0;
+      ctx->modem->qmiSetupDone = 0;
       wait_seconds = pause_wait;
     }
     if (stopRequested) break;

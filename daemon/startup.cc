@@ -23,6 +23,7 @@
 #include "exec/zel_exec.h"
 #include "location/gps_listener.h"
 #include "modem/discovery.h"
+#include "modem/modem_session.h"
 #include "report/influx_post.h"
 #include "report/json_snapshot.h"
 #include "status/status_table.h"
@@ -262,8 +263,8 @@ void ReadBuildInfo(GatherContext* ctx, const char* path) {
   UpdateFixedStatus(ctx, kSystemName_s, ctx->systemName);
 }
 
-int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config, char* csvPath,
-               JsonWriter* jsonWriter, StopEvent* stop) {
+int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config, ModemSession* modem,
+               char* csvPath, JsonWriter* jsonWriter, StopEvent* stop) {
   if (IsHelpRequest(argc, argv)) {
     PrintUsage(argv[0]);
     return 0;
@@ -277,6 +278,7 @@ int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config,
 
   memset(config, 0, sizeof *config);
   memset(ctx, 0, sizeof *ctx);
+  ctx->modem = modem;
   ctx->stop = stop;
   memset(csvPath, 0, kPathArgSize);
 
@@ -326,16 +328,12 @@ int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config,
   if (ctx->debug) PrintOutsideText(stdout, "Linux Version: '%s'\n", config->linuxVersion);
   ReadBuildInfo(ctx, RouterPathOf(RouterPath::kBuildInfo));
 
-  ctx->modemIndex = -1;
-  ctx->cmdTotalMs = 2000;
-  ctx->cmdIdleMs = 100;
-
   if (!udevCreateContext()) {
     LogMessageError("Can't create udev");
     exit(1);
   }
   udevEnumerate(ctx);
-  udevfd = udevOpenMonitor();
+  udevOpenMonitor();
 
   if (ctx->jsonEnabled &&
       StartThreadWithDaemonSignalsBlocked(&ctx->jsonThread, saveJson, jsonWriter) != 0) {

@@ -7,6 +7,7 @@
 struct GatherConfig;
 struct GatherContext;
 struct JsonWriter;
+struct ModemSession;
 class StopEvent;
 
 // Size of the -f and -j path fields; the argument may have at most kPathArgSize - 2 characters.
@@ -44,8 +45,9 @@ void ReadLinuxVersion(GatherConfig* config, const StopEvent* stop);
 // ctx->systemName and SystemName_s.
 void ReadBuildInfo(GatherContext* ctx, const char* path);
 
-// Runs the start-up steps up to the main loop; with -j it starts the snapshot writer thread on
-// `jsonWriter`. SIGINT signals `stop` from then on, and the context carries it to the threads.
-// Returns -1 when the main loop should run, else the exit status of the process.
-int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config, char* csvPath,
-               JsonWriter* jsonWriter, StopEvent* stop);
+// Runs the start-up steps up to the main loop, with `modem` (fresh) as the context's modem session;
+// with -j it starts the snapshot writer thread on `jsonWriter`. SIGINT signals `stop` from then
+// on, and the context carries it to the threads. Returns -1 when the main loop should run, else
+// the exit status of the process.
+int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config, ModemSession* modem,
+               char* csvPath, JsonWriter* jsonWriter, StopEvent* stop);

@@ -23,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int64_t now = 1700000000 + static_cast<int64_t>(shift);
   char text[268];
   CopyInput(data + 4, size - 4, text, 265);
-  GatherContext ctx = StatusContext();
+  static ModemSession modem;
+  GatherContext ctx = StatusContext(&modem);
   LocationUpdateAt(&ctx, text, now);
 
   NmeaFields fields;

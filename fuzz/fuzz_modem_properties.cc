@@ -14,11 +14,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static char text[16384];  // the reader's output buffer holds at most 16383 characters
   const size_t n = CopyInput(data, size, text, sizeof text);
-  GatherContext ctx = StatusContext();
-  ctx.bearerIndex = -1;
-  ReadModemKeyValues(&ctx, text);
-  if (strnlen(ctx.initialBearerApn, sizeof ctx.initialBearerApn) == sizeof ctx.initialBearerApn ||
-      strnlen(ctx.bearerApn, sizeof ctx.bearerApn) == sizeof ctx.bearerApn) {
+  static ModemSession modem;
+  GatherContext ctx = StatusContext(&modem);
+  TakeModemKeyValues(&ctx, text);
+  if (strnlen(modem.initialBearerApn, sizeof modem.initialBearerApn) == sizeof modem.initialBearerApn ||
+      strnlen(modem.bearerApn, sizeof modem.bearerApn) == sizeof modem.bearerApn) {
     abort();  // an APN field left unterminated
   }
 

@@ -17,8 +17,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   char line[1024];
   CopyInput(data, size, line, 1023);
-  GatherContext ctx = StatusContext();
-  StoreNetDevLine(&ctx, line);
+  static ModemSession modem;
+  GatherContext ctx = StatusContext(&modem);
+  TakeNetDevLine(&ctx, line);
   // The stored counters never carry a separator.
   for (uint32_t index : {kWWanRxBytes_i, kWWanRxPkts_i, kWWanTxBytes_i, kWWanTxPkts_i}) {
     if (strpbrk(statusValues.entries[index].value, " \t\r\n") != nullptr) abort();

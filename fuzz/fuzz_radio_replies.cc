@@ -24,14 +24,15 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static char text[2048];  // a reply holds at most 2047 characters
   CopyInput(data, size, text, sizeof text);
-  GatherContext ctx = StatusContext();
+  static ModemSession modem;
+  GatherContext ctx = StatusContext(&modem);
 
-  ParseServingCell(&ctx, text);
-  ParseBandConfig(&ctx, text);
-  ParseRssiBer(&ctx, text);
-  ParseRxTxBytes(&ctx, text);
-  ParseGroupIds(&ctx, text);
-  ParseTemperatures(&ctx, text);
+  TakeServingCell(&ctx, text);
+  TakeBandConfig(&ctx, text);
+  TakeRssiBer(&ctx, text);
+  TakeRxTxBytes(&ctx, text);
+  TakeGroupIds(&ctx, text);
+  TakeTemperatures(&ctx, text);
 
   static PatternArea area;
   using Step = int (*)(GatherContext*, PatternArea*);

@@ -11,6 +11,7 @@
 
 #include "config/context.h"
 #include "exec/shell_command.h"
+#include "modem/modem_session.h"
 #include "status/status_table.h"
 
 // Copies at most cap - 1 bytes of the input into `text` and terminates it. Returns the count.
@@ -35,10 +36,12 @@ inline void InitStatusForFuzzing() {
   SetShellCommandRunner(NoShell);
 }
 
-inline GatherContext StatusContext() {
+// A context on the status table with `modem` (fresh for each input) as its modem session.
+inline GatherContext StatusContext(ModemSession* modem) {
+  *modem = ModemSession{};
   GatherContext ctx{};
   ctx.statusTable = &statusValues;
-  ctx.modemIndex = -1;
+  ctx.modem = modem;
   return ctx;
 }
 

@@ -4,63 +4,74 @@
 
 #include "config/context.h"
 #include "exec/pattern.h"
-#include "modem/channel.h"
-#include "modem/collectors.h"
+#include "modem/parse_and_store.h"
 #include "modem/reply_rows.h"
 #include "status/status_table.h"
 
 namespace {
 
-constexpr char kBandCommand[] = "AT+QCFG=\"band\"\r";
 constexpr char kBandPrefix[] = "+QCFG: \"band\",";
 constexpr int kBandRows = 8;
 
-constexpr char kCsqCommand[] = "AT+CSQ\r";
 constexpr char kCsqPrefix[] = "+CSQ:";
 constexpr int kCsqRows = 16;
-constexpr int kCsqNumberLimit = 13;
+constexpr int kCsqNumberLimit = kCsqNumberSize - 1;
 constexpr int kRssiUnknown = 32;  // 32 and above (99 = not known) carry no strength
 
 }  // namespace
 
-void ParseBandConfig(GatherContext* ctx, const char* reply) {
+BandConfig ParseBandConfig(const char* reply) {
+  BandConfig config{};
   PatternArea area;
-  if (TextAfterPrefix(reply, kBandPrefix, &area) == 0) return;
+  if (TextAfterPrefix(reply, kBandPrefix, &area) == 0) return config;
   ReplyRows rows;
   SplitReplyRows(area.output, kAtDelimiters, kBandRows, kAtRowChars, true, &rows);
-  UpdateFixedStatus(ctx, kMCBV_s, rows.row[0]);
-  UpdateFixedStatus(ctx, kMCLBV_s, rows.row[1]);
+  snprintf(config.bands, sizeof config.bands, "%s", rows.row[0]);
+  snprintf(config.lteBands, sizeof config.lteBands, "%s", rows.row[1]);
+  config.valid = true;
+  return config;
 }
 
-void ParseRssiBer(GatherContext* ctx, const char* reply) {
+void StoreBandConfig(GatherContext* ctx, const BandConfig& config) {
+  UpdateFixedStatus(ctx, kMCBV_s, config.bands);
+  UpdateFixedStatus(ctx, kMCLBV_s, config.lteBands);
+}
+
+int TakeBandConfig(GatherContext* ctx, const char* reply) {
+  return ParseAndStore(ctx, reply, ParseBandConfig, StoreBandConfig);
+}
+
+RssiBer ParseRssiBer(const char* reply) {
+  RssiBer signal{};
   PatternArea area;
-  if (TextAfterPrefix(reply, kCsqPrefix, &area) == 0) return;
+  if (TextAfterPrefix(reply, kCsqPrefix, &area) == 0) return signal;
   ReplyRows rows;
   SplitReplyRows(area.output, kAtDelimiters, kCsqRows, kAtRowChars, false, &rows);
 
-  char number[kCsqNumberLimit + 1];
+  char number[kCsqNumberSize];
   ExtractNumber(rows.row[0], kCsqNumberLimit, number);
   const int rssi = DecimalToInt(number);
   if (rssi >= kRssiUnknown) {
     printf("GetRssiBer Error: RSSI value of %d\n", rssi);
   } else {
     // Wide arithmetic: a huge negative report must not overflow.
+    signal.hasDbm = true;
+    signal.dbm = 2LL * rssi - 113;
+  }
+  ExtractNumber(rows.row[1], kCsqNumberLimit, signal.rxQual);
+  signal.valid = true;
+  return signal;
+}
+
+void StoreRssiBer(GatherContext* ctx, const RssiBer& signal) {
+  if (signal.hasDbm) {
     char dbm[24];
-    snprintf(dbm, sizeof dbm, "%lld", 2LL * rssi - 113);
+    snprintf(dbm, sizeof dbm, "%lld", signal.dbm);
     UpdateVariableStatusT(ctx, kUeRssi_i, dbm, 0);
   }
-  ExtractNumber(rows.row[1], kCsqNumberLimit, number);
-  UpdateVariableStatusT(ctx, kUeRxQual_i, number, 0);
+  UpdateVariableStatusT(ctx, kUeRxQual_i, signal.rxQual, 0);
 }
 
-void GetBandConfig(GatherContext* ctx) {
-  char reply[kModemReplySize] = {};
-  if (modem_Send(ctx, kBandCommand, sizeof kBandCommand, reply) <= 0) return;
-  ParseBandConfig(ctx, reply);
-}
-
-void GetRssiBer(GatherContext* ctx) {
-  char reply[kModemReplySize] = {};
-  if (modem_Send(ctx, kCsqCommand, sizeof kCsqCommand, reply) <= 0) return;
-  ParseRssiBer(ctx, reply);
+int TakeRssiBer(GatherContext* ctx, const char* reply) {
+  return ParseAndStore(ctx, reply, ParseRssiBer, StoreRssiBer);
 }

@@ -1,8 +1,33 @@
 // The band configuration (AT+QCFG="band") and the signal quality report (AT+CSQ).
 #pragma once
 
+#include "modem/reply_rows.h"
+
 struct GatherContext;
 
-// Each takes a reply as modem_Send hands it over and stores what it holds.
-void ParseBandConfig(GatherContext* ctx, const char* reply);
-void ParseRssiBer(GatherContext* ctx, const char* reply);
+constexpr int kCsqNumberSize = 14;  // a number of the signal report: 13 characters and a terminator
+
+// The first two band masks of a band configuration reply.
+struct BandConfig {
+  bool valid;  // false: no "+QCFG: \"band\"," report
+  char bands[kReplyRowSize];
+  char lteBands[kReplyRowSize];
+};
+
+// The signal strength and bit error rate of a signal quality report.
+struct RssiBer {
+  bool valid;    // false: no "+CSQ:" report
+  bool hasDbm;   // false for a strength of 32 and above (said on stdout): the value stays
+  long long dbm;  // 2 * strength - 113
+  char rxQual[kCsqNumberSize];
+};
+
+// Each takes apart a reply as modem_Send hands it over.
+BandConfig ParseBandConfig(const char* reply);
+RssiBer ParseRssiBer(const char* reply);
+// Each stores what its report holds.
+void StoreBandConfig(GatherContext* ctx, const BandConfig& config);
+void StoreRssiBer(GatherContext* ctx, const RssiBer& signal);
+// Parse and store: 1 when the report was found and stored, else 0.
+int TakeBandConfig(GatherContext* ctx, const char* reply);
+int TakeRssiBer(GatherContext* ctx, const char* reply);

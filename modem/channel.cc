@@ -10,8 +10,7 @@
 #include "config/context.h"
 #include "base/paths.h"
 #include "exec/zel_exec.h"
-
-char qmiResult[kQmiResultSize];
+#include "modem/modem_session.h"
 
 namespace {
 
@@ -27,20 +26,20 @@ constexpr int kTokenSize = 63;  // 62 characters and the terminator
 char* Arg(const char* text) { return const_cast<char*>(text); }
 
 bool IndexTooLarge(const GatherContext* ctx) {
-  if (ctx->modemIndex < kMaxModemIndex) return false;
-  fprintf(stderr, "modem_Send error: Modem index too large! - %d\n", ctx->modemIndex);
+  if (ctx->modem->modemIndex < kMaxModemIndex) return false;
+  fprintf(stderr, "modem_Send error: Modem index too large! - %d\n", ctx->modem->modemIndex);
   return true;
 }
 
 // Runs mmcli -m <index> <argument> under the context's command limits into out.
 int RunModemCommand(GatherContext* ctx, const char* argument, char* out) {
   char index_text[6];
-  snprintf(index_text, sizeof index_text, "%d", ctx->modemIndex);
+  snprintf(index_text, sizeof index_text, "%d", ctx->modem->modemIndex);
   const char* mmcli = RouterPathOf(RouterPath::kMmcli);
   PrintOutsideText(stdout, "Sending command: %s %s %s %s\n", mmcli, "-m", index_text, argument);
   fflush(stdout);
   char* argv[] = {Arg("mmcli"), Arg("-m"), index_text, Arg(argument), nullptr};
-  return Zel_Exec(mmcli, argv, ctx->cmdTotalMs, ctx->cmdIdleMs, out, kClientOutputSize - 1);
+  return Zel_Exec(mmcli, argv, ctx->modem->cmdTotalMs, ctx->modem->cmdIdleMs, out, kClientOutputSize - 1);
 }
 
 // A whole decimal number in 0..INT32_MAX; anything else is no modem number.
@@ -73,7 +72,7 @@ int ReadModemListing(char* output, int len, long* index, char* token, size_t tok
 }
 
 int mmcli_GetIdx(GatherContext* ctx, int onlyWhenMissing) {
-  if (onlyWhenMissing != 0 && ctx->modemIndex != -1) return onlyWhenMissing;
+  if (onlyWhenMissing != 0 && ctx->modem->modemIndex != -1) return onlyWhenMissing;
 
   char out[kClientOutputSize] = {};
   char* argv[] = {Arg("mmcli"), Arg("-L"), nullptr};
@@ -82,13 +81,13 @@ int mmcli_GetIdx(GatherContext* ctx, int onlyWhenMissing) {
   long number = 0;
   char token[kTokenSize];
   if (ReadModemListing(out, len, &number, token, sizeof token) == 0) {
-    ctx->modemIndex = -1;
+    ctx->modem->modemIndex = -1;
     return 0;
   }
-  if (number != ctx->modemIndex) {
+  if (number != ctx->modem->modemIndex) {
     PrintOutsideText(stdout, "mmcli_GetIdx found modem %s index: %ld\n", token, number);
     fflush(stdout);
-    ctx->modemIndex = static_cast<int32_t>(number);
+    ctx->modem->modemIndex = static_cast<int32_t>(number);
   }
   return 1;
 }
@@ -159,8 +158,9 @@ int modem_Reset(GatherContext* ctx) {
 int QmiCmd(GatherContext* ctx, const char* argument, int totalLimitMs, int idleLimitMs) {
   PrintOutsideText(stdout, "QmiCmd: %s\n", argument);
   fflush(stdout);
-  memset(qmiResult, 0, sizeof qmiResult);
-  char* argv[] = {Arg("qmicli"), Arg("-d"), ctx->qmiDevice, Arg("-p"), Arg(argument), nullptr};
-  return Zel_Exec(RouterPathOf(RouterPath::kQmicli), argv, totalLimitMs, idleLimitMs, qmiResult,
-                  kQmiResultSize - 1);
+  ModemSession* session = ctx->modem;
+  memset(session->qmiResult, 0, sizeof session->qmiResult);
+  char* argv[] = {Arg("qmicli"), Arg("-d"), session->qmiDevice, Arg("-p"), Arg(argument), nullptr};
+  return Zel_Exec(RouterPathOf(RouterPath::kQmicli), argv, totalLimitMs, idleLimitMs,
+                  session->qmiResult, kQmiResultSize - 1);
 }

@@ -7,11 +7,7 @@
 
 struct GatherContext;
 
-constexpr int kQmiResultSize = 1024;
 constexpr int kModemReplySize = 2048;
-
-// Output of the latest QMI client call; main thread only.
-extern char qmiResult[kQmiResultSize];
 
 int mmcli_GetIdx(GatherContext* ctx, int onlyWhenMissing);
 // `command` is stored with its trailing CR and `commandSize` counts the terminating NUL
@@ -20,6 +16,8 @@ int modem_Send(GatherContext* ctx, const char* command, int commandSize, char* r
 // mmcli -m <index> -r: the length of the reply, or 0 when there is no usable one (index too large,
 // a reply of 10 characters or less, or ModemManager's "error:").
 int modem_Reset(GatherContext* ctx);
+// Runs qmicli on the session's QMI device; the output lands in the session's qmiResult (cleared
+// first, at most kQmiResultSize - 2 characters). Returns what Zel_Exec returns.
 int QmiCmd(GatherContext* ctx, const char* argument, int totalLimitMs, int idleLimitMs);
 
 // The parts of mmcli_GetIdx and modem_Send that only read the client's output.

@@ -1,6 +1,8 @@
 // The steps of one modem status cycle. Each takes the daemon context and stores what it reads in
-// the status table.
+// the status table; most run one row of modem/collector_table.cc.
 #pragma once
+
+#include <cstdint>
 
 struct GatherContext;
 
@@ -18,7 +20,9 @@ void GetBandConfig(GatherContext* ctx);
 void GetRssiBer(GatherContext* ctx);
 void GetTemperatures(GatherContext* ctx);
 void GetServingCellInfo(GatherContext* ctx);
-int SetHpueLed();
+// Lights the blue HPUE LED for a transmit power of 24 or more, else the green one (the dark one is
+// switched first); returns the result of the second LED command.
+int SetHpueLed(int32_t txPower);
 void GetGroupIds(GatherContext* ctx);
 void GetTxRxInfo(GatherContext* ctx);         // QMI readings
 void GetCAInfo(GatherContext* ctx);

@@ -6,41 +6,40 @@
 #include "base/console_text.h"
 #include "config/context.h"
 #include "exec/pattern.h"
-#include "modem/channel.h"
-#include "modem/collectors.h"
+#include "modem/parse_and_store.h"
 #include "modem/reply_rows.h"
 #include "status/status_table.h"
 
 namespace {
 
-constexpr char kCommand[] = "AT+QGDCNT?\r";
 constexpr char kPrefix[] = "+QGDCNT:";
 constexpr int kRows = 5;
 
-// The row's ASCII letters and digits.
-void StoreAlnum(GatherContext* ctx, uint32_t index, const char* row) {
-  char clean[129] = {};
-  RemoveWhiteSpace(row, clean, 128);
-  UpdateVariableStatusT(ctx, index, clean, 0);
-}
+
 
 }  // namespace
 
-void ParseRxTxBytes(GatherContext* ctx, const char* reply) {
+DataCounters ParseDataCounters(const char* reply) {
+  DataCounters counters{};
   PatternArea area;
-  if (TextAfterPrefix(reply, kPrefix, &area) == 0) return;
+  if (TextAfterPrefix(reply, kPrefix, &area) == 0) return counters;
   ReplyRows rows;
   SplitReplyRows(area.output, kAtDelimiters, kRows, kAtRowChars, false, &rows);
   if (!rows.full && rows.count == 3 && strcmp(rows.row[2], "OK") != 0) {
     PrintOutsideText(stdout, "GetRxTxBytes failed: expected OK row 2 got: %s\n", rows.row[2]);
-    return;
+    return counters;
   }
-  StoreAlnum(ctx, kAtTxBytes_i, rows.row[0]);
-  StoreAlnum(ctx, kAtRxBytes_i, rows.row[1]);
+  RemoveWhiteSpace(rows.row[0], counters.txBytes, kCounterTextSize - 1);
+  RemoveWhiteSpace(rows.row[1], counters.rxBytes, kCounterTextSize - 1);
+  counters.valid = true;
+  return counters;
 }
 
-void GetRxTxBytes(GatherContext* ctx) {
-  char reply[kModemReplySize] = {};
-  if (modem_Send(ctx, kCommand, sizeof kCommand, reply) <= 0) return;
-  ParseRxTxBytes(ctx, reply);
+void StoreDataCounters(GatherContext* ctx, const DataCounters& counters) {
+  UpdateVariableStatusT(ctx, kAtTxBytes_i, counters.txBytes, 0);
+  UpdateVariableStatusT(ctx, kAtRxBytes_i, counters.rxBytes, 0);
+}
+
+int TakeRxTxBytes(GatherContext* ctx, const char* reply) {
+  return ParseAndStore(ctx, reply, ParseDataCounters, StoreDataCounters);
 }

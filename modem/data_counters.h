@@ -3,5 +3,18 @@
 
 struct GatherContext;
 
-// Takes a counter reply as modem_Send hands it over and stores the sent and received bytes.
-void ParseRxTxBytes(GatherContext* ctx, const char* reply);
+constexpr int kCounterTextSize = 129;  // a counter row's letters and digits and a terminator
+
+// The sent and received byte counts of one reply, reduced to letters and digits.
+struct DataCounters {
+  bool valid;  // false: no "+QGDCNT:" report, or three rows not ending in OK (said on stdout)
+  char txBytes[kCounterTextSize];
+  char rxBytes[kCounterTextSize];
+};
+
+// Takes apart a counter reply as modem_Send hands it over.
+DataCounters ParseDataCounters(const char* reply);
+// Stores the sent and received bytes.
+void StoreDataCounters(GatherContext* ctx, const DataCounters& counters);
+// ParseDataCounters and StoreDataCounters: 1 when stored, else 0.
+int TakeRxTxBytes(GatherContext* ctx, const char* reply);

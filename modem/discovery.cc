@@ -11,10 +11,10 @@
 
 #include "base/console_text.h"
 #include "config/context.h"
+#include "modem/modem_session.h"
 #include "status/status_table.h"
 
 struct udev* udev = nullptr;
-int udevfd = -1;
 
 namespace {
 
@@ -102,22 +102,22 @@ int udevEnumerate(GatherContext* ctx) {
     if (udevCheckDeviceAdd(ctx, name, path, address) == 1) {
       found = 1;
       if (address != nullptr && !IsZeroAddress(address)) {
-        snprintf(ctx->modemMac, kMacTextSize, "%s", address);
-        UpdateFixedStatus(ctx, kModemMacAddr_s, ctx->modemMac);
+        snprintf(ctx->modem->modemMac, kMacTextSize, "%s", address);
+        UpdateFixedStatus(ctx, kModemMacAddr_s, ctx->modem->modemMac);
       }
     }
   }
 
   int connected = 0;
-  if (ctx->qmiDevice[0] == '\0' || ctx->atDevice[0] == '\0') {
+  if (ctx->modem->qmiDevice[0] == '\0' || ctx->modem->atDevice[0] == '\0') {
     connected = 0;
   } else if (found) {
     connected = 1;
   } else {
     puts("  Modem now disconnected");
-    ctx->atDevice[0] = '\0';
-    ctx->qmiDevice[0] = '\0';
-    ctx->modemMac[0] = '\0';
+    ctx->modem->atDevice[0] = '\0';
+    ctx->modem->qmiDevice[0] = '\0';
+    ctx->modem->modemMac[0] = '\0';
   }
   printf("  udevEnumerate - Connected: %d\n", connected);
   fflush(stdout);
@@ -127,22 +127,22 @@ int udevEnumerate(GatherContext* ctx) {
 int udevCheckDeviceAdd(GatherContext* ctx, const char* name, const char* path, const char* address) {
   if (name == nullptr || path == nullptr) return 0;
   if (strstr(path, ":1.2/ttyUSB") != nullptr) {
-    snprintf(ctx->atDevice, sizeof ctx->atDevice, "/dev/%s", name);
-    PrintOutsideText(stdout, "Found serial device at %s\n", ctx->atDevice);
+    snprintf(ctx->modem->atDevice, sizeof ctx->modem->atDevice, "/dev/%s", name);
+    PrintOutsideText(stdout, "Found serial device at %s\n", ctx->modem->atDevice);
     return 1;
   }
   if (strstr(path, "net/wwan") != nullptr) {
     // An all-zero address is no address: it never replaces a known one.
     if (address != nullptr && !IsZeroAddress(address)) {
-      snprintf(ctx->modemMac, sizeof ctx->modemMac, "%s", address);
-      PrintOutsideText(stdout, "Found MAC address at %s\n", ctx->modemMac);
-      UpdateFixedStatus(ctx, kModemMacAddr_s, ctx->modemMac);
+      snprintf(ctx->modem->modemMac, sizeof ctx->modem->modemMac, "%s", address);
+      PrintOutsideText(stdout, "Found MAC address at %s\n", ctx->modem->modemMac);
+      UpdateFixedStatus(ctx, kModemMacAddr_s, ctx->modem->modemMac);
     }
     return 0;
   }
   if (strstr(path, "usbmisc/cdc-") != nullptr) {
-    snprintf(ctx->qmiDevice, sizeof ctx->qmiDevice, "/dev/%s", name);
-    PrintOutsideText(stdout, "Found modem device at %s\n", ctx->qmiDevice);
+    snprintf(ctx->modem->qmiDevice, sizeof ctx->modem->qmiDevice, "/dev/%s", name);
+    PrintOutsideText(stdout, "Found modem device at %s\n", ctx->modem->qmiDevice);
     return 1;
   }
   return 0;
@@ -161,14 +161,12 @@ int udevOpenMonitor() {
     udev_monitor_filter_add_match_subsystem_devtype(mon, "usbmisc", nullptr);
     udev_monitor_enable_receiving(mon);
   }
-  udevfd = udev_monitor_get_fd(mon);
-  return udevfd;
+  return udev_monitor_get_fd(mon);
 }
 
 void udevRelease() {
   if (mon != nullptr) udev_monitor_unref(mon);
   mon = nullptr;
-  udevfd = -1;
   if (udev != nullptr) udev_unref(udev);
   udev = nullptr;
 }

@@ -5,9 +5,8 @@
 struct GatherContext;
 struct udev;
 
-// The libudev context of the run (created at start-up) and the monitor's descriptor.
+// The libudev context of the run (created at start-up).
 extern struct udev* udev;
-extern int udevfd;
 
 // Creates the libudev context of the run into `udev`: 1 on success, 0 on failure.
 int udevCreateContext();
@@ -16,7 +15,8 @@ int udevCreateContext();
 int udevEnumerate(GatherContext* ctx);
 // 1 when the device is the AT port or the QMI device, else 0; a wwan interface records its MAC.
 int udevCheckDeviceAdd(GatherContext* ctx, const char* name, const char* path, const char* address);
-// Opens the udev monitor; returns its descriptor or -1.
+// Opens the udev monitor (nothing reads its events: hot-plugging is not followed); returns its
+// descriptor, or -1 without a context or when the monitor cannot be created.
 int udevOpenMonitor();
 // Releases the monitor and the context.
 void udevRelease();

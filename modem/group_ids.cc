@@ -1,36 +1,37 @@
 #include "modem/group_ids.h"
 
+#include <cstdio>
+
 #include "config/context.h"
 #include "exec/pattern.h"
-#include "modem/channel.h"
-#include "modem/collectors.h"
+#include "modem/parse_and_store.h"
 #include "modem/reply_rows.h"
 #include "status/status_table.h"
 
-uint8_t gidQueried = 0;
-
 namespace {
 
-constexpr char kCommand[] = "AT+QGID\r";
 constexpr char kPrefix[] = "+QGID:";
 constexpr int kRows = 4;
 
 }  // namespace
 
-void ParseGroupIds(GatherContext* ctx, const char* reply) {
+GroupIds ParseGroupIds(const char* reply) {
+  GroupIds ids{};
   PatternArea area;
-  if (TextAfterPrefix(reply, kPrefix, &area) == 0) return;
+  if (TextAfterPrefix(reply, kPrefix, &area) == 0) return ids;
   ReplyRows rows;
   SplitReplyRows(area.output, kAtDelimiters, kRows, kAtRowChars, true, &rows);
-  char gid1[129] = {};
-  RemoveWhiteSpace(rows.row[0], gid1, 128);
-  UpdateFixedStatus(ctx, kGID1_i, gid1);
-  UpdateFixedStatus(ctx, kGID2_i, rows.row[1]);
+  RemoveWhiteSpace(rows.row[0], ids.gid1, kGid1Size - 1);
+  snprintf(ids.gid2, sizeof ids.gid2, "%s", rows.row[1]);
+  ids.valid = true;
+  return ids;
 }
 
-void GetGroupIds(GatherContext* ctx) {
-  if (gidQueried != 0) return;
-  char reply[kModemReplySize] = {};
-  if (modem_Send(ctx, kCommand, sizeof kCommand, reply) > 0) ParseGroupIds(ctx, reply);
-  gidQueried = 1;
+void StoreGroupIds(GatherContext* ctx, const GroupIds& ids) {
+  UpdateFixedStatus(ctx, kGID1_i, ids.gid1);
+  UpdateFixedStatus(ctx, kGID2_i, ids.gid2);
+}
+
+int TakeGroupIds(GatherContext* ctx, const char* reply) {
+  return ParseAndStore(ctx, reply, ParseGroupIds, StoreGroupIds);
 }

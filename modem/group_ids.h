@@ -1,12 +1,22 @@
 // The SIM's group identifiers (AT+QGID), asked once per daemon run.
 #pragma once
 
-#include <cstdint>
+#include "modem/reply_rows.h"
 
 struct GatherContext;
 
-// Set at the end of the first GetGroupIds call and never cleared; tests may clear it.
-extern uint8_t gidQueried;
+constexpr int kGid1Size = 129;  // GID1's letters and digits and a terminator
 
-// Takes a group-identifier reply as modem_Send hands it over and stores GID1 and GID2.
-void ParseGroupIds(GatherContext* ctx, const char* reply);
+// The SIM's two group identifiers.
+struct GroupIds {
+  bool valid;  // false: no "+QGID:" report
+  char gid1[kGid1Size];  // letters and digits only
+  char gid2[kReplyRowSize];
+};
+
+// Takes apart a group-identifier reply as modem_Send hands it over.
+GroupIds ParseGroupIds(const char* reply);
+// Stores GID1 and GID2 as fixed values.
+void StoreGroupIds(GatherContext* ctx, const GroupIds& ids);
+// ParseGroupIds and StoreGroupIds: 1 when stored, else 0.
+int TakeGroupIds(GatherContext* ctx, const char* reply);

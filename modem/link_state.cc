@@ -41,7 +41,7 @@ void SplitTokens(const char* line, char (*tokens)[kTokenSize]) {
 
 }  // namespace
 
-void StoreNetDevLine(GatherContext* ctx, const char* line) {
+void TakeNetDevLine(GatherContext* ctx, const char* line) {
   char tokens[kTokenCount][kTokenSize];
   SplitTokens(line, tokens);
   UpdateVariableStatusT(ctx, kWWanRxBytes_i, tokens[1], 0);
@@ -61,7 +61,7 @@ void GetKxNetworkInfo(GatherContext* ctx) {
   char line[1024];
   while (lines.Next(line, 1023)) {
     if (strstr(line, "wwan0") != nullptr) {
-      StoreNetDevLine(ctx, line);
+      TakeNetDevLine(ctx, line);
       return;
     }
   }

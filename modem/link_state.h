@@ -8,4 +8,4 @@ struct GatherContext;
 // Stores the received and sent bytes and packets of one /proc/net/dev interface line (tokens 1, 2,
 // 9 and 10 after splitting at blanks) in WWanRxBytes_i, WWanRxPkts_i, WWanTxBytes_i and
 // WWanTxPkts_i. A token the line lacks is stored as empty text.
-void StoreNetDevLine(GatherContext* ctx, const char* line);
+void TakeNetDevLine(GatherContext* ctx, const char* line);

@@ -10,6 +10,7 @@
 #include "base/paths.h"
 #include "exec/zel_exec.h"
 #include "modem/collectors.h"
+#include "modem/modem_session.h"
 #include "status/status_table.h"
 
 namespace {
@@ -45,12 +46,12 @@ void ActOnKey(GatherContext* ctx, const char* key, const char* value) {
     UpdateFixedStatus(ctx, kPhoneNumber_s, number);
     PrintOutsideText(stdout, "Phone Number: %s\n", number);
   } else if (strcmp(key, "modem.3gpp.eps.initial-bearer.settings.apn") == 0) {
-    snprintf(ctx->initialBearerApn, sizeof ctx->initialBearerApn, "%s", value);
+    snprintf(ctx->modem->initialBearerApn, sizeof ctx->modem->initialBearerApn, "%s", value);
   } else if (strcmp(key, "bearer.properties.apn") == 0) {
-    snprintf(ctx->bearerApn, sizeof ctx->bearerApn, "%s", value);
+    snprintf(ctx->modem->bearerApn, sizeof ctx->modem->bearerApn, "%s", value);
   } else if (strcmp(key, "modem.generic.bearers.value[1]") == 0) {
     const char* bearer = strstr(value, "/Bearer/");
-    if (bearer != nullptr) ctx->bearerIndex = atoi(bearer + 8);
+    if (bearer != nullptr) ctx->modem->bearerIndex = atoi(bearer + 8);
   } else {
     return;
   }
@@ -70,10 +71,10 @@ int QueryProperties(GatherContext* ctx, const char* flag, int32_t index) {
   char* argv[] = {arg0, flag_arg, index_text, arg3, nullptr};
   static char output[kPropertiesOutputSize];  // main thread only; too large for a small stack
   memset(output, 0, sizeof output);
-  const int32_t len = Zel_Exec(RouterPathOf(RouterPath::kMmcli), argv, ctx->cmdTotalMs,
-                               ctx->cmdIdleMs, output, kPropertiesOutputSize - 1);
+  const int32_t len = Zel_Exec(RouterPathOf(RouterPath::kMmcli), argv, ctx->modem->cmdTotalMs,
+                               ctx->modem->cmdIdleMs, output, kPropertiesOutputSize - 1);
   if (len <= 10 || output[0] == '\0') return 0;
-  ReadModemKeyValues(ctx, output);
+  TakeModemKeyValues(ctx, output);
   return 1;
 }
 
@@ -92,7 +93,7 @@ void FormatPhoneNumber(const char* value, char* destination, size_t size) {
   snprintf(destination, size, "%s", value);
 }
 
-void ReadModemKeyValues(GatherContext* ctx, const char* output) {
+void TakeModemKeyValues(GatherContext* ctx, const char* output) {
   const char* line = output;
   while (*line != '\0') {
     const char* line_end = strchr(line, '\n');
@@ -117,20 +118,20 @@ void ReadModemKeyValues(GatherContext* ctx, const char* output) {
 }
 
 void GetModemProperties(GatherContext* ctx) {
-  ctx->initialBearerApn[0] = '\0';
-  ctx->bearerApn[0] = '\0';
-  ctx->bearerIndex = -1;
+  ctx->modem->initialBearerApn[0] = '\0';
+  ctx->modem->bearerApn[0] = '\0';
+  ctx->modem->bearerIndex = -1;
 
-  if (ctx->modemIndex >= 0 && QueryProperties(ctx, "-m", ctx->modemIndex) != 0 &&
-      ctx->bearerIndex >= 0) {
-    QueryProperties(ctx, "-b", ctx->bearerIndex);
+  if (ctx->modem->modemIndex >= 0 && QueryProperties(ctx, "-m", ctx->modem->modemIndex) != 0 &&
+      ctx->modem->bearerIndex >= 0) {
+    QueryProperties(ctx, "-b", ctx->modem->bearerIndex);
   }
 
-  const char* apn = ctx->bearerApn;
-  if (apn[0] == '\0') apn = ctx->initialBearerApn;
+  const char* apn = ctx->modem->bearerApn;
+  if (apn[0] == '\0') apn = ctx->modem->initialBearerApn;
   if (apn[0] == '\0') {
-    lookupValue("network.wwan.apn", ctx->bearerApn, ctx->uci, &ctx->uciPtr, 128);
-    apn = ctx->bearerApn;
+    lookupValue("network.wwan.apn", ctx->modem->bearerApn, ctx->uci, &ctx->uciPtr, 128);
+    apn = ctx->modem->bearerApn;
     if (apn[0] == '\0') return;
   }
   PrintOutsideText(stdout, "APN: '%s'\n", apn);

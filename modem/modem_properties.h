@@ -13,7 +13,7 @@ constexpr int kPropertyValueSize = 128;  // at most 127 characters of a value ar
 // SignalPercent_s, IMEI_s, PhoneNumber_s, and the context's initialBearerApn, bearerApn and
 // bearerIndex. mmcli's "--" (no value) reads as empty. Reading stops at a line without a blank or
 // without a colon after it.
-void ReadModemKeyValues(GatherContext* ctx, const char* output);
+void TakeModemKeyValues(GatherContext* ctx, const char* output);
 
 // Formats an own number: 10 characters as "ddd.ddd.dddd", 11 characters likewise after dropping
 // the first (the country digit); any other length is copied unchanged after a message.

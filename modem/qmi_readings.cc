@@ -9,8 +9,8 @@
 #include "exec/zel_exec.h"
 #include "modem/channel.h"
 #include "modem/collectors.h"
+#include "modem/modem_session.h"
 #include "modem/reply_rows.h"
-#include "modem/serving_cell.h"
 #include "status/status_table.h"
 
 namespace {
@@ -49,8 +49,8 @@ int QmiOutputIsError(const char* output) {
   return strncmp(output, "error:", 6) == 0 ? 1 : 0;
 }
 
-void ParseTxRxInfo(GatherContext* ctx, const char* output) {
-  if (QmiOutputIsError(output)) return;
+int TakeTxRxInfo(GatherContext* ctx, const char* output) {
+  if (QmiOutputIsError(output)) return 0;
   ReplyRows rows;
   SplitReplyRows(output, kQmiDelimiters, kTxRxRows, kQmiRowChars, false, &rows);
   for (const ChainValue& value : kChainValues) {
@@ -58,15 +58,15 @@ void ParseTxRxInfo(GatherContext* ctx, const char* output) {
   }
   // Row 27 is the transmit power only when the TX block follows the two receive chains; with
   // more chains reported it would be a receive power.
-  if (rows.count < kTxPowerRow + 1 || strcmp(rows.row[kTxHeaderRow], "TX") != 0) return;
+  if (rows.count < kTxPowerRow + 1 || strcmp(rows.row[kTxHeaderRow], "TX") != 0) return 0;
   char power[kChainNumberLimit + 1];
   ExtractNumber(rows.row[kTxPowerRow], kChainNumberLimit, power);
-  lastTxPower = DecimalToInt(power);
-  SetHpueLed();
+  ctx->modem->lastTxPower = DecimalToInt(power);
   UpdateVariableStatusT(ctx, kQmiTxPwr_f, power, 0);
+  return 1;
 }
 
-int ParseCAInfo(GatherContext* ctx, const char* output) {
+int TakeCAInfo(GatherContext* ctx, const char* output) {
   ReplyRows rows;
   SplitReplyRows(output, kQmiDelimiters, kCaRows, kQmiRowChars, false, &rows);
   if (strstr(rows.row[12], "Secondary Cell") == nullptr ||
@@ -83,14 +83,15 @@ int ParseCAInfo(GatherContext* ctx, const char* output) {
   return 1;
 }
 
-void ParseSignalInfo(GatherContext* ctx, const char* output) {
-  if (QmiOutputIsError(output)) return;
+int TakeSignalInfo(GatherContext* ctx, const char* output) {
+  if (QmiOutputIsError(output)) return 0;
   ReplyRows rows;
   SplitReplyRows(output, kQmiDelimiters, kSignalRows, kQmiRowChars, true, &rows);
   StoreNumber(ctx, kQmi_ScSnr_f, rows.row[kSnrRow], kSnrNumberLimit);
+  return 1;
 }
 
-void ParseHomeNetwork(GatherContext* ctx, const char* output) {
+int TakeHomeNetwork(GatherContext* ctx, const char* output) {
   ReplyRows rows;
   SplitReplyRows(output, kLineDelimiters, kHomeRows, kQmiRowChars, true, &rows);
   StoreNumber(ctx, kHnMcc_i, rows.row[0], kReplyRowSize - 1);
@@ -98,33 +99,17 @@ void ParseHomeNetwork(GatherContext* ctx, const char* output) {
   char name[kReplyRowSize] = {};
   if (rows.row[2][0] != '\0') CleanQuotedText(rows.row[2], name, sizeof name);
   UpdateVariableStatusT(ctx, kHnName_s, name, 0);
+  return 1;
 }
 
-void GetTxRxInfo(GatherContext* ctx) {
-  if (QmiCmd(ctx, "--nas-get-tx-rx-info=lte", 2000, 200) <= 0) return;
-  ParseTxRxInfo(ctx, qmiResult);
-}
-
-void GetCAInfo(GatherContext* ctx) {
-  if (QmiCmd(ctx, "--nas-get-lte-cphy-ca-info", 1000, 100) <= 0 || QmiOutputIsError(qmiResult)) {
-    fprintf(stderr, "GetCAInfo failed\n");
-    return;
-  }
-  ParseCAInfo(ctx, qmiResult);
-}
-
-void GetSignalInfo(GatherContext* ctx) {
-  if (QmiCmd(ctx, "--nas-get-signal-info", 2000, 200) <= 0) return;
-  ParseSignalInfo(ctx, qmiResult);
-}
-
-void GetHomeNetwork(GatherContext* ctx) {
-  memset(qmiResult, 0, sizeof qmiResult);
+const char* AskHomeNetwork(GatherContext* ctx, const Collector&, char*) {
+  ModemSession* session = ctx->modem;
+  memset(session->qmiResult, 0, sizeof session->qmiResult);
   char program_name[] = "home-network.sh";
-  char* const argv[] = {program_name, ctx->qmiDevice, nullptr};
-  if (Zel_Exec(RouterPathOf(RouterPath::kHomeNetwork), argv, 2000, 500, qmiResult,
+  char* const argv[] = {program_name, session->qmiDevice, nullptr};
+  if (Zel_Exec(RouterPathOf(RouterPath::kHomeNetwork), argv, 2000, 500, session->qmiResult,
                kQmiResultSize - 1) <= 0) {
-    return;
+    return nullptr;
   }
-  ParseHomeNetwork(ctx, qmiResult);
+  return session->qmiResult;
 }

@@ -11,23 +11,23 @@
 #include "exec/pattern.h"
 #include "modem/channel.h"
 #include "modem/collectors.h"
+#include "modem/modem_session.h"
+#include "modem/parse_and_store.h"
 #include "modem/reply_rows.h"
 #include "status/status_table.h"
 
-int32_t lastTxPower = 0;
-
 namespace {
 
-constexpr char kCommand[] = "AT+QENG=\"servingcell\"\r";
 constexpr char kPrefix[] = "+QENG: ";
 constexpr int kHpueThreshold = 24;
 
 // Modem bandwidth codes 0..5 in megahertz.
 constexpr const char* kBandwidths[] = {"1.4", "3", "5", "10", "15", "20"};
 
-void StoreBandwidth(GatherContext* ctx, uint32_t index, const char* row) {
+// The bandwidth text of a row's code, or nullptr for a code outside 0..5.
+const char* BandwidthText(const char* row) {
   const int code = DecimalToInt(row);
-  if (code >= 0 && code <= 5) UpdateVariableStatusT(ctx, index, kBandwidths[code], 0);
+  return code >= 0 && code <= 5 ? kBandwidths[code] : nullptr;
 }
 
 // The LED tool runs through the shell; the dark LED is switched before the lit one.
@@ -35,8 +35,8 @@ int RunShell(const char* command) { return RunShellCommand(command); }
 
 }  // namespace
 
-int SetHpueLed() {
-  if (lastTxPower < kHpueThreshold) {
+int SetHpueLed(int32_t txPower) {
+  if (txPower < kHpueThreshold) {
     RunShell("gpio led hpue_blue off");
     return RunShell("gpio led hpue_green on");
   }
@@ -44,9 +44,10 @@ int SetHpueLed() {
   return RunShell("gpio led hpue_blue on");
 }
 
-int ParseServingCell(GatherContext* ctx, const char* reply) {
+ServingCell ParseServingCell(const char* reply) {
+  ServingCell cell{};
   PatternArea area;
-  if (TextAfterPrefix(reply, kPrefix, &area) == 0) return 0;
+  if (TextAfterPrefix(reply, kPrefix, &area) == 0) return cell;
   ReplyRows rows;
   SplitReplyRows(area.output, kQengDelimiters, kMaxReplyRows, kAtRowChars, false, &rows);
   const auto& row = rows.row;
@@ -54,45 +55,63 @@ int ParseServingCell(GatherContext* ctx, const char* reply) {
   if (strcmp(row[0], "servingcell") != 0) {
     PrintOutsideText(stderr, "GetServingCellInfo failed: expected servingcell in row 0 got: %s\n",
                      row[0]);
-    return 0;
+    return cell;
   }
   if (!rows.full) {
     if (rows.count < 18) {
       fprintf(stderr, "GetServingCellInfo failed: expected >=18 rows got %d\n", rows.count);
-      return 0;
+      return cell;
     }
     if (rows.count == 19 && strcmp(row[18], "OK") != 0) {
       PrintOutsideText(stdout, "GetServingCellInfo failed: expected OK row %d got: %s\n", 18,
                        row[18]);
-      return 0;
+      return cell;
     }
   }
 
-  UpdateVariableStatusT(ctx, kScMode_s, row[2], 0);
-  UpdateVariableStatus_l(ctx, kScId_i, HexToLong(row[6]));
-  UpdateVariableStatusT(ctx, kScMcc_i, row[4], 0);
-  UpdateVariableStatusT(ctx, kScMnc_i, row[5], 0);
-  UpdateVariableStatusT(ctx, kScPId_i, row[7], 0);
-  UpdateVariableStatusT(ctx, kScEarfcn_i, row[8], 0);
-  SetHpueLed();
-  UpdateVariableStatusT(ctx, kScFb_i, row[9], 0);
-  StoreBandwidth(ctx, kScUlb_f, row[10]);
-  StoreBandwidth(ctx, kScDlb_f, row[11]);
-  UpdateVariableStatus_l(ctx, kScTac_i, HexToLong(row[12]));
-  UpdateVariableStatusT(ctx, kScRsrp_i, row[13], 0);
-  UpdateVariableStatusT(ctx, kScRsrq_i, row[14], 0);
-  UpdateVariableStatusT(ctx, kScRssi_i, row[15], 0);
+  cell.valid = true;
+  snprintf(cell.mode, sizeof cell.mode, "%s", row[2]);
+  cell.cellId = HexToLong(row[6]);
+  snprintf(cell.mcc, sizeof cell.mcc, "%s", row[4]);
+  snprintf(cell.mnc, sizeof cell.mnc, "%s", row[5]);
+  snprintf(cell.physicalCellId, sizeof cell.physicalCellId, "%s", row[7]);
+  snprintf(cell.earfcn, sizeof cell.earfcn, "%s", row[8]);
+  snprintf(cell.band, sizeof cell.band, "%s", row[9]);
+  cell.uplinkMhz = BandwidthText(row[10]);
+  cell.downlinkMhz = BandwidthText(row[11]);
+  cell.trackingArea = HexToLong(row[12]);
+  snprintf(cell.rsrp, sizeof cell.rsrp, "%s", row[13]);
+  snprintf(cell.rsrq, sizeof cell.rsrq, "%s", row[14]);
+  snprintf(cell.rssi, sizeof cell.rssi, "%s", row[15]);
   const double sinr = (DecimalToInt(row[16]) / 5.0) * 10.0 - 20.0;
-  UpdateVariableStatus_f(ctx, kScSinr_f, static_cast<float>(sinr), 0);
-  if (row[17][0] == '-') return 1;
-  // A row with blanks before its minus sign gets here; keep the difference in range.
-  const long long rx = DecimalToInt(row[17]) - 111LL;
-  UpdateVariableStatus_i(ctx, kScRx_i, static_cast<int32_t>(rx < INT32_MIN ? INT32_MIN : rx));
-  return 1;
+  cell.sinr = static_cast<float>(sinr);
+  if (row[17][0] != '-') {
+    // A row with blanks before its minus sign gets here; keep the difference in range.
+    const long long rx = DecimalToInt(row[17]) - 111LL;
+    cell.hasRx = true;
+    cell.rx = static_cast<int32_t>(rx < INT32_MIN ? INT32_MIN : rx);
+  }
+  return cell;
 }
 
-void GetServingCellInfo(GatherContext* ctx) {
-  char reply[kModemReplySize] = {};
-  if (modem_Send(ctx, kCommand, sizeof kCommand, reply) <= 0) return;
-  ParseServingCell(ctx, reply);
+void StoreServingCell(GatherContext* ctx, const ServingCell& cell) {
+  UpdateVariableStatusT(ctx, kScMode_s, cell.mode, 0);
+  UpdateVariableStatus_l(ctx, kScId_i, cell.cellId);
+  UpdateVariableStatusT(ctx, kScMcc_i, cell.mcc, 0);
+  UpdateVariableStatusT(ctx, kScMnc_i, cell.mnc, 0);
+  UpdateVariableStatusT(ctx, kScPId_i, cell.physicalCellId, 0);
+  UpdateVariableStatusT(ctx, kScEarfcn_i, cell.earfcn, 0);
+  UpdateVariableStatusT(ctx, kScFb_i, cell.band, 0);
+  if (cell.uplinkMhz != nullptr) UpdateVariableStatusT(ctx, kScUlb_f, cell.uplinkMhz, 0);
+  if (cell.downlinkMhz != nullptr) UpdateVariableStatusT(ctx, kScDlb_f, cell.downlinkMhz, 0);
+  UpdateVariableStatus_l(ctx, kScTac_i, cell.trackingArea);
+  UpdateVariableStatusT(ctx, kScRsrp_i, cell.rsrp, 0);
+  UpdateVariableStatusT(ctx, kScRsrq_i, cell.rsrq, 0);
+  UpdateVariableStatusT(ctx, kScRssi_i, cell.rssi, 0);
+  UpdateVariableStatus_f(ctx, kScSinr_f, cell.sinr, 0);
+  if (cell.hasRx) UpdateVariableStatus_i(ctx, kScRx_i, cell.rx);
+}
+
+int TakeServingCell(GatherContext* ctx, const char* reply) {
+  return ParseAndStore(ctx, reply, ParseServingCell, StoreServingCell);
 }

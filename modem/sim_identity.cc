@@ -4,26 +4,21 @@
 #include <cstdio>
 #include <cstring>
 
+#include "config/context.h"
 #include "exec/pattern.h"
 #include "modem/channel.h"
 #include "modem/collectors.h"
+#include "modem/modem_session.h"
 #include "status/status_table.h"
 
 namespace {
 
-// Once-flags: set on the first success, never cleared while the daemon runs.
-uint8_t simReadySeen = 0;
-uint8_t iccidRead = 0;
-uint8_t imsiRead = 0;
-uint8_t swVersionRead = 0;
-
 constexpr int kCleanSize = 128;
 
-// Clears the area and sends the command (stored with its CR; `size` counts the NUL) into its
-// input. Returns 1 when a reply came back.
-int Intake(GatherContext* ctx, PatternArea* area, const char* command, int size) {
+// A cleared area holding the reply as its input.
+void Intake(const char* reply, PatternArea* area) {
   memset(area, 0, sizeof *area);
-  return modem_Send(ctx, command, size, area->input) > 0 ? 1 : 0;
+  snprintf(area->input, sizeof area->input, "%s", reply);
 }
 
 // The text of area->output reduced to letters and digits; empty when it is 127 characters or
@@ -46,13 +41,6 @@ bool FollowedByText(PatternArea* area, const char* prefix) {
 }
 
 }  // namespace
-
-void ResetSimIdentityFlags() {
-  simReadySeen = 0;
-  iccidRead = 0;
-  imsiRead = 0;
-  swVersionRead = 0;
-}
 
 int TakeSimStateReply(PatternArea* area) {
   if (FollowedByText(area, "+CME ERROR:")) return 0;
@@ -88,30 +76,26 @@ int TakeSwVersionReply(GatherContext* ctx, PatternArea* area) {
   return 1;
 }
 
-void GetSimState(GatherContext* ctx) {
-  if (simReadySeen != 0) return;
+int TakeSimState(GatherContext*, const char* reply) {
   PatternArea area;
-  if (Intake(ctx, &area, "AT+CPIN?\r", 10) == 0) return;
-  if (TakeSimStateReply(&area) != 0) simReadySeen = 1;
+  Intake(reply, &area);
+  return TakeSimStateReply(&area);
 }
 
-void GetIccid(GatherContext* ctx) {
-  if (iccidRead != 0) return;
+int TakeIccid(GatherContext* ctx, const char* reply) {
   PatternArea area;
-  if (Intake(ctx, &area, "AT+QCCID\r", 10) == 0) return;
-  if (TakeIccidReply(ctx, &area) != 0) iccidRead = 1;
+  Intake(reply, &area);
+  return TakeIccidReply(ctx, &area);
 }
 
-void GetImsi(GatherContext* ctx) {
-  if (imsiRead != 0) return;
+int TakeImsi(GatherContext* ctx, const char* reply) {
   PatternArea area;
-  if (Intake(ctx, &area, "AT+CIMI\r", 9) == 0) return;
-  if (TakeImsiReply(ctx, &area) != 0) imsiRead = 1;
+  Intake(reply, &area);
+  return TakeImsiReply(ctx, &area);
 }
 
-void GetModemSwVersion(GatherContext* ctx) {
-  if (swVersionRead != 0) return;
+int TakeSwVersion(GatherContext* ctx, const char* reply) {
   PatternArea area;
-  if (Intake(ctx, &area, "AT+CGMR\r", 9) == 0) return;
-  if (TakeSwVersionReply(ctx, &area) != 0) swVersionRead = 1;
+  Intake(reply, &area);
+  return TakeSwVersionReply(ctx, &area);
 }

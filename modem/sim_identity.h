@@ -13,5 +13,8 @@ int TakeIccidReply(GatherContext* ctx, PatternArea* area);
 int TakeImsiReply(GatherContext* ctx, PatternArea* area);
 int TakeSwVersionReply(GatherContext* ctx, PatternArea* area);
 
-// Clears the four once-flags, so the next pass asks again (tests).
-void ResetSimIdentityFlags();
+// The same, fed a reply as modem_Send hands it over.
+int TakeSimState(GatherContext* ctx, const char* reply);
+int TakeIccid(GatherContext* ctx, const char* reply);
+int TakeImsi(GatherContext* ctx, const char* reply);
+int TakeSwVersion(GatherContext* ctx, const char* reply);

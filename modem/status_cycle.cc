@@ -21,8 +21,10 @@
 #include "base/scoped_handles.h"
 #include "base/signals.h"
 #include "modem/channel.h"
+#include "modem/collector_table.h"
 #include "modem/collectors.h"
 #include "modem/discovery.h"
+#include "modem/modem_session.h"
 #include "status/status_table.h"
 
 namespace {
@@ -36,25 +38,6 @@ bool Stopping() { return stopRequested != 0; }
 long ReadRouterFile(RouterPath which, char* buffer, size_t limit) {
   memset(buffer, 0, limit + 1);
   return ReadRegularFileInto(RouterPathOf(which), buffer, limit);
-}
-
-// Packet-data address: the IPv4 address of wwan0, when it has one.
-void StorePdpAddress(GatherContext* ctx) {
-  ScopedFd sock(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  if (sock.get() < 0) return;
-  struct ifreq request;
-  memset(&request, 0, sizeof request);
-  snprintf(request.ifr_name, IFNAMSIZ, "%s", "wwan0");
-  if (ioctl(sock.get(), SIOCGIFADDR, &request) == 0) {
-    struct sockaddr_in address;
-    memcpy(&address, &request.ifr_addr, sizeof address);
-    if (address.sin_addr.s_addr != 0) {
-      char text[INET_ADDRSTRLEN] = "";
-      if (inet_ntop(AF_INET, &address.sin_addr, text, sizeof text) != nullptr) {
-        UpdateVariableStatusT(ctx, kPdpIpAddr_s, text, 0);
-      }
-    }
-  }
 }
 
 void StoreConnectionState(GatherContext* ctx) {
@@ -85,37 +68,25 @@ void StoreLanMac(GatherContext* ctx) {
   if (GetMacAddress("lan1", mac) != 0) UpdateFixedStatus(ctx, kLanMacAddr_s, mac);
 }
 
-// The one-time QMI requests: SIM power on and autoconnect (results ignored).
-void QmiSetup(GatherContext* ctx) {
-  if (ctx->qmiSetupDone != 0) return;
-  QmiCmd(ctx, "--uim-sim-power-on=1", 1000, 100);
-  if (Stopping()) return;
-  QmiCmd(ctx, "--wds-set-autoconnect-settings=enabled", 1000, 100);
-  ctx->qmiSetupDone = 1;
-}
-
-// The modem steps of a pass. Returns early once a stop is requested.
-void InterrogateModem(GatherContext* ctx, int reduced) {
-  void (*const common_steps[])(GatherContext*) = {
-      QmiSetup,          GetModemProperties, GetSimState,   GetIccid,        GetImsi,
-      GetModemSwVersion, StoreProtocol,      GetBandConfig, GetTemperatures, StorePdpAddress,
-  };
-  for (auto step : common_steps) {
-    if (Stopping()) return;
-    step(ctx);
-  }
-  if (reduced != 0) return;
-  void (*const radio_steps[])(GatherContext*) = {
-      GetServingCellInfo, GetRssiBer,    GetGroupIds,    GetRxTxBytes,     GetTxRxInfo,
-      GetCAInfo,          GetSignalInfo, GetHomeNetwork, GetKxNetworkInfo,
-  };
-  for (auto step : radio_steps) {
-    if (Stopping()) return;
-    step(ctx);
-  }
-}
-
 }  // namespace
+
+void StorePdpAddress(GatherContext* ctx) {
+  ScopedFd sock(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (sock.get() < 0) return;
+  struct ifreq request;
+  memset(&request, 0, sizeof request);
+  snprintf(request.ifr_name, IFNAMSIZ, "%s", "wwan0");
+  if (ioctl(sock.get(), SIOCGIFADDR, &request) == 0) {
+    struct sockaddr_in address;
+    memcpy(&address, &request.ifr_addr, sizeof address);
+    if (address.sin_addr.s_addr != 0) {
+      char text[INET_ADDRSTRLEN] = "";
+      if (inet_ntop(AF_INET, &address.sin_addr, text, sizeof text) != nullptr) {
+        UpdateVariableStatusT(ctx, kPdpIpAddr_s, text, 0);
+      }
+    }
+  }
+}
 
 void StoreProtocol(GatherContext* ctx) {
   char protocol[32];
@@ -148,18 +119,18 @@ int GetModemStatus(GatherContext* ctx, int onlyWhenMissing, int reduced) {
   char now[24];
   snprintf(now, sizeof now, "%" PRId64, static_cast<int64_t>(time(nullptr)));
   UpdateVariableStatusT(ctx, kStatusTime_i, now, 0);
-  ctx->cmdTotalMs = 2000;
-  ctx->cmdIdleMs = 100;
+  ctx->modem->cmdTotalMs = 2000;
+  ctx->modem->cmdIdleMs = 100;
 
   int result = 0;
   if (!Stopping()) {
     const int found = mmcli_GetIdx(ctx, onlyWhenMissing);
     if (found == 0) {
-      if (ctx->atDevice[0] != '\0')
-        PrintOutsideText(stderr, "Error opening modem: '%s'\n", ctx->atDevice);
+      if (ctx->modem->atDevice[0] != '\0')
+        PrintOutsideText(stderr, "Error opening modem: '%s'\n", ctx->modem->atDevice);
     } else {
       result = reduced != 0 ? reduced : found;
-      InterrogateModem(ctx, reduced);
+      RunModemCollectors(ctx, reduced);
     }
   }
 

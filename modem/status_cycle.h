@@ -10,6 +10,9 @@ struct GatherContext;
 // removed; "unknown" when the file cannot be opened. Stored in Protocol_s as a fixed value.
 void StoreProtocol(GatherContext* ctx);
 
+// The IPv4 address of wwan0, when it has one, stored in PdpIpAddr_s.
+void StorePdpAddress(GatherContext* ctx);
+
 // The "state" value of the LTE state file's text, copied into `state` (at most size - 1
 // characters). Returns 1 when the key and a closing quote were found, else 0.
 int ParseLteState(const char* text, char* state, size_t size);

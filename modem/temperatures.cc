@@ -3,7 +3,7 @@
 #include "config/context.h"
 #include "exec/pattern.h"
 #include "modem/channel.h"
-#include "modem/collectors.h"
+#include "modem/parse_and_store.h"
 #include "modem/reply_rows.h"
 #include "status/status_table.h"
 
@@ -15,32 +15,38 @@ constexpr char kPrefix[] = "+QTEMP: ";
 constexpr int kReportRows = 16;
 
 // Status values of the odd rows 1, 3, ..., 15, in row order.
-constexpr uint32_t kReadings[] = {kTXO_i, kTCT_i, kTPA1_i, kTS0_i,
-                                  kTS1_i, kTS2_i, kTS3_i, kTS4_i};
+constexpr uint32_t kReadings[kTemperatureCount] = {kTXO_i, kTCT_i, kTPA1_i, kTS0_i,
+                                                   kTS1_i, kTS2_i, kTS3_i, kTS4_i};
 
 }  // namespace
 
-int ParseTemperatures(GatherContext* ctx, const char* reply) {
+Temperatures ParseTemperatures(const char* reply) {
+  Temperatures temperatures{};
   PatternArea area;
-  if (TextAfterPrefix(reply, kPrefix, &area) == 0) return 0;
+  if (TextAfterPrefix(reply, kPrefix, &area) == 0) return temperatures;
   ReplyRows rows;
   SplitReplyRows(area.output, kAtDelimiters, kMaxReplyRows, kAtRowChars, false, &rows);
-  if (rows.full || rows.count != kReportRows) return 0;
-  int row = 1;
-  for (uint32_t index : kReadings) {
-    char value[kStripQuotesSize];
-    StripQuotes(rows.row[row], value);
-    UpdateVariableStatusT(ctx, index, value, 0);
-    row += 2;
+  if (rows.full || rows.count != kReportRows) return temperatures;
+  for (int n = 0; n < kTemperatureCount; ++n) {
+    StripQuotes(rows.row[2 * n + 1], temperatures.reading[n]);
   }
-  return 1;
+  temperatures.valid = true;
+  return temperatures;
+}
+
+void StoreTemperatures(GatherContext* ctx, const Temperatures& temperatures) {
+  for (int n = 0; n < kTemperatureCount; ++n) {
+    UpdateVariableStatusT(ctx, kReadings[n], temperatures.reading[n], 0);
+  }
+}
+
+int TakeTemperatures(GatherContext* ctx, const char* reply) {
+  return ParseAndStore(ctx, reply, ParseTemperatures, StoreTemperatures);
 }
 
 // The modem sends its readings after the OK of AT+QTEMP, so they come back as the answer to the
 // next command. The plain AT goes into the same buffer without clearing it.
-void GetTemperatures(GatherContext* ctx) {
-  char reply[kModemReplySize] = {};
+const char* AskTemperatures(GatherContext* ctx, const Collector&, char* reply) {
   modem_Send(ctx, kQtempCommand, sizeof kQtempCommand, reply);
-  if (modem_Send(ctx, kAtCommand, sizeof kAtCommand, reply) < 4) return;
-  ParseTemperatures(ctx, reply);
+  return modem_Send(ctx, kAtCommand, sizeof kAtCommand, reply) < 4 ? nullptr : reply;
 }

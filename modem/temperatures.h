@@ -1,8 +1,27 @@
 // The modem's temperature report (AT+QTEMP, read back through the plain AT sent after it).
 #pragma once
 
+#include <cstddef>
+
+#include "modem/reply_rows.h"
+
+struct Collector;
 struct GatherContext;
 
-// Takes the reply buffer as it stands after the two commands and stores the eight readings when
-// the report after "+QTEMP: " splits into exactly 16 rows. Returns 1 when stored, else 0.
-int ParseTemperatures(GatherContext* ctx, const char* reply);
+constexpr int kTemperatureCount = 8;
+
+// The eight readings of one report in report order (XO, CT, PA1, S0..S4), quotes stripped.
+struct Temperatures {
+  bool valid;  // false: the report after "+QTEMP: " did not split into exactly 16 rows
+  char reading[kTemperatureCount][kStripQuotesSize];
+};
+
+// Takes apart the reply buffer as it stands after the two commands.
+Temperatures ParseTemperatures(const char* reply);
+// Stores the eight readings.
+void StoreTemperatures(GatherContext* ctx, const Temperatures& temperatures);
+// ParseTemperatures and StoreTemperatures: 1 when stored, else 0.
+int TakeTemperatures(GatherContext* ctx, const char* reply);
+// Sends AT+QTEMP and then a plain AT into `reply`; the reply when the second brought at least four
+// bytes, else nullptr.
+const char* AskTemperatures(GatherContext* ctx, const Collector& row, char* reply);

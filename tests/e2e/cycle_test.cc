@@ -17,6 +17,7 @@
 #include "base/paths.h"
 #include "base/signals.h"
 #include "modem/collectors.h"
+#include "modem/modem_session.h"
 #include "modem/sim_identity.h"
 #include "status/status_table.h"
 #include "tests/support/sim_router.h"
@@ -215,15 +216,15 @@ TEST_F(CycleE2E, SigintDuringASlowClientCallExitsPromptly) {
 class LinkDownLoop : public ::testing::Test {
  protected:
   void SetUp() override {
+    ctx_.modem = &modem_;
     setenv("MODEM_STATUS_ROOT", sim_.root().c_str(), 1);
     ReloadPathRoot();
     StatusInit();
-    ResetSimIdentityFlags();
     config_.poll = 30;
     config_.period = 600;
     ctx_.statusTable = &statusValues;
     ctx_.config = &config_;
-    ctx_.modemIndex = -1;
+    modem_.modemIndex = -1;
     ctx_.gpsSocket = -1;
     ctx_.uci = uci_alloc_context();
     uci_set_confdir(ctx_.uci, sim_.Path("etc/config").c_str());
@@ -241,6 +242,7 @@ class LinkDownLoop : public ::testing::Test {
   }
   SimRouter sim_;
   GatherConfig config_{};
+  ModemSession modem_;
   GatherContext ctx_{};
 };
 

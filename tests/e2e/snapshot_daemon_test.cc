@@ -12,6 +12,7 @@
 #include "config/context.h"
 #include "base/paths.h"
 #include "modem/channel.h"
+#include "modem/modem_session.h"
 #include "modem/modem_watchdog.h"
 #include "report/json_snapshot.h"
 #include "status/status_table.h"
@@ -27,15 +28,16 @@ int32_t SimUptime() { return sim_uptime; }
 class WatchdogSimTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    ctx_.modem = &modem_;
     setenv("MODEM_STATUS_ROOT", sim_.root().c_str(), 1);
     ReloadPathRoot();
     StatusInit();
     watchdog_ = ModemWatchdog{modem_Reset, SimUptime, false, false, false, 0};
     sim_uptime = 600;
     ctx_.statusTable = &statusValues;
-    ctx_.modemIndex = 0;
-    ctx_.cmdTotalMs = 2000;
-    ctx_.cmdIdleMs = 100;
+    modem_.modemIndex = 0;
+    modem_.cmdTotalMs = 2000;
+    modem_.cmdIdleMs = 100;
     sim_.ClearCalls();
   }
   void TearDown() override {
@@ -53,6 +55,7 @@ class WatchdogSimTest : public ::testing::Test {
   int Resets() const { return sim_.CountCalls("mmcli -m 0 -r"); }
 
   SimRouter sim_;
+  ModemSession modem_;
   GatherContext ctx_{};
   ModemWatchdog watchdog_{};
 };
@@ -108,7 +111,7 @@ TEST_F(WatchdogSimTest, StopsForGoodWhenTheResetGivesNoUsableReply) {
 }
 
 TEST_F(WatchdogSimTest, ModemIndexTooLargeStopsWithoutCallingTheClient) {
-  ctx_.modemIndex = 1000;
+  modem_.modemIndex = 1000;
   testing::internal::CaptureStderr();
   Render();
   Render();

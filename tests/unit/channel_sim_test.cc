@@ -14,6 +14,7 @@
 #include "config/context.h"
 #include "base/paths.h"
 #include "modem/channel.h"
+#include "modem/modem_session.h"
 #include "tests/support/sim_router.h"
 
 namespace {
@@ -27,14 +28,15 @@ class ChannelSimTest : public ::testing::Test {
     shared_sim_ = nullptr;
   }
   void SetUp() override {
+    ctx_.modem = &modem_;
     sim_.SetScenario("default");
     sim_.ClearCalls();
     setenv("MODEM_STATUS_ROOT", sim_.root().c_str(), 1);
     ReloadPathRoot();
-    ctx_.modemIndex = -1;
-    ctx_.cmdTotalMs = 2000;
-    ctx_.cmdIdleMs = 100;
-    snprintf(ctx_.qmiDevice, sizeof ctx_.qmiDevice, "/dev/cdc-wdm0");
+    modem_.modemIndex = -1;
+    modem_.cmdTotalMs = 2000;
+    modem_.cmdIdleMs = 100;
+    snprintf(modem_.qmiDevice, sizeof modem_.qmiDevice, "/dev/cdc-wdm0");
   }
   void TearDown() override {
     unsetenv("MODEM_STATUS_ROOT");
@@ -43,6 +45,7 @@ class ChannelSimTest : public ::testing::Test {
 
   static SimRouter* shared_sim_;
   SimRouter& sim_ = *shared_sim_;
+  ModemSession modem_;
   GatherContext ctx_{};
 };
 
@@ -76,14 +79,14 @@ TEST_F(ChannelSimTest, ModemComesBackUnderANewIndexAfterReset) {
   testing::internal::CaptureStdout();
   EXPECT_EQ(1, mmcli_GetIdx(&ctx_, 0));
   std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(1, ctx_.modemIndex);
+  EXPECT_EQ(1, modem_.modemIndex);
   EXPECT_NE(std::string::npos, out.find("mmcli_GetIdx found modem 1 index: 1\n"));
 }
 
 TEST_F(ChannelSimTest, HangingClientIsCutAtTheCommandLimit) {
   sim_.SetScenario("hang");
-  ctx_.modemIndex = 0;
-  ctx_.cmdTotalMs = 300;
+  modem_.modemIndex = 0;
+  modem_.cmdTotalMs = 300;
   std::vector<char> reply(kModemReplySize, '\0');
   auto begin = std::chrono::steady_clock::now();
   EXPECT_EQ(0, modem_Send(&ctx_, "AT+CSQ\r", 8, reply.data()));

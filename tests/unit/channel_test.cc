@@ -11,6 +11,7 @@
 
 #include "config/context.h"
 #include "base/paths.h"
+#include "modem/modem_session.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -25,12 +26,13 @@ std::string Sample(const std::string& name) {
 class ChannelTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    ctx_.modem = &modem_;
     setenv("MODEM_STATUS_ROOT", root_.path().c_str(), 1);
     ReloadPathRoot();
-    ctx_.modemIndex = 0;
-    ctx_.cmdTotalMs = 2000;
-    ctx_.cmdIdleMs = 100;
-    snprintf(ctx_.qmiDevice, sizeof ctx_.qmiDevice, "/dev/cdc-wdm0");
+    modem_.modemIndex = 0;
+    modem_.cmdTotalMs = 2000;
+    modem_.cmdIdleMs = 100;
+    snprintf(modem_.qmiDevice, sizeof modem_.qmiDevice, "/dev/cdc-wdm0");
     Answer("mmcli", "");
     Answer("qmicli", "");
   }
@@ -52,6 +54,7 @@ class ChannelTest : public ::testing::Test {
   std::string Calls() { return ReadFile(root_ / "calls.log"); }
 
   TempDir root_;
+  ModemSession modem_;
   GatherContext ctx_{};
 };
 
@@ -77,9 +80,9 @@ TEST_F(ChannelTest, GetIdxReadsTheListing) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Answer("mmcli", c.output, c.as_error);
-    ctx_.modemIndex = 5;
+    modem_.modemIndex = 5;
     EXPECT_EQ(c.result, mmcli_GetIdx(&ctx_, 0));
-    EXPECT_EQ(c.index, ctx_.modemIndex);
+    EXPECT_EQ(c.index, modem_.modemIndex);
   }
   EXPECT_NE(std::string::npos, Calls().find("mmcli -L\n"));
 }
@@ -88,27 +91,27 @@ TEST_F(ChannelTest, GetIdxReadsTheListing) {
 // missing client finds no modem.
 TEST_F(ChannelTest, GetIdxReportingAndSkipping) {
   Answer("mmcli", Sample("mmcli-L_one-modem.stdout"));
-  ctx_.modemIndex = -1;
+  modem_.modemIndex = -1;
   for (const char* report : {"mmcli_GetIdx found modem 0 index: 0\n", ""}) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(1, mmcli_GetIdx(&ctx_, 0));
     EXPECT_EQ(report, testing::internal::GetCapturedStdout());
-    EXPECT_EQ(0, ctx_.modemIndex);
+    EXPECT_EQ(0, modem_.modemIndex);
   }
   Answer("mmcli", Sample("mmcli-L_no-modems.stdout"));
   unlink((root_ / "calls.log").c_str());
-  ctx_.modemIndex = 3;
+  modem_.modemIndex = 3;
   EXPECT_EQ(2, mmcli_GetIdx(&ctx_, 2));
-  EXPECT_EQ(3, ctx_.modemIndex);
+  EXPECT_EQ(3, modem_.modemIndex);
   EXPECT_EQ("", Calls());
-  ctx_.modemIndex = -1;
+  modem_.modemIndex = -1;
   EXPECT_EQ(0, mmcli_GetIdx(&ctx_, 1));
   EXPECT_EQ("mmcli -L\n", Calls());
 
   unlink((root_ / "usr/bin/mmcli").c_str());
-  ctx_.modemIndex = 5;
+  modem_.modemIndex = 5;
   EXPECT_EQ(0, mmcli_GetIdx(&ctx_, 0));
-  EXPECT_EQ(-1, ctx_.modemIndex);
+  EXPECT_EQ(-1, modem_.modemIndex);
 }
 
 TEST_F(ChannelTest, SendTurnsTheResponseLineIntoTheReply) {
@@ -162,7 +165,7 @@ TEST_F(ChannelTest, SendFormsTheClientArguments) {
                 " -m 0 --command=AT+CSQ\nGot Result Len: 22, response: '+CSQ: 23,99\n",
             out);
 
-  ctx_.modemIndex = 999;
+  modem_.modemIndex = 999;
   const char qeng[] = "AT+QENG=\"servingcell\"\r";
   modem_Send(&ctx_, qeng, sizeof qeng, reply.data());
   modem_Send(&ctx_, qeng, 6, reply.data());  // a short size cuts the command
@@ -177,7 +180,7 @@ TEST_F(ChannelTest, SendRefusesEmptyCommandAndLargeIndexWithoutRunningTheClient)
   std::vector<char> reply(kModemReplySize, '#');
   testing::internal::CaptureStderr();
   EXPECT_EQ(0, modem_Send(&ctx_, "", 1, reply.data()));
-  ctx_.modemIndex = 1000;
+  modem_.modemIndex = 1000;
   EXPECT_EQ(0, modem_Send(&ctx_, "AT+CSQ\r", 8, reply.data()));
   EXPECT_EQ(0, modem_Reset(&ctx_));
   EXPECT_EQ(
@@ -204,18 +207,18 @@ TEST_F(ChannelTest, ResetReportsTheResponseLength) {
 TEST_F(ChannelTest, QmiCmdFillsQmiResult) {
   const std::string sample = Sample("qmicli_nas-get-signal-info-lte.stdout");
   Answer("qmicli", sample);
-  memset(qmiResult, '#', sizeof qmiResult);
+  memset(modem_.qmiResult, '#', sizeof modem_.qmiResult);
   testing::internal::CaptureStdout();
   EXPECT_EQ(static_cast<int>(sample.size()), QmiCmd(&ctx_, "--nas-get-signal-info", 2000, 200));
   EXPECT_EQ("QmiCmd: --nas-get-signal-info\n", testing::internal::GetCapturedStdout());
-  EXPECT_EQ(sample, std::string(qmiResult));
-  EXPECT_EQ('\0', qmiResult[kQmiResultSize - 1]);
+  EXPECT_EQ(sample, std::string(modem_.qmiResult));
+  EXPECT_EQ('\0', modem_.qmiResult[kQmiResultSize - 1]);
   EXPECT_EQ("qmicli -d /dev/cdc-wdm0 -p --nas-get-signal-info\n", Calls());
 
   // A long answer is cut to 1022 characters.
   Answer("qmicli", std::string(3000, 'q'));
   EXPECT_EQ(1022, QmiCmd(&ctx_, "--nas-get-tx-rx-info=lte", 2000, 200));
-  EXPECT_EQ(std::string(1022, 'q'), std::string(qmiResult));
+  EXPECT_EQ(std::string(1022, 'q'), std::string(modem_.qmiResult));
 }
 
 }  // namespace

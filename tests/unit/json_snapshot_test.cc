@@ -17,6 +17,7 @@
 #include "config/context.h"
 #include "base/log.h"
 #include "base/signals.h"
+#include "modem/modem_session.h"
 #include "status/status_table.h"
 #include "tests/support/json_validator.h"
 #include "tests/support/test_files.h"
@@ -29,11 +30,12 @@ int64_t TableNow() { return table_now; }
 class SnapshotTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    ctx_.modem = &modem_;
     StatusInit();
     table_now = 1700000000;
     SetStatusClock(TableNow);
     ctx_.statusTable = &statusValues;
-    ctx_.modemIndex = 0;
+    modem_.modemIndex = 0;
   }
   void TearDown() override { SetStatusClock(nullptr); }
 
@@ -48,6 +50,7 @@ class SnapshotTest : public ::testing::Test {
     UpdateVariableStatusT(&ctx_, index, text, 0);
   }
 
+  ModemSession modem_;
   GatherContext ctx_{};
 };
 

@@ -40,7 +40,7 @@ class LinkStateTest : public ::testing::Test {
 
 TEST_F(LinkStateTest, StoresCountersOfTheWwan0Line) {
   // A short line leaves the missing counters empty and keeps no line end.
-  StoreNetDevLine(&ctx_, "wwan0: 5 6 0 0 0 0 0 0 7\n");
+  TakeNetDevLine(&ctx_, "wwan0: 5 6 0 0 0 0 0 0 7\n");
   EXPECT_EQ("5,6,7,", Counters());
 
   // The file is read in 4 KB blocks: a line cut by a block's end, or one longer than a line

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "config/context.h"
+#include "modem/modem_session.h"
 #include "status/status_table.h"
 #include "tests/support/platform_samples.h"
 
@@ -13,9 +14,10 @@ namespace {
 class ModemPropertiesTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    ctx_.modem = &modem_;
     StatusInit();
     ctx_.statusTable = &statusValues;
-    ctx_.bearerIndex = -1;
+    modem_.bearerIndex = -1;
   }
   std::string Value(StatusIndex index) const { return statusValues.entries[index].value; }
   // One line as mmcli prints it: the key padded to `width`, " : ", the value.
@@ -24,21 +26,22 @@ class ModemPropertiesTest : public ::testing::Test {
     if (padded.size() < width) padded.append(width - padded.size(), ' ');
     return padded + " : " + value + "\n";
   }
+  ModemSession modem_;
   GatherContext ctx_{};
 };
 
 TEST_F(ModemPropertiesTest, ReadsTheCapturedModemAndBearerListings) {
-  ReadModemKeyValues(&ctx_, PlatformSample("mmcli-m0-K_mm1.20.stdout").c_str());
+  TakeModemKeyValues(&ctx_, PlatformSample("mmcli-m0-K_mm1.20.stdout").c_str());
   EXPECT_EQ("64%", Value(kSignalPercent_s));
   EXPECT_EQ("866758041234564", Value(kIMEI_s));
   EXPECT_EQ("555.123.0147", Value(kPhoneNumber_s));  // 11 digits: the country digit dropped
-  EXPECT_STREQ("fast.t-mobile.com", ctx_.initialBearerApn);
-  EXPECT_EQ(2, ctx_.bearerIndex);
+  EXPECT_STREQ("fast.t-mobile.com", modem_.initialBearerApn);
+  EXPECT_EQ(2, modem_.bearerIndex);
   EXPECT_EQ(1, statusValues.entries[kIMEI_s].fixed);
   EXPECT_EQ(0, statusValues.entries[kSignalPercent_s].fixed);
   // The bearer's listing has narrower padding.
-  ReadModemKeyValues(&ctx_, PlatformSample("mmcli-b2-K.stdout").c_str());
-  EXPECT_STREQ("fast.t-mobile.com", ctx_.bearerApn);
+  TakeModemKeyValues(&ctx_, PlatformSample("mmcli-b2-K.stdout").c_str());
+  EXPECT_STREQ("fast.t-mobile.com", modem_.bearerApn);
 }
 
 TEST_F(ModemPropertiesTest, NoValueMarkReadsAsEmpty) {
@@ -46,13 +49,13 @@ TEST_F(ModemPropertiesTest, NoValueMarkReadsAsEmpty) {
   const std::string output =
       Line("modem.3gpp.imei", "--") + Line("modem.3gpp.eps.initial-bearer.settings.apn", "--") +
       Line("modem.generic.signal-quality.value", "--") + Line("bearer.properties.apn", "--", 40);
-  strcpy(ctx_.bearerApn, "stale");
-  strcpy(ctx_.initialBearerApn, "stale");
-  ReadModemKeyValues(&ctx_, output.c_str());
+  strcpy(modem_.bearerApn, "stale");
+  strcpy(modem_.initialBearerApn, "stale");
+  TakeModemKeyValues(&ctx_, output.c_str());
   EXPECT_EQ("", Value(kIMEI_s));
   EXPECT_EQ("", Value(kSignalPercent_s));
-  EXPECT_STREQ("", ctx_.initialBearerApn);
-  EXPECT_STREQ("", ctx_.bearerApn);
+  EXPECT_STREQ("", modem_.initialBearerApn);
+  EXPECT_STREQ("", modem_.bearerApn);
 }
 
 TEST_F(ModemPropertiesTest, ValueTextKeptAsItComes) {
@@ -61,7 +64,7 @@ TEST_F(ModemPropertiesTest, ValueTextKeptAsItComes) {
       {"modem.3gpp.imei : 12\\\t34", "1234"},  // no line end; backslash and tab dropped
   };
   for (const auto& [output, imei] : cases) {
-    ReadModemKeyValues(&ctx_, output.c_str());
+    TakeModemKeyValues(&ctx_, output.c_str());
     EXPECT_EQ(imei, Value(kIMEI_s)) << output;
   }
 }
@@ -70,11 +73,11 @@ TEST_F(ModemPropertiesTest, LongValueIsCutTo127AndTheRestOfItsLineSkipped) {
   const std::string long_value(200, '7');
   const std::string output = Line("modem.3gpp.eps.initial-bearer.settings.apn", long_value) +
                              Line("modem.3gpp.imei", "123");
-  ReadModemKeyValues(&ctx_, output.c_str());
-  EXPECT_EQ(std::string(127, '7'), ctx_.initialBearerApn);
+  TakeModemKeyValues(&ctx_, output.c_str());
+  EXPECT_EQ(std::string(127, '7'), modem_.initialBearerApn);
   EXPECT_EQ("123", Value(kIMEI_s));
 
-  ReadModemKeyValues(&ctx_, Line("modem.3gpp.imei", std::string(127, '8')).c_str());
+  TakeModemKeyValues(&ctx_, Line("modem.3gpp.imei", std::string(127, '8')).c_str());
   EXPECT_EQ(std::string(127, '8'), Value(kIMEI_s));
 }
 
@@ -83,19 +86,19 @@ TEST_F(ModemPropertiesTest, ReadingStopsAtALineWithoutColonOrBlank) {
     StatusInit();
     const std::string output = Line("modem.3gpp.imei", "111") + stray +
                                Line("modem.generic.signal-quality.value", "50");
-    ReadModemKeyValues(&ctx_, output.c_str());
+    TakeModemKeyValues(&ctx_, output.c_str());
     EXPECT_EQ("111", Value(kIMEI_s)) << stray;
     EXPECT_EQ("", Value(kSignalPercent_s)) << stray;  // the next line's colon is not borrowed
   }
 }
 
 TEST_F(ModemPropertiesTest, BearerPathWithoutBearerPartLeavesIndex) {
-  ReadModemKeyValues(&ctx_, Line("modem.generic.bearers.value[1]", "/org/x/Thing/3").c_str());
-  EXPECT_EQ(-1, ctx_.bearerIndex);
-  ReadModemKeyValues(
+  TakeModemKeyValues(&ctx_, Line("modem.generic.bearers.value[1]", "/org/x/Thing/3").c_str());
+  EXPECT_EQ(-1, modem_.bearerIndex);
+  TakeModemKeyValues(
       &ctx_,
       Line("modem.generic.bearers.value[1]", "/org/freedesktop/ModemManager1/Bearer/17").c_str());
-  EXPECT_EQ(17, ctx_.bearerIndex);
+  EXPECT_EQ(17, modem_.bearerIndex);
 }
 
 TEST(FormatPhoneNumber, Forms) {

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "config/context.h"
+#include "modem/modem_session.h"
 #include "status/status_table.h"
 
 namespace {
@@ -29,13 +30,16 @@ class ModemWatchdogTest : public ::testing::Test {
   void Restart() {
     StatusInit();
     ctx_.statusTable = &statusValues;
-    ctx_.modemIndex = 0;
+    modem_ = ModemSession{};
+    modem_.modemIndex = 0;
+    ctx_.modem = &modem_;
     watchdog_ = ModemWatchdog{CountingReset, FakeUptime, false, false, false, 0};
     resets = 0;
   }
   void Set(uint32_t index, const char* text) { UpdateVariableStatusT(&ctx_, index, text, 0); }
   void Watch() { RunModemWatchdog(&watchdog_, &ctx_); }
 
+  ModemSession modem_;
   GatherContext ctx_{};
   ModemWatchdog watchdog_{};
 };

@@ -6,15 +6,17 @@
 #include <string>
 
 #include "config/context.h"
+#include "modem/modem_session.h"
 #include "status/status_table.h"
 #include "tests/support/platform_samples.h"
 
 class RadioTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    ctx_.modem = &modem_;
     StatusInit();
     ctx_.statusTable = &statusValues;
-    ctx_.modemIndex = 0;
+    modem_.modemIndex = 0;
   }
 
   static std::string Value(uint32_t index) { return statusValues.entries[index].value; }
@@ -32,5 +34,6 @@ class RadioTest : public ::testing::Test {
     return AsModemReply("response: '" + answer + "'\n");
   }
 
+  ModemSession modem_;
   GatherContext ctx_{};
 };

@@ -27,13 +27,14 @@ class ServingCellTest : public RadioTest {
  protected:
   void SetUp() override {
     RadioTest::SetUp();
-    lastTxPower = 0;
+    modem_.lastTxPower = 0;
   }
   // Parses `reply` and returns what went to standard output and standard error.
   std::pair<std::string, std::string> Parse(const std::string& reply, int* result = nullptr) {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    const int r = ParseServingCell(&ctx_, reply.c_str());
+    const int r = TakeServingCell(&ctx_, reply.c_str());
+    if (r != 0) SetHpueLed(modem_.lastTxPower);  // as GetServingCellInfo follows a stored report
     if (result != nullptr) *result = r;
     std::string out = testing::internal::GetCapturedStdout();
     return {out, testing::internal::GetCapturedStderr()};
@@ -148,6 +149,44 @@ TEST_F(ServingCellTest, FieldConversions) {
     EXPECT_EQ(c.expected != nullptr ? c.expected : "keep", Value(c.index))
         << "row " << c.row << " " << c.field;
   }
+}
+
+// The value the parser hands to the store: what stays unchanged is marked, not stored.
+TEST_F(ServingCellTest, ParsedValue) {
+  struct Case {
+    int row;  // field replaced in the connected report, 0 for none
+    const char* field;
+    bool valid;
+    const char* uplink;  // nullptr: no bandwidth text
+    bool has_rx;
+    int32_t rx;
+  };
+  const Case cases[] = {
+      {0, "", true, "20", true, -100},   {10, "6", true, nullptr, true, -100},
+      {10, "0", true, "1.4", true, -100}, {17, "-5", true, "20", false, 0},
+      {17, "20", true, "20", true, -91},  {-1, "", false, nullptr, false, 0},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> fields = ConnectedFields();
+    if (c.row > 0) fields[c.row - 1] = c.field;
+    const std::string reply =
+        Answer(c.row < 0 ? std::string("+QENG: \"servingcell\",\"NOCONN\"") : Qeng(fields));
+    testing::internal::CaptureStderr();
+    const ServingCell cell = ParseServingCell(reply.c_str());
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(c.valid, cell.valid) << reply;
+    if (!c.valid) continue;
+    EXPECT_STREQ("LTE", cell.mode);
+    EXPECT_EQ(169552899L, cell.cellId);
+    EXPECT_EQ(32287L, cell.trackingArea);
+    EXPECT_FLOAT_EQ(6.0f, cell.sinr);
+    EXPECT_STREQ(c.uplink, cell.uplinkMhz) << reply;
+    EXPECT_EQ(c.has_rx, cell.hasRx) << reply;
+    if (c.has_rx) {
+      EXPECT_EQ(c.rx, cell.rx) << reply;
+    }
+  }
+  EXPECT_TRUE(gpio_.Calls().empty());  // parsing alone never drives the LEDs
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "config/context.h"
 #include "exec/pattern.h"
+#include "modem/modem_session.h"
 #include "status/status_table.h"
 
 namespace {
@@ -16,6 +17,7 @@ namespace {
 class SimIdentityTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    ctx_.modem = &modem_;
     StatusInit();
     ctx_.statusTable = &statusValues;
   }
@@ -25,6 +27,7 @@ class SimIdentityTest : public ::testing::Test {
     return &area_;
   }
   std::string Value(StatusIndex index) const { return statusValues.entries[index].value; }
+  ModemSession modem_;
   GatherContext ctx_{};
   PatternArea area_;
 };

@@ -8,6 +8,7 @@
 
 #include "config/context.h"
 #include "base/paths.h"
+#include "modem/modem_session.h"
 #include "status/status_table.h"
 #include "tests/support/test_files.h"
 
@@ -16,6 +17,7 @@ namespace {
 class StatusCycleFilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    ctx_.modem = &modem_;
     StatusInit();
     ctx_.statusTable = &statusValues;
     setenv("MODEM_STATUS_ROOT", root_.path().c_str(), 1);
@@ -27,6 +29,7 @@ class StatusCycleFilesTest : public ::testing::Test {
   }
   std::string Value(StatusIndex index) const { return statusValues.entries[index].value; }
   TempDir root_;
+  ModemSession modem_;
   GatherContext ctx_{};
 };
 

@@ -1,0 +1,100 @@
+// One modem step as a row of a table: its request, whether it runs every pass or until a session
+// flag is set, and the parser that takes its reply; RunCollector runs one row.
+#pragma once
+
+#include <cstdint>
+
+#include "modem/modem_session.h"
+
+struct GatherContext;
+struct Collector;
+
+// Issues a row's request into `reply` (kModemReplySize bytes, zero-filled) or the session's QMI
+// buffer. Returns the text to take, or nullptr when no usable reply came back.
+using CollectorRequest = const char* (*)(GatherContext* ctx, const Collector& row, char* reply);
+// Takes a reply apart and stores what it holds. Returns 1 when something was stored, else 0.
+using CollectorTake = int (*)(GatherContext* ctx, const char* reply);
+
+// When a row sets its run-once flag.
+enum class OnceMark : uint8_t {
+  kNever,      // the row only reads the flag
+  kWhenAsked,  // after the request, answered or not
+  kWhenTaken,  // after the parser took a reply
+};
+
+struct Collector {
+  CollectorRequest request = nullptr;
+  const char* command = nullptr;  // the AT command with its CR, or the QMI client's argument
+  int32_t totalMs = 0;            // QMI limits
+  int32_t idleMs = 0;
+  uint8_t ModemSession::*once = nullptr;  // nullptr: every pass; else skipped while it is set
+  OnceMark mark = OnceMark::kNever;
+  CollectorTake take = nullptr;                  // nullptr: the reply is not read
+  void (*afterTaken)(GatherContext*) = nullptr;  // runs when the parser took a reply
+  const char* failure = nullptr;                 // printed to stderr when no reply came back
+  bool fullPassOnly = false;                     // skipped on reduced passes
+  void (*step)(GatherContext*) = nullptr;  // a step that reads on its own instead of a request
+
+  constexpr Collector Once(uint8_t ModemSession::*flag, OnceMark when) const {
+    Collector row = *this;
+    row.once = flag;
+    row.mark = when;
+    return row;
+  }
+  constexpr Collector Then(void (*hook)(GatherContext*)) const {
+    Collector row = *this;
+    row.afterTaken = hook;
+    return row;
+  }
+  constexpr Collector OrSay(const char* message) const {
+    Collector row = *this;
+    row.failure = message;
+    return row;
+  }
+  constexpr Collector OnFullPass() const {
+    Collector row = *this;
+    row.fullPassOnly = true;
+    return row;
+  }
+};
+
+// The two requests most rows use: an AT command through modem_Send, and a QMI client call whose
+// output lands in the session (the client's own error report counts as no reply).
+const char* AskModem(GatherContext* ctx, const Collector& row, char* reply);
+const char* AskQmi(GatherContext* ctx, const Collector& row, char* reply);
+
+constexpr Collector AtRow(const char* command, CollectorTake take) {
+  Collector row;
+  row.request = AskModem;
+  row.command = command;
+  row.take = take;
+  return row;
+}
+
+constexpr Collector QmiRow(const char* argument, int32_t totalMs, int32_t idleMs,
+                           CollectorTake take) {
+  Collector row;
+  row.request = AskQmi;
+  row.command = argument;
+  row.totalMs = totalMs;
+  row.idleMs = idleMs;
+  row.take = take;
+  return row;
+}
+
+constexpr Collector RequestRow(CollectorRequest request, CollectorTake take) {
+  Collector row;
+  row.request = request;
+  row.take = take;
+  return row;
+}
+
+constexpr Collector StepRow(void (*step)(GatherContext*)) {
+  Collector row;
+  row.step = step;
+  return row;
+}
+
+// Runs one row whatever kind of pass it is. Returns 1 when its reply was taken (or its step ran),
+// else 0.
+int RunCollector(GatherContext* ctx, const Collector& row);

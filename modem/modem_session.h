@@ -1,0 +1,42 @@
+// What the modem steps share from pass to pass: which modem, its devices, the command limits, the
+// run-once flags, the last transmit power and the QMI client's output.
+#pragma once
+
+#include <cstdint>
+
+constexpr int kQmiResultSize = 1024;
+constexpr int kDevicePathSize = 256;
+constexpr int kApnSize = 128;
+
+// The daemon owns one for the whole run and reaches it through GatherContext::modem; tests build
+// fresh ones. Main thread only, apart from modemIndex and the command limits, which the JSON
+// writer's modem reset reads unlocked.
+struct ModemSession {
+  int32_t modemIndex = -1;  // ModemManager index, -1 when none is known
+  int32_t cmdTotalMs = 2000;  // total limit of one mmcli command
+  int32_t cmdIdleMs = 100;    // idle limit of one mmcli command
+
+  // Device paths and the modem's MAC address found by discovery; empty when unknown.
+  char atDevice[kDevicePathSize] = {};
+  char qmiDevice[kDevicePathSize] = {};
+  char modemMac[kDevicePathSize] = {};
+
+  // The bearer as the properties step read it on this pass (-1 / empty when none).
+  int32_t bearerIndex = -1;
+  char initialBearerApn[kApnSize] = {};
+  char bearerApn[kApnSize] = {};
+
+  // Run-once flags. qmiSetupDone is cleared when polling pauses; the others stay set for the run.
+  uint8_t qmiSetupDone = 0;
+  uint8_t simReadySeen = 0;
+  uint8_t iccidRead = 0;
+  uint8_t imsiRead = 0;
+  uint8_t swVersionRead = 0;
+  uint8_t gidQueried = 0;  // set by the first group-identifier request, answered or not
+
+  // Whole-number part of the latest LTE transmit-power reading; the HPUE LEDs follow it.
+  int32_t lastTxPower = 0;
+
+  // Output of the latest QMI client call (or of the home-network script), terminated.
+  char qmiResult[kQmiResultSize] = {};
+};
