@@ -30,7 +30,9 @@ int main(int argc, char* argv[]) {
   static ModemSession modem;
   static char csvPath[kPathArgSize];
   static InfluxPoster poster;
-  static StopEvent stop;
+  // Never destroyed: on an early exit the helper threads may still wait on it while the process
+  // ends, and its descriptor must not close under them.
+  static StopEvent& stop = *new StopEvent;
   // The snapshot writer runs the modem watchdog after each render.
   static ModemWatchdog watchdog{modem_Reset, GetUptime, false, false, false, 0};
   static JsonWriter jsonWriter;
