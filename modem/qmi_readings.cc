@@ -4,102 +4,137 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "config/context.h"
 #include "base/paths.h"
+#include "config/context.h"
 #include "exec/zel_exec.h"
 #include "modem/channel.h"
 #include "modem/collectors.h"
 #include "modem/modem_session.h"
+#include "modem/parse_and_store.h"
 #include "modem/reply_rows.h"
 #include "status/status_table.h"
 
 namespace {
 
 constexpr int kTxRxRows = 32;
-constexpr int kChainNumberLimit = 16;
+constexpr int kChainNumberLimit = kChainNumberSize - 1;
 constexpr int kTxPowerRow = 27;
 constexpr int kTxHeaderRow = 23;
 constexpr int kCaRows = 64;
 constexpr int kCaNumberLimit = 6;
 constexpr int kSignalRows = 64;
 constexpr int kSnrRow = 9;
-constexpr int kSnrNumberLimit = 6;
+constexpr int kSnrNumberLimit = kSnrSize - 1;
 constexpr int kHomeRows = 32;
 
-struct ChainValue {
-  int row;
-  uint32_t index;
+// Rows of the two receive chains in qmicli's --nas-get-tx-rx-info=lte output, in TxRxInfo order.
+constexpr int kChainRows[kRxChainValues] = {5, 7, 9, 11, 16, 18, 20, 22};
+// Their status values, in the same order.
+constexpr uint32_t kChainIndexes[kRxChainValues] = {
+    kQmiRxC0RxPwr_f, kQmiRxC0Ecio_f, kQmiRxC0Rsrp_f, kQmiRxC0Phase_f,
+    kQmiRxC1RxPwr_f, kQmiRxC1Ecio_f, kQmiRxC1Rsrp_f, kQmiRxC1Phase_f,
 };
-
-// Rows of the two receive chains in qmicli's --nas-get-tx-rx-info=lte output.
-constexpr ChainValue kChainValues[] = {
-    {5, kQmiRxC0RxPwr_f},  {7, kQmiRxC0Ecio_f},  {9, kQmiRxC0Rsrp_f},  {11, kQmiRxC0Phase_f},
-    {16, kQmiRxC1RxPwr_f}, {18, kQmiRxC1Ecio_f}, {20, kQmiRxC1Rsrp_f}, {22, kQmiRxC1Phase_f},
-};
-
-void StoreNumber(GatherContext* ctx, uint32_t index, const char* row, int limit) {
-  char number[kReplyRowSize] = {};
-  ExtractNumber(row, limit, number);
-  UpdateVariableStatusT(ctx, index, number, 0);
-}
 
 }  // namespace
 
-int QmiOutputIsError(const char* output) {
-  return strncmp(output, "error:", 6) == 0 ? 1 : 0;
-}
+int QmiOutputIsError(const char* output) { return strncmp(output, "error:", 6) == 0 ? 1 : 0; }
 
-int TakeTxRxInfo(GatherContext* ctx, const char* output) {
-  if (QmiOutputIsError(output)) return 0;
+TxRxInfo ParseTxRxInfo(const char* output) {
+  TxRxInfo info{};
+  if (QmiOutputIsError(output)) return info;
+  info.valid = true;
   ReplyRows rows;
   SplitReplyRows(output, kQmiDelimiters, kTxRxRows, kQmiRowChars, false, &rows);
-  for (const ChainValue& value : kChainValues) {
-    StoreNumber(ctx, value.index, rows.row[value.row], kChainNumberLimit);
+  for (int n = 0; n < kRxChainValues; ++n) {
+    ExtractNumber(rows.row[kChainRows[n]], kChainNumberLimit, info.chain[n]);
   }
   // Row 27 is the transmit power only when the TX block follows the two receive chains; with
   // more chains reported it would be a receive power.
-  if (rows.count < kTxPowerRow + 1 || strcmp(rows.row[kTxHeaderRow], "TX") != 0) return 0;
-  char power[kChainNumberLimit + 1];
-  ExtractNumber(rows.row[kTxPowerRow], kChainNumberLimit, power);
-  ctx->modem->lastTxPower = DecimalToInt(power);
-  UpdateVariableStatusT(ctx, kQmiTxPwr_f, power, 0);
-  return 1;
+  if (rows.count < kTxPowerRow + 1 || strcmp(rows.row[kTxHeaderRow], "TX") != 0) return info;
+  ExtractNumber(rows.row[kTxPowerRow], kChainNumberLimit, info.txPower);
+  info.hasTxPower = true;
+  info.txPowerDbm = DecimalToInt(info.txPower);
+  return info;
 }
 
-int TakeCAInfo(GatherContext* ctx, const char* output) {
+void StoreTxRxInfo(GatherContext* ctx, const TxRxInfo& info) {
+  for (int n = 0; n < kRxChainValues; ++n) {
+    UpdateVariableStatusT(ctx, kChainIndexes[n], info.chain[n], 0);
+  }
+  if (!info.hasTxPower) return;
+  ctx->modem->lastTxPower = info.txPowerDbm;
+  UpdateVariableStatusT(ctx, kQmiTxPwr_f, info.txPower, 0);
+}
+
+int TakeTxRxInfo(GatherContext* ctx, const char* output) {
+  const TxRxInfo info = ParseTxRxInfo(output);
+  if (!info.valid) return 0;
+  StoreTxRxInfo(ctx, info);
+  return info.hasTxPower ? 1 : 0;
+}
+
+CaInfo ParseCaInfo(const char* output) {
+  CaInfo info{};
   ReplyRows rows;
   SplitReplyRows(output, kQmiDelimiters, kCaRows, kQmiRowChars, false, &rows);
   if (strstr(rows.row[12], "Secondary Cell") == nullptr ||
       strstr(rows.row[19], "LTE Band") == nullptr) {
-    return 0;
+    return info;
   }
   char number[kCaNumberLimit + 1];
   ExtractNumber(rows.row[20], kCaNumberLimit, number);
   char digits[16];
   snprintf(digits, sizeof digits, "%d", abs(DecimalToInt(number)));
-  char band[6];  // the band text keeps at most 5 characters
-  snprintf(band, sizeof band, "%.5s", digits);
-  UpdateVariableStatusT(ctx, kQmi_CaBand_i, band, 0);
-  return 1;
+  snprintf(info.band, sizeof info.band, "%.5s", digits);
+  info.valid = true;
+  return info;
+}
+
+void StoreCaInfo(GatherContext* ctx, const CaInfo& info) {
+  UpdateVariableStatusT(ctx, kQmi_CaBand_i, info.band, 0);
+}
+
+int TakeCAInfo(GatherContext* ctx, const char* output) {
+  return ParseAndStore(ctx, output, ParseCaInfo, StoreCaInfo);
+}
+
+SignalInfo ParseSignalInfo(const char* output) {
+  SignalInfo info{};
+  if (QmiOutputIsError(output)) return info;
+  ReplyRows rows;
+  SplitReplyRows(output, kQmiDelimiters, kSignalRows, kQmiRowChars, true, &rows);
+  ExtractNumber(rows.row[kSnrRow], kSnrNumberLimit, info.snr);
+  info.valid = true;
+  return info;
+}
+
+void StoreSignalInfo(GatherContext* ctx, const SignalInfo& info) {
+  UpdateVariableStatusT(ctx, kQmi_ScSnr_f, info.snr, 0);
 }
 
 int TakeSignalInfo(GatherContext* ctx, const char* output) {
-  if (QmiOutputIsError(output)) return 0;
+  return ParseAndStore(ctx, output, ParseSignalInfo, StoreSignalInfo);
+}
+
+HomeNetwork ParseHomeNetwork(const char* output) {
+  HomeNetwork network{};
   ReplyRows rows;
-  SplitReplyRows(output, kQmiDelimiters, kSignalRows, kQmiRowChars, true, &rows);
-  StoreNumber(ctx, kQmi_ScSnr_f, rows.row[kSnrRow], kSnrNumberLimit);
-  return 1;
+  SplitReplyRows(output, kLineDelimiters, kHomeRows, kQmiRowChars, true, &rows);
+  ExtractNumber(rows.row[0], kReplyRowSize - 1, network.mcc);
+  ExtractNumber(rows.row[1], kReplyRowSize - 1, network.mnc);
+  if (rows.row[2][0] != '\0') CleanQuotedText(rows.row[2], network.name, sizeof network.name);
+  network.valid = true;
+  return network;
+}
+
+void StoreHomeNetwork(GatherContext* ctx, const HomeNetwork& network) {
+  UpdateVariableStatusT(ctx, kHnMcc_i, network.mcc, 0);
+  UpdateVariableStatusT(ctx, kHnMnc_i, network.mnc, 0);
+  UpdateVariableStatusT(ctx, kHnName_s, network.name, 0);
 }
 
 int TakeHomeNetwork(GatherContext* ctx, const char* output) {
-  ReplyRows rows;
-  SplitReplyRows(output, kLineDelimiters, kHomeRows, kQmiRowChars, true, &rows);
-  StoreNumber(ctx, kHnMcc_i, rows.row[0], kReplyRowSize - 1);
-  StoreNumber(ctx, kHnMnc_i, rows.row[1], kReplyRowSize - 1);
-  char name[kReplyRowSize] = {};
-  if (rows.row[2][0] != '\0') CleanQuotedText(rows.row[2], name, sizeof name);
-  UpdateVariableStatusT(ctx, kHnName_s, name, 0);
-  return 1;
+  return ParseAndStore(ctx, output, ParseHomeNetwork, StoreHomeNetwork);
 }
 
 const char* AskHomeNetwork(GatherContext* ctx, const Collector&, char*) {

@@ -2,15 +2,65 @@
 // and the home network reported by the router's script.
 #pragma once
 
+#include <cstdint>
+
+#include "modem/reply_rows.h"
+
 struct Collector;
 struct GatherContext;
 
-// Each takes the client's output as it lands in qmiResult and stores what it holds.
-// Returns 1 when a transmit power was stored (and kept in the session's lastTxPower), else 0.
+constexpr int kRxChainValues = 8;     // power, ECIO, RSRP and phase of receive chains 0 and 1
+constexpr int kChainNumberSize = 17;  // a chain or power number: 16 characters and a terminator
+constexpr int kCaBandSize = 6;        // the band text keeps at most 5 characters
+constexpr int kSnrSize = 7;           // the SNR: 6 characters and a terminator
+
+// The two receive chains of a TX/RX report and, when its TX block is complete, the transmit power.
+struct TxRxInfo {
+  bool valid;  // false: the client's own error report, nothing to store
+  char chain[kRxChainValues][kChainNumberSize];  // chain 0 then chain 1: power, ECIO, RSRP, phase
+  bool hasTxPower;  // false without a TX block right after the two receive chains
+  char txPower[kChainNumberSize];
+  int32_t txPowerDbm;  // the power's decimal part dropped
+};
+
+// The band of the secondary cell of a carrier aggregation report.
+struct CaInfo {
+  bool valid;  // false: no secondary cell with an LTE band in the report
+  char band[kCaBandSize];
+};
+
+// The SNR of a signal report.
+struct SignalInfo {
+  bool valid;  // false: the client's own error report
+  char snr[kSnrSize];
+};
+
+// The three lines of the home-network script: MCC, MNC and the network's name.
+struct HomeNetwork {
+  bool valid;  // always true: missing lines give empty texts
+  char mcc[kReplyRowSize];
+  char mnc[kReplyRowSize];
+  char name[kReplyRowSize];
+};
+
+// Each takes apart the client's (or the script's) output as it lands in the session's QMI buffer;
+// the signal report and the home network echo their rows on stdout.
+TxRxInfo ParseTxRxInfo(const char* output);
+CaInfo ParseCaInfo(const char* output);
+SignalInfo ParseSignalInfo(const char* output);
+HomeNetwork ParseHomeNetwork(const char* output);
+
+// Each stores what its report holds; StoreTxRxInfo also keeps a stored transmit power in the
+// session's lastTxPower.
+void StoreTxRxInfo(GatherContext* ctx, const TxRxInfo& info);
+void StoreCaInfo(GatherContext* ctx, const CaInfo& info);
+void StoreSignalInfo(GatherContext* ctx, const SignalInfo& info);
+void StoreHomeNetwork(GatherContext* ctx, const HomeNetwork& network);
+
+// Parse and store. TakeTxRxInfo stores the receive chains of any answer but returns 1 only when a
+// transmit power was stored too; the others return 1 when they stored their values, else 0.
 int TakeTxRxInfo(GatherContext* ctx, const char* output);
-// Returns 1 when the secondary cell's band was stored, else 0.
 int TakeCAInfo(GatherContext* ctx, const char* output);
-// Each returns 1 when it stored its values, else 0.
 int TakeSignalInfo(GatherContext* ctx, const char* output);
 int TakeHomeNetwork(GatherContext* ctx, const char* output);
 
