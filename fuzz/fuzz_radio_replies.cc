@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "config/context.h"
-#include "exec/pattern.h"
 #include "fuzz/fuzz_support.h"
 #include "modem/band_rssi.h"
 #include "modem/data_counters.h"
@@ -34,17 +33,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TakeGroupIds(&ctx, text);
   TakeTemperatures(&ctx, text);
 
-  static PatternArea area;
-  using Step = int (*)(GatherContext*, PatternArea*);
-  static const Step kSteps[] = {TakeIccidReply, TakeImsiReply, TakeSwVersionReply};
-  memset(&area, 0, sizeof area);
-  memcpy(area.input, text, sizeof text);
-  TakeSimStateReply(&area);
-  for (Step step : kSteps) {
-    memset(&area, 0, sizeof area);
-    memcpy(area.input, text, sizeof text);
-    step(&ctx, &area);
-  }
+  TakeSimState(&ctx, text);
+  TakeIccid(&ctx, text);
+  TakeImsi(&ctx, text);
+  TakeSwVersion(&ctx, text);
 
   char state[128];
   if (ParseLteState(text, state, sizeof state) == 1 && strlen(state) >= sizeof state) abort();

@@ -9,11 +9,10 @@
 #include "modem/channel.h"
 #include "modem/collectors.h"
 #include "modem/modem_session.h"
+#include "modem/parse_and_store.h"
 #include "status/status_table.h"
 
 namespace {
-
-constexpr int kCleanSize = 128;
 
 // A cleared area holding the reply as its input.
 void Intake(const char* reply, PatternArea* area) {
@@ -25,7 +24,7 @@ void Intake(const char* reply, PatternArea* area) {
 // longer.
 void CleanOutput(const PatternArea* area, char* cleaned) {
   cleaned[0] = '\0';
-  RemoveWhiteSpace(area->output, cleaned, kCleanSize);
+  RemoveWhiteSpace(area->output, cleaned, kIdentityTextSize);
 }
 
 void SetPattern(PatternArea* area, const char* pattern) {
@@ -40,62 +39,68 @@ bool FollowedByText(PatternArea* area, const char* prefix) {
   return GetAfterPattern(area) != 0;
 }
 
+// The identity the regular expression `pattern` finds in `reply`, cleaned; with `needText`, an
+// identity that cleans to nothing is not valid.
+IdentityText MatchIdentity(const char* reply, const char* pattern, bool needText) {
+  IdentityText identity{};
+  PatternArea area;
+  Intake(reply, &area);
+  SetPattern(&area, pattern);
+  if (DoRegX(&area) == 0) return identity;
+  CleanOutput(&area, identity.text);
+  identity.valid = !needText || identity.text[0] != '\0';
+  return identity;
+}
+
 }  // namespace
 
-int TakeSimStateReply(PatternArea* area) {
-  if (FollowedByText(area, "+CME ERROR:")) return 0;
-  return FollowedByText(area, "+CPIN: READY") ? 1 : 0;
-}
-
-int TakeIccidReply(GatherContext* ctx, PatternArea* area) {
-  SetPattern(area, "QCCID: ");
-  if (GetNumberAfterPattern(area) == 0) return 0;
-  char cleaned[kCleanSize];
-  CleanOutput(area, cleaned);
-  if (cleaned[0] == '\0') return 0;
-  UpdateFixedStatus(ctx, kICCID_s, cleaned);
-  return 1;
-}
-
-int TakeImsiReply(GatherContext* ctx, PatternArea* area) {
-  SetPattern(area, "[0-9]{15}");
-  if (DoRegX(area) == 0) return 0;
-  char cleaned[kCleanSize];
-  CleanOutput(area, cleaned);
-  if (cleaned[0] == '\0') return 0;
-  UpdateFixedStatus(ctx, kIMSI_s, cleaned);
-  return 1;
-}
-
-int TakeSwVersionReply(GatherContext* ctx, PatternArea* area) {
-  SetPattern(area, "\\bEM12\\w+");
-  if (DoRegX(area) == 0) return 0;
-  char cleaned[kCleanSize];
-  CleanOutput(area, cleaned);
-  UpdateFixedStatus(ctx, kModemSwVersion_s, cleaned);
-  return 1;
-}
-
-int TakeSimState(GatherContext*, const char* reply) {
+bool SimIsReady(const char* reply) {
   PatternArea area;
   Intake(reply, &area);
-  return TakeSimStateReply(&area);
+  if (FollowedByText(&area, "+CME ERROR:")) return false;
+  return FollowedByText(&area, "+CPIN: READY");
 }
+
+IdentityText ParseIccid(const char* reply) {
+  IdentityText iccid{};
+  PatternArea area;
+  Intake(reply, &area);
+  SetPattern(&area, "QCCID: ");
+  if (GetNumberAfterPattern(&area) == 0) return iccid;
+  CleanOutput(&area, iccid.text);
+  iccid.valid = iccid.text[0] != '\0';
+  return iccid;
+}
+
+IdentityText ParseImsi(const char* reply) { return MatchIdentity(reply, "[0-9]{15}", true); }
+
+// The version is stored even when it cleans to nothing.
+IdentityText ParseSwVersion(const char* reply) {
+  return MatchIdentity(reply, "\\bEM12\\w+", false);
+}
+
+void StoreIccid(GatherContext* ctx, const IdentityText& iccid) {
+  UpdateFixedStatus(ctx, kICCID_s, iccid.text);
+}
+
+void StoreImsi(GatherContext* ctx, const IdentityText& imsi) {
+  UpdateFixedStatus(ctx, kIMSI_s, imsi.text);
+}
+
+void StoreSwVersion(GatherContext* ctx, const IdentityText& version) {
+  UpdateFixedStatus(ctx, kModemSwVersion_s, version.text);
+}
+
+int TakeSimState(GatherContext*, const char* reply) { return SimIsReady(reply) ? 1 : 0; }
 
 int TakeIccid(GatherContext* ctx, const char* reply) {
-  PatternArea area;
-  Intake(reply, &area);
-  return TakeIccidReply(ctx, &area);
+  return ParseAndStore(ctx, reply, ParseIccid, StoreIccid);
 }
 
 int TakeImsi(GatherContext* ctx, const char* reply) {
-  PatternArea area;
-  Intake(reply, &area);
-  return TakeImsiReply(ctx, &area);
+  return ParseAndStore(ctx, reply, ParseImsi, StoreImsi);
 }
 
 int TakeSwVersion(GatherContext* ctx, const char* reply) {
-  PatternArea area;
-  Intake(reply, &area);
-  return TakeSwVersionReply(ctx, &area);
+  return ParseAndStore(ctx, reply, ParseSwVersion, StoreSwVersion);
 }

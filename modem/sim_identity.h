@@ -4,16 +4,29 @@
 #pragma once
 
 struct GatherContext;
-struct PatternArea;
 
-// The reply parts of the four steps, fed the reply in area->input (the area otherwise cleared).
-// Each returns 1 when the step succeeded (and stored its value), else 0.
-int TakeSimStateReply(PatternArea* area);
-int TakeIccidReply(GatherContext* ctx, PatternArea* area);
-int TakeImsiReply(GatherContext* ctx, PatternArea* area);
-int TakeSwVersionReply(GatherContext* ctx, PatternArea* area);
+constexpr int kIdentityTextSize = 128;  // a cleaned identity: at most 127 characters
 
-// The same, fed a reply as modem_Send hands it over.
+// One identity text, reduced to letters and digits.
+struct IdentityText {
+  bool valid;  // false: the reply did not hold the identity (for the ICCID and the IMSI, also
+               // when nothing was left after cleaning)
+  char text[kIdentityTextSize];
+};
+
+// Each takes apart a reply as modem_Send hands it over. True when the reply says the SIM is
+// ready and something follows that word.
+bool SimIsReady(const char* reply);
+IdentityText ParseIccid(const char* reply);      // the digits after "QCCID: "
+IdentityText ParseImsi(const char* reply);       // the first run of fifteen digits
+IdentityText ParseSwVersion(const char* reply);  // a word starting with EM12
+
+// Each stores its identity as a fixed value.
+void StoreIccid(GatherContext* ctx, const IdentityText& iccid);
+void StoreImsi(GatherContext* ctx, const IdentityText& imsi);
+void StoreSwVersion(GatherContext* ctx, const IdentityText& version);
+
+// The four steps' parsers: 1 when the step succeeded (and stored its value), else 0.
 int TakeSimState(GatherContext* ctx, const char* reply);
 int TakeIccid(GatherContext* ctx, const char* reply);
 int TakeImsi(GatherContext* ctx, const char* reply);

@@ -2,11 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 #include "config/context.h"
-#include "exec/pattern.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
 
@@ -21,15 +19,9 @@ class SimIdentityTest : public ::testing::Test {
     StatusInit();
     ctx_.statusTable = &statusValues;
   }
-  PatternArea* Reply(const std::string& text) {
-    memset(&area_, 0, sizeof area_);
-    snprintf(area_.input, sizeof area_.input, "%s", text.c_str());
-    return &area_;
-  }
   std::string Value(StatusIndex index) const { return statusValues.entries[index].value; }
   ModemSession modem_;
   GatherContext ctx_{};
-  PatternArea area_;
 };
 
 TEST_F(SimIdentityTest, SimStateNeedsTextAfterReady) {
@@ -43,39 +35,39 @@ TEST_F(SimIdentityTest, SimStateNeedsTextAfterReady) {
       {"'+CME ERROR: 10 +CPIN: READY\r\n", 0},
       {"'", 0},
   };
-  for (const Case& c : cases) EXPECT_EQ(c.ready, TakeSimStateReply(Reply(c.reply))) << c.reply;
+  for (const Case& c : cases) EXPECT_EQ(c.ready, TakeSimState(&ctx_, c.reply)) << c.reply;
 }
 
 // Digits only (the captured reply's padding letter goes); a reply without digits is refused.
 TEST_F(SimIdentityTest, IccidKeepsDigitsOnly) {
-  EXPECT_EQ(1, TakeIccidReply(&ctx_, Reply("'+QCCID: 8901260412345678901F")));
+  EXPECT_EQ(1, TakeIccid(&ctx_, "'+QCCID: 8901260412345678901F"));
   EXPECT_EQ("8901260412345678901", Value(kICCID_s));
   EXPECT_EQ(1, statusValues.entries[kICCID_s].fixed);
-  EXPECT_EQ(1, TakeIccidReply(&ctx_, Reply("'+QCCID: 89-01.26")));
+  EXPECT_EQ(1, TakeIccid(&ctx_, "'+QCCID: 89-01.26"));
   EXPECT_EQ("890126", Value(kICCID_s));
-  EXPECT_EQ(0, TakeIccidReply(&ctx_, Reply("'+QCCID: --")));
-  EXPECT_EQ(0, TakeIccidReply(&ctx_, Reply("'error: command failed")));
+  EXPECT_EQ(0, TakeIccid(&ctx_, "'+QCCID: --"));
+  EXPECT_EQ(0, TakeIccid(&ctx_, "'error: command failed"));
   EXPECT_EQ("890126", Value(kICCID_s));
 }
 
 TEST_F(SimIdentityTest, ImsiTakesTheFirstFifteenDigits) {
   testing::internal::CaptureStdout();
-  EXPECT_EQ(0, TakeImsiReply(&ctx_, Reply("'31026012345678")));  // 14 digits
+  EXPECT_EQ(0, TakeImsi(&ctx_, "'31026012345678"));  // 14 digits
   testing::internal::GetCapturedStdout();
   EXPECT_EQ("", Value(kIMSI_s));
-  EXPECT_EQ(1, TakeImsiReply(&ctx_, Reply("'3102601234567890")));
+  EXPECT_EQ(1, TakeImsi(&ctx_, "'3102601234567890"));
   EXPECT_EQ("310260123456789", Value(kIMSI_s));
 }
 
 TEST_F(SimIdentityTest, SwVersionNeedsAnEm12Word) {
   testing::internal::CaptureStdout();
-  EXPECT_EQ(0, TakeSwVersionReply(&ctx_, Reply("'EG25GGBR07A08M2G")));
+  EXPECT_EQ(0, TakeSwVersion(&ctx_, "'EG25GGBR07A08M2G"));
   const std::string printed = testing::internal::GetCapturedStdout();
   EXPECT_NE(std::string::npos, printed.find("DoRegX got no match")) << printed;
   EXPECT_EQ("", Value(kModemSwVersion_s));
-  EXPECT_EQ(1, TakeSwVersionReply(&ctx_, Reply("'EM12GPAR01A21M4G")));
+  EXPECT_EQ(1, TakeSwVersion(&ctx_, "'EM12GPAR01A21M4G"));
   EXPECT_EQ("EM12GPAR01A21M4G", Value(kModemSwVersion_s));
-  EXPECT_EQ(0, TakeSwVersionReply(&ctx_, Reply("'XEM12GPAR")));  // not at a word start
+  EXPECT_EQ(0, TakeSwVersion(&ctx_, "'XEM12GPAR"));  // not at a word start
 }
 
 }  // namespace
