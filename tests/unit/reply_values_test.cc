@@ -6,6 +6,7 @@
 #include "modem/band_rssi.h"
 #include "modem/data_counters.h"
 #include "modem/group_ids.h"
+#include "modem/sim_identity.h"
 #include "modem/temperatures.h"
 #include "tests/support/platform_samples.h"
 
@@ -46,7 +47,8 @@ TEST(ReplyValuesTest, RssiBerHoldsDbmOnlyForAKnownStrength) {
     long long dbm;
     const char* rxQual;
   };
-  const RssiCase cases[] = {{"+CSQ: 31,7", true, -51, "7"}, {"+CSQ: 0,0", true, -113, "0"},
+  const RssiCase cases[] = {{"+CSQ: 31,7", true, -51, "7"},
+                            {"+CSQ: 0,0", true, -113, "0"},
                             {"+CSQ: 99,99", false, 0, "99"}};
   for (const RssiCase& c : cases) {
     testing::internal::CaptureStdout();
@@ -101,6 +103,28 @@ TEST(ReplyValuesTest, TemperaturesHoldTheOddRowsInOrder) {
     EXPECT_EQ(std::to_string(30 + n), parsed.reading[n]) << n;
   }
   EXPECT_FALSE(ParseTemperatures(Reply("+QTEMP: \"xo\",\"33\"").c_str()).valid);
+}
+
+// An identity of 127 or more characters cleans to nothing: the ICCID is then refused, the
+// firmware version stored empty.
+TEST(ReplyValuesTest, IdentitiesCleanToNothingAt127Characters) {
+  struct IdentityCase {
+    std::string reply;
+    IdentityText (*parse)(const char*);
+    bool valid;
+    std::string text;
+  };
+  const IdentityCase cases[] = {
+      {"'+QCCID: " + std::string(126, '8'), ParseIccid, true, std::string(126, '8')},
+      {"'+QCCID: " + std::string(127, '8'), ParseIccid, false, ""},
+      {"'EM12" + std::string(122, 'G'), ParseSwVersion, true, "EM12" + std::string(122, 'G')},
+      {"'EM12" + std::string(123, 'G'), ParseSwVersion, true, ""},
+  };
+  for (const IdentityCase& c : cases) {
+    const IdentityText identity = c.parse(c.reply.c_str());
+    EXPECT_EQ(c.valid, identity.valid) << c.reply;
+    EXPECT_EQ(c.text, identity.text) << c.reply;
+  }
 }
 
 }  // namespace
