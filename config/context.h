@@ -8,6 +8,7 @@
 
 #include "platform/uci_api.h"
 
+class ModemBus;
 class StopEvent;
 struct StatusTable;
 
@@ -61,4 +62,6 @@ struct GatherContext {
   char modemMac[256];
   uint8_t lteUp;
   GatherConfig* config;
+  // ModemManager over D-Bus when zel.status_gather.modem_access is 'dbus'; null: through mmcli.
+  ModemBus* modemBus;
 };
