@@ -63,8 +63,9 @@ void ActOnKey(GatherContext* ctx, const char* key, const char* value) {
 int QueryProperties(GatherContext* ctx, const char* flag, int32_t index) {
   char index_text[12];
   snprintf(index_text, sizeof index_text, "%d", index);
-  PrintOutsideText(stdout, "Sending command: %s %s %s %s\n", RouterPathFixed(RouterPath::kMmcli),
-                   flag, index_text, "-K");
+  PrintOutsideText(stdout, "Sending command: %s %s %s %s\n",
+                   ctx->modemBus != nullptr ? "dbus" : RouterPathFixed(RouterPath::kMmcli), flag,
+                   index_text, "-K");
   char arg0[] = "mmcli";
   char arg3[] = "-K";
   char flag_arg[4];
