@@ -4,6 +4,9 @@
   daemon_run.py cycles BUILD_DIR CYCLES   status cycles with a 1 s poll, probe preloaded, each
                                           with an Influx record posted to a local endpoint
   daemon_run.py idle BUILD_DIR SECONDS    CPU and wake-ups between cycles (poll of an hour)
+  daemon_run.py access BUILD_DIR CYCLES   CPU per cycle (daemon and every child) and private dirty
+                                          memory, modem_access 'mmcli' (Debian's mmcli) and 'dbus',
+                                          against one fake ModemManager on a private bus
 
 Prints one JSON object on standard output."""
 import json
@@ -200,9 +203,82 @@ def idle(build, seconds, windows=3):
     return median
 
 
+def private_dirty_kb(pid):
+    with open("/proc/%d/smaps_rollup" % pid) as f:
+        for line in f:
+            if line.startswith("Private_Dirty"):
+                return int(line.split()[1])
+    return 0
+
+
+def access_way(build, root, work, way, count):
+    """CPU seconds per cycle (own, children) and private dirty KB after the first and the last
+    cycle, for one modem_access way. A cycle ends when the next one starts."""
+    config = os.path.join(root, "etc", "config", "zel")
+    with open(config) as f:
+        text = f.read()
+    text = "".join(line for line in text.splitlines(True) if "modem_access" not in line)
+    text = text.replace("config status_gather 'status_gather'\n",
+                        "config status_gather 'status_gather'\n\toption modem_access '%s'\n" % way, 1)
+    with open(config, "w") as f:
+        f.write(text)
+    log = os.path.join(work, "daemon.log")
+    proc = start_daemon(build, work, root, {"DBUS_SYSTEM_BUS_ADDRESS": root_bus(root)})
+    try:
+        # The first cycle carries start-up effects: measured from the start of the second.
+        if not wait_for(log, lambda t: t.count("LTE Connection Status is") >= 2, 60):
+            sys.exit("daemon_run: no first cycle (%s)" % way)
+        first, dirty_first = proc_stat(proc.pid), private_dirty_kb(proc.pid)
+        if not wait_for(log, lambda t: t.count("LTE Connection Status is") >= count + 2, 60 + 5 * count):
+            sys.exit("daemon_run: too few cycles (%s)" % way)
+        last, dirty_last = proc_stat(proc.pid), private_dirty_kb(proc.pid)
+        with open(log, errors="replace") as f:
+            used = "ModemManager over D-Bus" in f.read()
+    finally:
+        stop_daemon(proc)
+    if used != (way == "dbus"):
+        sys.exit("daemon_run: modem_access '%s' was not the way used" % way)
+    return {
+        "own_cpu_ms": 1000 * ((last[0] + last[1]) - (first[0] + first[1])) / count,
+        "children_cpu_ms": 1000 * ((last[2] + last[3]) - (first[2] + first[3])) / count,
+        "private_dirty_kb": [dirty_first, dirty_last],
+    }
+
+
+def root_bus(root):
+    return "unix:path=" + os.path.join(root, "sim", "bus", "socket")
+
+
+def access(build, count):
+    with tempfile.TemporaryDirectory() as work:
+        root = make_root(work, 1)
+        subprocess.run([os.path.join(TOP, "sim", "start-bus.sh"), root], check=True,
+                       stdout=subprocess.DEVNULL)
+        try:
+            # The daemon runs its clients with an empty environment: the root's mmcli is Debian's,
+            # told where the bus is (one exec of sh more per request).
+            client = os.path.join(root, "usr", "bin", "mmcli")
+            os.remove(client)
+            with open(client, "w") as f:
+                f.write("#!/bin/sh\nDBUS_SYSTEM_BUS_ADDRESS='%s' exec /usr/bin/mmcli \"$@\"\n"
+                        % root_bus(root))
+            os.chmod(client, 0o755)
+            result = {"cycles": count}
+            for way in ("mmcli", "dbus"):
+                result[way] = access_way(build, root, work, way, count)
+        finally:
+            subprocess.run([os.path.join(TOP, "sim", "start-bus.sh"), "--stop", root])
+    return result
+
+
 def main():
     mode, build, amount = sys.argv[1], os.path.abspath(sys.argv[2]), int(sys.argv[3])
-    result = cycles(build, amount) if mode == "cycles" else idle(build, amount)
+    if mode == "cycles":
+        result = cycles(build, amount)
+    elif mode == "access":
+        result = access(build, amount)
+    else:
+        result = idle(build, amount)
     json.dump(result, sys.stdout)
     print()
 

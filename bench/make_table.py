@@ -78,6 +78,28 @@ for name, t in zip(names, idle["threads"]):
     row("    %s" % name, "%.1f /s, %.4f %% CPU" % (t["wakeups_per_s"], t["cpu_percent"]))
 row("Peak RSS (VmHWM) after the cycles", "%d KB" % cyc["vm_hwm_kb"])
 
+if os.path.exists(os.path.join(out, "access.json")):
+    acc = load("access.json")
+    mm, db = acc["mmcli"], acc["dbus"]
+    total = {w: acc[w]["own_cpu_ms"] + acc[w]["children_cpu_ms"] for w in ("mmcli", "dbus")}
+    for way, label in (("mmcli", "mmcli (Debian's client)"), ("dbus", "D-Bus")):
+        row("CPU per status cycle, modem_access %s: daemon + every child (%d cycles, 10 ms ticks)"
+            % (label, acc["cycles"]),
+            "%.1f ms (daemon %.1f ms, children %.1f ms)"
+            % (total[way], acc[way]["own_cpu_ms"], acc[way]["children_cpu_ms"]))
+    ratio = total["dbus"] / total["mmcli"] if total["mmcli"] > 0 else float("nan")
+    row("  D-Bus way / mmcli way, total CPU per cycle", "%.0f %%" % (100 * ratio), "≤ 30 %",
+        met(ratio <= 0.30))
+    for way in ("mmcli", "dbus"):
+        first, last = acc[way]["private_dirty_kb"]
+        row("  private dirty memory, modem_access %s (after the first cycle → the last)" % way,
+            "%d KB → %d KB" % (first, last))
+    growth = db["private_dirty_kb"][1] - mm["private_dirty_kb"][1]
+    row("  private dirty memory, D-Bus way beyond the mmcli way", "%+d KB" % growth, "< 1024 KB",
+        met(growth < 1024))
+else:
+    row("CPU per status cycle by way to ModemManager", "not measured: no mmcli or dbus-daemon")
+
 render = medians(load("render.json"))
 for name, label in (("render_json", "JSON snapshot"), ("render_csv", "CSV record"),
                     ("render_influx", "Influx record")):

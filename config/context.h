@@ -8,6 +8,7 @@
 
 #include "platform/uci_api.h"
 
+class ModemBus;
 struct ModemSession;
 class StopEvent;
 struct StatusTable;
@@ -53,4 +54,6 @@ struct GatherContext {
   char systemName[16];
   uint8_t lteUp;
   GatherConfig* config;
+  // ModemManager over D-Bus when zel.status_gather.modem_access is 'dbus'; null: through mmcli.
+  ModemBus* modemBus;
 };

@@ -9,7 +9,9 @@
 #include "base/console_text.h"
 #include "config/context.h"
 #include "base/paths.h"
+#include "base/signals.h"
 #include "exec/zel_exec.h"
+#include "modem/mm_dbus.h"
 #include "modem/modem_session.h"
 
 namespace {
@@ -31,15 +33,28 @@ bool IndexTooLarge(const GatherContext* ctx) {
   return true;
 }
 
-// Runs mmcli -m <index> <argument> under the context's command limits into out.
+// Runs mmcli -m <index> <argument> under the context's command limits into out; over D-Bus the
+// same request (an AT command or the reset) answers with the same text.
 int RunModemCommand(GatherContext* ctx, const char* argument, char* out) {
   char index_text[6];
   snprintf(index_text, sizeof index_text, "%d", ctx->modem->modemIndex);
   const char* mmcli = RouterPathOf(RouterPath::kMmcli);
-  PrintOutsideText(stdout, "Sending command: %s %s %s %s\n", mmcli, "-m", index_text, argument);
+  PrintOutsideText(stdout, "Sending command: %s %s %s %s\n",
+                   ctx->modemBus != nullptr ? "dbus" : mmcli, "-m", index_text, argument);
   fflush(stdout);
+  if (ctx->modemBus != nullptr) {
+    static constexpr char kCommandFlag[] = "--command=";
+    if (strncmp(argument, kCommandFlag, sizeof kCommandFlag - 1) == 0) {
+      return ctx->modemBus->Command(ctx->modem->modemIndex, argument + sizeof kCommandFlag - 1,
+                                    ctx->modem->cmdTotalMs, InterruptStopEvent(), out,
+                                    kClientOutputSize - 1);
+    }
+    return ctx->modemBus->Reset(ctx->modem->modemIndex, ctx->modem->cmdTotalMs,
+                                InterruptStopEvent(), out, kClientOutputSize - 1);
+  }
   char* argv[] = {Arg("mmcli"), Arg("-m"), index_text, Arg(argument), nullptr};
-  return Zel_Exec(mmcli, argv, ctx->modem->cmdTotalMs, ctx->modem->cmdIdleMs, out, kClientOutputSize - 1);
+  return Zel_Exec(mmcli, argv, ctx->modem->cmdTotalMs, ctx->modem->cmdIdleMs, out,
+                  kClientOutputSize - 1);
 }
 
 // A whole decimal number in 0..INT32_MAX; anything else is no modem number.
@@ -76,8 +91,10 @@ int mmcli_GetIdx(GatherContext* ctx, int onlyWhenMissing) {
 
   char out[kClientOutputSize] = {};
   char* argv[] = {Arg("mmcli"), Arg("-L"), nullptr};
-  int len = Zel_Exec(RouterPathOf(RouterPath::kMmcli), argv, kListLimitMs, kListIdleMs, out,
-                     kClientOutputSize - 1);
+  int len = ctx->modemBus != nullptr
+                ? ctx->modemBus->List(kListLimitMs, InterruptStopEvent(), out, kClientOutputSize - 1)
+                : Zel_Exec(RouterPathOf(RouterPath::kMmcli), argv, kListLimitMs, kListIdleMs, out,
+                           kClientOutputSize - 1);
   long number = 0;
   char token[kTokenSize];
   if (ReadModemListing(out, len, &number, token, sizeof token) == 0) {

@@ -8,8 +8,10 @@
 #include "base/console_text.h"
 #include "config/context.h"
 #include "base/paths.h"
+#include "base/signals.h"
 #include "exec/zel_exec.h"
 #include "modem/collectors.h"
+#include "modem/mm_dbus.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
 
@@ -58,12 +60,13 @@ void ActOnKey(GatherContext* ctx, const char* key, const char* value) {
   PrintOutsideText(stdout, "Key: '%s' Value: '%s'\n", key, value);
 }
 
-// Runs `mmcli <flag> <index> -K` and reads its output. Returns 1 when the output was read.
+// Runs `mmcli <flag> <index> -K` (or asks the same over D-Bus) and reads its output. Returns 1 when the output was read.
 int QueryProperties(GatherContext* ctx, const char* flag, int32_t index) {
   char index_text[12];
   snprintf(index_text, sizeof index_text, "%d", index);
-  PrintOutsideText(stdout, "Sending command: %s %s %s %s\n", RouterPathFixed(RouterPath::kMmcli),
-                   flag, index_text, "-K");
+  PrintOutsideText(stdout, "Sending command: %s %s %s %s\n",
+                   ctx->modemBus != nullptr ? "dbus" : RouterPathFixed(RouterPath::kMmcli), flag,
+                   index_text, "-K");
   char arg0[] = "mmcli";
   char arg3[] = "-K";
   char flag_arg[4];
@@ -71,8 +74,17 @@ int QueryProperties(GatherContext* ctx, const char* flag, int32_t index) {
   char* argv[] = {arg0, flag_arg, index_text, arg3, nullptr};
   static char output[kPropertiesOutputSize];  // main thread only; too large for a small stack
   memset(output, 0, sizeof output);
-  const int32_t len = Zel_Exec(RouterPathOf(RouterPath::kMmcli), argv, ctx->modem->cmdTotalMs,
-                               ctx->modem->cmdIdleMs, output, kPropertiesOutputSize - 1);
+  int32_t len = 0;
+  if (ctx->modemBus == nullptr) {
+    len = Zel_Exec(RouterPathOf(RouterPath::kMmcli), argv, ctx->modem->cmdTotalMs,
+                   ctx->modem->cmdIdleMs, output, kPropertiesOutputSize - 1);
+  } else if (flag[1] == 'm') {
+    len = ctx->modemBus->ModemKeyValues(index, ctx->modem->cmdTotalMs, InterruptStopEvent(), output,
+                                        kPropertiesOutputSize - 1);
+  } else {
+    len = ctx->modemBus->BearerKeyValues(index, ctx->modem->cmdTotalMs, InterruptStopEvent(), output,
+                                         kPropertiesOutputSize - 1);
+  }
   if (len <= 10 || output[0] == '\0') return 0;
   TakeModemKeyValues(ctx, output);
   return 1;

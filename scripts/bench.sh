@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Release benchmarks (build-bench) and prints one table of what the daemon costs: the
 # Zel_Exec micro-benchmarks, status cycles and idle time of the real daemon against the simulated
-# router, render times and the stripped program sizes. Nothing here passes or fails on a time.
+# router, the cost per cycle of each way to ModemManager (mmcli or D-Bus), render times and the
+# stripped program sizes. Nothing here passes or fails on a time.
 #
 #   scripts/bench.sh           idle measured over 3 windows of 20 s (about 2.5 minutes in all)
 #   scripts/bench.sh --quick   idle over 3 windows of 3 s, fewer cycles (for development)
@@ -35,6 +36,10 @@ step "render times"
   >/dev/null 2>&1
 step "$cycles status cycles against the simulator"
 python3 "$top/bench/daemon_run.py" cycles "$build" "$cycles" >"$out/cycles.json"
+step "$cycles status cycles each way to ModemManager (mmcli, dbus) against the fake service"
+if [ -x /usr/bin/mmcli ] && command -v dbus-daemon >/dev/null; then
+  python3 "$top/bench/daemon_run.py" access "$build" "$cycles" >"$out/access.json"
+fi
 step "idle between cycles: 3 windows of ${idle_window} s"
 python3 "$top/bench/daemon_run.py" idle "$build" "$idle_window" >"$out/idle.json"
 

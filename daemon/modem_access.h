@@ -1,0 +1,15 @@
+// The way to ModemManager chosen by zel.status_gather.modem_access: the mmcli client (default) or
+// its D-Bus API on the bus connection `main` owns.
+#pragma once
+
+struct GatherContext;
+class ModemBus;
+
+enum class ModemAccess { kMmcli, kDbus, kUnknown };
+
+// "mmcli" or empty: kMmcli; "dbus": kDbus; anything else: kUnknown.
+ModemAccess ParseModemAccess(const char* text);
+
+// Reads the option and, for 'dbus', opens `bus` and sets ctx->modemBus. Any other outcome leaves
+// the mmcli way with one line saying why (unknown value, not built, no bus).
+void ChooseModemAccess(GatherContext* ctx, ModemBus* bus);

@@ -1,0 +1,470 @@
+#include "modem/mm_dbus.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "base/stop_event.h"
+
+#if MODEM_STATUS_HAVE_GIO
+
+#include <gio/gio.h>
+#include <glib-unix.h>
+
+namespace {
+
+constexpr char kService[] = "org.freedesktop.ModemManager1";
+constexpr char kRootPath[] = "/org/freedesktop/ModemManager1";
+constexpr char kModemInterface[] = "org.freedesktop.ModemManager1.Modem";
+constexpr char k3gppInterface[] = "org.freedesktop.ModemManager1.Modem.Modem3gpp";
+constexpr char kBearerInterface[] = "org.freedesktop.ModemManager1.Bearer";
+// ModemManager's own limit for one AT command, in seconds: mmcli's default.
+constexpr guint32 kCommandSeconds = 30;
+
+struct GObjectTraits {
+  using Handle = gpointer;
+  static Handle Invalid() { return nullptr; }
+  static int Release(Handle handle) { return g_object_unref(handle), 0; }
+};
+struct VariantTraits {
+  using Handle = GVariant*;
+  static Handle Invalid() { return nullptr; }
+  static int Release(Handle handle) { return g_variant_unref(handle), 0; }
+};
+struct ErrorTraits {
+  using Handle = GError*;
+  static Handle Invalid() { return nullptr; }
+  static int Release(Handle handle) { return g_error_free(handle), 0; }
+};
+struct ContextTraits {
+  using Handle = GMainContext*;
+  static Handle Invalid() { return nullptr; }
+  static int Release(Handle handle) { return g_main_context_unref(handle), 0; }
+};
+struct SourceTraits {
+  using Handle = GSource*;
+  static Handle Invalid() { return nullptr; }
+  static int Release(Handle handle) { return g_source_destroy(handle), g_source_unref(handle), 0; }
+};
+struct CharsTraits {
+  using Handle = gchar*;
+  static Handle Invalid() { return nullptr; }
+  static int Release(Handle handle) { return g_free(handle), 0; }
+};
+using Object = UniqueResource<GObjectTraits>;
+using Variant = UniqueResource<VariantTraits>;
+using Error = UniqueResource<ErrorTraits>;
+using Chars = UniqueResource<CharsTraits>;
+
+// The client output being written: always terminated, cut at the buffer's end.
+class Text {
+ public:
+  Text(char* output, int32_t size) : out_(output), size_(size) {
+    if (size_ > 0) out_[0] = '\0';
+  }
+  __attribute__((format(printf, 2, 3))) void Add(const char* format, ...) {
+    if (len_ >= size_ - 1) return;
+    va_list args;
+    va_start(args, format);
+    int n = vsnprintf(out_ + len_, static_cast<size_t>(size_ - len_), format, args);
+    va_end(args);
+    if (n > 0) len_ = n < size_ - len_ ? len_ + n : size_ - 1;
+  }
+  int32_t length() const { return len_; }
+
+ private:
+  char* out_;
+  int32_t size_;
+  int32_t len_ = 0;
+};
+
+// One request's end: the limit over all its calls.
+class Deadline {
+ public:
+  explicit Deadline(int32_t totalLimitMs)
+      : end_(g_get_monotonic_time() + static_cast<gint64>(totalLimitMs) * 1000) {}
+  // Milliseconds left, at least 1 (GDBus reads 0 and -1 as its own default).
+  int LeftMs() const {
+    gint64 left = (end_ - g_get_monotonic_time()) / 1000;
+    return left < 1 ? 1 : static_cast<int>(left);
+  }
+
+ private:
+  gint64 end_;
+};
+
+struct PendingCall {
+  GVariant* reply = nullptr;
+  GError* error = nullptr;
+  bool done = false;
+};
+
+void OnReply(GObject* source, GAsyncResult* result, gpointer data) {
+  auto* call = static_cast<PendingCall*>(data);
+  call->reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &call->error);
+  call->done = true;
+}
+
+gboolean OnStop(gint, GIOCondition, gpointer cancellable) {
+  g_cancellable_cancel(G_CANCELLABLE(cancellable));
+  return G_SOURCE_REMOVE;
+}
+
+// One method call of ModemManager, waited for on a main context of its own (so it works on any
+// thread and without a main loop), ended by its time limit or by the stop event.
+Variant Call(GDBusConnection* bus, const char* path, const char* interface, const char* method,
+             GVariant* parameters, const char* replyType, const Deadline& deadline,
+             const StopEvent* stop, Error* error) {
+  // GDBus refuses a call to an invalid path (a negative modem index makes one) without ever
+  // answering it. Such an object is unknown, once ModemManager is known to be there at all.
+  if (!g_variant_is_object_path(path)) {
+    if (parameters != nullptr) g_variant_unref(g_variant_ref_sink(parameters));
+    Variant pong = Call(bus, kRootPath, "org.freedesktop.DBus.Peer", "Ping", nullptr, "()",
+                        deadline, stop, error);
+    if (pong.valid()) {
+      error->Reset(g_error_new(G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_OBJECT, "No object at %s", path));
+    }
+    return Variant();
+  }
+  UniqueResource<ContextTraits> context(g_main_context_new());
+  Object cancellable(g_cancellable_new());
+  UniqueResource<SourceTraits> stopWatch;
+  if (stop != nullptr && stop->fd() >= 0) {
+    stopWatch.Reset(g_unix_fd_source_new(stop->fd(), G_IO_IN));
+    g_source_set_callback(stopWatch.get(), G_SOURCE_FUNC(OnStop),
+                          cancellable.get(), nullptr);
+    g_source_attach(stopWatch.get(), context.get());
+  }
+  if (stop != nullptr && stop->IsSignalled()) g_cancellable_cancel(G_CANCELLABLE(cancellable.get()));
+
+  PendingCall call;
+  g_main_context_push_thread_default(context.get());
+  g_dbus_connection_call(bus, kService, path, interface, method, parameters,
+                         replyType != nullptr ? G_VARIANT_TYPE(replyType) : nullptr,
+                         G_DBUS_CALL_FLAGS_NO_AUTO_START, deadline.LeftMs(),
+                         G_CANCELLABLE(cancellable.get()), OnReply, &call);
+  while (!call.done) g_main_context_iteration(context.get(), TRUE);
+  g_main_context_pop_thread_default(context.get());
+  error->Reset(call.error);
+  return Variant(call.reply);
+}
+
+// No answer in time and a stopped request leave nothing, like a client killed at its limit.
+bool NoAnswer(const GError* error) {
+  return g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT) ||
+         g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED) ||
+         g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_TIMEOUT) ||
+         g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_TIMED_OUT) ||
+         g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NO_REPLY);
+}
+
+bool ServiceMissing(const GError* error) {
+  return g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_SERVICE_UNKNOWN) ||
+         g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NAME_HAS_NO_OWNER);
+}
+
+bool ObjectMissing(const GError* error) {
+  return g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_OBJECT) ||
+         g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD) ||
+         g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_INTERFACE);
+}
+
+// mmcli's line for a failed request on one object.
+void AddFailure(Text* text, const GError* error, const char* objectMissing, const char* failed) {
+  if (ServiceMissing(error)) {
+    text->Add("error: couldn't find the ModemManager process in the bus\n");
+  } else if (ObjectMissing(error)) {
+    text->Add("%s\n", objectMissing);
+  } else {
+    text->Add("%s: '%s'\n", failed, error->message);
+  }
+}
+
+const char* StringOf(GVariant* dictionary, const char* key, const char* type) {
+  const char* value = nullptr;
+  if (dictionary == nullptr || !g_variant_lookup(dictionary, key, type, &value)) return nullptr;
+  return value;
+}
+
+// A string value as mmcli prints it with -K: escaped, "--" when there is none.
+void AddValue(Text* text, const char* key, const char* value) {
+  if (value == nullptr || value[0] == '\0') {
+    text->Add("%s : --\n", key);
+    return;
+  }
+  Chars escaped(g_strescape(value, nullptr));
+  text->Add("%s : %s\n", key, escaped.get());
+}
+
+void AddList(Text* text, const char* key, GVariant* properties, const char* name, const char* type) {
+  Variant list(properties != nullptr ? g_variant_lookup_value(properties, name, G_VARIANT_TYPE(type))
+                                     : nullptr);
+  gsize count = list.valid() ? g_variant_n_children(list.get()) : 0;
+  if (count == 0) {
+    text->Add("%s : --\n", key);
+    return;
+  }
+  text->Add("%s.length : %u\n", key, static_cast<unsigned>(count));
+  for (gsize i = 0; i < count; ++i) {
+    const char* item = nullptr;
+    g_variant_get_child(list.get(), i, type[1] == 'o' ? "&o" : "&s", &item);
+    char itemKey[96];
+    snprintf(itemKey, sizeof itemKey, "%s.value[%u]", key, static_cast<unsigned>(i + 1));
+    AddValue(text, itemKey, item);
+  }
+}
+
+// Properties.GetAll of one interface: the a{sv} dictionary, or null with the error.
+Variant GetAll(GDBusConnection* bus, const char* path, const char* interface,
+               const Deadline& deadline, const StopEvent* stop, Error* error) {
+  Variant reply = Call(bus, path, "org.freedesktop.DBus.Properties", "GetAll",
+                       g_variant_new("(s)", interface), "(a{sv})", deadline, stop, error);
+  if (!reply.valid()) return reply;
+  return Variant(g_variant_get_child_value(reply.get(), 0));
+}
+
+}  // namespace
+
+int BusConnectionTraits::Release(Handle handle) {
+  g_object_unref(handle);
+  return 0;
+}
+
+bool ModemBus::Built() { return true; }
+
+bool ModemBus::Open(char* why, int whySize) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  GError* raw = nullptr;
+  const char* address = getenv("DBUS_SYSTEM_BUS_ADDRESS");
+  GDBusConnection* bus = nullptr;
+  if (address != nullptr && address[0] != '\0') {
+    bus = g_dbus_connection_new_for_address_sync(
+        address,
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, &raw);
+  } else {
+    Chars system(g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SYSTEM, nullptr, &raw));
+    if (system.valid()) {
+      bus = g_dbus_connection_new_for_address_sync(
+          system.get(),
+          static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                            G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+          nullptr, nullptr, &raw);
+    }
+  }
+  Error error(raw);
+  if (bus == nullptr) {
+    snprintf(why, static_cast<size_t>(whySize), "%s",
+             error.valid() ? error.get()->message : "no system bus");
+    return false;
+  }
+  // A lost bus must not end the daemon: the next request connects again.
+  g_dbus_connection_set_exit_on_close(bus, FALSE);
+  connection_.Reset(bus);
+  return true;
+}
+
+void* ModemBus::TakeConnection() {
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (connection_.valid() &&
+        !g_dbus_connection_is_closed(static_cast<GDBusConnection*>(connection_.get()))) {
+      return g_object_ref(connection_.get());
+    }
+  }
+  char why[256];
+  if (!Open(why, sizeof why)) return nullptr;
+  std::lock_guard<std::mutex> hold(mutex_);
+  return connection_.valid() ? g_object_ref(connection_.get()) : nullptr;
+}
+
+int32_t ModemBus::List(int32_t totalLimitMs, const StopEvent* stop, char* output,
+                       int32_t outputSize) {
+  Text text(output, outputSize);
+  Object bus(TakeConnection());
+  if (!bus.valid()) {
+    text.Add("error: couldn't get bus\n");
+    return text.length();
+  }
+  Error error;
+  Variant reply = Call(G_DBUS_CONNECTION(bus.get()), kRootPath,
+                       "org.freedesktop.DBus.ObjectManager", "GetManagedObjects", nullptr,
+                       "(a{oa{sa{sv}}})", Deadline(totalLimitMs), stop, &error);
+  if (!reply.valid()) {
+    if (!NoAnswer(error.get())) AddFailure(&text, error.get(), "No modems were found", "error: couldn't list modems");
+    return text.length();
+  }
+  Variant objects(g_variant_get_child_value(reply.get(), 0));
+  GVariantIter iter;
+  g_variant_iter_init(&iter, objects.get());
+  const char* path = nullptr;
+  GVariant* interfaces = nullptr;
+  int found = 0;
+  while (g_variant_iter_next(&iter, "{&o@a{sa{sv}}}", &path, &interfaces)) {
+    Variant hold(interfaces);
+    Variant modem(g_variant_lookup_value(interfaces, kModemInterface, G_VARIANT_TYPE("a{sv}")));
+    if (!modem.valid()) continue;
+    const char* maker = StringOf(modem.get(), "Manufacturer", "&s");
+    const char* model = StringOf(modem.get(), "Model", "&s");
+    text.Add("    %s [%s] %s\n", path, maker != nullptr && maker[0] != '\0' ? maker : "unknown",
+             model != nullptr && model[0] != '\0' ? model : "unknown");
+    ++found;
+  }
+  if (found == 0) text.Add("No modems were found\n");
+  return text.length();
+}
+
+int32_t ModemBus::Command(int32_t index, const char* command, int32_t totalLimitMs,
+                          const StopEvent* stop, char* output, int32_t outputSize) {
+  Text text(output, outputSize);
+  Object bus(TakeConnection());
+  if (!bus.valid()) {
+    text.Add("error: couldn't get bus\n");
+    return text.length();
+  }
+  char path[64];
+  snprintf(path, sizeof path, "%s/Modem/%d", kRootPath, index);
+  Error error;
+  Variant reply = Call(G_DBUS_CONNECTION(bus.get()), path, kModemInterface, "Command",
+                       g_variant_new("(su)", command, kCommandSeconds), "(s)",
+                       Deadline(totalLimitMs), stop, &error);
+  if (reply.valid()) {
+    const char* answer = nullptr;
+    g_variant_get(reply.get(), "(&s)", &answer);
+    text.Add("response: '%s'\n", answer);
+  } else if (!NoAnswer(error.get())) {
+    AddFailure(&text, error.get(), "error: couldn't find modem", "error: command failed");
+  }
+  return text.length();
+}
+
+int32_t ModemBus::Reset(int32_t index, int32_t totalLimitMs, const StopEvent* stop, char* output,
+                        int32_t outputSize) {
+  Text text(output, outputSize);
+  Object bus(TakeConnection());
+  if (!bus.valid()) {
+    text.Add("error: couldn't get bus\n");
+    return text.length();
+  }
+  char path[64];
+  snprintf(path, sizeof path, "%s/Modem/%d", kRootPath, index);
+  Error error;
+  Variant reply = Call(G_DBUS_CONNECTION(bus.get()), path, kModemInterface, "Reset", nullptr, "()",
+                       Deadline(totalLimitMs), stop, &error);
+  if (reply.valid()) {
+    text.Add("successfully reseted the modem\n");
+  } else if (!NoAnswer(error.get())) {
+    AddFailure(&text, error.get(), "error: couldn't find modem", "error: couldn't reset the modem");
+  }
+  return text.length();
+}
+
+int32_t ModemBus::ModemKeyValues(int32_t index, int32_t totalLimitMs, const StopEvent* stop,
+                                 char* output, int32_t outputSize) {
+  Text text(output, outputSize);
+  Object bus(TakeConnection());
+  if (!bus.valid()) {
+    text.Add("error: couldn't get bus\n");
+    return text.length();
+  }
+  char path[64];
+  snprintf(path, sizeof path, "%s/Modem/%d", kRootPath, index);
+  const Deadline deadline(totalLimitMs);
+  Error error;
+  Variant modem = GetAll(G_DBUS_CONNECTION(bus.get()), path, kModemInterface, deadline, stop, &error);
+  if (!modem.valid()) {
+    if (!NoAnswer(error.get())) {
+      AddFailure(&text, error.get(), "error: couldn't find modem", "error: couldn't get modem");
+    }
+    return text.length();
+  }
+  Error error3gpp;
+  Variant gpp = GetAll(G_DBUS_CONNECTION(bus.get()), path, k3gppInterface, deadline, stop, &error3gpp);
+  if (!gpp.valid() && NoAnswer(error3gpp.get())) {
+    output[0] = '\0';  // the client would have been killed before printing anything
+    return 0;
+  }
+
+  // In the order mmcli prints them.
+  AddList(&text, "modem.generic.own-numbers", modem.get(), "OwnNumbers", "as");
+  guint32 quality = 0;
+  gboolean recent = FALSE;
+  g_variant_lookup(modem.get(), "SignalQuality", "(ub)", &quality, &recent);
+  text.Add("modem.generic.signal-quality.value : %u\n", quality);
+  text.Add("modem.generic.signal-quality.recent : %s\n", recent ? "yes" : "no");
+  if (gpp.valid()) {
+    AddValue(&text, "modem.3gpp.imei", StringOf(gpp.get(), "Imei", "&s"));
+    AddValue(&text, "modem.3gpp.operator-name", StringOf(gpp.get(), "OperatorName", "&s"));
+    Variant settings(g_variant_lookup_value(gpp.get(), "InitialEpsBearerSettings",
+                                            G_VARIANT_TYPE("a{sv}")));
+    AddValue(&text, "modem.3gpp.eps.initial-bearer.settings.apn",
+             StringOf(settings.get(), "apn", "&s"));
+  }
+  AddList(&text, "modem.generic.bearers", modem.get(), "Bearers", "ao");
+  return text.length();
+}
+
+int32_t ModemBus::BearerKeyValues(int32_t index, int32_t totalLimitMs, const StopEvent* stop,
+                                  char* output, int32_t outputSize) {
+  Text text(output, outputSize);
+  Object bus(TakeConnection());
+  if (!bus.valid()) {
+    text.Add("error: couldn't get bus\n");
+    return text.length();
+  }
+  char path[64];
+  snprintf(path, sizeof path, "%s/Bearer/%d", kRootPath, index);
+  Error error;
+  Variant bearer = GetAll(G_DBUS_CONNECTION(bus.get()), path, kBearerInterface,
+                          Deadline(totalLimitMs), stop, &error);
+  if (!bearer.valid()) {
+    if (!NoAnswer(error.get())) {
+      char missing[128];
+      snprintf(missing, sizeof missing, "error: couldn't find bearer at '%s': 'not found in any modem'",
+               path);
+      AddFailure(&text, error.get(), missing, "error: couldn't get bearer");
+    }
+    return text.length();
+  }
+  Variant settings(g_variant_lookup_value(bearer.get(), "Properties", G_VARIANT_TYPE("a{sv}")));
+  AddValue(&text, "bearer.properties.apn", StringOf(settings.get(), "apn", "&s"));
+  return text.length();
+}
+
+#else  // built without GIO: the D-Bus way is not there
+
+int BusConnectionTraits::Release(Handle) { return 0; }
+bool ModemBus::Built() { return false; }
+bool ModemBus::Open(char* why, int whySize) {
+  snprintf(why, static_cast<size_t>(whySize), "not built (no GIO at build time)");
+  return false;
+}
+void* ModemBus::TakeConnection() { return nullptr; }
+namespace {
+int32_t Nothing(char* output, int32_t outputSize) {
+  if (outputSize > 0) output[0] = '\0';
+  return 0;
+}
+}  // namespace
+int32_t ModemBus::List(int32_t, const StopEvent*, char* output, int32_t outputSize) {
+  return Nothing(output, outputSize);
+}
+int32_t ModemBus::Command(int32_t, const char*, int32_t, const StopEvent*, char* output,
+                          int32_t outputSize) {
+  return Nothing(output, outputSize);
+}
+int32_t ModemBus::Reset(int32_t, int32_t, const StopEvent*, char* output, int32_t outputSize) {
+  return Nothing(output, outputSize);
+}
+int32_t ModemBus::ModemKeyValues(int32_t, int32_t, const StopEvent*, char* output,
+                                 int32_t outputSize) {
+  return Nothing(output, outputSize);
+}
+int32_t ModemBus::BearerKeyValues(int32_t, int32_t, const StopEvent*, char* output,
+                                  int32_t outputSize) {
+  return Nothing(output, outputSize);
+}
+
+#endif
