@@ -224,6 +224,20 @@ Variant GetAll(GDBusConnection* bus, const char* path, const char* interface,
   return Variant(g_variant_get_child_value(reply.get(), 0));
 }
 
+// Without a connection a request answers as mmcli does when it cannot reach the bus.
+bool HaveBus(const Object& bus, Text* text) {
+  if (bus.valid()) return true;
+  text->Add("error: couldn't get bus\n");
+  return false;
+}
+
+constexpr size_t kObjectPathSize = 64;
+
+// ModemManager's object path of a modem or bearer: "<root>/<kind>/<index>".
+void ObjectPath(char (&path)[kObjectPathSize], const char* kind, int32_t index) {
+  snprintf(path, sizeof path, "%s/%s/%d", kRootPath, kind, index);
+}
+
 }  // namespace
 
 int BusConnectionTraits::Release(Handle handle) {
@@ -284,10 +298,7 @@ int32_t ModemBus::List(int32_t totalLimitMs, const StopEvent* stop, char* output
                        int32_t outputSize) {
   Text text(output, outputSize);
   Object bus(TakeConnection());
-  if (!bus.valid()) {
-    text.Add("error: couldn't get bus\n");
-    return text.length();
-  }
+  if (!HaveBus(bus, &text)) return text.length();
   Error error;
   Variant reply = Call(G_DBUS_CONNECTION(bus.get()), kRootPath,
                        "org.freedesktop.DBus.ObjectManager", "GetManagedObjects", nullptr,
@@ -320,12 +331,9 @@ int32_t ModemBus::Command(int32_t index, const char* command, int32_t totalLimit
                           const StopEvent* stop, char* output, int32_t outputSize) {
   Text text(output, outputSize);
   Object bus(TakeConnection());
-  if (!bus.valid()) {
-    text.Add("error: couldn't get bus\n");
-    return text.length();
-  }
-  char path[64];
-  snprintf(path, sizeof path, "%s/Modem/%d", kRootPath, index);
+  if (!HaveBus(bus, &text)) return text.length();
+  char path[kObjectPathSize];
+  ObjectPath(path, "Modem", index);
   Error error;
   Variant reply = Call(G_DBUS_CONNECTION(bus.get()), path, kModemInterface, "Command",
                        g_variant_new("(su)", command, kCommandSeconds), "(s)",
@@ -344,12 +352,9 @@ int32_t ModemBus::Reset(int32_t index, int32_t totalLimitMs, const StopEvent* st
                         int32_t outputSize) {
   Text text(output, outputSize);
   Object bus(TakeConnection());
-  if (!bus.valid()) {
-    text.Add("error: couldn't get bus\n");
-    return text.length();
-  }
-  char path[64];
-  snprintf(path, sizeof path, "%s/Modem/%d", kRootPath, index);
+  if (!HaveBus(bus, &text)) return text.length();
+  char path[kObjectPathSize];
+  ObjectPath(path, "Modem", index);
   Error error;
   Variant reply = Call(G_DBUS_CONNECTION(bus.get()), path, kModemInterface, "Reset", nullptr, "()",
                        Deadline(totalLimitMs), stop, &error);
@@ -365,12 +370,9 @@ int32_t ModemBus::ModemKeyValues(int32_t index, int32_t totalLimitMs, const Stop
                                  char* output, int32_t outputSize) {
   Text text(output, outputSize);
   Object bus(TakeConnection());
-  if (!bus.valid()) {
-    text.Add("error: couldn't get bus\n");
-    return text.length();
-  }
-  char path[64];
-  snprintf(path, sizeof path, "%s/Modem/%d", kRootPath, index);
+  if (!HaveBus(bus, &text)) return text.length();
+  char path[kObjectPathSize];
+  ObjectPath(path, "Modem", index);
   const Deadline deadline(totalLimitMs);
   Error error;
   Variant modem = GetAll(G_DBUS_CONNECTION(bus.get()), path, kModemInterface, deadline, stop, &error);
@@ -410,12 +412,9 @@ int32_t ModemBus::BearerKeyValues(int32_t index, int32_t totalLimitMs, const Sto
                                   char* output, int32_t outputSize) {
   Text text(output, outputSize);
   Object bus(TakeConnection());
-  if (!bus.valid()) {
-    text.Add("error: couldn't get bus\n");
-    return text.length();
-  }
-  char path[64];
-  snprintf(path, sizeof path, "%s/Bearer/%d", kRootPath, index);
+  if (!HaveBus(bus, &text)) return text.length();
+  char path[kObjectPathSize];
+  ObjectPath(path, "Bearer", index);
   Error error;
   Variant bearer = GetAll(G_DBUS_CONNECTION(bus.get()), path, kBearerInterface,
                           Deadline(totalLimitMs), stop, &error);
