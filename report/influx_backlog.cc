@@ -6,6 +6,8 @@
 #include <new>
 
 #include "base/clock.h"
+#include "base/stop_event.h"
+#include "report/line_protocol_check.h"
 
 int64_t RecordTimestamp(int64_t built, int32_t builtTick, int64_t now, int32_t nowTick) {
   if (built >= kClockSetFloor) return built;
@@ -85,29 +87,100 @@ size_t InfluxBacklog::Format(char* out, size_t size, size_t maxRecords, int64_t 
   return len;
 }
 
-int InfluxBacklog::Load(const char* text, size_t length, int64_t now, int32_t nowTick) {
-  int dropped = 0;
+namespace {
+
+// Lines between two looks at the stop event.
+constexpr size_t kLinesPerStopCheck = 4096;
+
+// One line of saved text: its record without line end and timestamp, and when it was built.
+struct SavedLine {
+  const char* text;
+  size_t length;
+  int64_t built;
+  bool skip;  // empty or a comment
+};
+
+// Takes apart the line [line, eol): a trailing " <digits>" (fewer than 19) is its timestamp,
+// kept as the build time when at or after kClockSetFloor (else `now`).
+SavedLine ParseSavedLine(const char* line, const char* eol, int64_t now) {
+  size_t len = static_cast<size_t>(eol - line);
+  while (len > 0 && line[len - 1] == '\r') --len;
+  SavedLine saved{line, len, now, len == 0 || line[0] == '#'};
+  if (saved.skip) return saved;
+  // A line-protocol record ends in " <digits>" when it carries its time; a field never does.
+  size_t digits_at = len;
+  while (digits_at > 0 && line[digits_at - 1] >= '0' && line[digits_at - 1] <= '9') --digits_at;
+  if (digits_at < len && digits_at > 0 && line[digits_at - 1] == ' ' && len - digits_at < 19) {
+    int64_t stamp = 0;
+    for (size_t i = digits_at; i < len; ++i) stamp = stamp * 10 + (line[i] - '0');
+    if (stamp >= kClockSetFloor) saved.built = stamp;
+    saved.length = digits_at - 1;
+  }
+  return saved;
+}
+
+bool Stopped(const StopEvent* stop, size_t lines) {
+  return stop != nullptr && lines % kLinesPerStopCheck == 0 && stop->IsSignalled();
+}
+
+}  // namespace
+
+BacklogLoad InfluxBacklog::Load(const char* text, size_t length, int64_t now, int32_t nowTick,
+                                size_t maxLine, const StopEvent* stop) {
+  BacklogLoad load{};
   const char* end = text + length;
-  for (const char* line = text; line < end;) {
+  if (length > 0 && end[-1] == '\n') --end;
+  // From the newest line back: find where the records that fit begin, so that each is added once
+  // and none has to make room (dropping the oldest one by one moves the whole arena each time).
+  const size_t room_records = max_records_ - count_;
+  const size_t room_bytes = max_bytes_ - used_;
+  size_t records = 0;
+  size_t bytes = 0;
+  const char* first = end;  // start of the oldest line kept
+  bool full = false;
+  size_t lines = 0;
+  for (const char* eol = end; end > text;) {
+    const char* nl = static_cast<const char*>(memrchr(text, '\n', static_cast<size_t>(eol - text)));
+    const char* line = nl != nullptr ? nl + 1 : text;
+    if (Stopped(stop, ++lines)) {
+      load.stopped = true;
+      return load;
+    }
+    const SavedLine saved = ParseSavedLine(line, eol, now);
+    if (!saved.skip) {
+      if (saved.length > maxLine || !IsOneLineRecord(saved.text, saved.length)) {
+        ++load.malformed;
+      } else if (!full && records < room_records && bytes + saved.length <= room_bytes) {
+        ++records;
+        bytes += saved.length;
+        first = line;
+      } else {
+        full = true;
+        ++load.beyondBounds;
+      }
+    }
+    if (nl == nullptr) break;
+    eol = nl;
+  }
+  const size_t count_before = count_;
+  const size_t used_before = used_;
+  lines = 0;
+  for (const char* line = first; line < end;) {
     const char* eol = static_cast<const char*>(memchr(line, '\n', static_cast<size_t>(end - line)));
     if (eol == nullptr) eol = end;
-    size_t len = static_cast<size_t>(eol - line);
-    while (len > 0 && line[len - 1] == '\r') --len;
-    // A line-protocol record ends in " <digits>" when it carries its time; a field never does.
-    size_t digits_at = len;
-    while (digits_at > 0 && line[digits_at - 1] >= '0' && line[digits_at - 1] <= '9') --digits_at;
-    int64_t built = now;
-    if (digits_at < len && digits_at > 0 && line[digits_at - 1] == ' ' && len - digits_at < 19) {
-      int64_t stamp = 0;
-      for (size_t i = digits_at; i < len; ++i) stamp = stamp * 10 + (line[i] - '0');
-      if (stamp >= kClockSetFloor) built = stamp;
-      len = digits_at - 1;
+    if (Stopped(stop, ++lines)) {
+      count_ = count_before;
+      used_ = used_before;
+      load = BacklogLoad{};
+      load.stopped = true;
+      return load;
     }
-    if (len > 0 && line[0] != '#') {
-      const int d = Add(line, len, built, nowTick);
-      dropped += d > 0 ? d : 0;
+    const SavedLine saved = ParseSavedLine(line, eol, now);
+    if (!saved.skip && saved.length <= maxLine && IsOneLineRecord(saved.text, saved.length)) {
+      Add(saved.text, saved.length, saved.built, nowTick);
+      ++load.taken;
     }
     line = eol + 1;
   }
-  return dropped;
+  return load;
 }

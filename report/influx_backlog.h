@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <memory>
 
+class StopEvent;
+
 // Before this time (2024-01-01T00:00:00Z) the wall clock is taken as not yet set: a router without
 // a battery-backed clock starts near 1970 until NTP sets it.
 constexpr int64_t kClockSetFloor = 1704067200;
@@ -14,6 +16,14 @@ constexpr int64_t kClockSetFloor = 1704067200;
 // clock is set, the current time less the record's age on the monotonic clock; else 0, meaning
 // no timestamp (the server's time).
 int64_t RecordTimestamp(int64_t built, int32_t builtTick, int64_t now, int32_t nowTick);
+
+// What Load did with the lines of a saved text.
+struct BacklogLoad {
+  size_t taken;         // records added
+  size_t beyondBounds;  // records left out for room: the oldest
+  size_t malformed;     // lines left out that are not one record or are too long
+  bool stopped;         // the stop event ended the load: nothing was added
+};
 
 struct BacklogEntry {
   uint32_t offset;    // into the text arena
@@ -53,10 +63,14 @@ class InfluxBacklog {
   size_t Format(char* out, size_t size, size_t maxRecords, int64_t now, int32_t nowTick,
                 size_t* records, uint32_t* lastSeq) const;
 
-  // Adds the records of saved line-protocol text, oldest first. A line that ends in a timestamp at
-  // or after kClockSetFloor keeps it; any other line counts as built at `now`. Returns the count
-  // dropped to keep within the bounds.
-  int Load(const char* text, size_t length, int64_t now, int32_t nowTick);
+  // Takes up saved line-protocol text, oldest line first: keeps the newest records that fit in
+  // the room left by both bounds, as if they had been added one by one. A line that ends in a
+  // timestamp at or after kClockSetFloor keeps it; any other counts as built at `now`. Empty and
+  // comment lines are passed over; a line that is not one record (IsOneLineRecord) or longer
+  // than `maxLine` bytes without its timestamp is left out. Checks `stop` (may be null) every
+  // few thousand lines: once it is signalled, nothing of the text is kept. Linear in the text.
+  BacklogLoad Load(const char* text, size_t length, int64_t now, int32_t nowTick,
+                   size_t maxLine = SIZE_MAX, const StopEvent* stop = nullptr);
 
  private:
   std::unique_ptr<char[]> arena_;

@@ -12,7 +12,7 @@
 #include "base/console_text.h"
 #include "config/context.h"
 #include "base/log.h"
-#include "base/plain_file.h"
+#include "report/backlog_file.h"
 #include "report/influx_post.h"
 #include "status/status_table.h"
 
@@ -44,17 +44,29 @@ bool InfluxPoster::Start(GatherContext* ctx, const char* backlogPath) {
   }
   printf("Influx backlog: at most %zu records, %zu KB\n", records, bytes / 1024);
 
-  long n = ReadRegularFileInto(path_, file_text_.get(), file_size_ - 1);
-  if (n > 0) {
-    size_t length = static_cast<size_t>(n);
-    // A file cut by the read ends in a part of a record: leave that part out.
-    if (length == file_size_ - 1) {
-      while (length > 0 && file_text_[length - 1] != '\n') --length;
+  const BacklogFileText saved = ReadBacklogFile(path_, file_text_.get(), file_size_ - 1);
+  if (saved.length > 0) {
+    const BacklogLoad load =
+        backlog_.Load(file_text_.get(), static_cast<size_t>(saved.length), time(nullptr),
+                      GetTicks(), kBatchBytes - kStampRoom, ctx->stop);
+    // A load cut short by a stop keeps nothing and leaves the file as it is.
+    if (!load.stopped) {
+      dirty_ = true;
+      printf("Influx backlog: %zu records taken up from the backlog file\n", backlog_.Count());
+      dropped_new_ += static_cast<int64_t>(load.beyondBounds);
+      if (saved.skipped > 0) {
+        printf("Influx backlog: the first %lld bytes of the backlog file lie beyond the bounds\n",
+               static_cast<long long>(saved.skipped));
+      }
+      if (load.malformed > 0) {
+        char line[160];
+        snprintf(line, sizeof line,
+                 "Influx backlog: left out %zu lines of the backlog file that are no "
+                 "line-protocol record",
+                 load.malformed);
+        LogMessageError(line);
+      }
     }
-    const int dropped = backlog_.Load(file_text_.get(), length, time(nullptr), GetTicks());
-    dirty_ = true;
-    printf("Influx backlog: %zu records taken up from the backlog file\n", backlog_.Count());
-    if (dropped > 0) dropped_new_ += dropped;
   }
   if (StartThreadWithDaemonSignalsBlocked(&thread_, Run, this) != 0) {
     LogMessageError("Influx poster thread could not be started");

@@ -28,12 +28,13 @@ constexpr char kStringSpecials[] = "\"\\";  // string field values
 bool IsSpecial(char c, const char* specials) { return c != '\0' && strchr(specials, c) != nullptr; }
 
 // Copies `text` into `out` (size bytes, always terminated) with a backslash before each character
-// of `specials`. CR and LF are dropped: line protocol has no escape for them. Stops before a
-// character or escape pair that would not fit. Returns the length written.
+// of `specials`. Control bytes are dropped: line protocol has no escape for CR and LF, and the
+// backlog file takes up no line holding one. Stops before a character or escape pair that would
+// not fit. Returns the length written.
 size_t Escape(char* out, size_t size, const char* text, const char* specials) {
   size_t len = 0;
   for (const char* c = text; *c != '\0'; ++c) {
-    if (*c == '\r' || *c == '\n') continue;
+    if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7f) continue;
     const bool special = IsSpecial(*c, specials);
     if (len + (special ? 2 : 1) >= size) break;
     if (special) out[len++] = '\\';
@@ -238,11 +239,10 @@ int GetInfluxData(GatherContext* ctx, ReportState* report, int64_t recordTime, c
   for (uint32_t index = 0; index < kStatusCount; ++index) {
     const StatusValue& entry = table.entries[index];
     if (entry.value[0] == '\0' || entry.name == nullptr) continue;
+    // Freshness goes by write order: across a step of the wall clock, times of writes before
+    // and after the step cannot be compared. An expired entry (lastUpdate -1) is never fresh.
     if (entry.fixed == 0) {
-      const int32_t age = static_cast<int32_t>(static_cast<uint32_t>(entry.lastUpdate) -
-                                               static_cast<uint32_t>(report->lastPostTime));
-      // An expired entry (lastUpdate -1) is never fresh, whatever the 32-bit difference says.
-      if (age < 0 || entry.lastUpdate < 0) {
+      if (entry.writeSeq <= report->lastRecordSeq || entry.lastUpdate < 0) {
         printf("Value for %s too old (%d seconds older than last report)\n", entry.name,
                static_cast<int32_t>(static_cast<uint32_t>(report->lastPostTime) -
                                     static_cast<uint32_t>(entry.lastUpdate)));
@@ -254,6 +254,7 @@ int GetInfluxData(GatherContext* ctx, ReportState* report, int64_t recordTime, c
     if (field_len > 0) AppendText(&pos, end, field, field_len);
   }
   AppendText(&pos, end, "\n", 1);
+  report->lastRecordSeq = table.writeCount;
   StatusUnlock(&table);
   report->lastPostTime = recordTime;
   return 1;

@@ -11,5 +11,8 @@ struct ReportState {
   // Entries already reported as left out of an Influx record for a value that is not a number of
   // their type.
   bool reportedNotNumber[kStatusCount];
-  int64_t lastPostTime;  // time of the last Influx record; values older than it are left out
+  int64_t lastPostTime;  // wall time of the last Influx record, which the record carries
+  // The table's write count when the last Influx record was built: a variable value is in the
+  // next record only when written after it. Write order, not the wall clock, which NTP may step.
+  uint64_t lastRecordSeq;
 };

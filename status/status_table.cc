@@ -35,6 +35,7 @@ int StoreText(GatherContext* ctx, uint32_t index, const char* text, int64_t time
            entry.name != nullptr ? entry.name : "(null)", text);
   }
   entry.lastUpdate = ts;
+  entry.writeSeq = ++table->writeCount;
   // The -c echo starts after the first store of Cprint, the first write of a status cycle.
   if (index == kCprint) table->echoWrites = ctx->printValues;
   if (IsCounter(index)) {

@@ -19,6 +19,8 @@ struct StatusValue {
   uint32_t kind;
   char value[kStatusValueSize];
   uint8_t fixed;  // 1 when the latest write was a Fixed update
+  // The table's write count at the latest write: orders writes whatever the wall clock does.
+  uint64_t writeSeq;
 };
 
 struct StatusTable {
@@ -26,6 +28,7 @@ struct StatusTable {
   uint8_t echoWrites;  // every write is echoed on the console (-c)
   int64_t lastUpdate;
   int64_t lastChange;
+  uint64_t writeCount;  // writes so far; each write stamps its entry's writeSeq with the new count
   StatusValue entries[kStatusCount];
 };
 

@@ -101,7 +101,7 @@ TEST(InfluxBacklogTest, SavedTextIsTakenUpWithItsTimes) {
       "m,t=a s=\"x 12\" 999\n"   // a time before the floor is not kept
       "m,t=a v=3i\n"             // no time: taken as built when read
       "\n# a comment\n";
-  EXPECT_EQ(0, backlog.Load(saved.data(), saved.size(), kT + 900, 0));
+  EXPECT_EQ(0u, backlog.Load(saved.data(), saved.size(), kT + 900, 0).beyondBounds);
   EXPECT_EQ("m,t=a v=1i 1750000100\nm,t=a s=\"x 12\" 1750000900\nm,t=a v=3i 1750000900\n",
             Formatted(backlog));
 }

@@ -119,8 +119,44 @@ TEST_F(InfluxRecordTest, FreshnessAndCountersAcrossRecords) {
   EXPECT_EQ(",IMSI=\"001010123456789\",ScRsrp=-96i\n", Fields(Build(1010)));
   EXPECT_NE(std::string::npos, out_.find("Value for UeRssi_i too old"));
 
-  // Two records in the same second: what was written in it is in both.
+  // Two records in the same second: the second carries only what was written after the first.
+  EXPECT_EQ(",IMSI=\"001010123456789\"\n", Fields(Build(1010)));
+  Variable(kScRsrp_i, "-96", 1010);
   EXPECT_EQ(",IMSI=\"001010123456789\",ScRsrp=-96i\n", Fields(Build(1010)));
+}
+
+// NTP steps the wall clock back a day, then forward two: each record carries exactly what was
+// written since the one before, and the counters are always in.
+TEST_F(InfluxRecordTest, WallClockStepsChangeNoRecordsContent) {
+  constexpr int64_t kDay = 86400;
+  constexpr int64_t kT0 = 1750000000;
+  Fixed(kIMSI_s, "001010123456789");
+  Variable(kUeRssi_i, "-71", kT0 - 5);
+  Variable(kLat_f, "47.500000", kT0 - 5);
+  EXPECT_EQ(",IMSI=\"001010123456789\",Lat=47.500000,UeRssi=-71i\n", Fields(Build(kT0)));
+
+  struct Step {
+    int64_t written_at;  // the wall time after the step
+    bool write_rssi;     // UeRssi is written again before the record; Lat never is
+    const char* fields;
+  } steps[] = {
+      {kT0 - kDay + 10, true, ",IMSI=\"001010123456789\",UeRssi=-72i\n"},   // a day back
+      {kT0 - kDay + 70, false, ",IMSI=\"001010123456789\"\n"},              // nothing new
+      {kT0 + kDay + 10, true, ",IMSI=\"001010123456789\",UeRssi=-72i\n"},   // two days on
+      {kT0 + kDay + 70, false, ",IMSI=\"001010123456789\"\n"},
+  };
+  for (const Step& step : steps) {
+    if (step.write_rssi) Variable(kUeRssi_i, "-72", step.written_at);
+    std::string record = Build(step.written_at + 1);
+    EXPECT_EQ(step.fields, Fields(record)) << step.written_at;
+    EXPECT_NE(std::string::npos, record.find(",UpTime=")) << record;
+    EXPECT_NE(std::string::npos,
+              record.find(",StatusTime=" + std::to_string(step.written_at + 1) + "i"))
+        << record;
+    EXPECT_EQ(step.written_at + 1, report_.lastPostTime);
+  }
+  // The wall times published stay those the clock gave.
+  EXPECT_EQ(kT0 + kDay + 10, statusValues.entries[kUeRssi_i].lastUpdate);
 }
 
 // One row per value: the field it gives, or "" when a typed value that is no number is left out.
