@@ -1,6 +1,9 @@
 // The daemon polls the simulated router and posts its records to a real InfluxDB 1.x, or to a
 // server that fails in a chosen way.
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdlib>
@@ -202,6 +205,63 @@ TEST_F(InfluxE2E, RestartSendsTheBacklogLeftBehind) {
   ASSERT_GE(requests.size(), 1u);
   EXPECT_EQ(0u, requests[0].body.find(left)) << requests[0].body;
   EXPECT_EQ("", sim_.ReadRouterFile("tmp/corvane/influx_backlog.lp"));
+}
+
+// A backlog file longer than the bounds gives its newest records; one a local user planted (owned
+// by nobody, writable by all) is never posted with the router's credentials.
+TEST_F(InfluxE2E, BacklogFileGivesItsNewestRecordsAndOnlyWhenTheDaemonsOwn) {
+  HttpTestServer server(204);
+  std::string zel = ZelConfig(server.BaseUrl(), "pw");
+  // Room for 3 records: the 3 newest of the file, or 2 of them and the first record of the run.
+  zel.insert(zel.find("\toption poll"), "\toption backlog_records '3'\n");
+  sim_.WriteRouterFile("etc/config/zel", zel);
+  std::string saved;
+  for (int i = 1; i <= 5; ++i) {
+    saved += "lte_status,serial_number=old v=" + std::to_string(i) + "i 175000000" +
+             std::to_string(i) + "\n";
+  }
+  saved += "lte_status,serial_number=old\n";  // no field set
+  const std::string path = sim_.root() + "/tmp/corvane/influx_backlog.lp";
+  sim_.WriteRouterFile("tmp/corvane/influx_backlog.lp", saved);
+  {
+    DaemonProcess daemon(sim_, {});
+    ASSERT_TRUE(daemon.WaitForOutput("Influx records waiting: 0", kTimeoutMs)) << daemon.Output();
+    EXPECT_EQ(0, daemon.Stop());
+    const std::string output = daemon.Output();
+    EXPECT_NE(std::string::npos, output.find("Influx backlog: 3 records taken up")) << output;
+    EXPECT_NE(std::string::npos, output.find("dropped the 2 oldest records")) << output;
+    EXPECT_NE(std::string::npos,
+              output.find("left out 1 lines of the backlog file that are no line-protocol record"))
+        << output;
+    auto requests = server.Requests();
+    ASSERT_GE(requests.size(), 1u);
+    EXPECT_NE(std::string::npos, requests[0].body.find("lte_status,serial_number=old v=4i 1750000004\n"
+                                                       "lte_status,serial_number=old v=5i 1750000005\n"))
+        << requests[0].body;
+    for (const auto& request : requests) {
+      EXPECT_EQ(std::string::npos, request.body.find("v=1i")) << request.body;
+      EXPECT_EQ(std::string::npos, request.body.find("v=2i")) << request.body;
+    }
+  }
+
+  const struct passwd* nobody = getpwnam("nobody");
+  ASSERT_NE(nullptr, nobody);
+  HttpTestServer second(204);
+  sim_.WriteRouterFile("etc/config/zel", ZelConfig(second.BaseUrl(), "pw"));
+  sim_.WriteRouterFile("tmp/corvane/influx_backlog.lp", "planted,by=user v=1i 1750000001\n");
+  ASSERT_EQ(0, chown(path.c_str(), nobody->pw_uid, nobody->pw_gid));
+  ASSERT_EQ(0, chmod(path.c_str(), 0666));
+  DaemonProcess daemon(sim_, {});
+  ASSERT_TRUE(daemon.WaitForOutput("Influx records waiting: 0", kTimeoutMs)) << daemon.Output();
+  EXPECT_EQ(0, daemon.Stop());
+  EXPECT_NE(std::string::npos,
+            daemon.Output().find("Influx backlog file " + path +
+                                 " left alone: it belongs to user " +
+                                 std::to_string(nobody->pw_uid)))
+      << daemon.Output();
+  for (const auto& request : second.Requests()) {
+    EXPECT_EQ(std::string::npos, request.body.find("planted")) << request.body;
+  }
 }
 
 }  // namespace
