@@ -63,7 +63,7 @@ void BM_CsvRecord(benchmark::State& state) {
 
 void BM_InfluxRecord(benchmark::State& state) {
   for (auto _ : state) {
-    report.lastPostTime = 0;  // every value counts as new since the last record
+    report.lastRecordSeq = 0;  // every value counts as new since the last record
     const int64_t now = time(nullptr);
     StampInfluxRecord(&ctx, GetUptime(), now);  // as the main loop does before each record
     GetInfluxData(&ctx, &report, now, buffer, 16382);
