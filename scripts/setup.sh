@@ -9,7 +9,7 @@ packages=(
   libcurl4-openssl-dev libudev-dev
   umockdev libumockdev-dev
   lighttpd influxdb curl
-  iproute2 python3 shellcheck openssl
+  iproute2 python3 shellcheck openssl libfaketime
   clang libclang-rt-14-dev
   chromium chromium-driver python3-selenium
   modemmanager modemmanager-dev dbus-daemon python3-dbus python3-gi libglib2.0-dev

@@ -1,6 +1,7 @@
 // The daemon polls the simulated router and posts its records to a real InfluxDB 1.x, or to a
 // server that fails in a chosen way.
 #include <gtest/gtest.h>
+#include <glob.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -262,6 +263,63 @@ TEST_F(InfluxE2E, BacklogFileGivesItsNewestRecordsAndOnlyWhenTheDaemonsOwn) {
   for (const auto& request : second.Requests()) {
     EXPECT_EQ(std::string::npos, request.body.find("planted")) << request.body;
   }
+}
+
+// libfaketime, which moves the daemon's wall clock by the offset in a file it reads on every call
+// and leaves the monotonic clock alone; "" when it is not installed.
+std::string FaketimeLibrary() {
+  glob_t found{};
+  std::string path;
+  if (glob("/usr/lib/*/faketime/libfaketime.so.1", 0, nullptr, &found) == 0 && found.gl_pathc > 0) {
+    path = found.gl_pathv[0];
+  }
+  globfree(&found);
+  return path;
+}
+
+// NTP steps the daemon's wall clock back a day, then forward two: every record still carries the
+// values written since the one before (UpTime and the radio values of each pass), records keep
+// their cadence (no burst after the step forward), and each carries the stepped time.
+TEST_F(InfluxE2E, WallClockStepsKeepRecordsWholeAndOnSchedule) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "libfaketime is preloaded before the sanitizer runtime";
+#endif
+  const std::string library = FaketimeLibrary();
+  ASSERT_NE("", library) << "libfaketime is missing: scripts/setup.sh installs it";
+  HttpTestServer server(204);
+  sim_.WriteRouterFile("etc/config/zel", ZelConfig(server.BaseUrl(), "pw"));
+  const std::string offset_file = sim_.root() + "/faketime";
+  sim_.WriteRouterFile("faketime", "+0\n");
+  DaemonProcess daemon(sim_, {}, {"LD_PRELOAD=" + library, "FAKETIME_TIMESTAMP_FILE=" + offset_file,
+                                  "FAKETIME_NO_CACHE=1", "FAKETIME_DONT_FAKE_MONOTONIC=1"});
+  const char* kSent = "Post to Influx database successful";
+  ASSERT_TRUE(daemon.WaitForOutputCount(kSent, 2, kTimeoutMs)) << daemon.Output();
+  struct Phase {
+    const char* offset;
+    int64_t shift;  // seconds the record times move by
+  } phases[] = {{"-1d\n", -86400}, {"+1d\n", 86400}};
+  for (const Phase& phase : phases) {
+    const size_t before = server.Requests().size();
+    const int64_t real_start = time(nullptr);
+    sim_.WriteRouterFile("faketime", phase.offset);
+    const int sent = daemon.CountOutput(kSent);
+    ASSERT_TRUE(daemon.WaitForOutputCount(kSent, sent + 3, kTimeoutMs)) << daemon.Output();
+    const int64_t real_seconds = time(nullptr) - real_start;
+    auto requests = server.Requests();
+    // One record per 2 s pass: a step forward sends no burst of records.
+    EXPECT_LE(requests.size() - before, static_cast<size_t>(real_seconds / 2 + 2)) << phase.offset;
+    for (size_t i = before; i < requests.size(); ++i) {
+      const std::string& body = requests[i].body;
+      EXPECT_NE(std::string::npos, body.find(",UpTime=")) << phase.offset << body;
+      EXPECT_NE(std::string::npos, body.find(",ScRsrp=")) << phase.offset << body;
+      // The record of the pass that saw the step may still carry the old time; the next ones don't.
+      if (i == before) continue;
+      const size_t at = body.rfind(' ', body.size() - 2);
+      const int64_t stamp = std::atoll(body.c_str() + at + 1);
+      EXPECT_LE(std::llabs(stamp - (time(nullptr) + phase.shift)), 30) << phase.offset << body;
+    }
+  }
+  EXPECT_EQ(0, daemon.Stop());
 }
 
 }  // namespace
