@@ -31,6 +31,32 @@ TEST_F(StatusTableTest, SameTextRefreshesUpdateButNotChange) {
   EXPECT_EQ(5000, statusValues.lastChange);
 }
 
+// Every write, counters and unchanged texts included, takes the next place in the write order,
+// wherever the clock stands; an index out of range and an expiry take none.
+TEST_F(StatusTableTest, WritesAreOrderedWhateverTheClockSays) {
+  struct Write {
+    int64_t now;
+    uint32_t index;
+    const char* text;
+  } writes[] = {
+      {5000, kScMode_s, "LTE"}, {5000, kScMode_s, "LTE"}, {5000 - 86400, kUpTime_i, "7"},
+      {5000 - 86400, kLat_f, "1.0"}, {5000 + 86400, kScMode_s, "NR"}, {5000, kStatusCount, "x"},
+  };
+  uint64_t expected = 0;
+  for (const Write& write : writes) {
+    fake_now = write.now;
+    UpdateVariableStatusT(&ctx_, write.index, write.text, 0);
+    if (write.index < kStatusCount) {
+      ++expected;
+      EXPECT_EQ(expected, statusValues.entries[write.index].writeSeq) << write.text;
+    }
+    EXPECT_EQ(expected, statusValues.writeCount) << write.text;
+  }
+  ExpireStatus(&ctx_, 0);
+  EXPECT_EQ(expected, statusValues.writeCount);
+  EXPECT_EQ(5u, statusValues.entries[kScMode_s].writeSeq);
+}
+
 TEST_F(StatusTableTest, CallerTimestampStampsEntryButTableUsesNow) {
   EXPECT_EQ(1, UpdateVariableStatusT(&ctx_, kLat_f, "1.0", 1000));
   EXPECT_EQ(1000, statusValues.entries[kLat_f].lastUpdate);
