@@ -22,7 +22,7 @@ LockResult InstanceLock::Take(const char* path, long* holder) {
     return LockResult::kUnavailable;
   }
   // A hard link planted at the lock path would have the pid written over the file it names.
-  if (info.st_nlink != 1) {
+  if (info.st_nlink > 1) {
     fd_.Close();
     errno = EMLINK;
     return LockResult::kLinked;

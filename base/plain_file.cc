@@ -41,7 +41,8 @@ int OpenRegularFile(const char* path) {
     return -1;
   }
   // A second name of the file may have been planted by someone else: such a file counts as missing.
-  if (info.st_nlink != 1) {
+  // (0 names: the file was replaced after it was opened, and what was opened is still whole.)
+  if (info.st_nlink > 1) {
     errno = EMLINK;
     return -1;
   }

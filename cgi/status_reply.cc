@@ -41,7 +41,8 @@ size_t ReadSnapshot(const char* path, char* buffer) {
   if (file.fd < 0) return 0;
   struct stat info;
   size_t count = 0;
-  if (fstat(file.fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1) {
+  // A link count of 0 is a snapshot the daemon replaced after it was opened: still whole.
+  if (fstat(file.fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink <= 1) {
     while (count < kSnapshotReadSize) {
       const ssize_t n = read(file.fd, buffer + count, kSnapshotReadSize - count);
       if (n < 0 && errno == EINTR) continue;
