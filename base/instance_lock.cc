@@ -21,6 +21,12 @@ LockResult InstanceLock::Take(const char* path, long* holder) {
     errno = EINVAL;
     return LockResult::kUnavailable;
   }
+  // A hard link planted at the lock path would have the pid written over the file it names.
+  if (info.st_nlink > 1) {
+    fd_.Close();
+    errno = EMLINK;
+    return LockResult::kLinked;
+  }
   if (flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) {
     const bool taken = errno == EWOULDBLOCK;
     if (taken) {

@@ -40,6 +40,12 @@ int OpenRegularFile(const char* path) {
     errno = EINVAL;
     return -1;
   }
+  // A second name of the file may have been planted by someone else: such a file counts as missing.
+  // (0 names: the file was replaced after it was opened, and what was opened is still whole.)
+  if (info.st_nlink > 1) {
+    errno = EMLINK;
+    return -1;
+  }
   // Reads of a regular file do not block anyway; the flag only kept a FIFO from holding us.
   fcntl(fd.get(), F_SETFL, fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
   const int result = fd.get();

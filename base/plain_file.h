@@ -9,12 +9,13 @@
 // holds `limit` + 1 bytes). Returns the count read, or -1 when the file cannot be opened.
 long ReadFileInto(const char* path, char* buffer, size_t limit);
 
-// Opens `path` for reading only when it is a regular file and no symbolic link (others may write
-// the folder it is in); without blocking on a FIFO. The descriptor, or -1 with errno set.
+// Opens `path` for reading only when it is a regular file with one name, neither a symbolic nor a
+// hard link (others may write the folder it is in); without blocking on a FIFO. The descriptor, or
+// -1 with errno set (EMLINK for a file with more than one name).
 int OpenRegularFile(const char* path);
 
-// ReadFileInto for a file opened with OpenRegularFile: -1 when it is missing, a link or no regular
-// file.
+// ReadFileInto for a file opened with OpenRegularFile: -1 when it is missing, a symbolic or hard
+// link or no regular file.
 long ReadRegularFileInto(const char* path, char* buffer, size_t limit);
 
 // Writes all `length` bytes to `fd`, resuming after short writes and interrupted calls. True when

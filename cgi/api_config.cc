@@ -26,9 +26,8 @@ class UciContext {
   struct uci_context* uci_;
 };
 
-}  // namespace
-
-int LookupApiOption(struct uci_context* uci, const char* name, char* value) {
+// The option's text, or null when it is not set (or not a single value).
+const char* OptionText(struct uci_context* uci, const char* name) {
   char path[kNameSize];  // uci_lookup_ptr cuts the name apart in place
   int n = snprintf(path, sizeof path, "%s", name);
   struct uci_ptr ptr;
@@ -36,7 +35,22 @@ int LookupApiOption(struct uci_context* uci, const char* name, char* value) {
   if (uci != nullptr && n > 0 && static_cast<size_t>(n) < sizeof path &&
       uci_lookup_ptr(uci, &ptr, path, true) == UCI_OK && (ptr.flags & uci_ptr::UCI_LOOKUP_COMPLETE) &&
       ptr.o != nullptr && ptr.o->type == UCI_TYPE_STRING && ptr.o->v.string != nullptr) {
-    snprintf(value, kApiValueSize, "%s", ptr.o->v.string);
+    return ptr.o->v.string;
+  }
+  return nullptr;
+}
+
+void SetConfDir(struct uci_context* uci) {
+  char confdir[kPathSize];
+  uci_set_confdir(uci, RootedPath(kUciConfigDir, confdir, sizeof confdir));
+}
+
+}  // namespace
+
+int LookupApiOption(struct uci_context* uci, const char* name, char* value) {
+  const char* text = OptionText(uci, name);
+  if (text != nullptr) {
+    snprintf(value, kApiValueSize, "%s", text);
     return 1;
   }
   fprintf(stderr, "Lookup for name: '%s' failed\n", name);
@@ -49,7 +63,21 @@ int ReadApiStatus(char* value) {
     fprintf(stderr, "Failed to allocate UCI context\n");
     return 0;
   }
-  char confdir[kPathSize];
-  uci_set_confdir(uci.get(), RootedPath(kUciConfigDir, confdir, sizeof confdir));
+  SetConfDir(uci.get());
   return LookupApiOption(uci.get(), "zel.api.status", value);
+}
+
+void ReadApiConfig(ApiConfig* config) {
+  UciContext uci;
+  if (uci.get() == nullptr) {
+    fprintf(stderr, "Failed to allocate UCI context\n");
+    return;
+  }
+  SetConfDir(uci.get());
+  LookupApiOption(uci.get(), "zel.api.status", config->status);
+  const char* origin = OptionText(uci.get(), "zel.api.allow_origin");
+  if (origin == nullptr) return;
+  config->allowOriginSet = true;
+  const int n = snprintf(config->allowOrigin, sizeof config->allowOrigin, "%s", origin);
+  config->allowOriginTooLong = n < 0 || static_cast<size_t>(n) >= sizeof config->allowOrigin;
 }

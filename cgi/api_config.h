@@ -3,6 +3,8 @@
 
 #include <cstddef>
 
+#include "cgi/allowed_origin.h"
+
 struct uci_context;
 
 constexpr size_t kApiValueSize = 16;  // at most 15 characters kept
@@ -15,3 +17,15 @@ int LookupApiOption(struct uci_context* uci, const char* name, char* value);
 // Reads "zel.api.status" from the configuration under $MODEM_STATUS_ROOT/etc/config into `value`
 // (left unchanged when it cannot be read). 1 when found.
 int ReadApiStatus(char* value);
+
+// What one request needs of the configuration.
+struct ApiConfig {
+  char status[kApiValueSize] = "";  // "zel.api.status" (empty when it cannot be read)
+  char allowOrigin[kOriginSize] = "";
+  bool allowOriginSet = false;  // "zel.api.allow_origin" is there (and fitted `allowOrigin`)
+  bool allowOriginTooLong = false;
+};
+
+// Reads "zel.api.status" (a missing one reported as LookupApiOption does) and the optional
+// "zel.api.allow_origin" (missing: no message) through one UCI context.
+void ReadApiConfig(ApiConfig* config);

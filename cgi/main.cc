@@ -1,15 +1,26 @@
 // modem-status-api: serves the daemon's JSON snapshot as a CGI program.
 #include <cstdio>
 
+#include "cgi/allowed_origin.h"
 #include "cgi/api_config.h"
 #include "cgi/cgi_paths.h"
 #include "cgi/status_reply.h"
 
 int main() {
-  char api_status[kApiValueSize] = "";
-  ReadApiStatus(api_status);
+  static ApiConfig config;
+  ReadApiConfig(&config);
+  const char* origin = nullptr;
+  if (!config.allowOriginTooLong) {
+    origin = AllowedOrigin(config.allowOriginSet ? config.allowOrigin : nullptr);
+  }
+  if (origin == nullptr && config.allowOriginSet && config.allowOrigin[0] != '\0') {
+    fprintf(stderr,
+            "zel.api.allow_origin is neither '*' nor one origin (scheme://host[:port]): "
+            "no Access-Control-Allow-Origin header is sent\n");
+  }
   char snapshot[512];
-  WriteStatusReply(stdout, api_status, RootedPath(kSnapshotPath, snapshot, sizeof snapshot));
+  WriteStatusReply(stdout, config.status, RootedPath(kSnapshotPath, snapshot, sizeof snapshot),
+                   origin);
   fflush(stdout);
   return 0;
 }

@@ -13,7 +13,6 @@
 namespace {
 
 constexpr const char* kHeaderBlock =
-    "Access-Control-Allow-Origin: *\n"
     "Content-type: application/json\n"
     "Cache-Control: no-cache\n"
     "\n";
@@ -34,15 +33,16 @@ struct OpenFile {
 };
 
 // Reads up to kSnapshotReadSize bytes into `buffer` (one byte more for the terminator). Returns the
-// count; 0 when the file is missing, a link, no regular file (a FIFO would hold the request
-// forever), cannot be opened or is empty.
+// count; 0 when the file is missing, a symbolic or hard link, no regular file (a FIFO would hold
+// the request forever), cannot be opened or is empty.
 size_t ReadSnapshot(const char* path, char* buffer) {
   buffer[0] = '\0';
   const OpenFile file{open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
   if (file.fd < 0) return 0;
   struct stat info;
   size_t count = 0;
-  if (fstat(file.fd, &info) == 0 && S_ISREG(info.st_mode)) {
+  // A link count of 0 is a snapshot the daemon replaced after it was opened: still whole.
+  if (fstat(file.fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink <= 1) {
     while (count < kSnapshotReadSize) {
       const ssize_t n = read(file.fd, buffer + count, kSnapshotReadSize - count);
       if (n < 0 && errno == EINTR) continue;
@@ -56,7 +56,9 @@ size_t ReadSnapshot(const char* path, char* buffer) {
 
 }  // namespace
 
-void WriteStatusReply(FILE* out, const char* apiStatus, const char* snapshotPath) {
+void WriteStatusReply(FILE* out, const char* apiStatus, const char* snapshotPath,
+                      const char* allowOrigin) {
+  if (allowOrigin != nullptr) fprintf(out, "Access-Control-Allow-Origin: %s\n", allowOrigin);
   fputs(kHeaderBlock, out);
   if (strcmp(apiStatus, "enabled") != 0) {
     fputs(kDisabledBody, out);

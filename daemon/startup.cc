@@ -98,6 +98,12 @@ bool TakeInstanceLock() {
         fprintf(stderr, "modem-statusd is already running; this copy exits\n");
       }
       return false;
+    case LockResult::kLinked:
+      fprintf(stderr,
+              "Cannot take the lock %s: it is a hard link to another file, left untouched; "
+              "remove it\n",
+              path);
+      return false;
     case LockResult::kUnavailable:
       break;
   }

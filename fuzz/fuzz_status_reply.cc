@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t reply_size = 0;
   FILE* out = open_memstream(&reply, &reply_size);
   if (out == nullptr) abort();
-  WriteStatusReply(out, "enabled", path.c_str());
+  WriteStatusReply(out, "enabled", path.c_str(), "*");
   if (fclose(out) != 0) abort();
 
   const size_t header = sizeof kHeader - 1;

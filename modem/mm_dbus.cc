@@ -22,6 +22,19 @@ constexpr char kBearerInterface[] = "org.freedesktop.ModemManager1.Bearer";
 // ModemManager's own limit for one AT command, in seconds: mmcli's default.
 constexpr guint32 kCommandSeconds = 30;
 
+// ModemManager's texts reach the daemon's table, which keeps at most 127 characters of a value.
+// One character more is kept, so a value too long for the table still reads as too long; an
+// escaped value never passes four times that. A longer answer is cut before anything copies it.
+constexpr gsize kValueCut = 128;
+// Room for mmcli's error lines: the message of a D-Bus error is the peer's text.
+constexpr int kMessageCut = 512;
+// GDBus keeps the buffer it read the largest message into for as long as the connection lives.
+// After an answer larger than this, the connection is dropped and made again on the next request.
+constexpr gsize kLargeAnswerBytes = 256 * 1024;
+
+// Set by Call on this thread when an answer was larger than kLargeAnswerBytes.
+thread_local bool largeAnswer = false;
+
 struct GObjectTraits {
   using Handle = gpointer;
   static Handle Invalid() { return nullptr; }
@@ -72,6 +85,7 @@ class Text {
     if (n > 0) len_ = n < size_ - len_ ? len_ + n : size_ - 1;
   }
   int32_t length() const { return len_; }
+  bool full() const { return len_ >= size_ - 1; }
 
  private:
   char* out_;
@@ -146,6 +160,10 @@ Variant Call(GDBusConnection* bus, const char* path, const char* interface, cons
                          G_CANCELLABLE(cancellable.get()), OnReply, &call);
   while (!call.done) g_main_context_iteration(context.get(), TRUE);
   g_main_context_pop_thread_default(context.get());
+  if ((call.reply != nullptr && g_variant_get_size(call.reply) > kLargeAnswerBytes) ||
+      (call.error != nullptr && strlen(call.error->message) > kLargeAnswerBytes)) {
+    largeAnswer = true;
+  }
   error->Reset(call.error);
   return Variant(call.reply);
 }
@@ -177,23 +195,43 @@ void AddFailure(Text* text, const GError* error, const char* objectMissing, cons
   } else if (ObjectMissing(error)) {
     text->Add("%s\n", objectMissing);
   } else {
-    text->Add("%s: '%s'\n", failed, error->message);
+    text->Add("%s: '%.*s'\n", failed, kMessageCut, error->message);
   }
 }
 
-const char* StringOf(GVariant* dictionary, const char* key, const char* type) {
-  const char* value = nullptr;
-  if (dictionary == nullptr || !g_variant_lookup(dictionary, key, type, &value)) return nullptr;
-  return value;
+// A string of an answer, pointing into the GVariant that holds it (no copy is made).
+struct Borrowed {
+  const char* text = "";
+  gsize length = 0;
+  int Cut(gsize limit) const { return static_cast<int>(length < limit ? length : limit); }
+};
+
+Borrowed BorrowString(GVariant* value) {
+  Borrowed out;
+  if (value != nullptr) out.text = g_variant_get_string(value, &out.length);
+  return out;
 }
 
-// A string value as mmcli prints it with -K: escaped, "--" when there is none.
-void AddValue(Text* text, const char* key, const char* value) {
-  if (value == nullptr || value[0] == '\0') {
+// The string member `key` of an a{sv} dictionary, borrowed from it (empty when missing). The
+// dictionary keeps the value alive: the reference taken here is given back at once.
+Borrowed StringOf(GVariant* dictionary, const char* key) {
+  if (dictionary == nullptr) return Borrowed();
+  Variant value(g_variant_lookup_value(dictionary, key, G_VARIANT_TYPE_STRING));
+  return BorrowString(value.get());
+}
+
+// A string value as mmcli prints it with -K: escaped, "--" when there is none. At most kValueCut
+// bytes of it are read.
+void AddValue(Text* text, const char* key, Borrowed value) {
+  if (value.length == 0) {
     text->Add("%s : --\n", key);
     return;
   }
-  Chars escaped(g_strescape(value, nullptr));
+  char cut[kValueCut + 1];
+  const gsize n = static_cast<gsize>(value.Cut(kValueCut));
+  memcpy(cut, value.text, n);
+  cut[n] = '\0';
+  Chars escaped(g_strescape(cut, nullptr));
   text->Add("%s : %s\n", key, escaped.get());
 }
 
@@ -206,12 +244,12 @@ void AddList(Text* text, const char* key, GVariant* properties, const char* name
     return;
   }
   text->Add("%s.length : %u\n", key, static_cast<unsigned>(count));
-  for (gsize i = 0; i < count; ++i) {
-    const char* item = nullptr;
-    g_variant_get_child(list.get(), i, type[1] == 'o' ? "&o" : "&s", &item);
+  // A list of any length ends where the output does.
+  for (gsize i = 0; i < count && !text->full(); ++i) {
+    Variant item(g_variant_get_child_value(list.get(), i));
     char itemKey[96];
     snprintf(itemKey, sizeof itemKey, "%s.value[%u]", key, static_cast<unsigned>(i + 1));
-    AddValue(text, itemKey, item);
+    AddValue(text, itemKey, BorrowString(item.get()));
   }
 }
 
@@ -225,7 +263,8 @@ Variant GetAll(GDBusConnection* bus, const char* path, const char* interface,
 }
 
 // Without a connection a request answers as mmcli does when it cannot reach the bus.
-bool HaveBus(const Object& bus, Text* text) {
+template <typename Bus>
+bool HaveBus(const Bus& bus, Text* text) {
   if (bus.valid()) return true;
   text->Add("error: couldn't get bus\n");
   return false;
@@ -239,6 +278,32 @@ void ObjectPath(char (&path)[kObjectPathSize], const char* kind, int32_t index) 
 }
 
 }  // namespace
+
+// The connection for one request. A request that drew a large answer drops the connection when it
+// ends, so the memory GDBus read it into goes with it.
+class BusLease {
+ public:
+  explicit BusLease(ModemBus* owner) : owner_(owner), bus_(owner->TakeConnection()) {
+    largeAnswer = false;
+  }
+  ~BusLease() {
+    if (largeAnswer && bus_.valid()) owner_->Forget(bus_.get());
+    largeAnswer = false;
+  }
+  BusLease(const BusLease&) = delete;
+  BusLease& operator=(const BusLease&) = delete;
+  bool valid() const { return bus_.valid(); }
+  gpointer get() const { return bus_.get(); }
+
+ private:
+  ModemBus* owner_;
+  Object bus_;
+};
+
+void ModemBus::Forget(void* bus) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  if (connection_.get() == bus) connection_.Reset(BusConnectionTraits::Invalid());
+}
 
 int BusConnectionTraits::Release(Handle handle) {
   g_object_unref(handle);
@@ -297,7 +362,7 @@ void* ModemBus::TakeConnection() {
 int32_t ModemBus::List(int32_t totalLimitMs, const StopEvent* stop, char* output,
                        int32_t outputSize) {
   Text text(output, outputSize);
-  Object bus(TakeConnection());
+  BusLease bus(this);
   if (!HaveBus(bus, &text)) return text.length();
   Error error;
   Variant reply = Call(G_DBUS_CONNECTION(bus.get()), kRootPath,
@@ -313,14 +378,16 @@ int32_t ModemBus::List(int32_t totalLimitMs, const StopEvent* stop, char* output
   const char* path = nullptr;
   GVariant* interfaces = nullptr;
   int found = 0;
-  while (g_variant_iter_next(&iter, "{&o@a{sa{sv}}}", &path, &interfaces)) {
+  while (!text.full() && g_variant_iter_next(&iter, "{&o@a{sa{sv}}}", &path, &interfaces)) {
     Variant hold(interfaces);
     Variant modem(g_variant_lookup_value(interfaces, kModemInterface, G_VARIANT_TYPE("a{sv}")));
     if (!modem.valid()) continue;
-    const char* maker = StringOf(modem.get(), "Manufacturer", "&s");
-    const char* model = StringOf(modem.get(), "Model", "&s");
-    text.Add("    %s [%s] %s\n", path, maker != nullptr && maker[0] != '\0' ? maker : "unknown",
-             model != nullptr && model[0] != '\0' ? model : "unknown");
+    Borrowed maker = StringOf(modem.get(), "Manufacturer");
+    Borrowed model = StringOf(modem.get(), "Model");
+    if (maker.length == 0) maker = Borrowed{"unknown", 7};
+    if (model.length == 0) model = Borrowed{"unknown", 7};
+    text.Add("    %s [%.*s] %.*s\n", path, maker.Cut(kValueCut), maker.text, model.Cut(kValueCut),
+             model.text);
     ++found;
   }
   if (found == 0) text.Add("No modems were found\n");
@@ -330,7 +397,7 @@ int32_t ModemBus::List(int32_t totalLimitMs, const StopEvent* stop, char* output
 int32_t ModemBus::Command(int32_t index, const char* command, int32_t totalLimitMs,
                           const StopEvent* stop, char* output, int32_t outputSize) {
   Text text(output, outputSize);
-  Object bus(TakeConnection());
+  BusLease bus(this);
   if (!HaveBus(bus, &text)) return text.length();
   char path[kObjectPathSize];
   ObjectPath(path, "Modem", index);
@@ -339,9 +406,10 @@ int32_t ModemBus::Command(int32_t index, const char* command, int32_t totalLimit
                        g_variant_new("(su)", command, kCommandSeconds), "(s)",
                        Deadline(totalLimitMs), stop, &error);
   if (reply.valid()) {
-    const char* answer = nullptr;
-    g_variant_get(reply.get(), "(&s)", &answer);
-    text.Add("response: '%s'\n", answer);
+    // The reply is read in place; what does not fit the output is never copied.
+    Variant answer(g_variant_get_child_value(reply.get(), 0));
+    const Borrowed response = BorrowString(answer.get());
+    text.Add("response: '%.*s'\n", response.Cut(static_cast<gsize>(outputSize)), response.text);
   } else if (!NoAnswer(error.get())) {
     AddFailure(&text, error.get(), "error: couldn't find modem", "error: command failed");
   }
@@ -351,7 +419,7 @@ int32_t ModemBus::Command(int32_t index, const char* command, int32_t totalLimit
 int32_t ModemBus::Reset(int32_t index, int32_t totalLimitMs, const StopEvent* stop, char* output,
                         int32_t outputSize) {
   Text text(output, outputSize);
-  Object bus(TakeConnection());
+  BusLease bus(this);
   if (!HaveBus(bus, &text)) return text.length();
   char path[kObjectPathSize];
   ObjectPath(path, "Modem", index);
@@ -369,7 +437,7 @@ int32_t ModemBus::Reset(int32_t index, int32_t totalLimitMs, const StopEvent* st
 int32_t ModemBus::ModemKeyValues(int32_t index, int32_t totalLimitMs, const StopEvent* stop,
                                  char* output, int32_t outputSize) {
   Text text(output, outputSize);
-  Object bus(TakeConnection());
+  BusLease bus(this);
   if (!HaveBus(bus, &text)) return text.length();
   char path[kObjectPathSize];
   ObjectPath(path, "Modem", index);
@@ -397,12 +465,12 @@ int32_t ModemBus::ModemKeyValues(int32_t index, int32_t totalLimitMs, const Stop
   text.Add("modem.generic.signal-quality.value : %u\n", quality);
   text.Add("modem.generic.signal-quality.recent : %s\n", recent ? "yes" : "no");
   if (gpp.valid()) {
-    AddValue(&text, "modem.3gpp.imei", StringOf(gpp.get(), "Imei", "&s"));
-    AddValue(&text, "modem.3gpp.operator-name", StringOf(gpp.get(), "OperatorName", "&s"));
+    AddValue(&text, "modem.3gpp.imei", StringOf(gpp.get(), "Imei"));
+    AddValue(&text, "modem.3gpp.operator-name", StringOf(gpp.get(), "OperatorName"));
     Variant settings(g_variant_lookup_value(gpp.get(), "InitialEpsBearerSettings",
                                             G_VARIANT_TYPE("a{sv}")));
     AddValue(&text, "modem.3gpp.eps.initial-bearer.settings.apn",
-             StringOf(settings.get(), "apn", "&s"));
+             StringOf(settings.get(), "apn"));
   }
   AddList(&text, "modem.generic.bearers", modem.get(), "Bearers", "ao");
   return text.length();
@@ -411,7 +479,7 @@ int32_t ModemBus::ModemKeyValues(int32_t index, int32_t totalLimitMs, const Stop
 int32_t ModemBus::BearerKeyValues(int32_t index, int32_t totalLimitMs, const StopEvent* stop,
                                   char* output, int32_t outputSize) {
   Text text(output, outputSize);
-  Object bus(TakeConnection());
+  BusLease bus(this);
   if (!HaveBus(bus, &text)) return text.length();
   char path[kObjectPathSize];
   ObjectPath(path, "Bearer", index);
@@ -428,7 +496,7 @@ int32_t ModemBus::BearerKeyValues(int32_t index, int32_t totalLimitMs, const Sto
     return text.length();
   }
   Variant settings(g_variant_lookup_value(bearer.get(), "Properties", G_VARIANT_TYPE("a{sv}")));
-  AddValue(&text, "bearer.properties.apn", StringOf(settings.get(), "apn", "&s"));
+  AddValue(&text, "bearer.properties.apn", StringOf(settings.get(), "apn"));
   return text.length();
 }
 
@@ -441,6 +509,7 @@ bool ModemBus::Open(char* why, int whySize) {
   return false;
 }
 void* ModemBus::TakeConnection() { return nullptr; }
+void ModemBus::Forget(void*) {}
 namespace {
 int32_t Nothing(char* output, int32_t outputSize) {
   if (outputSize > 0) output[0] = '\0';

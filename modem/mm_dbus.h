@@ -48,8 +48,11 @@ class ModemBus {
                           int32_t outputSize);
 
  private:
+  friend class BusLease;
   // A reference to the open connection (made again when it was closed); the caller unrefs it.
   void* TakeConnection();
+  // Lets go of `bus` when it is still the open connection: the next request connects again.
+  void Forget(void* bus);
 
   std::mutex mutex_;  // the watchdog's reset runs on the snapshot writer's thread
   UniqueResource<BusConnectionTraits> connection_;

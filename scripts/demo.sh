@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Builds the programs, lays out a simulated router in a temporary folder, starts a local InfluxDB
 # 1.x on loopback and runs modem-statusd against them with the snapshot, the CSV and Influx
-# posting, while a GPS feeder sends position sentences to the daemon's socket. Every few seconds
-# it shows the key values published until Ctrl-C.
+# posting, while a GPS feeder sends position sentences to the daemon's socket. lighttpd serves the
+# status page and the status CGI on a free loopback port, as the router's web server does. Every
+# few seconds it shows the key values published and the page's address until Ctrl-C.
 #
 #   scripts/demo.sh                 healthy modem
 #   SCENARIO=ca-none scripts/demo.sh
 #   INTERVAL=5 KEEP_ROOT=1 scripts/demo.sh
 #
-# Ctrl-C stops the daemon, the feeder and InfluxDB and removes the folder (unless KEEP_ROOT=1).
+# Ctrl-C stops the daemon, the feeder, lighttpd and InfluxDB and removes the folder (unless KEEP_ROOT=1).
 # When the daemon ends by itself, the demo shows its last output and ends with its status.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -28,6 +29,7 @@ daemon_pid=
 group=
 influx_pid=
 feeder_pid=
+web_pid=
 cleanup() {
   trap - EXIT INT TERM
   if [ -n "$feeder_pid" ]; then kill "$feeder_pid" 2>/dev/null || true; wait "$feeder_pid" 2>/dev/null || true; fi
@@ -46,6 +48,11 @@ cleanup() {
     kill -KILL -- "-$group" 2>/dev/null || true
   fi
   if [ -n "$daemon_pid" ]; then wait "$daemon_pid" 2>/dev/null || true; fi
+  if [ -n "$web_pid" ]; then
+    echo "== stopping lighttpd (pid $web_pid)"
+    kill "$web_pid" 2>/dev/null || true
+    wait "$web_pid" 2>/dev/null || true
+  fi
   if [ -n "$influx_pid" ]; then
     echo "== stopping InfluxDB (pid $influx_pid)"
     kill "$influx_pid" 2>/dev/null || true
@@ -96,6 +103,48 @@ for _ in $(seq 100); do
 done
 curl -s -XPOST "http://127.0.0.1:$influx_port/query" --data-urlencode "q=CREATE DATABASE routerdb" >/dev/null
 echo "== InfluxDB listening on 127.0.0.1:$influx_port (database routerdb)"
+
+# The status page and the CGI behind lighttpd on a free loopback port, laid out as on the router:
+# /modem-status/ from www/, /cgi-bin/modem-status-api the built CGI reading this root.
+web_dir=$root/web
+mkdir -p "$web_dir/cgi-bin"
+ln -s "$(pwd)/$build/modem-status-api" "$web_dir/cgi-bin/modem-status-api"
+web_port=
+for _ in 1 2 3 4 5; do
+  port=$(free_port)
+  cat >"$web_dir/lighttpd.conf" <<CONF
+server.modules = ( "mod_cgi", "mod_alias", "mod_setenv" )
+server.bind = "127.0.0.1"
+server.port = $port
+server.document-root = "$(pwd)/www"
+server.errorlog = "$web_dir/error.log"
+index-file.names = ( "index.html" )
+mimetype.assign = ( ".html" => "text/html", ".js" => "text/javascript", ".css" => "text/css", ".png" => "image/png" )
+alias.url = ( "/cgi-bin/" => "$web_dir/cgi-bin/" )
+setenv.add-environment = ( "MODEM_STATUS_ROOT" => "$root" )
+\$HTTP["url"] =~ "^/cgi-bin/" { cgi.assign = ( "" => "" ) }
+CONF
+  lighttpd -D -f "$web_dir/lighttpd.conf" </dev/null >"$web_dir/lighttpd.log" 2>&1 &
+  web_pid=$!
+  for _ in $(seq 100); do
+    if curl -s -o /dev/null "http://127.0.0.1:$port/modem-status/"; then
+      web_port=$port
+      break 2
+    fi
+    kill -0 "$web_pid" 2>/dev/null || break # the port was taken meanwhile: try another
+    sleep 0.05
+  done
+  kill "$web_pid" 2>/dev/null || true
+  wait "$web_pid" 2>/dev/null || true
+  web_pid=
+done
+if [ -n "$web_port" ]; then
+  page_url="http://127.0.0.1:$web_port/modem-status/"
+  echo "== status page: $page_url (lighttpd with the status CGI)"
+else
+  page_url=
+  echo "== lighttpd did not start (see $web_dir/error.log): no status page" >&2
+fi
 
 # Posting: every 10 seconds to that server, measurement modem_status.
 sed -i "/^config status_gather/a\\
@@ -214,11 +263,18 @@ PY
       "$(printf '%s' "$api" | sed '1,/^$/d' | wc -c)"
   fi
   printf '   daemon says: %s\n' "$(tail -n 1 "$log" 2>/dev/null | cut -c1-120)"
+  if [ -n "$page_url" ]; then
+    printf '   status page: %s (open it in a browser)\n' "$page_url"
+  fi
 }
 
 while :; do
   sleep "$interval"
-  show
+  # In a subshell: bash parses the command substitutions of the view as it runs them, and a
+  # Ctrl-C arriving during such a parse made this shell's interrupt trap fail with "unexpected
+  # EOF while looking for matching ')'". The subshell ends quietly on Ctrl-C; this shell runs its
+  # trap once the subshell is gone.
+  (show)
   if ! kill -0 "$daemon_pid" 2>/dev/null; then
     wait "$daemon_pid" && status=0 || status=$?
     daemon_pid=

@@ -62,6 +62,10 @@ cat >"$bus/bus.conf" <<CONF
   <type>system</type>
   <listen>$address</listen>
   <auth>EXTERNAL</auth>
+  <!-- room for the answers of scenarios with huge strings (fill) -->
+  <limit name="max_message_size">268435456</limit>
+  <limit name="max_incoming_bytes">536870912</limit>
+  <limit name="max_outgoing_bytes">536870912</limit>
   <policy context="default">
     <allow user="*"/>
     <allow own="*"/>

@@ -101,12 +101,62 @@ TEST(StatusApiCgiTest, EveryReplyByteForByte) {
   }
 }
 
+// zel.api.allow_origin: unset keeps "*"; "*" or one origin is sent as configured; anything else
+// (several origins, blanks, a path, control bytes, "null") sends no header at all, with a line on
+// standard error; an empty value sends none quietly.
+TEST(StatusApiCgiTest, AllowOriginOption) {
+  const std::string snap = "{\"time\": 1700000000,\"status\": []}";
+  const std::string rest = "Content-type: application/json\nCache-Control: no-cache\n\n" + snap;
+  const std::string refused =
+      "zel.api.allow_origin is neither '*' nor one origin (scheme://host[:port]): "
+      "no Access-Control-Allow-Origin header is sent\n";
+  struct Case {
+    const char* what;
+    std::string option;  // the option line, "" for none
+    std::string header;  // the Access-Control-Allow-Origin value, "" for no header
+    std::string err;
+  } cases[] = {
+      {"unset", "", "*", ""},
+      {"star", "*", "*", ""},
+      {"one origin", "https://router.example", "https://router.example", ""},
+      {"address and port", "http://192.168.8.1:8080", "http://192.168.8.1:8080", ""},
+      {"IPv6 address", "http://[fd00::1]:80", "http://[fd00::1]:80", ""},
+      {"two origins", "https://a.example, https://b.example", "", refused},
+      {"two origins blank-separated", "https://a.example https://b.example", "", refused},
+      {"a path", "https://a.example/", "", refused},
+      {"no scheme", "a.example", "", refused},
+      {"null", "null", "", refused},
+      {"port out of range", "http://a.example:65536", "", refused},
+      {"empty port", "http://a.example:", "", refused},
+      {"user in it", "http://user@a.example", "", refused},
+      {"control byte", "http://a.example\tx", "", refused},
+      {"too long", "http://" + std::string(400, 'a') + ".example", "", refused},
+      {"empty", "''", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir root;
+    std::string zel = "\toption status 'enabled'";
+    if (!c.option.empty()) {
+      zel += "\n\toption allow_origin " + (c.option == "''" ? c.option : "'" + c.option + "'");
+    }
+    Prepare(root, ZelConfig(zel).c_str(), snap.c_str());
+    ProgramResult run = RunProgram({MODEM_STATUS_API_BIN},
+                                   {"MODEM_STATUS_ROOT=" + root.path(), "PATH=/usr/bin:/bin"});
+    EXPECT_EQ(run.status, 0);
+    const std::string header =
+        c.header.empty() ? "" : "Access-Control-Allow-Origin: " + c.header + "\n";
+    EXPECT_EQ(run.out, header + rest);
+    EXPECT_EQ(run.err, c.err);
+  }
+}
+
 // A snapshot path that is no regular file answers at once with the empty list: a FIFO (which
-// would block a reader forever), a directory, a link to a FIFO, and a link to a root file (which
-// must not be published).
+// would block a reader forever), a directory, a link to a FIFO, and a symbolic or hard link to a
+// root file (which must not be published).
 TEST(StatusApiCgiTest, NoRegularFileAtTheSnapshotPathAnswersAtOnce) {
   const std::string enabled = ZelConfig("\toption status 'enabled'");
-  for (const char* kind : {"fifo", "directory", "link to fifo", "link to file"}) {
+  for (const char* kind : {"fifo", "directory", "link to fifo", "link to file", "hard link"}) {
     SCOPED_TRACE(kind);
     TempDir root;
     Prepare(root, enabled.c_str(), nullptr);
@@ -120,6 +170,7 @@ TEST(StatusApiCgiTest, NoRegularFileAtTheSnapshotPathAnswersAtOnce) {
     if (k == "directory") MakeDirs(snapshot);
     if (k == "link to fifo") made = symlink(fifo.c_str(), snapshot.c_str());
     if (k == "link to file") made = symlink(secret.c_str(), snapshot.c_str());
+    if (k == "hard link") made = link(secret.c_str(), snapshot.c_str());
     ASSERT_EQ(made, 0);
     ProgramResult run = RunProgram({MODEM_STATUS_API_BIN},
                                    {"MODEM_STATUS_ROOT=" + root.path(), "PATH=/usr/bin:/bin"},
