@@ -91,6 +91,10 @@ BacklogFileText ReadBacklogFile(const char* path, char* buffer, size_t limit) {
     Refuse(path, "it is no regular file");
     return result;
   }
+  if (st.st_nlink > 1) {
+    Refuse(path, "it has a second name (a hard link)");
+    return result;
+  }
   if (Distrust(st, "it", reason, sizeof reason) != nullptr) {
     Refuse(path, reason);
     return result;

@@ -197,6 +197,12 @@ TEST_F(BacklogFileTest, OnlyAFileNoOtherUserCouldWriteIsRead) {
          ASSERT_EQ(0, symlink((root_ / "secret").c_str(), path_.c_str()));
        },
        "it is a symbolic link"},
+      {"a hard link to a root file",
+       [&] {
+         unlink(path_.c_str());
+         ASSERT_EQ(0, link((root_ / "secret").c_str(), path_.c_str()));
+       },
+       "it has a second name (a hard link)"},
       {"a folder", [&] {
          unlink(path_.c_str());
          MakeDirs(path_);
