@@ -7,7 +7,7 @@
 
 // Ways that show the modem alive besides the AT key values (those are read from the table).
 enum class ModemWay : uint8_t {
-  kProperties = 1,  // ModemManager's properties held an IMEI, a firmware version or a signal
+  kProperties = 1,  // ModemManager's properties held an IMEI, firmware version or signal above 0
   kQmi = 2,         // a qmicli request got an answer that is no error
 };
 
