@@ -10,6 +10,7 @@
 #include "config/context.h"
 #include "base/paths.h"
 #include "base/signals.h"
+#include "base/log.h"
 #include "exec/zel_exec.h"
 #include "modem/mm_dbus.h"
 #include "modem/modem_session.h"
@@ -55,6 +56,19 @@ int RunModemCommand(GatherContext* ctx, const char* argument, char* out) {
   char* argv[] = {Arg("mmcli"), Arg("-m"), index_text, Arg(argument), nullptr};
   return Zel_Exec(mmcli, argv, ctx->modem->cmdTotalMs, ctx->modem->cmdIdleMs, out,
                   kClientOutputSize - 1);
+}
+
+// ModemManager passes AT commands only when it runs in debug mode or was built to allow them over
+// D-Bus; otherwise every one comes back with this error (from mmcli and from Modem.Command alike),
+// and each AT reading stays empty. Said once per run, with the fix.
+void ReportAtRefusal(ModemSession* session, const char* output) {
+  if (session->atRefusalReported != 0) return;
+  if (strstr(output, "ModemManager1.Error.Core.Unauthorized") == nullptr) return;
+  session->atRefusalReported = 1;
+  LogMessageError(
+      "ModemManager refuses AT commands, so every value read with them stays empty: run "
+      "ModemManager at debug log level (--debug) or build it with AT commands over D-Bus "
+      "(at_command_via_dbus)");
 }
 
 // A whole decimal number in 0..INT32_MAX; anything else is no modem number.
@@ -155,6 +169,7 @@ int modem_Send(GatherContext* ctx, const char* command, int commandSize, char* r
 
   char out[kClientOutputSize] = {};
   int len = RunModemCommand(ctx, argument, out);
+  ReportAtRefusal(ctx->modem, out);
   int result = TakeModemResponse(out, len, reply);
   fflush(stdout);
   return result;

@@ -11,7 +11,8 @@ constexpr int kModemReplySize = 2048;
 
 int mmcli_GetIdx(GatherContext* ctx, int onlyWhenMissing);
 // `command` is stored with its trailing CR and `commandSize` counts the terminating NUL
-// ("AT+CSQ\r", 8). `reply` is a zero-filled buffer of kModemReplySize bytes.
+// ("AT+CSQ\r", 8). `reply` is a zero-filled buffer of kModemReplySize bytes. The first refusal
+// of AT commands by ModemManager (not in debug mode) is logged once per run, naming the fix.
 int modem_Send(GatherContext* ctx, const char* command, int commandSize, char* reply);
 // mmcli -m <index> -r: the length of the reply, or 0 when there is no usable one (index too large,
 // a reply of 10 characters or less, or ModemManager's "error:").

@@ -15,7 +15,9 @@ const char* AskModem(GatherContext* ctx, const Collector& row, char* reply) {
 const char* AskQmi(GatherContext* ctx, const Collector& row, char*) {
   if (QmiCmd(ctx, row.command, row.totalMs, row.idleMs) <= 0) return nullptr;
   const char* output = ctx->modem->qmiResult;
-  return QmiOutputIsError(output) ? nullptr : output;
+  if (QmiOutputIsError(output)) return nullptr;
+  ctx->modem->lifeSigns.NoteAnswer(ModemWay::kQmi);
+  return output;
 }
 
 int RunCollector(GatherContext* ctx, const Collector& row) {

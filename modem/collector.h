@@ -59,7 +59,8 @@ struct Collector {
 };
 
 // The two requests most rows use: an AT command through modem_Send, and a QMI client call whose
-// output lands in the session (the client's own error report counts as no reply).
+// output lands in the session (the client's own error report counts as no reply; any other reply
+// notes the QMI way as answered in the session's life signs).
 const char* AskModem(GatherContext* ctx, const Collector& row, char* reply);
 const char* AskQmi(GatherContext* ctx, const Collector& row, char* reply);
 

@@ -60,6 +60,14 @@ void ActOnKey(GatherContext* ctx, const char* key, const char* value) {
   PrintOutsideText(stdout, "Key: '%s' Value: '%s'\n", key, value);
 }
 
+// Whether a property value comes from the modem itself: its IMEI, its firmware version, or a
+// signal quality above 0 (ModemManager shows 0 while it has no reading).
+bool ShowsModemAlive(const char* key, const char* value) {
+  if (value[0] == '\0') return false;
+  if (strcmp(key, "modem.generic.signal-quality.value") == 0) return strcmp(value, "0") != 0;
+  return strcmp(key, "modem.3gpp.imei") == 0 || strcmp(key, "modem.generic.revision") == 0;
+}
+
 // Runs `mmcli <flag> <index> -K` (or asks the same over D-Bus) and reads its output. Returns 1 when the output was read.
 int QueryProperties(GatherContext* ctx, const char* flag, int32_t index) {
   char index_text[12];
@@ -125,6 +133,7 @@ void TakeModemKeyValues(GatherContext* ctx, const char* output) {
     char value[kPropertyValueSize];
     line = CopyValue(start, value);
     if (strcmp(value, "--") == 0) value[0] = '\0';  // mmcli's mark for "no value"
+    if (ShowsModemAlive(key, value)) ctx->modem->lifeSigns.NoteAnswer(ModemWay::kProperties);
     ActOnKey(ctx, key, value);
   }
 }

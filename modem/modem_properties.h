@@ -12,7 +12,8 @@ constexpr int kPropertyValueSize = 128;  // at most 127 characters of a value ar
 // Reads `mmcli -K` lines ("<key padded with blanks> : <value>") and acts on the keys of interest:
 // SignalPercent_s, IMEI_s, PhoneNumber_s, and the context's initialBearerApn, bearerApn and
 // bearerIndex. mmcli's "--" (no value) reads as empty. Reading stops at a line without a blank or
-// without a colon after it.
+// without a colon after it. An IMEI, a firmware version (modem.generic.revision) or a signal
+// quality above 0 notes the properties way as answered in the session's life signs.
 void TakeModemKeyValues(GatherContext* ctx, const char* output);
 
 // Formats an own number: 10 characters as "ddd.ddd.dddd", 11 characters likewise after dropping

@@ -4,13 +4,15 @@
 
 #include <cstdint>
 
+#include "modem/modem_life_signs.h"
+
 constexpr int kQmiResultSize = 1024;
 constexpr int kDevicePathSize = 256;
 constexpr int kApnSize = 128;
 
 // The daemon owns one for the whole run and reaches it through GatherContext::modem; tests build
 // fresh ones. Main thread only, apart from modemIndex and the command limits, which the JSON
-// writer's modem reset reads unlocked.
+// writer's modem reset reads unlocked, and lifeSigns, which the watchdog reads (atomic).
 struct ModemSession {
   int32_t modemIndex = -1;  // ModemManager index, -1 when none is known
   int32_t cmdTotalMs = 2000;  // total limit of one mmcli command
@@ -33,6 +35,10 @@ struct ModemSession {
   uint8_t imsiRead = 0;
   uint8_t swVersionRead = 0;
   uint8_t gidQueried = 0;  // set by the first group-identifier request, answered or not
+  uint8_t atRefusalReported = 0;  // ModemManager's refusal of AT commands was logged this run
+
+  // The ways the modem answered on, and whether a whole pass asked it; the watchdog reads them.
+  ModemLifeSigns lifeSigns;
 
   // Whole-number part of the latest LTE transmit-power reading; the HPUE LEDs follow it.
   int32_t lastTxPower = 0;

@@ -1,6 +1,8 @@
 #include "modem/modem_watchdog.h"
 
 #include "config/context.h"
+#include "modem/modem_life_signs.h"
+#include "modem/modem_session.h"
 #include "status/status_table.h"
 
 namespace {
@@ -10,11 +12,11 @@ constexpr int32_t kResetAfterUptime = 181;  // seconds
 // again sooner only starts it over.
 constexpr int32_t kResetSpacing = 180;  // seconds
 
-bool ModemAnswered(StatusTable* table) {
-  StatusLock(table);
-  const bool answered = validATResponse(table) != 0;
-  StatusUnlock(table);
-  return answered;
+ModemVerdict JudgeLocked(GatherContext* ctx) {
+  StatusLock(ctx->statusTable);
+  const ModemVerdict verdict = JudgeModem(ctx->statusTable, ctx->modem->lifeSigns);
+  StatusUnlock(ctx->statusTable);
+  return verdict;
 }
 
 }  // namespace
@@ -28,13 +30,24 @@ int validATResponse(const StatusTable* table) {
   return 0;
 }
 
+ModemVerdict JudgeModem(const StatusTable* table, const ModemLifeSigns& signs) {
+  // ModemManager may refuse AT commands (it passes them only in its debug mode): a modem that
+  // answers its properties or QMI is alive all the same.
+  if (validATResponse(table) != 0 || signs.AnsweredAny()) return ModemVerdict::kAnswered;
+  // The snapshot writer renders about a second after start, before the first pass has asked; a
+  // daemon restarted long after boot must not reset the modem for that.
+  if (!signs.Asked()) return ModemVerdict::kNotAskedYet;
+  return ModemVerdict::kSilent;
+}
+
 void RunModemWatchdog(ModemWatchdog* watchdog, GatherContext* ctx) {
   if (watchdog->answered) return;
-  if (ModemAnswered(ctx->statusTable)) {
+  const ModemVerdict verdict = JudgeLocked(ctx);
+  if (verdict == ModemVerdict::kAnswered) {
     watchdog->answered = true;
     return;
   }
-  if (watchdog->stopped) return;
+  if (watchdog->stopped || verdict == ModemVerdict::kNotAskedYet) return;
   const int32_t uptime = watchdog->uptime();
   if (uptime < kResetAfterUptime) return;
   if (watchdog->resetAccepted && uptime - watchdog->lastResetUptime < kResetSpacing) return;

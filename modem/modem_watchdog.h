@@ -1,11 +1,13 @@
-// The modem watchdog: resets the modem through ModemManager while it has never delivered a key
-// value and the router has been up for more than 180 seconds, at most once per 180 seconds.
+// The modem watchdog: resets a listed modem that has answered on no way at all (no AT key value,
+// no property, no QMI reading) once the router has been up for more than 180 seconds, at most once
+// per 180 seconds.
 #pragma once
 
 #include <cstdint>
 
 struct GatherContext;
 struct StatusTable;
+class ModemLifeSigns;
 
 using ModemResetFunction = int (*)(GatherContext* ctx);
 using UptimeFunction = int32_t (*)();
@@ -14,7 +16,7 @@ using UptimeFunction = int32_t (*)();
 struct ModemWatchdog {
   ModemResetFunction reset;
   UptimeFunction uptime;
-  bool answered;  // the modem delivered a key value: never act again
+  bool answered;  // the modem showed a sign of life: never act again
   bool stopped;   // a reset gave no usable reply: never act again
   bool resetAccepted;
   int32_t lastResetUptime;
@@ -24,6 +26,14 @@ struct ModemWatchdog {
 // caller holds the table's lock.
 int validATResponse(const StatusTable* table);
 
-// One watchdog step: the key values are checked under the table's lock, the reset (a child that
-// may run for seconds) runs without it.
+enum class ModemVerdict {
+  kAnswered,    // an AT key value, a property or a QMI reading came back
+  kNotAskedYet, // no pass has asked the listed modem on every way yet: no judgement
+  kSilent,      // asked on every way, answered on none
+};
+// What the watchdog makes of the modem. The caller holds the table's lock.
+ModemVerdict JudgeModem(const StatusTable* table, const ModemLifeSigns& signs);
+
+// One watchdog step: the modem is judged under the table's lock, the reset (a child that may run
+// for seconds) runs without it.
 void RunModemWatchdog(ModemWatchdog* watchdog, GatherContext* ctx);

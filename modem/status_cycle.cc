@@ -131,6 +131,8 @@ int GetModemStatus(GatherContext* ctx, int onlyWhenMissing, int reduced) {
     } else {
       result = reduced != 0 ? reduced : found;
       RunModemCollectors(ctx, reduced);
+      // A pass cut short by a stop has not asked on every way.
+      if (!Stopping()) ctx->modem->lifeSigns.NoteAsked();
     }
   }
 

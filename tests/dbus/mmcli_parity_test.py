@@ -136,6 +136,7 @@ CASES = [
     ("at-error", [["-m", "0", "--command=AT+CSQ"]], {}),
     ("at-timeout", [["-m", "0", "--command=AT+CSQ"]], {}),
     ("sim-missing", [["-m", "0", "--command=AT+CPIN?"], ["-m", "0", "--command=AT+QGID"]], {}),
+    ("modem-silent", [["-L"], MODEM, ["-m", "0", "--command=AT+CSQ"], ["-m", "0", "-r"]], {}),
     ("reset-fails", [["-m", "0", "-r"]], {}),
     ("reset-new-index", [["-m", "0", "-r"], ["-L"], ["-m", "1", "-K"], ["-m", "0", "-K"],
                          ["-m", "1", "--command=AT+CSQ"]], {}),

@@ -133,6 +133,27 @@ class Daemon:
                 raise AssertionError("no status cycle ended:\n" + self.output()[-3000:])
             time.sleep(0.1)
 
+    def wait_renders(self, count, limit=30.0):
+        """Waits until the snapshot has been replaced `count` times from now; the watchdog step
+        after all but the last render has then ended."""
+        end = time.monotonic() + limit
+        seen = None
+        for _ in range(count):
+            try:
+                seen = os.stat(self.json).st_ino
+            except OSError:
+                seen = None
+            while True:
+                try:
+                    now = os.stat(self.json).st_ino
+                except OSError:
+                    now = None
+                if now is not None and now != seen:
+                    break
+                if time.monotonic() > end:
+                    raise AssertionError("the snapshot was not rewritten:\n" + self.output()[-3000:])
+                time.sleep(0.05)
+
     def stop(self):
         """SIGINT; (exit status, seconds to exit)."""
         start = time.monotonic()
@@ -155,7 +176,7 @@ class Daemon:
         return {e["name"]: e["value"] for e in status if e["name"] not in CLOCK_VALUES}
 
 
-KEYS = [b"modem.generic.own-numbers.value[1]", b"modem.generic.signal-quality.value", b"modem.3gpp.imei",
+KEYS = [b"modem.generic.revision", b"modem.generic.own-numbers.value[1]", b"modem.generic.signal-quality.value", b"modem.3gpp.imei",
         b"modem.3gpp.operator-name", b"modem.3gpp.eps.initial-bearer.settings.apn",
         b"modem.generic.bearers.value[1]", b"bearer.properties.apn"]
 
@@ -299,6 +320,42 @@ class ModemAccess(unittest.TestCase):
         # The peak: GDBus holds the largest answer (two filled strings) twice while it receives
         # it, as bytes and as the values parsed from them; nothing else copies it.
         self.assertLessEqual(hwm_h - hwm_n, 4.5 * fill_kb, (hwm_n, hwm_h))
+
+    def test_watchdog_resets_only_a_modem_silent_on_every_way(self):
+        """Both ways against one fake ModemManager: with AT commands refused the modem still
+        answers its properties and QMI and is never reset (the refusal is said once); a modem
+        silent on every way is reset once (the next not within 180 s). The watchdog reads the
+        machine's uptime, which must be past its 181 s."""
+        with open("/proc/uptime") as f:
+            if float(f.read().split()[0]) < 200:
+                self.skipTest("the machine has been up less than 200 s")
+        refusal = "ModemManager refuses AT commands"
+        conf = self.root.path("etc", "config", "zel")
+        with open(conf) as f:
+            text = f.read()
+        with open(conf, "w") as f:
+            f.write(text.replace("\toption poll '2'\n", "\toption poll '1'\n"))
+        for way in ("mmcli", "dbus"):
+            for scenario, resets, refusals in (("at-refused", 0, 1), ("modem-silent", 1, 0)):
+                with self.subTest(way=way, scenario=scenario):
+                    self.root.set_access(way)
+                    self.root.activate(scenario)
+                    before = self.root.calls("Modem/0 Reset")
+                    daemon = Daemon(self.root)
+                    try:
+                        if resets:
+                            end = time.monotonic() + 60
+                            while self.root.calls("Modem/0 Reset") == before and time.monotonic() < end:
+                                time.sleep(0.1)
+                        # The second pass starts once the first has asked on every way.
+                        daemon.wait_cycles(daemon.output().count("LTE Connection Status is") + 2)
+                        daemon.wait_renders(2)
+                    finally:
+                        status, _ = daemon.stop()
+                    output = daemon.output()
+                    self.assertEqual(status, 0, output[-2000:])
+                    self.assertEqual(self.root.calls("Modem/0 Reset") - before, resets, output[-3000:])
+                    self.assertEqual(output.count(refusal), refusals, output[-3000:])
 
     def test_sigint_during_a_request_that_never_answers(self):
         self.root.set_access("dbus")

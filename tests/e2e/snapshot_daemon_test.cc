@@ -36,6 +36,8 @@ class WatchdogSimTest : public ::testing::Test {
     sim_uptime = 600;
     ctx_.statusTable = &statusValues;
     modem_.modemIndex = 0;
+    modem_.lifeSigns = ModemLifeSigns{};
+    modem_.lifeSigns.NoteAsked();  // a whole pass has asked the modem
     modem_.cmdTotalMs = 2000;
     modem_.cmdIdleMs = 100;
     sim_.ClearCalls();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "config/context.h"
+#include "base/log.h"
 #include "base/paths.h"
 #include "modem/modem_session.h"
 #include "tests/support/test_files.h"
@@ -153,6 +154,41 @@ TEST_F(ChannelTest, SendPassesClientErrorTextOnAsReply) {
   std::vector<char> reply(kModemReplySize, '\0');
   EXPECT_EQ(16, modem_Send(&ctx_, "AT+CSQ\r", 8, reply.data()));
   EXPECT_STREQ("ldn't find modem", reply.data());
+}
+
+// ModemManager refusing AT commands outside its debug mode is said once per run, on standard
+// error (and syslog), naming the fix; other failures and answers say nothing.
+TEST_F(ChannelTest, RefusalOfAtCommandsIsReportedOncePerRun) {
+  const std::string kMessage =
+      "ModemManager refuses AT commands, so every value read with them stays empty: run "
+      "ModemManager at debug log level (--debug) or build it with AT commands over D-Bus "
+      "(at_command_via_dbus)\n";
+  struct Case {
+    const char* sample;
+    bool as_error;
+    int reported;  // times the message appears after three commands
+  } cases[] = {
+      {"mmcli-command_MM-not-in-debug-mode.stderr", true, 1},
+      {"mmcli-command_serial-timeout.stderr", true, 0},
+      {"mmcli-command_modem-replied-ERROR.stderr", true, 0},
+      {"mmcli-m0-command_AT-CSQ.stdout", false, 0},
+  };
+  for (const Case& c : cases) {
+    modem_.atRefusalReported = 0;
+    ResetLogRepeat();
+    Answer("mmcli", Sample(c.sample), c.as_error);
+    testing::internal::CaptureStderr();
+    for (const char* command : {"AT+CSQ\r", "AT+CPIN?\r", "AT+CSQ\r"}) {
+      std::vector<char> reply(kModemReplySize, '\0');
+      modem_Send(&ctx_, command, static_cast<int>(strlen(command)) + 1, reply.data());
+    }
+    const std::string err = testing::internal::GetCapturedStderr();
+    int count = 0;
+    for (size_t at = err.find(kMessage); at != std::string::npos; at = err.find(kMessage, at + 1)) {
+      ++count;
+    }
+    EXPECT_EQ(c.reported, count) << c.sample << "\n" << err;
+  }
 }
 
 TEST_F(ChannelTest, SendFormsTheClientArguments) {

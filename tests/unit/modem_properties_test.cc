@@ -101,6 +101,42 @@ TEST_F(ModemPropertiesTest, BearerPathWithoutBearerPartLeavesIndex) {
   EXPECT_EQ(17, modem_.bearerIndex);
 }
 
+// Only a value the modem itself gave ModemManager counts as its answer; ModemManager's own
+// placeholders (no value, signal 0) and values of the SIM or the network do not.
+TEST_F(ModemPropertiesTest, ModemValuesMarkThePropertiesWayAnswered) {
+  struct Case {
+    std::string output;
+    bool answered;
+  } cases[] = {
+      {Line("modem.3gpp.imei", "866758041234564"), true},
+      {Line("modem.generic.revision", "EM12GPAR01A21M4G"), true},
+      {Line("modem.generic.signal-quality.value", "64"), true},
+      {Line("modem.generic.signal-quality.value", "0"), false},
+      {Line("modem.3gpp.imei", "--") + Line("modem.generic.revision", "--") +
+           Line("modem.generic.signal-quality.value", "--"),
+       false},
+      {Line("modem.generic.own-numbers.value[1]", "15551230147") +
+           Line("modem.3gpp.eps.initial-bearer.settings.apn", "fast.t-mobile.com") +
+           Line("modem.generic.state", "failed"),
+       false},
+      {Line("bearer.properties.apn", "fast.t-mobile.com", 40), false},
+      // Reading stops at the line without a colon: the IMEI after it is never read.
+      {"modem.generic.state failed\n" + Line("modem.3gpp.imei", "866758041234564"), false},
+      {"", false},
+  };
+  for (const Case& c : cases) {
+    modem_ = ModemSession{};
+    TakeModemKeyValues(&ctx_, c.output.c_str());
+    EXPECT_EQ(c.answered, modem_.lifeSigns.Answered(ModemWay::kProperties)) << c.output;
+    EXPECT_FALSE(modem_.lifeSigns.Answered(ModemWay::kQmi));
+    EXPECT_FALSE(modem_.lifeSigns.Asked());
+  }
+  // The captured listings of a healthy modem.
+  modem_ = ModemSession{};
+  TakeModemKeyValues(&ctx_, PlatformSample("mmcli-m0-K_mm1.20.stdout").c_str());
+  EXPECT_TRUE(modem_.lifeSigns.Answered(ModemWay::kProperties));
+}
+
 TEST(FormatPhoneNumber, Forms) {
   struct Case {
     const char* value;

@@ -1,5 +1,5 @@
-// The modem watchdog's states with a counting reset and a chosen uptime, and the key values that
-// count as the modem's answer.
+// The modem watchdog's states with a counting reset and a chosen uptime, and what counts as the
+// modem's answer: the AT key values, its properties, a QMI reply.
 #include "modem/modem_watchdog.h"
 
 #include <gtest/gtest.h>
@@ -32,6 +32,7 @@ class ModemWatchdogTest : public ::testing::Test {
     ctx_.statusTable = &statusValues;
     modem_ = ModemSession{};
     modem_.modemIndex = 0;
+    modem_.lifeSigns.NoteAsked();  // a whole pass has asked the modem
     ctx_.modem = &modem_;
     watchdog_ = ModemWatchdog{CountingReset, FakeUptime, false, false, false, 0};
     resets = 0;
@@ -69,6 +70,66 @@ TEST_F(ModemWatchdogTest, WaitsForUptimeAndCountsOnlyModemValues) {
   Watch();
   EXPECT_FALSE(watchdog_.answered);
   EXPECT_EQ(resets, 1);
+}
+
+// A modem that answered on any one way is alive; only one asked on every way and silent on all is
+// reset. Before a pass has asked it, there is nothing to judge.
+TEST_F(ModemWatchdogTest, OnlyAModemSilentOnEveryWayIsReset) {
+  struct Case {
+    const char* name;
+    bool atKey;       // an AT key value in the table
+    bool properties;  // IMEI, firmware or signal from ModemManager's properties
+    bool qmi;         // a QMI reply
+    bool asked;       // a pass asked the listed modem on every way
+    ModemVerdict verdict;
+    int resets;  // after renders at uptime 181, 186, 361 and 541
+  } cases[] = {
+      {"AT key values only", true, false, false, true, ModemVerdict::kAnswered, 0},
+      {"properties only (AT refused)", false, true, false, true, ModemVerdict::kAnswered, 0},
+      {"QMI only", false, false, true, true, ModemVerdict::kAnswered, 0},
+      {"every way", true, true, true, true, ModemVerdict::kAnswered, 0},
+      {"nothing", false, false, false, true, ModemVerdict::kSilent, 3},
+      {"nothing, not asked yet", false, false, false, false, ModemVerdict::kNotAskedYet, 0},
+      {"properties before the first whole pass", false, true, false, false,
+       ModemVerdict::kAnswered, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Restart();
+    modem_.lifeSigns = ModemLifeSigns{};
+    if (c.atKey) Set(kScRssi_i, "-65");
+    if (c.properties) modem_.lifeSigns.NoteAnswer(ModemWay::kProperties);
+    if (c.qmi) modem_.lifeSigns.NoteAnswer(ModemWay::kQmi);
+    if (c.asked) modem_.lifeSigns.NoteAsked();
+    StatusLock(&statusValues);
+    EXPECT_EQ(c.verdict, JudgeModem(&statusValues, modem_.lifeSigns));
+    StatusUnlock(&statusValues);
+    for (int32_t at : {181, 186, 361, 541}) {
+      uptime = at;
+      Watch();
+    }
+    EXPECT_EQ(c.resets, resets);
+    EXPECT_EQ(c.verdict == ModemVerdict::kAnswered, watchdog_.answered);
+  }
+}
+
+// A daemon started long after boot renders before its first pass has asked the modem: the
+// watchdog waits for that pass, then judges.
+TEST_F(ModemWatchdogTest, WaitsForAWholePassBeforeJudging) {
+  modem_.lifeSigns = ModemLifeSigns{};
+  uptime = 5000;
+  Watch();
+  Watch();
+  EXPECT_EQ(resets, 0);
+  modem_.lifeSigns.NoteAsked();
+  Watch();
+  EXPECT_EQ(resets, 1);
+  // A sign of life after the reset stops the watchdog for good.
+  modem_.lifeSigns.NoteAnswer(ModemWay::kQmi);
+  uptime = 6000;
+  Watch();
+  EXPECT_EQ(resets, 1);
+  EXPECT_TRUE(watchdog_.answered);
 }
 
 TEST(ValidATResponseTest, AnyOfTheAnswerEntriesCounts) {
