@@ -458,7 +458,7 @@ int32_t ModemBus::ModemKeyValues(int32_t index, int32_t totalLimitMs, const Stop
   }
 
   // In the order mmcli prints them.
-  AddValue(&text, "modem.generic.revision", StringOf(modem.get(), "Revision", "&s"));
+  AddValue(&text, "modem.generic.revision", StringOf(modem.get(), "Revision"));
   AddList(&text, "modem.generic.own-numbers", modem.get(), "OwnNumbers", "as");
   guint32 quality = 0;
   gboolean recent = FALSE;
