@@ -53,12 +53,12 @@ void TcpProxy::Accept() {
     if (poll(&p, 1, 50) <= 0) continue;
     int client = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (client < 0) continue;
-    ++connections_;
     int server = ConnectLoopback(target_port_);
-    if (server < 0) {
+    if (server < 0) {  // the target is down: the client sees its connection closed
       close(client);
       continue;
     }
+    ++connections_;
     std::lock_guard<std::mutex> lock(mutex_);
     pumps_.emplace_back([this, client, server] { Pump(client, server); });
   }

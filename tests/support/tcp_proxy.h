@@ -1,5 +1,6 @@
 // A counting TCP proxy on 127.0.0.1 for tests: forwards every connection to a loopback port and
-// counts the connections and the bytes each way.
+// counts the connections it forwarded (not those it closed because the target was down) and the
+// bytes each way.
 #pragma once
 
 #include <atomic>
