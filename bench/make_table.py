@@ -109,6 +109,10 @@ if os.path.exists(os.path.join(out, "wire.json")):
         ("https_plain", "HTTPS, influx_compress none", None, None),
         ("http", "HTTP, default settings", 1200, None),
         ("http_batch10", "HTTP, influx_batch 10", None, None),
+        ("https_idle_close", "HTTPS, default settings, idle connections closed after 1 s",
+         None, None),
+        ("https_batch10_idle_close", "HTTPS, influx_batch 10, idle connections closed after 1 s",
+         None, None),
     )
     for key, label, most_bytes, most_conns in settings:
         if key not in wire:

@@ -26,12 +26,16 @@ TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PERIOD = 2
 
 SCENARIOS = [
-    # name, scheme, extra UCI options
-    ("https", "https", {}),
-    ("https_batch10", "https", {"influx_batch": "10"}),
-    ("http", "http", {}),
-    ("http_batch10", "http", {"influx_batch": "10"}),
-    ("https_plain", "https", {"influx_compress": "none"}),
+    # name, scheme, extra UCI options, seconds after which the proxy closes an idle connection
+    ("https", "https", {}, None),
+    ("https_batch10", "https", {"influx_batch": "10"}, None),
+    ("http", "http", {}, None),
+    ("http_batch10", "http", {"influx_batch": "10"}, None),
+    ("https_plain", "https", {"influx_compress": "none"}, None),
+    # A server or a NAT that drops idle connections: each request opens a new connection and
+    # resumes the TLS session.
+    ("https_idle_close", "https", {}, 1.0),
+    ("https_batch10_idle_close", "https", {"influx_batch": "10"}, 1.0),
 ]
 
 
@@ -46,8 +50,9 @@ def free_port():
 class CountingProxy:
     """Forwards every connection on a loopback port to `target`, counting the bytes each way."""
 
-    def __init__(self, target):
+    def __init__(self, target, idle_close=None):
         self.target = target
+        self.idle_close = idle_close
         self.lock = threading.Lock()
         self.up = 0
         self.down = 0
@@ -76,6 +81,8 @@ class CountingProxy:
             except OSError:
                 client.close()
                 continue
+            if self.idle_close:
+                client.settimeout(self.idle_close)
             threading.Thread(target=self.pump, args=(client, server, "up"), daemon=True).start()
             threading.Thread(target=self.pump, args=(server, client, "down"), daemon=True).start()
 
@@ -183,8 +190,8 @@ class Influx:
             self.proc.wait()
 
 
-def run_scenario(build, work, influx, name, scheme, extra, records):
-    proxy = CountingProxy(("127.0.0.1", influx.port))
+def run_scenario(build, work, influx, name, scheme, extra, idle_close, records):
+    proxy = CountingProxy(("127.0.0.1", influx.port), idle_close)
     root = os.path.join(work, "root-" + name)
     subprocess.run([os.path.join(TOP, "sim", "make-root.sh"), root], check=True,
                    stdout=subprocess.DEVNULL)
@@ -239,14 +246,14 @@ def main():
         make_chain(work)
         servers = {}
         try:
-            for name, scheme, extra in SCENARIOS:
+            for name, scheme, extra, idle_close in SCENARIOS:
                 if only and name not in only:
                     continue
                 if scheme not in servers:
                     servers[scheme] = Influx(work, scheme == "https")
                     servers[scheme].query("CREATE DATABASE bench")
                 result[name] = run_scenario(build, work, servers[scheme], name, scheme, extra,
-                                            records)
+                                            idle_close, records)
                 print("wire_cost: %s %s" % (name, json.dumps(result[name])), file=sys.stderr)
         finally:
             for server in servers.values():
