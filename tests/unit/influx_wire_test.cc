@@ -258,6 +258,18 @@ TEST_F(WireTest, RetryAfterHoldsTheNextPost) {
     EXPECT_LE(gap.count(), c.most_ms) << c.header;
     EXPECT_EQ(Lines(first, first + 2), requests[before + 1].body);
   }
+  // A 503 without Retry-After on the same handle holds nothing (no pause left from before).
+  {
+    server.SetReply(503);
+    const size_t before = server.Requests().size();
+    Submit(next++);
+    ASSERT_TRUE(WaitFor([&] { return server.Requests().size() == before + 1; }));
+    server.SetReply(204);
+    Submit(next++);
+    ASSERT_TRUE(WaitFor([&] { return poster_.Waiting() == 0; }));
+    const auto requests = server.Requests();
+    EXPECT_LT(requests[before + 1].at - requests[before].at, std::chrono::milliseconds(1500));
+  }
   // Two hours asked: held to one, and a stop still ends the wait at once.
   server.SetReply(429);
   server.SetReplyHeaders("Retry-After: 7200\r\n");
