@@ -136,8 +136,8 @@ void InfluxPoster::Loop() {
       PostFront(&lock);
       continue;
     }
-    // Submit and Stop notify under the same mutex, so no wake-up is lost between the check and
-    // the wait; an early wake-up only checks again.
+    // Submit and Stop change what is checked under this mutex before they notify, so no wake-up
+    // is lost between the check and the wait; an early wake-up only checks again.
     if (wait_ms < 0) {
       wake_.wait(lock);
     } else {
