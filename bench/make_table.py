@@ -100,6 +100,40 @@ if os.path.exists(os.path.join(out, "access.json")):
 else:
     row("CPU per status cycle by way to ModemManager", "not measured: no mmcli or dbus-daemon")
 
+if os.path.exists(os.path.join(out, "wire.json")):
+    wire = load("wire.json")
+    month = 30 * 24 * 3600 / 60  # records a month at the default period of 60 s
+    settings = (
+        ("https", "HTTPS, default settings (gzip, influx_batch 1)", 1400, 0.1),
+        ("https_batch10", "HTTPS, influx_batch 10", 450, None),
+        ("https_plain", "HTTPS, influx_compress none", None, None),
+        ("http", "HTTP, default settings", 1200, None),
+        ("http_batch10", "HTTP, influx_batch 10", None, None),
+        ("https_idle_close", "HTTPS, default settings, idle connections closed after 1 s",
+         None, None),
+        ("https_batch10_idle_close", "HTTPS, influx_batch 10, idle connections closed after 1 s",
+         None, None),
+    )
+    for key, label, most_bytes, most_conns in settings:
+        if key not in wire:
+            continue
+        w = wire[key]
+        goal, ok = [], True
+        if most_bytes is not None:
+            goal.append("≤ {:,} bytes".format(most_bytes))
+            ok = ok and w["bytes_per_record"] <= most_bytes
+        if most_conns is not None:
+            goal.append("≤ %.1f connections" % most_conns)
+            ok = ok and w["connections_per_record"] <= most_conns
+        row("Wire cost per Influx record, %s (%d records, one every %d s; application bytes both "
+            "ways)" % (label, w["records"], wire["period"]),
+            "%.0f bytes (up %.0f, down %.0f), %.2f new connections; %.1f MB a month at period 60"
+            % (w["bytes_per_record"], w["bytes_up"] / w["records"], w["bytes_down"] / w["records"],
+               w["connections_per_record"], w["bytes_per_record"] * month / 1e6),
+            ", ".join(goal), met(ok) if goal else "")
+else:
+    row("Wire cost per Influx record", "not measured: no influxd or openssl")
+
 render = medians(load("render.json"))
 for name, label in (("render_json", "JSON snapshot"), ("render_csv", "CSV record"),
                     ("render_influx", "Influx record")):

@@ -32,6 +32,8 @@ struct GatherConfig {
   char influxCaFile[128];  // CA bundle for HTTPS posts; empty: libcurl's default bundle
   int64_t backlogRecords;  // most records kept for a later post
   int64_t backlogKb;       // most kilobytes of record text kept
+  int64_t influxBatch;     // records per request, 1 to 60 (influx_batch)
+  uint8_t influxGzip;      // 1: request bodies gzip-compressed (influx_compress 'gzip')
 };
 
 struct GatherContext {

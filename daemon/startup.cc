@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "config/config_lookup.h"
+#include "config/influx_wire.h"
 #include "base/console_text.h"
 #include "config/context.h"
 #include "base/instance_lock.h"
@@ -111,6 +112,23 @@ bool TakeInstanceLock() {
   return false;
 }
 
+// influx_batch and influx_compress; a value out of their range is said on the console once.
+void ReadInfluxWireOptions(GatherContext* ctx, GatherConfig* config, struct uci_ptr* ptr) {
+  const int64_t batch = LookupNumber("zel.status_gather.influx_batch", ctx, ptr);
+  config->influxBatch = BoundInfluxBatch(batch);
+  if (batch > kMostInfluxBatch) {
+    printf("influx_batch %lld is more than %lld: using %lld\n", static_cast<long long>(batch),
+           static_cast<long long>(kMostInfluxBatch), static_cast<long long>(config->influxBatch));
+  }
+  char text[16] = "";
+  lookupValue("zel.status_gather.influx_compress", text, ctx->uci, ptr, sizeof text);
+  const InfluxCompress compress = ParseInfluxCompress(text);
+  config->influxGzip = compress == InfluxCompress::kNone ? 0 : 1;
+  if (compress == InfluxCompress::kUnknown) {
+    PrintOutsideText(stdout, "influx_compress '%s' is not 'gzip' or 'none': using gzip\n", text);
+  }
+}
+
 }  // namespace
 
 void PrintUsage(const char* program) {
@@ -134,6 +152,7 @@ void ReadConfiguration(GatherContext* ctx, GatherConfig* config) {
   config->poll = LookupNumber("zel.status_gather.poll", ctx, &ptr);
   config->backlogRecords = LookupNumber("zel.status_gather.backlog_records", ctx, &ptr);
   config->backlogKb = LookupNumber("zel.status_gather.backlog_kb", ctx, &ptr);
+  ReadInfluxWireOptions(ctx, config, &ptr);
   if (!lookupValue("zel_gpsd.gpsd.tid", ctx->gpsdTid, ctx->uci, &ptr, sizeof ctx->gpsdTid)) {
     lookupValue("zel_gpsd.@gpsd[0].tid", ctx->gpsdTid, ctx->uci, &ptr, sizeof ctx->gpsdTid);
   }

@@ -24,44 +24,24 @@ bool IsUnreserved(unsigned char c) {
          c == '.' || c == '_' || c == '~';
 }
 
-// Owns a curl easy handle.
-class CurlHandle {
- public:
-  CurlHandle() : handle_(curl_easy_init()) {}
-  ~CurlHandle() {
-    if (handle_ != nullptr) curl_easy_cleanup(handle_);
-  }
-  CurlHandle(const CurlHandle&) = delete;
-  CurlHandle& operator=(const CurlHandle&) = delete;
-  CURL* get() const { return handle_; }
+// Appends `line` to a header list; false when libcurl had no memory.
+bool AppendHeader(curl_slist** list, const char* line) {
+  curl_slist* grown = curl_slist_append(*list, line);
+  if (grown == nullptr) return false;
+  *list = grown;
+  return true;
+}
 
- private:
-  CURL* handle_;
-};
-
-// Owns a curl header list.
-class CurlHeaders {
- public:
-  CurlHeaders() = default;
-  ~CurlHeaders() { Free(); }
-  CurlHeaders(const CurlHeaders&) = delete;
-  CurlHeaders& operator=(const CurlHeaders&) = delete;
-  // 1 when the line was added.
-  int Append(const char* line) {
-    curl_slist* grown = curl_slist_append(list_, line);
-    if (grown == nullptr) return 0;
-    list_ = grown;
-    return 1;
-  }
-  void Free() {
-    curl_slist_free_all(list_);
-    list_ = nullptr;
-  }
-  curl_slist* get() const { return list_; }
-
- private:
-  curl_slist* list_ = nullptr;
-};
+// The fixed header lines of every request. Accept is left out (InfluxDB ignores it), and so is
+// Expect, which would cost a round trip before the body.
+bool BuildHeaders(const InfluxRequest& request, bool gzip, curl_slist** list) {
+  bool ok = true;
+  if (request.authorization[0] != '\0') ok = ok && AppendHeader(list, request.authorization);
+  ok = ok && AppendHeader(list, kContentType);
+  if (gzip) ok = ok && AppendHeader(list, "Content-Encoding: gzip");
+  ok = ok && AppendHeader(list, "Expect:") && AppendHeader(list, "Accept:");
+  return ok;
+}
 
 // The reply body as it arrives: its first kReplyKeep bytes are kept, the rest counted and dropped.
 struct ReplySink {
@@ -186,60 +166,105 @@ void AddSecondsPrecision(InfluxRequest* request) {
 
 void PostInflux(const InfluxRequest& request, const char* body, size_t length,
                 const PostOptions& options, PostResult* result) {
-  memset(result, 0, sizeof *result);
-  result->outcome = PostOutcome::kRetry;
-  const int32_t start = GetTicks();
-  if (options.debug) {
-    printf("URL: %s\n", request.shownUrl);
-    printf("Post Data: '%.*s'\n", static_cast<int>(length), body);
-    fflush(stdout);
+  InfluxLink link;
+  if (!link.Open(request, options, length)) {
+    memset(result, 0, sizeof *result);
+    result->outcome = PostOutcome::kRetry;
+    result->retryAfterS = -1;
+    return;
   }
+  link.Post(body, length, result);
+}
 
-  CurlHandle curl;
-  if (curl.get() == nullptr) return;
-  CURL* handle = curl.get();
-  char error_text[CURL_ERROR_SIZE] = "";
-  ReplySink sink{result, 0};
-  curl_easy_setopt(handle, CURLOPT_URL, request.url);
-  CurlHeaders headers;
-  if (request.authorization[0] != '\0') headers.Append(request.authorization);
-  headers.Append(kContentType);
+InfluxLink::~InfluxLink() {
+  if (handle_ != nullptr) curl_easy_cleanup(static_cast<CURL*>(handle_));
+  curl_slist_free_all(static_cast<curl_slist*>(plain_headers_));
+  curl_slist_free_all(static_cast<curl_slist*>(gzip_headers_));
+}
+
+bool InfluxLink::Open(const InfluxRequest& request, const PostOptions& options, size_t maxBody) {
+  static_assert(sizeof error_text_ >= CURL_ERROR_SIZE, "room for libcurl's error text");
+  if (handle_ != nullptr) return false;
+  request_ = request;
+  options_ = options;
+  if (options_.compress && !gzip_.Reserve(maxBody)) return false;
+  curl_slist* plain = nullptr;
+  curl_slist* gzip = nullptr;
+  const bool headers_ok =
+      BuildHeaders(request_, false, &plain) && (!options_.compress || BuildHeaders(request_, true, &gzip));
+  plain_headers_ = plain;
+  gzip_headers_ = gzip;
+  if (!headers_ok) return false;
+  CURL* handle = curl_easy_init();
+  if (handle == nullptr) return false;
+  handle_ = handle;
+  curl_easy_setopt(handle, CURLOPT_URL, request_.url);
   curl_easy_setopt(handle, CURLOPT_POST, 1L);
-  curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
-  curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE, static_cast<long>(length));
-  curl_easy_setopt(handle, CURLOPT_POSTFIELDS, body);
-  curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, error_text);
+  curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, error_text_);
   curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, KeepReply);
-  curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
   curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, CheckStop);
-  curl_easy_setopt(handle, CURLOPT_XFERINFODATA, const_cast<SignalFlag*>(options.stop));
+  curl_easy_setopt(handle, CURLOPT_XFERINFODATA, const_cast<SignalFlag*>(options_.stop));
   // Certificates are always checked: against the configured CA file, else libcurl's bundle.
   curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
-  if (options.caFile != nullptr && options.caFile[0] != '\0') {
-    curl_easy_setopt(handle, CURLOPT_CAINFO, options.caFile);
+  if (options_.caFile != nullptr && options_.caFile[0] != '\0') {
+    curl_easy_setopt(handle, CURLOPT_CAINFO, options_.caFile);
   }
+  // The handle's own cache keeps the TLS session, so a new connection resumes it.
+  curl_easy_setopt(handle, CURLOPT_SSL_SESSIONID_CACHE, 1L);
   // No signals from libcurl's resolver in a threaded daemon, and a bounded wait for a server
   // that accepts and never answers.
   curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeoutMs));
-  curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(options.totalTimeoutMs));
+  curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options_.connectTimeoutMs));
+  curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(options_.totalTimeoutMs));
+  return true;
+}
+
+void InfluxLink::Post(const char* body, size_t length, PostResult* result) {
+  memset(result, 0, sizeof *result);
+  result->outcome = PostOutcome::kRetry;
+  result->retryAfterS = -1;
+  const int32_t start = GetTicks();
+  if (options_.debug) {
+    printf("URL: %s\n", request_.shownUrl);
+    printf("Post Data: '%.*s'\n", static_cast<int>(length), body);
+    fflush(stdout);
+  }
+  if (handle_ == nullptr) return;
+  CURL* handle = static_cast<CURL*>(handle_);
+
+  const char* sent = body;
+  size_t sent_length = length;
+  void* headers = plain_headers_;
+  if (options_.compress) {
+    const size_t packed = gzip_.Compress(body, length);
+    if (packed > 0) {
+      sent = gzip_.data();
+      sent_length = packed;
+      headers = gzip_headers_;
+    }
+  }
+  error_text_[0] = '\0';
+  ReplySink sink{result, 0};
+  curl_easy_setopt(handle, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(headers));
+  curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
+  curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE, static_cast<long>(sent_length));
+  curl_easy_setopt(handle, CURLOPT_POSTFIELDS, sent);
   const CURLcode rc = curl_easy_perform(handle);
-  headers.Free();
   curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &result->httpCode);
 
   // A reply cut off by the read limit still has its status code.
   if (rc != CURLE_OK && !(rc == CURLE_WRITE_ERROR && result->httpCode != 0)) {
     result->httpCode = 0;
     fprintf(stderr, "Status Post to Influx got Curl Error: %s", curl_easy_strerror(rc));
-    if (error_text[0] != '\0') {
+    if (error_text_[0] != '\0') {
       fputs(" (", stderr);
-      WriteEscaped(stderr, error_text, strlen(error_text));
+      WriteEscaped(stderr, error_text_, strlen(error_text_));
       fputc(')', stderr);
     }
     fputc('\n', stderr);
-    ReportFailure(request, *result);
+    ReportFailure(request_, *result);
     return;
   }
   result->outcome = OutcomeOfCode(result->httpCode);
@@ -256,8 +281,20 @@ void PostInflux(const InfluxRequest& request, const char* body, size_t length,
     }
     return;
   }
+  if (result->httpCode == 429 || result->httpCode == 503) {
+    // libcurl reads both forms of Retry-After: seconds, or an HTTP date less the current time.
+    curl_off_t wait = 0;
+    if (curl_easy_getinfo(handle, CURLINFO_RETRY_AFTER, &wait) == CURLE_OK && wait > 0) {
+      result->retryAfterS = static_cast<int64_t>(wait);
+    }
+  }
   fprintf(stderr, "Status Post to Influx got HTTP Response Code: %ld\n", result->httpCode);
-  ReportFailure(request, *result);
+  ReportFailure(request_, *result);
+}
+
+int64_t RetryHoldSeconds(long httpCode, int64_t retryAfterS) {
+  if ((httpCode != 429 && httpCode != 503) || retryAfterS <= 0) return 0;
+  return retryAfterS < kMostRetryHoldS ? retryAfterS : kMostRetryHoldS;
 }
 
 int statusPostData(GatherContext* ctx, const char* record, int32_t* durationMs, size_t maxLength) {
@@ -268,6 +305,7 @@ int statusPostData(GatherContext* ctx, const char* record, int32_t* durationMs, 
   PostOptions options;
   options.caFile = ctx->config->influxCaFile;
   options.debug = ctx->debug != 0;
+  options.compress = ctx->config->influxGzip != 0;
   PostResult result;
   PostInflux(request, record, length, options, &result);
   if (result.outcome == PostOutcome::kSent) {

@@ -1,6 +1,7 @@
 #include "report/influx_poster.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -21,9 +22,21 @@ namespace {
 // Room for a record's timestamp in the file: a blank, up to 19 digits and the line feed.
 constexpr size_t kStampRoom = 24;
 
+// The longest a batch waits for its oldest record to be sent: a day.
+constexpr int64_t kMostBatchWaitMs = 86400000;
+
 int64_t BoundOr(int64_t configured, int64_t fallback, int64_t most) {
   if (configured <= 0) return fallback;
   return configured < most ? configured : most;
+}
+
+// How long the oldest of a batch of `batch` records may wait: `batch` record periods (a status
+// cycle when records follow every cycle).
+int32_t BatchWaitMs(const GatherConfig& config, int64_t batch) {
+  int64_t interval = config.period > 0 ? config.period : config.poll;
+  if (interval <= 0) interval = 1;
+  const int64_t ms = batch * interval * 1000;
+  return static_cast<int32_t>(ms < kMostBatchWaitMs ? ms : kMostBatchWaitMs);
 }
 
 }  // namespace
@@ -43,6 +56,24 @@ bool InfluxPoster::Start(GatherContext* ctx, const char* backlogPath) {
     return false;
   }
   printf("Influx backlog: at most %zu records, %zu KB\n", records, bytes / 1024);
+
+  const int64_t batch = ctx->config->influxBatch > 0 ? ctx->config->influxBatch : 1;
+  batch_ = static_cast<size_t>(batch);
+  batch_wait_ms_ = BatchWaitMs(*ctx->config, batch);
+  InfluxRequest request;
+  if (BuildInfluxRequest(*ctx->config, &request)) {
+    AddSecondsPrecision(&request);
+    PostOptions options;
+    options.caFile = ctx->config->influxCaFile;
+    options.stop = &stop_;
+    options.debug = ctx->debug != 0;
+    options.compress = ctx->config->influxGzip != 0;
+    if (!link_.Open(request, options, kBatchBytes)) {
+      LogMessageError("Influx poster: could not set up the connection (memory)");
+      return false;
+    }
+    link_open_ = true;
+  }
 
   const BacklogFileText saved = ReadBacklogFile(path_, file_text_.get(), file_size_ - 1);
   if (saved.length > 0) {
@@ -110,14 +141,45 @@ void* InfluxPoster::Run(void* self) {
 void InfluxPoster::Loop() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [this] {
-      return stop_ != 0 || dropped_new_ > 0 || (backlog_.Count() > 0 && !retry_waits_);
-    });
     if (dropped_new_ > 0) ReportDrops(&lock);
     if (stop_ != 0) break;
-    if (backlog_.Count() > 0 && !retry_waits_) PostFront(&lock);
+    int32_t wait_ms = -1;
+    if (ReadyToPost(&wait_ms)) {
+      PostFront(&lock);
+      continue;
+    }
+    // Submit and Stop change what is checked under this mutex before they notify, so no wake-up
+    // is lost between the check and the wait; an early wake-up only checks again.
+    if (wait_ms < 0) {
+      wake_.wait(lock);
+    } else {
+      wake_.wait_for(lock, std::chrono::milliseconds(wait_ms));
+    }
   }
   if (dirty_ || backlog_.Count() > 0) SaveBacklog(&lock);
+}
+
+// True when a request should go now: records wait, no failure waits for a new record, no pause
+// the server asked for is running, and the batch is full or its oldest record has waited long
+// enough (records singled out after a refusal go at once). Otherwise sets *waitMs to the time
+// until that changes by itself, or -1 when only a new record or a stop can change it.
+bool InfluxPoster::ReadyToPost(int32_t* waitMs) {
+  *waitMs = -1;
+  if (backlog_.Count() == 0 || retry_waits_) return false;
+  const int32_t now = GetTicks();
+  if (holding_) {
+    const int32_t left = TicksBetween(now, hold_until_);
+    if (left > 0) {
+      *waitMs = left;
+      return false;
+    }
+    holding_ = false;
+  }
+  if (singles_ > 0 || backlog_.Count() >= batch_) return true;
+  const int32_t age = TicksBetween(backlog_.At(0).builtTick, now);
+  if (age >= batch_wait_ms_) return true;
+  *waitMs = batch_wait_ms_ - age;
+  return false;
 }
 
 void InfluxPoster::ReportDrops(std::unique_lock<std::mutex>* lock) {
@@ -150,14 +212,19 @@ void InfluxPoster::PostFront(std::unique_lock<std::mutex>* lock) {
 
   PostResult result{};
   result.outcome = PostOutcome::kRetry;
-  InfluxRequest request;
-  if (BuildInfluxRequest(*ctx_->config, &request)) {
-    AddSecondsPrecision(&request);
-    PostOptions options;
-    options.caFile = ctx_->config->influxCaFile;
-    options.stop = &stop_;
-    options.debug = ctx_->debug != 0;
-    PostInflux(request, body_.get(), length, options, &result);
+  InfluxRequest unusable;
+  if (link_open_) {
+    link_.Post(body_.get(), length, &result);
+  } else {
+    BuildInfluxRequest(*ctx_->config, &unusable);  // says why nothing can be sent
+  }
+  const int64_t hold_s = RetryHoldSeconds(result.httpCode, result.retryAfterS);
+  if (hold_s > 0) {
+    char line[160];
+    snprintf(line, sizeof line,
+             "Influx server asked to wait: next post in %lld s (HTTP %ld, Retry-After)",
+             static_cast<long long>(hold_s), result.httpCode);
+    LogMessage(line);
   }
   if (result.outcome == PostOutcome::kSent) {
     UpdateFixedStatus_i(ctx_, kPostDuration_i, result.durationMs);
@@ -184,6 +251,13 @@ void InfluxPoster::PostFront(std::unique_lock<std::mutex>* lock) {
     singles_ = records;
   }
   retry_waits_ = result.outcome == PostOutcome::kRetry;
+  if (hold_s > 0) {
+    // The server said when: the next attempt goes then, without waiting for a new record.
+    holding_ = true;
+    hold_until_ = static_cast<int32_t>(static_cast<uint32_t>(GetTicks()) +
+                                       static_cast<uint32_t>(hold_s * 1000));
+    retry_waits_ = false;
+  }
   const size_t waiting = backlog_.Count();
   dirty_ = dirty_ || !settled;
   lock->unlock();

@@ -12,6 +12,7 @@
 
 #include "base/signals.h"
 #include "report/influx_backlog.h"
+#include "report/influx_post.h"
 
 struct GatherContext;
 
@@ -30,9 +31,9 @@ class InfluxPoster {
   InfluxPoster(const InfluxPoster&) = delete;
   InfluxPoster& operator=(const InfluxPoster&) = delete;
 
-  // Reserves the backlog (bounds from ctx->config), takes up the records of the file at
-  // `backlogPath` and starts the thread. False (after a message) when memory or the thread could
-  // not be had.
+  // Reserves the backlog (bounds from ctx->config), sets up the connection to the server (kept
+  // for the run) and the compression, takes up the records of the file at `backlogPath` and
+  // starts the thread. False (after a message) when memory or the thread could not be had.
   bool Start(GatherContext* ctx, const char* backlogPath);
 
   // Hands over a record built at wall time `built` and tick `builtTick`; never waits for a post
@@ -48,6 +49,7 @@ class InfluxPoster {
  private:
   static void* Run(void* self);
   void Loop();
+  bool ReadyToPost(int32_t* waitMs);
   void PostFront(std::unique_lock<std::mutex>* lock);
   void SaveBacklog(std::unique_lock<std::mutex>* lock);
   void ReportDrops(std::unique_lock<std::mutex>* lock);
@@ -65,7 +67,13 @@ class InfluxPoster {
   int64_t dropped_new_ = 0;     // dropped for room, not yet reported
   int64_t dropped_total_ = 0;
 
-  // Owned by the thread.
+  // Owned by the thread (set up by Start).
+  InfluxLink link_;
+  bool link_open_ = false;      // false: the request could not be built; each post says why
+  size_t batch_ = 1;            // records waiting before a request goes (influx_batch)
+  int32_t batch_wait_ms_ = 0;   // ... or the oldest has waited this long
+  bool holding_ = false;        // the server asked for a pause (Retry-After) until hold_until_
+  int32_t hold_until_ = 0;      // GetTicks() time
   std::unique_ptr<char[]> body_;
   std::unique_ptr<char[]> file_text_;
   size_t file_size_ = 0;

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Builds the Release benchmarks (build-bench) and prints one table of what the daemon costs: the
 # Zel_Exec micro-benchmarks, status cycles and idle time of the real daemon against the simulated
-# router, the cost per cycle of each way to ModemManager (mmcli or D-Bus), render times and the
-# stripped program sizes. Nothing here passes or fails on a time.
+# router, the cost per cycle of each way to ModemManager (mmcli or D-Bus), the bytes each Influx
+# record costs on the wire, render times and the stripped program sizes. Nothing here passes or
+# fails on a time.
 #
-#   scripts/bench.sh           idle measured over 3 windows of 20 s (about 2.5 minutes in all)
-#   scripts/bench.sh --quick   idle over 3 windows of 3 s, fewer cycles (for development)
+#   scripts/bench.sh           idle over 3 windows of 20 s, wire cost over 30 records per setting
+#                              (about 8 minutes in all)
+#   scripts/bench.sh --quick   idle over 3 windows of 3 s, fewer cycles and records (development)
 #
 # Set BENCH_OUT=DIR to keep the raw results (JSON) there.
 set -euo pipefail
@@ -14,9 +16,11 @@ top=$PWD
 build=${BENCH_BUILD_DIR:-$top/build-bench}
 idle_window=20
 cycles=15
+records=30
 if [ "${1:-}" = "--quick" ]; then
   idle_window=3
   cycles=6
+  records=10
 fi
 out=${BENCH_OUT:-$(mktemp -d)}
 mkdir -p "$out"
@@ -39,6 +43,10 @@ python3 "$top/bench/daemon_run.py" cycles "$build" "$cycles" >"$out/cycles.json"
 step "$cycles status cycles each way to ModemManager (mmcli, dbus) against the fake service"
 if [ -x /usr/bin/mmcli ] && command -v dbus-daemon >/dev/null; then
   python3 "$top/bench/daemon_run.py" access "$build" "$cycles" >"$out/access.json"
+fi
+step "wire cost of Influx records: $records records per setting through a counting proxy"
+if command -v influxd >/dev/null && command -v openssl >/dev/null; then
+  python3 "$top/bench/wire_cost.py" "$build" "$records" >"$out/wire.json"
 fi
 step "idle between cycles: 3 windows of ${idle_window} s"
 python3 "$top/bench/daemon_run.py" idle "$build" "$idle_window" >"$out/idle.json"

@@ -27,7 +27,8 @@ if [ ${#need[@]} -gt 0 ]; then
   $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}"
 fi
 
-if [ ! -f "$sysroot/.complete" ]; then
+# A sysroot made before zlib's headers were needed is made again.
+if [ ! -f "$sysroot/.complete" ] || [ ! -f "$sysroot/usr/include/zlib.h" ]; then
   step "making the mipsel sysroot"
   rm -rf "$sysroot"
   mkdir -p "$sysroot/debs"
@@ -37,7 +38,7 @@ if [ ! -f "$sysroot/.complete" ]; then
     apt-get download -qq $(apt-cache depends --recurse --no-recommends --no-suggests \
         --no-conflicts --no-breaks --no-replaces --no-enhances --no-pre-depends \
         libcurl4-openssl-dev:mipsel libudev-dev:mipsel libgtest-dev:mipsel libgmock-dev:mipsel \
-        libstdc++6:mipsel | grep -E '^[a-z0-9].*:mipsel$' | sort -u) 2>&1 | grep -v '^W: Download is performed unsandboxed' || true
+        zlib1g-dev:mipsel libstdc++6:mipsel | grep -E '^[a-z0-9].*:mipsel$' | sort -u) 2>&1 | grep -v '^W: Download is performed unsandboxed' || true
     for f in *.deb; do dpkg-deb -x "$f" "$sysroot"; done
   )
   rm -rf "$sysroot/debs"

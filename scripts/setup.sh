@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcurl4-openssl-dev libudev-dev
+  libcurl4-openssl-dev libudev-dev zlib1g-dev
   umockdev libumockdev-dev
   lighttpd influxdb curl
   iproute2 python3 shellcheck openssl libfaketime

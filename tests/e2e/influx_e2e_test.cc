@@ -16,6 +16,7 @@
 #include "tests/support/http_test_server.h"
 #include "tests/support/influx_server.h"
 #include "tests/support/sim_router.h"
+#include "tests/support/tcp_proxy.h"
 
 namespace {
 
@@ -320,6 +321,29 @@ TEST_F(InfluxE2E, WallClockStepsKeepRecordsWholeAndOnSchedule) {
     }
   }
   EXPECT_EQ(0, daemon.Stop());
+}
+
+// Ten records a second apart go over one connection; after the server restarts (closing it) the
+// next post opens a new one and lands.
+TEST_F(InfluxE2E, OneConnectionCarriesTheRecords) {
+  TcpProxy proxy(server_->port());
+  std::string config = ZelConfig("http://127.0.0.1:" + std::to_string(proxy.port()),
+                                 InfluxServer::kWriterPassword);
+  config.replace(config.find("option poll '2'"), 15, "option poll '1'");
+  config.replace(config.find("'lte_status'"), 12, "'reuse'");
+  sim_.WriteRouterFile("etc/config/zel", config);
+  DaemonProcess daemon(sim_, {});
+  const std::string sent = "Post to Influx database successful (took ";
+  ASSERT_TRUE(daemon.WaitForOutputCount(sent, 10, 60000)) << daemon.Output();
+  EXPECT_EQ(1, proxy.Connections());
+  server_->Stop();
+  ASSERT_EQ("", server_->Resume());
+  const int before = daemon.CountOutput(sent);
+  ASSERT_TRUE(daemon.WaitForOutputCount(sent, before + 1, kTimeoutMs)) << daemon.Output();
+  EXPECT_EQ(2, proxy.Connections());
+  EXPECT_EQ(0, daemon.Stop());
+  HttpReply reply = server_->Query("SELECT count(id) FROM reuse");
+  EXPECT_LE(before + 1, atoi(InfluxColumnValue(reply.body, "count").c_str())) << reply.body;
 }
 
 }  // namespace

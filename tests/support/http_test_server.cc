@@ -5,10 +5,12 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 
 namespace {
 
@@ -42,6 +44,8 @@ const char* ReasonOf(int status) {
     case 204: return "No Content";
     case 400: return "Bad Request";
     case 401: return "Unauthorized";
+    case 429: return "Too Many Requests";
+    case 503: return "Service Unavailable";
     case 500: return "Internal Server Error";
     default: return "Status";
   }
@@ -70,6 +74,29 @@ void HttpTestServer::SetReply(int status, const std::string& body, bool endless)
   status_ = status;
   body_ = body;
   endless_ = endless;
+}
+
+void HttpTestServer::SetReplyHeaders(const std::string& lines) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  extra_headers_ = lines;
+}
+
+std::string Gunzip(const std::string& packed) {
+  z_stream stream{};
+  if (inflateInit2(&stream, 15 + 16) != Z_OK) return "<not gzip>";
+  std::string out;
+  char chunk[4096];
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
+  stream.avail_in = static_cast<uInt>(packed.size());
+  int rc = Z_OK;
+  while (rc == Z_OK) {
+    stream.next_out = reinterpret_cast<Bytef*>(chunk);
+    stream.avail_out = sizeof chunk;
+    rc = inflate(&stream, Z_NO_FLUSH);
+    out.append(chunk, sizeof chunk - stream.avail_out);
+  }
+  inflateEnd(&stream);
+  return rc == Z_STREAM_END && stream.avail_in == 0 ? out : "<not gzip>";
 }
 
 std::string HttpTestServer::BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
@@ -132,16 +159,24 @@ void HttpTestServer::Handle(int fd) {
       pos = next;
     }
     request.body = data.substr(head_end + 4);
+    request.wireLength = request.body.size();
+    for (const std::string& h : request.headers) {
+      if (strcasecmp(h.c_str(), "Content-Encoding: gzip") == 0) request.gzip = true;
+    }
+    if (request.gzip) request.body = Gunzip(request.body);
   }
+  request.at = std::chrono::steady_clock::now();
   int status;
   std::string body;
   bool endless;
+  std::string extra;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     requests_.push_back(request);
     status = status_;
     body = body_;
     endless = endless_;
+    extra = extra_headers_;
   }
   if (status == 0) {
     held_.push_back(fd);
@@ -149,7 +184,7 @@ void HttpTestServer::Handle(int fd) {
   }
   std::string reply = "HTTP/1.1 " + std::to_string(status) + " " + ReasonOf(status) + "\r\n";
   if (!endless) reply += "Content-Length: " + std::to_string(body.size()) + "\r\n";
-  reply += "Connection: close\r\n\r\n" + body;
+  reply += extra + "Connection: close\r\n\r\n" + body;
   bool open = send(fd, reply.data(), reply.size(), MSG_NOSIGNAL) >= 0;
   while (endless && open && !stop_) open = send(fd, body.data(), body.size(), MSG_NOSIGNAL) >= 0;
   close(fd);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -13,8 +14,14 @@ struct RecordedRequest {
   std::string method;
   std::string target;                // path and query as sent
   std::vector<std::string> headers;  // header lines in the order received, without CRLF
-  std::string body;
+  std::string body;                  // as sent, or unpacked when it came gzip-compressed
+  bool gzip = false;                 // it came with "Content-Encoding: gzip"
+  size_t wireLength = 0;             // body bytes on the wire
+  std::chrono::steady_clock::time_point at;  // when it was read
 };
+
+// The text of a gzip member, or "<not gzip>" when `packed` is not one.
+std::string Gunzip(const std::string& packed);
 
 class HttpTestServer {
  public:
@@ -31,6 +38,8 @@ class HttpTestServer {
   // Later requests get `status` with `body`; an endless reply repeats the body until the client
   // closes the connection.
   void SetReply(int status, const std::string& body = "", bool endless = false);
+  // Header lines (each ended by CRLF) added to later replies.
+  void SetReplyHeaders(const std::string& lines);
 
  private:
   void Serve();
@@ -39,6 +48,7 @@ class HttpTestServer {
   int status_;           // guarded by mutex_
   std::string body_;     // guarded by mutex_
   bool endless_ = false; // guarded by mutex_
+  std::string extra_headers_;  // guarded by mutex_
   int listen_fd_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};

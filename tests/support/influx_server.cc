@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -49,13 +51,46 @@ std::vector<std::string> ArrayItems(const std::string& text, size_t pos) {
   return items;
 }
 
+// A CA and a server certificate it signs for IP 127.0.0.1, in `d`.
+bool MakeServerCertificate(const std::string& d) {
+  WriteFile(d + "/server.ext", "subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n");
+  const std::string key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+  const std::string script =
+      "(cd '" + d + "' && openssl req -x509" + key + " -keyout ca.key -out ca.pem -days 2" +
+      " -subj /CN=TestCA && openssl req" + key + " -keyout server.key -out server.csr" +
+      " -subj /CN=127.0.0.1 && openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key" +
+      " -CAcreateserial -out server.pem -days 2 -extfile server.ext) >/dev/null 2>&1";
+  return system(script.c_str()) == 0;
+}
+
 }  // namespace
 
-std::string InfluxServer::Start() {
+HttpReply InfluxServer::Call(const std::string& method, const std::string& target) {
+  if (!https_) return HttpCall(http_port_, method, target);
+  HttpReply reply;
+  const std::string command = "curl -s -m 5 --cacert '" + CaFile() + "' -X " + method +
+                              " -w '\n%{http_code}' '" + BaseUrl() + target + "'";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return reply;
+  std::string out;
+  char chunk[4096];
+  size_t n;
+  while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0) out.append(chunk, n);
+  pclose(pipe);
+  const size_t last = out.rfind('\n');
+  if (last == std::string::npos) return reply;
+  reply.status = atoi(out.c_str() + last + 1);
+  reply.body = out.substr(0, last);
+  return reply;
+}
+
+std::string InfluxServer::Start(bool https) {
   dir_ = std::make_unique<TempDir>();
+  https_ = https;
   http_port_ = FreeLoopbackPort();
   const int rpc_port = FreeLoopbackPort();
   const std::string& d = dir_->path();
+  if (https_ && !MakeServerCertificate(d)) return "openssl could not make the certificates";
   WriteFile(d + "/influxdb.conf",
             "reporting-enabled = false\n"
             "bind-address = \"127.0.0.1:" + std::to_string(rpc_port) + "\"\n"
@@ -64,20 +99,22 @@ std::string InfluxServer::Start() {
             "  query-log-enabled = false\n"
             "[monitor]\n  store-enabled = false\n"
             "[http]\n  enabled = true\n  bind-address = \"127.0.0.1:" +
-            std::to_string(http_port_) + "\"\n  auth-enabled = true\n  log-enabled = false\n"
+            std::to_string(http_port_) + "\"\n  auth-enabled = true\n  log-enabled = false\n" +
+            (https_ ? "  https-enabled = true\n  https-certificate = \"" + d +
+                          "/server.pem\"\n  https-private-key = \"" + d + "/server.key\"\n"
+                    : std::string()) +
             "[continuous_queries]\n  enabled = false\n");
   std::string error = Resume();
   if (!error.empty()) return error;
   // The first admin may be created without credentials.
-  HttpReply reply = HttpCall(http_port_, "POST",
-                             "/query?q=" + UrlEncode(std::string("CREATE USER admin WITH PASSWORD '") +
+  HttpReply reply = Call("POST", "/query?q=" + UrlEncode(std::string("CREATE USER admin WITH PASSWORD '") +
                                                      kAdminPassword + "' WITH ALL PRIVILEGES"));
   if (reply.status != 200) return "create admin: " + reply.body;
   for (const std::string& statement :
        {std::string("CREATE DATABASE ") + kDatabase,
         std::string("CREATE USER ") + kWriter + " WITH PASSWORD '" + kWriterPassword + "'",
         std::string("GRANT WRITE ON ") + kDatabase + " TO " + kWriter}) {
-    reply = HttpCall(http_port_, "POST", AdminQuery(statement, ""));
+    reply = Call("POST", AdminQuery(statement, ""));
     if (reply.status != 200 || reply.body.find("\"error\"") != std::string::npos) {
       return statement + ": " + reply.body;
     }
@@ -102,7 +139,7 @@ std::string InfluxServer::Resume() {
   bool up = false;
   for (int i = 0; i < 200 && !up; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    up = HttpCall(http_port_, "GET", "/ping").status == 204;
+    up = Call("GET", "/ping").status == 204;
   }
   return up ? "" : "influxd did not answer /ping: " + Log();
 }
@@ -124,7 +161,7 @@ void InfluxServer::Stop() {
 }
 
 HttpReply InfluxServer::Query(const std::string& statement, const std::string& db) {
-  return HttpCall(http_port_, "GET", AdminQuery(statement, db));
+  return Call("GET", AdminQuery(statement, db));
 }
 
 std::string InfluxServer::Log() const { return dir_ ? ReadFile(dir_->path() + "/influxd.log") : ""; }

@@ -21,6 +21,8 @@
 #include "report/report_state.h"
 #include "status/status_table.h"
 #include "tests/support/influx_server.h"
+#include "tests/support/sim_router.h"
+#include "tests/support/tcp_proxy.h"
 
 namespace {
 
@@ -143,6 +145,132 @@ TEST(InfluxRealServerTest, RefusedRecordIsDroppedAndTheRestGoOn) {
   EXPECT_EQ("2", InfluxColumnValue(reply.body, "count")) << reply.body;
   reply = server.Query("SELECT sum(v) FROM m");
   EXPECT_EQ("4", InfluxColumnValue(reply.body, "sum")) << reply.body;
+}
+
+// The same records sent gzip-compressed and plain, over HTTP and over HTTPS, read back equal:
+// tags, fields of each type and times.
+TEST(InfluxRealServerTest, CompressedRecordsReadBackAsThePlainOnes) {
+  for (bool https : {false, true}) {
+    InfluxServer server;
+    ASSERT_EQ("", server.Start(https));
+    GatherConfig config{};
+    GatherContext ctx{};
+    WriteTo(server, &config, &ctx);
+    InfluxRequest request;
+    ASSERT_EQ(1, BuildInfluxRequest(config, &request));
+    AddSecondsPrecision(&request);
+    const std::string ca = https ? server.CaFile() : "";
+    std::string results[2];
+    for (int gzip = 0; gzip < 2; ++gzip) {
+      const std::string m = gzip ? "packed" : "plain";
+      std::string body;
+      for (int i = 0; i < 5; ++i) {
+        body += m + ",serial_number=ZR\\ 1,imei=8675309 id=" + std::to_string(i) +
+                "i,Lat=47.5" + std::to_string(i) + ",HnName=\"Some \\\"Net\\\" " +
+                std::to_string(i) + "\",UeRssi=-7" + std::to_string(i) + "i " +
+                std::to_string(1750000000 + 60 * i) + "\n";
+      }
+      PostOptions options;
+      options.caFile = ca.c_str();
+      options.compress = gzip == 1;
+      InfluxLink link;
+      ASSERT_TRUE(link.Open(request, options, 65536));
+      PostResult result;
+      testing::internal::CaptureStdout();
+      testing::internal::CaptureStderr();
+      link.Post(body.data(), body.size(), &result);
+      testing::internal::GetCapturedStdout();
+      const std::string err = testing::internal::GetCapturedStderr();
+      ASSERT_EQ(PostOutcome::kSent, result.outcome) << err;
+      HttpReply reply = server.Query("SELECT * FROM " + m + " ORDER BY time ASC");
+      ASSERT_EQ(200, reply.status) << reply.body;
+      ASSERT_NE(std::string::npos, reply.body.find("2025-06-15T15:10:40Z")) << reply.body;
+      results[gzip] = reply.body.substr(reply.body.find("\"columns\""));
+    }
+    EXPECT_EQ(results[0], results[1]) << (https ? "https" : "http");
+  }
+}
+
+// One connection carries many posts; when the server goes away and comes back the next post opens
+// a new one and succeeds.
+TEST(InfluxRealServerTest, PostsShareOneConnectionUntilTheServerClosesIt) {
+  InfluxServer server;
+  ASSERT_EQ("", server.Start());
+  TcpProxy proxy(server.port());
+  GatherConfig config{};
+  GatherContext ctx{};
+  WriteTo(server, &config, &ctx);
+  Set(config.influxUrl, "http://127.0.0.1:" + std::to_string(proxy.port()));
+  InfluxRequest request;
+  ASSERT_EQ(1, BuildInfluxRequest(config, &request));
+  PostOptions options;
+  options.compress = true;
+  InfluxLink link;
+  ASSERT_TRUE(link.Open(request, options, 65536));
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  auto post = [&](int i) {
+    const std::string line = "reuse v=" + std::to_string(i) + "i\n";
+    PostResult result;
+    link.Post(line.data(), line.size(), &result);
+    return result.outcome;
+  };
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(PostOutcome::kSent, post(i)) << i;
+  EXPECT_EQ(1, proxy.Connections());
+  server.Stop();
+  ASSERT_EQ("", server.Resume());
+  EXPECT_EQ(PostOutcome::kSent, post(10));
+  EXPECT_EQ(2, proxy.Connections());
+  testing::internal::GetCapturedStdout();
+  const std::string err = testing::internal::GetCapturedStderr();
+  HttpReply reply = server.Query("SELECT count(v) FROM reuse");
+  EXPECT_EQ("11", InfluxColumnValue(reply.body, "count")) << reply.body << err;
+}
+
+// A server that closes every connection after its reply: the later connections resume the TLS
+// session, so the certificate is not sent again.
+TEST(InfluxRealServerTest, NewConnectionsResumeTheTlsSession) {
+  TempDir dir;
+  ASSERT_EQ(0, system(("cd '" + dir.path() +
+                       "' && openssl req -x509 -newkey rsa:2048 -nodes -keyout server.key"
+                       " -out server.pem -days 2 -subj /CN=127.0.0.1"
+                       " -addext subjectAltName=IP:127.0.0.1 >/dev/null 2>&1")
+                          .c_str()));
+  DaemonProcess endpoint("/usr/bin/python3",
+                         {SOURCE_DIR "/tests/support/post_sink.py", dir / "server.pem",
+                          dir / "server.key"},
+                         {});
+  ASSERT_TRUE(endpoint.WaitForOutput("\n", 10000)) << endpoint.Output();
+  const int port = atoi(endpoint.Output().c_str() + 5);
+  TcpProxy proxy(port);
+  GatherConfig config{};
+  snprintf(config.influxUrl, sizeof config.influxUrl, "https://127.0.0.1:%d", proxy.port());
+  Set(config.database, "db");
+  InfluxRequest request;
+  ASSERT_EQ(1, BuildInfluxRequest(config, &request));
+  const std::string ca = dir / "server.pem";
+  PostOptions options;
+  options.caFile = ca.c_str();
+  InfluxLink link;
+  ASSERT_TRUE(link.Open(request, options, 65536));
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  long down[4] = {0, 0, 0, 0};
+  for (int i = 1; i < 4; ++i) {
+    PostResult result;
+    link.Post("m v=1i\n", 7, &result);
+    EXPECT_EQ(PostOutcome::kSent, result.outcome) << i;
+    down[i] = proxy.BytesDown();
+  }
+  testing::internal::GetCapturedStdout();
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(3, proxy.Connections());
+  const long full = down[1] - down[0];
+  for (int i = 2; i < 4; ++i) {
+    // The certificate alone is about 800 bytes; a resumed handshake sends none.
+    EXPECT_LT(down[i] - down[i - 1], full - 600) << "full handshake " << full << ", then "
+                                                << down[i] - down[i - 1];
+  }
 }
 
 }  // namespace

@@ -146,6 +146,42 @@ TEST_F(StartupPiecesTest, ConfigurationAndDefaults) {
   }
 }
 
+// influx_compress and influx_batch: defaults, bounds and the one line for a value out of range.
+TEST_F(StartupPiecesTest, InfluxWireOptions) {
+  struct Case {
+    const char* zel;
+    uint8_t gzip;
+    int64_t batch;
+    const char* line;  // printed once, or "" for none
+  };
+  const Case cases[] = {
+      {"", 1, 1, ""},
+      {"\toption influx_compress 'none'\n\toption influx_batch '10'\n", 0, 10, ""},
+      {"\toption influx_compress 'gzip'\n\toption influx_batch '60'\n", 1, 60, ""},
+      {"\toption influx_compress 'zstd'\n", 1, 1,
+       "influx_compress 'zstd' is not 'gzip' or 'none': using gzip\n"},
+      {"\toption influx_batch '61'\n", 1, 60, "influx_batch 61 is more than 60: using 60\n"},
+      {"\toption influx_batch '-3'\n", 1, 1, ""},
+  };
+  for (const Case& c : cases) {
+    WriteFile(dir_ / "zel", std::string("config status_gather 'status_gather'\n") + c.zel);
+    config_ = GatherConfig{};
+    ctx_.uci = uci_alloc_context();
+    uci_set_confdir(ctx_.uci, dir_.path().c_str());
+    CaptureStdout();
+    ReadConfiguration(&ctx_, &config_);
+    const std::string out = GetCapturedStdout();
+    uci_free_context(ctx_.uci);
+    EXPECT_EQ(c.gzip, config_.influxGzip) << c.zel;
+    EXPECT_EQ(c.batch, config_.influxBatch) << c.zel;
+    const bool said = out.find("using ") != std::string::npos;
+    EXPECT_EQ(c.line[0] != '\0', said) << c.zel << out;
+    if (c.line[0] != '\0') {
+      EXPECT_NE(std::string::npos, out.find(c.line)) << out;
+    }
+  }
+}
+
 TEST_F(StartupPiecesTest, SerialNumberFile) {
   const std::string long_serial(200, '7');
   const struct {
