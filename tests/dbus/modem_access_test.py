@@ -314,6 +314,16 @@ for _row in TABLE:
             lambda self, row=_row: self.check_same_status_table(*row))
 
 
+class CtestEntries(unittest.TestCase):
+    def test_every_table_row_is_named_in_a_ctest_entry(self):
+        # ctest runs the rows by name, shared out among its entries: a row named nowhere would
+        # silently never run.
+        with open(os.path.join(SOURCE_DIR, "tests", "CMakeLists.txt")) as f:
+            listed = set(re.findall(r"ModemAccess\.(test_\w+)", f.read()))
+        for row in TABLE:
+            self.assertIn(table_test_name(row[0]), listed)
+
+
 if __name__ == "__main__":
     check_environment()
     unittest.main(verbosity=2)
