@@ -303,7 +303,7 @@ class ModemAccess(unittest.TestCase):
 
 
 def table_test_name(name):
-    """The test method of one table row: 'hostile network name' -> test_same_status_table_hostile_network_name."""
+    """The test method of one table row: 'no modem' -> test_same_status_table_no_modem."""
     return "test_same_status_table_" + re.sub(r"[^a-z0-9]+", "_", name.lower()).strip("_")
 
 
