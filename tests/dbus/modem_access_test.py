@@ -4,7 +4,8 @@
 - What the D-Bus way answers for each mmcli request is what Debian's mmcli prints against the same
   service (the text the mmcli readers consume), for a table of scenarios.
 - One table of scenarios run both ways, modem_access 'mmcli' (the real mmcli, through the root's
-  client path) and 'dbus', against one fake service: the status tables are identical.
+  client path) and 'dbus', against one fake service: the status tables are identical (one test
+  per row, test_same_status_table_*).
 - SIGINT while a D-Bus request never answers: exit 0 within 2 s.
 - Strings of 20 MB in every answer: the table keeps at most 127 characters of each, and the
   daemon's memory between cycles stays within 1 MB of a run with normal answers.
@@ -73,12 +74,39 @@ class Root:
     def path(self, *parts):
         return os.path.join(self.dir, *parts)
 
-    def activate(self, scenario):
-        tmp = self.path("sim", "active.tmp")
-        with open(tmp, "w") as f:
-            f.write(scenario + "\n")
-        os.replace(tmp, self.path("sim", "active"))
-        time.sleep(0.3)  # the service looks at the active scenario every 0.1 s
+    def activate(self, scenario, limit=10.0):
+        """Switches the scenario and waits until the service on the bus reflects it. A reset
+        answered just before may move the scenario on late: then it is written again."""
+        active = self.path("sim", "active")
+        end = time.monotonic() + limit
+        wanted = None
+        while self.seen() != wanted:
+            if time.monotonic() > end:
+                raise AssertionError("the fake ModemManager did not take up %r (seen: %r)"
+                                     % (scenario, self.seen()))
+            if wanted is None or self.state() != wanted:
+                tmp = self.path("sim", "active.tmp")
+                with open(tmp, "w") as f:
+                    f.write(scenario + "\n")
+                os.replace(tmp, active)
+                wanted = self.state()
+            time.sleep(0.02)
+
+    def state(self):
+        """The name in sim/active and its mtime in ns, as the service acknowledges them."""
+        try:
+            with open(self.path("sim", "active")) as f:
+                name = f.readline().strip()
+            return "%s %d" % (name, os.stat(self.path("sim", "active")).st_mtime_ns)
+        except OSError:
+            return ""
+
+    def seen(self):
+        try:
+            with open(self.path("sim", "fake-modemmanager.seen")) as f:
+                return f.read().strip()
+        except OSError:
+            return ""
 
     def add_scenario(self, name, parent, globs):
         d = self.path("sim", "scenarios", name)
@@ -170,6 +198,22 @@ class Daemon:
         with open(self.root.path("daemon.log"), errors="replace") as f:
             return f.read()
 
+    def snapshot_time(self):
+        try:
+            with open(self.json) as f:
+                return json.load(f)["time"]
+        except (OSError, ValueError, KeyError):
+            return 0
+
+    def wait_snapshot_after(self, moment, limit=30.0):
+        """Waits for a snapshot rendered after `moment` (epoch seconds): its whole-second time is
+        later than `moment`'s. The writer replaces the file at most every 5 seconds."""
+        end = time.monotonic() + limit
+        while self.snapshot_time() <= int(moment):
+            if time.monotonic() > end or self.proc.poll() is not None:
+                raise AssertionError("no snapshot after the cycles:\n" + self.output()[-3000:])
+            time.sleep(0.1)
+
     def table(self):
         with open(self.json) as f:
             status = json.load(f)["status"]
@@ -215,7 +259,7 @@ def status_table(root, way, scenario, changes):
             change(root)
             started += 2
         daemon.wait_cycles(started)
-        time.sleep(1.2)  # the snapshot writer renders once a second
+        daemon.wait_snapshot_after(time.time())
     finally:
         status, _ = daemon.stop()
     output = daemon.output()
@@ -287,19 +331,17 @@ class ModemAccess(unittest.TestCase):
                     if request[0] == "-m" and not real.startswith(b"error:"):
                         self.assertIn(b"modem.generic.signal-quality.value", our_values)
 
-    def test_both_ways_give_the_same_status_table(self):
-        for name, scenario, changes in TABLE:
-            with self.subTest(name):
-                status_m, table_m, out_m = status_table(self.root, "mmcli", scenario, changes)
-                status_d, table_d, out_d = status_table(self.root, "dbus", scenario, changes)
-                self.assertEqual((status_m, status_d), (0, 0))
-                self.assertIn("ModemManager over D-Bus", out_d)
-                self.assertNotIn("ModemManager over D-Bus", out_m)
-                self.assertTrue(table_m)
-                self.assertEqual(table_m, table_d)
-                if scenario == "default":
-                    self.assertEqual(table_d.get("SignalPercent_s"), "64%")
-                    self.assertEqual(table_d.get("Apn_s"), "fast.t-mobile.com")
+    def check_same_status_table(self, name, scenario, changes):
+        status_m, table_m, out_m = status_table(self.root, "mmcli", scenario, changes)
+        status_d, table_d, out_d = status_table(self.root, "dbus", scenario, changes)
+        self.assertEqual((status_m, status_d), (0, 0))
+        self.assertIn("ModemManager over D-Bus", out_d)
+        self.assertNotIn("ModemManager over D-Bus", out_m)
+        self.assertTrue(table_m)
+        self.assertEqual(table_m, table_d)
+        if scenario == "default":
+            self.assertEqual(table_d.get("SignalPercent_s"), "64%")
+            self.assertEqual(table_d.get("Apn_s"), "fast.t-mobile.com")
 
     def test_huge_strings_are_cut_and_their_memory_given_back(self):
         with open(os.path.join(SIM, "scenarios", "huge-strings", "fill")) as f:
@@ -369,6 +411,28 @@ class ModemAccess(unittest.TestCase):
         status, seconds = daemon.stop()
         self.assertEqual(status, 0, daemon.output()[-2000:])
         self.assertLess(seconds, 2.0)
+
+
+def table_test_name(name):
+    """The test method of one table row: 'no modem' -> test_same_status_table_no_modem."""
+    return "test_same_status_table_" + re.sub(r"[^a-z0-9]+", "_", name.lower()).strip("_")
+
+
+# One test per row, so that ctest can share the table out among entries that each finish well
+# inside their limit.
+for _row in TABLE:
+    setattr(ModemAccess, table_test_name(_row[0]),
+            lambda self, row=_row: self.check_same_status_table(*row))
+
+
+class CtestEntries(unittest.TestCase):
+    def test_every_test_is_named_in_a_ctest_entry(self):
+        # ctest runs the tests by name, shared out among its entries: a test named nowhere (a
+        # table row or a method added later) would silently never run.
+        with open(os.path.join(SOURCE_DIR, "tests", "CMakeLists.txt")) as f:
+            listed = set(re.findall(r"ModemAccess\.(test_\w+)", f.read()))
+        for name in unittest.TestLoader().getTestCaseNames(ModemAccess):
+            self.assertIn(name, listed)
 
 
 if __name__ == "__main__":

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -297,10 +298,15 @@ TEST(SimBehaviours, SlowAnswerArrivesLate) {
   EXPECT_EQ(r.out, Sample("AT-CSQ.mmcli.stdout"));
   EXPECT_GE(took, 300);
   EXPECT_LT(took, 2000);
-  // Only the AT pass-through is slow in this scenario.
-  start = Clock::now();
-  EXPECT_EQ(Client(sim, kMmcli, {"-L"}).status, 0);
-  EXPECT_LT(MsSince(start), 300);
+  // Only the AT pass-through is slow in this scenario: a delayed listing would take 300 ms every
+  // time, while a busy machine only slows some runs, so the fastest of three counts.
+  int fastest = 1 << 30;
+  for (int i = 0; i < 3; ++i) {
+    start = Clock::now();
+    EXPECT_EQ(Client(sim, kMmcli, {"-L"}).status, 0);
+    fastest = std::min(fastest, MsSince(start));
+  }
+  EXPECT_LT(fastest, 300);
 }
 
 // Killing the client ends an answer that never comes (or comes too late): nothing left holds its
