@@ -239,13 +239,13 @@ int GetInfluxData(GatherContext* ctx, ReportState* report, int64_t recordTime, c
     const StatusValue& entry = table.entries[index];
     if (entry.value[0] == '\0' || entry.name == nullptr) continue;
     if (entry.fixed == 0) {
-      const int32_t age = static_cast<int32_t>(static_cast<uint32_t>(entry.lastUpdate) -
-                                               static_cast<uint32_t>(report->lastPostTime));
-      // An expired entry (lastUpdate -1) is never fresh, whatever the 32-bit difference says.
+      // A 64-bit difference: a 32-bit one turns negative for every value of the first record
+      // (lastPostTime 0) once the clock is past January 2038. An expired entry (lastUpdate -1)
+      // is never fresh.
+      const int64_t age = entry.lastUpdate - report->lastPostTime;
       if (age < 0 || entry.lastUpdate < 0) {
-        printf("Value for %s too old (%d seconds older than last report)\n", entry.name,
-               static_cast<int32_t>(static_cast<uint32_t>(report->lastPostTime) -
-                                    static_cast<uint32_t>(entry.lastUpdate)));
+        printf("Value for %s too old (%" PRId64 " seconds older than last report)\n", entry.name,
+               report->lastPostTime - entry.lastUpdate);
         continue;
       }
     }
