@@ -115,6 +115,30 @@ passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\{0,1\}\..*/\1/p' "$log" | ta
 failed=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\{0,1\}, listed below.*/\1/p' "$log" | tail -n 1)
 echo "qemu-mipsel: ${passed:-0} tests passed, ${failed:-0} failed (exit status $status)"
 
+step "both programs under qemu-mipsel"
+# The daemon starts and prints its usage; the CGI serves a snapshot stamped in 2040 (fstat on the
+# snapshot and the 64-bit time both matter here).
+if qemu-mipsel -L "$sysroot" "$out/build/modem-statusd" -h 2>&1 | grep -q 'VERSION'; then
+  echo "modem-statusd -h: usage printed"
+else
+  echo "modem-statusd -h under qemu-mipsel printed no usage" >&2
+  status=1
+fi
+cgi_root=$(mktemp -d)
+mkdir -p "$cgi_root/etc/config" "$cgi_root/tmp/corvane"
+printf "config api 'api'\n\toption status 'enabled'\n" >"$cgi_root/etc/config/zel"
+snapshot='{"time": 2208988800,"status": [{"name":"Sn_s","value":"SN","lastChange":"2208988800","lastUpdate":"2208988800"}]}'
+printf '%s' "$snapshot" >"$cgi_root/tmp/corvane/modemstatus.json"
+reply=$(MODEM_STATUS_ROOT=$cgi_root qemu-mipsel -L "$sysroot" "$out/build/modem-status-api" \
+  </dev/null 2>&1 || true)
+rm -rf "$cgi_root"
+if [ "${reply%"$snapshot"}" != "$reply" ]; then
+  echo "modem-status-api: served the snapshot stamped 2208988800 (2040)"
+else
+  printf 'modem-status-api under qemu-mipsel did not serve the snapshot:\n%s\n' "$reply" >&2
+  status=1
+fi
+
 step "ways to the modem built"
 ways=$(sed -n 's/^MODEM_STATUS_WAYS_BUILT:INTERNAL=//p' "$out/build/CMakeCache.txt")
 echo "configured: $ways"
