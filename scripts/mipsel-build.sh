@@ -95,6 +95,12 @@ else
   step "reusing the mipsel sysroot in $sysroot"
 fi
 exec 9>&-
+# The build folder names its sysroot too (scripts/bench.sh looks for it there).
+mkdir -p "$out"
+if [ "$(readlink -f "$out/sysroot")" != "$(readlink -f "$sysroot")" ]; then
+  rm -rf "$out/sysroot"
+  ln -s "$sysroot" "$out/sysroot"
+fi
 
 step "configuring"
 # Every way ON: a library missing from the sysroot fails here instead of leaving a way out.
