@@ -131,6 +131,21 @@ class Daemon:
                 raise AssertionError("no status cycle ended:\n" + self.output()[-3000:])
             time.sleep(0.1)
 
+    def wait_snapshot_after(self, moment, limit=30.0):
+        """Waits for a snapshot rendered after `moment` (wall-clock seconds); the writer renders
+        about every 5 seconds, later on a slow or busy machine."""
+        end = time.monotonic() + limit
+        while True:
+            try:
+                with open(self.json) as f:
+                    if json.load(f)["time"] > moment:
+                        return
+            except (OSError, ValueError, KeyError):
+                pass
+            if time.monotonic() > end or self.proc.poll() is not None:
+                raise AssertionError("no snapshot after the cycles:\n" + self.output()[-3000:])
+            time.sleep(0.2)
+
     def stop(self):
         """SIGINT; (exit status, seconds to exit)."""
         start = time.monotonic()
@@ -192,7 +207,7 @@ def status_table(root, way, scenario, changes):
             change(root)
             started += 2
         daemon.wait_cycles(started)
-        time.sleep(1.2)  # the snapshot writer renders once a second
+        daemon.wait_snapshot_after(time.time())
     finally:
         status, _ = daemon.stop()
     output = daemon.output()
