@@ -4,6 +4,11 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
+
+// Every epoch time of the daemon passes through time_t; a 32-bit one ends in January 2038. A
+// 32-bit glibc build needs _TIME_BITS=64 (the build sets it); musl has 64 bits everywhere.
+static_assert(sizeof(time_t) >= 8, "time_t must have 64 bits");
 
 namespace {
 

@@ -8,6 +8,10 @@
 
 #include "base/scoped_handles.h"
 
+// Without 64-bit offsets and inode numbers a 32-bit glibc program gets EOVERFLOW from stat and
+// would take a file on a large file system for missing (the build sets _FILE_OFFSET_BITS=64).
+static_assert(sizeof(off_t) >= 8 && sizeof(ino_t) >= 8, "off_t and ino_t must have 64 bits");
+
 namespace {
 
 long ReadAllInto(int fd, char* buffer, size_t limit) {

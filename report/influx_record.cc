@@ -243,9 +243,8 @@ int GetInfluxData(GatherContext* ctx, ReportState* report, int64_t recordTime, c
     // and after the step cannot be compared. An expired entry (lastUpdate -1) is never fresh.
     if (entry.fixed == 0) {
       if (entry.writeSeq <= report->lastRecordSeq || entry.lastUpdate < 0) {
-        printf("Value for %s too old (%d seconds older than last report)\n", entry.name,
-               static_cast<int32_t>(static_cast<uint32_t>(report->lastPostTime) -
-                                    static_cast<uint32_t>(entry.lastUpdate)));
+        printf("Value for %s too old (%" PRId64 " seconds older than last report)\n", entry.name,
+               report->lastPostTime - entry.lastUpdate);
         continue;
       }
     }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds everything and runs every test; then the whole suite again
-# under AddressSanitizer+UBSan, the threaded tests under ThreadSanitizer and a short run of every
-# fuzz target.
+# under AddressSanitizer+UBSan, the threaded tests under ThreadSanitizer, a short run of every
+# fuzz target and, where a mipsel toolchain can be installed, the router build for 32-bit MIPS
+# with its unit tests under qemu-mipsel.
 #   scripts/test.sh            every stage (what CI runs)
 #   scripts/test.sh --quick    the plain build and tests only
 # FUZZ_SECONDS sets the fuzz time per target (default 20).
@@ -83,6 +84,19 @@ run_ctest --test-dir build-tsan -L unit \
 
 stage "fuzz: ${FUZZ_SECONDS:-20} s per target"
 bash scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
+
+# The router's build: 32-bit, with every way to the modem; its unit tests run under qemu-mipsel.
+# The sysroot it makes is kept under ~/.cache and reused by later runs.
+if why=$(bash scripts/mipsel-build.sh --check); then
+  stage "mipsel: cross build, unit tests under qemu-mipsel ($why)"
+  log=$(mktemp)
+  bash scripts/mipsel-build.sh 2>&1 | tee "$log"
+  n=$(sed -n 's/^qemu-mipsel: \([0-9]*\) tests passed, 0 failed (exit status 0)$/\1/p' "$log")
+  passed=$((passed + ${n:-0}))
+  rm -f "$log"
+else
+  stage "mipsel: SKIPPED, the toolchain cannot be installed here: $why"
+fi
 
 stage "done in $((SECONDS - started))s"
 echo "$passed passed, 0 failed"

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# MODEM_STATUS_DBUS takes AUTO, ON or OFF: each is configured with GIO visible to pkg-config and
+# hidden from it (a pkg-config folder holding libudev alone), and the outcome is checked: the ways
+# the configure step reports, or its failure.
+#   way_option.sh CMAKE WORK_DIR
+set -u
+cmake=$1
+work=$2
+source_dir=$(cd "$(dirname "$0")/../.." && pwd)
+rm -rf "$work"
+mkdir -p "$work/no-gio"
+udev_pc=$(pkg-config --variable=pcfiledir libudev)/libudev.pc
+ln -s "$udev_pc" "$work/no-gio/libudev.pc"
+fail=0
+
+# case NAME VALUE GIO(yes|no) EXPECT(text the log must hold; "fail:" prefix: configure must fail)
+check() {
+  local name=$1 value=$2 gio=$3 expect=$4 log=$work/$1.log rc=0
+  local env=()
+  [ "$gio" = no ] && env=(PKG_CONFIG_LIBDIR="$work/no-gio" PKG_CONFIG_PATH=)
+  env "${env[@]}" "$cmake" -S "$source_dir" -B "$work/$name" -DMODEM_STATUS_TESTS=OFF \
+    -DMODEM_STATUS_DBUS="$value" >"$log" 2>&1 || rc=$?
+  case "$expect" in
+    fail:*) [ "$rc" -ne 0 ] && grep -q "${expect#fail:}" "$log" && return 0 ;;
+    *) [ "$rc" -eq 0 ] && grep -q "$expect" "$log" && return 0 ;;
+  esac
+  echo "FAIL $name (MODEM_STATUS_DBUS=$value, GIO $gio, exit $rc): expected '$expect'"
+  cat "$log"
+  fail=1
+}
+
+check auto-found AUTO yes 'Ways to the modem in this build: mmcli qmicli dbus$'
+check auto-missing AUTO no 'Ways to the modem in this build: mmcli qmicli$'
+check on-found ON yes 'Ways to the modem in this build: mmcli qmicli dbus$'
+check on-missing ON no 'fail:MODEM_STATUS_DBUS is ON, but gio-2.0 was not found'
+check off OFF yes 'Ways to the modem in this build: mmcli qmicli$'
+check old-boolean-off false yes 'Ways to the modem in this build: mmcli qmicli$'
+check unknown maybe yes "fail:MODEM_STATUS_DBUS is 'maybe': use AUTO, ON or OFF"
+
+[ "$fail" -eq 0 ] && echo "way option: AUTO, ON and OFF with and without GIO"
+exit "$fail"
