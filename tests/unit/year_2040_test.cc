@@ -133,7 +133,9 @@ TEST(Year2040BacklogTest, RecordsKeepTheirTimeThroughTheFileAndTheRequest) {
   ASSERT_TRUE(backlog.Reserve(4, 1000));
   ASSERT_EQ(backlog.Add("lte id=0i", 9, k2040 + 1, 0), 0);
   const std::string saved = "lte id=1i 2208988802\n";  // a line of the backlog file
-  ASSERT_EQ(backlog.Load(saved.c_str(), saved.size(), k2040 + 100, 1000), 0);
+  const BacklogLoad load = backlog.Load(saved.c_str(), saved.size(), k2040 + 100, 1000);
+  ASSERT_EQ(load.taken, 1u);
+  ASSERT_EQ(load.beyondBounds + load.malformed, 0u);
   ASSERT_EQ(backlog.Count(), 2u);
   EXPECT_EQ(backlog.At(1).built, k2040 + 2);
 
