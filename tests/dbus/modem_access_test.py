@@ -292,7 +292,7 @@ def memory_over_cycles(root, scenario, cycles):
                 time.sleep(0.05)
             rss.append(memory(daemon.proc.pid)["VmRSS"])
         hwm = memory(daemon.proc.pid)["VmHWM"]
-        time.sleep(1.2)  # the snapshot writer renders once a second
+        daemon.wait_snapshot_after(time.time())
     finally:
         status, _ = daemon.stop()
     return status, daemon.table(), rss, hwm
@@ -357,6 +357,9 @@ class ModemAccess(unittest.TestCase):
         # The bearer's APN, 20 MB long, is kept as its first 127 characters.
         self.assertEqual(table_h.get("Apn_s"), ("fast.t-mobile.com" + "x" * 127)[:127])
         self.assertEqual(table_h.get("SignalPercent_s"), table_n.get("SignalPercent_s"))
+        if os.environ.get("SANITIZED"):
+            # The sanitizers' allocator holds freed blocks back on purpose: memory tells nothing.
+            return
         # Between cycles nothing of the answers is left.
         self.assertLessEqual(max(rss_h), max(rss_n) + 1024, (rss_n, rss_h))
         # The peak: GDBus holds the largest answer (two filled strings) twice while it receives
