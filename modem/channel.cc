@@ -112,7 +112,8 @@ int mmcli_GetIdx(GatherContext* ctx, int onlyWhenMissing) {
   long number = 0;
   char token[kTokenSize];
   if (ReadModemListing(out, len, &number, token, sizeof token) == 0) {
-    ctx->modem->modemIndex = -1;
+    // Written only on a change: the watchdog's reset reads the index on the snapshot thread.
+    if (ctx->modem->modemIndex != -1) ctx->modem->modemIndex = -1;
     return 0;
   }
   if (number != ctx->modem->modemIndex) {

@@ -12,7 +12,8 @@ constexpr int kApnSize = 128;
 
 // The daemon owns one for the whole run and reaches it through GatherContext::modem; tests build
 // fresh ones. Main thread only, apart from modemIndex and the command limits, which the JSON
-// writer's modem reset reads unlocked, and lifeSigns, which the watchdog reads (atomic).
+// writer's modem reset reads unlocked (the limits never change after construction, the index is
+// written only when it changes), and lifeSigns, which the watchdog reads (atomic).
 struct ModemSession {
   int32_t modemIndex = -1;  // ModemManager index, -1 when none is known
   int32_t cmdTotalMs = 2000;  // total limit of one mmcli command

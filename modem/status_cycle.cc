@@ -119,8 +119,6 @@ int GetModemStatus(GatherContext* ctx, int onlyWhenMissing, int reduced) {
   char now[24];
   snprintf(now, sizeof now, "%" PRId64, static_cast<int64_t>(time(nullptr)));
   UpdateVariableStatusT(ctx, kStatusTime_i, now, 0);
-  ctx->modem->cmdTotalMs = 2000;
-  ctx->modem->cmdIdleMs = 100;
 
   int result = 0;
   if (!Stopping()) {

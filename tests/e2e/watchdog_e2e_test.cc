@@ -157,7 +157,7 @@ TEST_F(WatchdogDaemonTest, ModemWithAtRefusedIsNeverReset) {
   WaitPassesAndTwoRenders(3);
   EXPECT_EQ(0, sim_.CountCalls(kReset));
   EXPECT_EQ(1, daemon_->CountOutput(kRefusalMessage)) << daemon_->Output();
-  EXPECT_EQ(0, daemon_->Stop());
+  EXPECT_EQ(0, daemon_->Stop()) << daemon_->Output();
 }
 
 // A daemon restarted long after boot (procd does on every configuration change) renders about a
@@ -169,7 +169,7 @@ TEST_F(WatchdogDaemonTest, HealthyModemIsNotResetBeforeTheFirstPassHasAsked) {
   Start("slow-start");
   WaitPassesAndTwoRenders(1);
   EXPECT_EQ(0, sim_.CountCalls(kReset));
-  EXPECT_EQ(0, daemon_->Stop());
+  EXPECT_EQ(0, daemon_->Stop()) << daemon_->Output();
 }
 
 // A listed modem silent on every way is reset once, not again within 180 s.
@@ -179,7 +179,7 @@ TEST_F(WatchdogDaemonTest, ModemSilentOnEveryWayIsReset) {
   WaitPassesAndTwoRenders(daemon_->CountOutput("Calling sleep for ") + 1);
   EXPECT_EQ(1, sim_.CountCalls(kReset));
   EXPECT_EQ(0, daemon_->CountOutput(kRefusalMessage));
-  EXPECT_EQ(0, daemon_->Stop());
+  EXPECT_EQ(0, daemon_->Stop()) << daemon_->Output();
   EXPECT_TRUE(sim_.UnknownCalls().empty());
 }
 
