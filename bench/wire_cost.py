@@ -19,6 +19,8 @@ import sys
 import tempfile
 import threading
 import time
+
+import daemon_run
 import urllib.parse
 import urllib.request
 
@@ -222,12 +224,7 @@ def run_scenario(build, work, influx, name, scheme, extra, idle_close, records):
             break
     up, down, connections = proxy.counts()
     elapsed = time.monotonic() - start
-    proc.send_signal(signal.SIGINT)
-    try:
-        proc.wait(timeout=10)
-    except subprocess.TimeoutExpired:
-        proc.kill()
-        proc.wait()
+    daemon_run.stop_daemon(proc)
     proxy.sock.close()
     if stored == 0:
         with open(os.path.join(work, "daemon-%s.log" % name), errors="replace") as f:

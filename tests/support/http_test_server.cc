@@ -190,19 +190,25 @@ void HttpTestServer::Handle(int fd) {
   close(fd);
 }
 
-HttpReply HttpCall(int port, const std::string& method, const std::string& target,
-                   const std::string& body) {
-  HttpReply reply;
+int ConnectLoopback(int port) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return reply;
+  if (fd < 0) return -1;
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   addr.sin_port = htons(static_cast<uint16_t>(port));
   if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
     close(fd);
-    return reply;
+    return -1;
   }
+  return fd;
+}
+
+HttpReply HttpCall(int port, const std::string& method, const std::string& target,
+                   const std::string& body) {
+  HttpReply reply;
+  const int fd = ConnectLoopback(port);
+  if (fd < 0) return reply;
   std::string request = method + " " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\n";
   if (!body.empty() || method == "POST") {
     request += "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +

@@ -65,6 +65,9 @@ struct HttpReply {
 };
 
 // One HTTP/1.0 request to 127.0.0.1:port.
+// A TCP connection to 127.0.0.1:port (close-on-exec), or -1.
+int ConnectLoopback(int port);
+
 HttpReply HttpCall(int port, const std::string& method, const std::string& target,
                    const std::string& body = "");
 
