@@ -20,6 +20,8 @@ import tempfile
 import time
 import unittest
 
+from sim_scenario import switch_scenario
+
 SOURCE_DIR = os.environ.get("SOURCE_DIR") or os.path.abspath(
     os.path.join(os.path.dirname(__file__), "..", ".."))
 SIM = os.path.join(SOURCE_DIR, "sim")
@@ -67,40 +69,9 @@ class Root:
     def path(self, *parts):
         return os.path.join(self.dir, *parts)
 
-    def activate(self, scenario=None, limit=10.0):
-        """Switches the scenario; with a bus, waits until the service reflects it (a reset
-        answered just before may move the scenario on late: then it is written again)."""
-        active = self.path("sim", "active")
-        end = time.monotonic() + limit
-        wanted = None
-        while wanted is None or (self.address and self.seen() != wanted):
-            if time.monotonic() > end:
-                raise AssertionError("the fake ModemManager did not take up the scenario (seen: %r)"
-                                     % self.seen())
-            if wanted is None or self.state() != wanted:
-                tmp = active + ".tmp"
-                with open(tmp, "w") as f:
-                    f.write((scenario or self.scenario) + "\n")
-                os.replace(tmp, active)
-                wanted = self.state()
-            else:
-                time.sleep(0.02)
-
-    def state(self):
-        """The name in sim/active and its mtime in ns, as the service acknowledges them."""
-        try:
-            with open(self.path("sim", "active")) as f:
-                name = f.readline().strip()
-            return "%s %d" % (name, os.stat(self.path("sim", "active")).st_mtime_ns)
-        except OSError:
-            return ""
-
-    def seen(self):
-        try:
-            with open(self.path("sim", "fake-modemmanager.seen")) as f:
-                return f.read().strip()
-        except OSError:
-            return ""
+    def activate(self, scenario=None):
+        """Switches the scenario; with a bus, waits until the service reflects it."""
+        switch_scenario(self.dir, scenario or self.scenario, bool(self.address))
 
     def fake(self, args, limit=LIMIT):
         return run([self.path("usr", "bin", "mmcli")] + args, {}, limit)

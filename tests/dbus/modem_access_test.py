@@ -22,6 +22,8 @@ import tempfile
 import time
 import unittest
 
+from sim_scenario import switch_scenario
+
 SOURCE_DIR = os.environ.get("SOURCE_DIR") or os.path.abspath(
     os.path.join(os.path.dirname(__file__), "..", ".."))
 SIM = os.path.join(SOURCE_DIR, "sim")
@@ -74,39 +76,9 @@ class Root:
     def path(self, *parts):
         return os.path.join(self.dir, *parts)
 
-    def activate(self, scenario, limit=10.0):
-        """Switches the scenario and waits until the service on the bus reflects it. A reset
-        answered just before may move the scenario on late: then it is written again."""
-        active = self.path("sim", "active")
-        end = time.monotonic() + limit
-        wanted = None
-        while self.seen() != wanted:
-            if time.monotonic() > end:
-                raise AssertionError("the fake ModemManager did not take up %r (seen: %r)"
-                                     % (scenario, self.seen()))
-            if wanted is None or self.state() != wanted:
-                tmp = self.path("sim", "active.tmp")
-                with open(tmp, "w") as f:
-                    f.write(scenario + "\n")
-                os.replace(tmp, active)
-                wanted = self.state()
-            time.sleep(0.02)
-
-    def state(self):
-        """The name in sim/active and its mtime in ns, as the service acknowledges them."""
-        try:
-            with open(self.path("sim", "active")) as f:
-                name = f.readline().strip()
-            return "%s %d" % (name, os.stat(self.path("sim", "active")).st_mtime_ns)
-        except OSError:
-            return ""
-
-    def seen(self):
-        try:
-            with open(self.path("sim", "fake-modemmanager.seen")) as f:
-                return f.read().strip()
-        except OSError:
-            return ""
+    def activate(self, scenario):
+        """Switches the scenario and waits until the service on the bus reflects it."""
+        switch_scenario(self.dir, scenario)
 
     def add_scenario(self, name, parent, globs):
         d = self.path("sim", "scenarios", name)
