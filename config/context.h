@@ -8,7 +8,8 @@
 
 #include "platform/uci_api.h"
 
-class ModemBus;
+class ModemManagerLink;
+class QmiLink;
 struct ModemSession;
 class StopEvent;
 struct StatusTable;
@@ -56,6 +57,8 @@ struct GatherContext {
   char systemName[16];
   uint8_t lteUp;
   GatherConfig* config;
-  // ModemManager over D-Bus when zel.status_gather.modem_access is 'dbus'; null: through mmcli.
-  ModemBus* modemBus;
+  // The way to ModemManager (the mmcli client, or D-Bus when zel.status_gather.modem_access is
+  // 'dbus') and the way to the modem's QMI device; owned by main.
+  ModemManagerLink* modemManager;
+  QmiLink* qmi;
 };

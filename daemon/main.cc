@@ -11,7 +11,6 @@
 #include "daemon/modem_access.h"
 #include "daemon/startup.h"
 #include "modem/channel.h"
-#include "modem/mm_dbus.h"
 #include "modem/modem_session.h"
 #include "modem/modem_watchdog.h"
 #include "report/influx_poster.h"
@@ -43,17 +42,19 @@ int main(int argc, char* argv[]) {
   // Never destroyed: on an early exit the helper threads may still wait on it while the process
   // ends, and its descriptor must not close under them.
   static StopEvent& stop = *new StopEvent;
-  // The one bus connection of the D-Bus way to ModemManager, open for the whole run.
-  static ModemBus modemBus;
+  // The ways to ModemManager and to QMI.
+  static ModemLinks links(&stop);
   // The snapshot writer runs the modem watchdog after each render.
-  static ModemWatchdog watchdog{modem_Reset, GetUptime, false, false, false, 0};
+  static ModemWatchdog watchdog{ResetModem, GetUptime, false, false, false, 0};
   static JsonWriter jsonWriter;
   InitJsonWriter(&jsonWriter, &ctx);
   jsonWriter.afterRender = RunWatchdogAfterRender;
   jsonWriter.afterRenderOwner = &watchdog;
   int status = RunStartup(argc, argv, &ctx, &config, &modem, csvPath, &jsonWriter, &stop);
   if (status >= 0) return status;
-  ChooseModemAccess(&ctx, &modemBus);
+  links.Choose(&ctx);
+  ctx.modemManager = &links.manager();
+  ctx.qmi = &links.qmi();
   if (ctx.influxEnabled != 0 && !poster.Start(&ctx, RouterPathOf(RouterPath::kInfluxBacklog))) {
     return 1;
   }

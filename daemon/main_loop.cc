@@ -124,12 +124,12 @@ int32_t RunStatusCycle(GatherContext* ctx, const char* csvPath, LoopState* state
   if (GetLTEConnectionStatus(ctx) == 0) {
     puts("LTE Connection Status is Down");
     fflush(stdout);
-    GetModemStatus(ctx, 0, 1);
+    GetModemStatus(ctx, 1);
     return 5;
   }
   puts("LTE Connection Status is OK");
   fflush(stdout);
-  GetModemStatus(ctx, 0, 0);
+  GetModemStatus(ctx, 0);
   if (stopRequested) return 1;
   if (ctx->csvEnabled != 0) WriteCsvRecord(ctx, csvPath, state);
   MaybePostInflux(ctx, start_tick, state);

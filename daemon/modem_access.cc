@@ -6,7 +6,6 @@
 #include "base/console_text.h"
 #include "config/config_lookup.h"
 #include "config/context.h"
-#include "modem/mm_dbus.h"
 
 ModemAccess ParseModemAccess(const char* text) {
   if (text[0] == '\0' || strcmp(text, "mmcli") == 0) return ModemAccess::kMmcli;
@@ -14,8 +13,8 @@ ModemAccess ParseModemAccess(const char* text) {
   return ModemAccess::kUnknown;
 }
 
-void ChooseModemAccess(GatherContext* ctx, ModemBus* bus) {
-  ctx->modemBus = nullptr;
+void ModemLinks::Choose(GatherContext* ctx) {
+  manager_ = &mmcli_;
   char text[16] = "";
   struct uci_ptr ptr = ctx->uciPtr;
   lookupValue("zel.status_gather.modem_access", text, ctx->uci, &ptr, sizeof text);
@@ -33,10 +32,10 @@ void ChooseModemAccess(GatherContext* ctx, ModemBus* bus) {
     return;
   }
   char why[256];
-  if (!bus->Open(why, sizeof why)) {
+  if (!bus_.Open(why, sizeof why)) {
     PrintOutsideText(stdout, "modem_access 'dbus': no bus (%s): using mmcli\n", why);
     return;
   }
   printf("modem_access: ModemManager over D-Bus\n");
-  ctx->modemBus = bus;
+  manager_ = &bus_;
 }

@@ -1,24 +1,26 @@
 #include "modem/collector.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "config/context.h"
 #include "modem/channel.h"
-#include "modem/qmi_readings.h"
 
-const char* AskModem(GatherContext* ctx, const Collector& row, char* reply) {
-  const int size = static_cast<int>(strlen(row.command)) + 1;
-  return modem_Send(ctx, row.command, size, reply) > 0 ? reply : nullptr;
+const char* AskModem(GatherContext* ctx, const Collector& row, AtReply* scratch) {
+  return SendAtCommand(ctx, row.command, scratch) == MmAnswer::kAnswered ? scratch->text : nullptr;
 }
 
-const char* AskQmi(GatherContext* ctx, const Collector& row, char*) {
-  if (QmiCmd(ctx, row.command, row.totalMs, row.idleMs) <= 0) return nullptr;
-  const char* output = ctx->modem->qmiResult;
-  if (QmiOutputIsError(output)) return nullptr;
-  ctx->modem->lifeSigns.NoteAnswer(ModemWay::kQmi);
-  return output;
+namespace {
+
+// What a row's request gave: -1 no reply, 0 a reply with nothing stored, 1 stored.
+int Ask(GatherContext* ctx, const Collector& row) {
+  if (row.qmi != nullptr) return row.qmi(ctx, row.totalMs);
+  AtReply scratch{};
+  const char* text = row.request(ctx, row, &scratch);
+  if (text == nullptr) return -1;
+  return row.take != nullptr && row.take(ctx, text) != 0 ? 1 : 0;
 }
+
+}  // namespace
 
 int RunCollector(GatherContext* ctx, const Collector& row) {
   ModemSession* session = ctx->modem;
@@ -27,14 +29,13 @@ int RunCollector(GatherContext* ctx, const Collector& row) {
     row.step(ctx);
     return 1;
   }
-  char reply[kModemReplySize] = {};
-  const char* text = row.request(ctx, row, reply);
+  const int taken = Ask(ctx, row);
   if (row.mark == OnceMark::kWhenAsked) session->*row.once = 1;
-  if (text == nullptr) {
+  if (taken < 0) {
     if (row.failure != nullptr) fputs(row.failure, stderr);
     return 0;
   }
-  if (row.take == nullptr || row.take(ctx, text) == 0) return 0;
+  if (taken == 0) return 0;
   if (row.mark == OnceMark::kWhenTaken) session->*row.once = 1;
   if (row.afterTaken != nullptr) row.afterTaken(ctx);
   return 1;

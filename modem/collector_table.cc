@@ -23,37 +23,32 @@ using S = ModemSession;
 
 // The one-time QMI requests (SIM power on, autoconnect) share one flag, set after the second.
 constexpr Collector kSimPowerOn =
-    QmiRow("--uim-sim-power-on=1", 1000, 100, nullptr).Once(&S::qmiSetupDone, OnceMark::kNever);
-constexpr Collector kAutoconnect = QmiRow("--wds-set-autoconnect-settings=enabled", 1000, 100,
-                                          nullptr)
-                                       .Once(&S::qmiSetupDone, OnceMark::kWhenAsked);
+    QmiRow(QmiPowerOnSim, 1000).Once(&S::qmiSetupDone, OnceMark::kNever);
+constexpr Collector kAutoconnect =
+    QmiRow(QmiEnableAutoconnect, 1000).Once(&S::qmiSetupDone, OnceMark::kWhenAsked);
 constexpr Collector kProperties = StepRow(GetModemProperties);
 constexpr Collector kSimState =
-    AtRow("AT+CPIN?\r", TakeSimState).Once(&S::simReadySeen, OnceMark::kWhenTaken);
+    AtRow("AT+CPIN?", TakeSimState).Once(&S::simReadySeen, OnceMark::kWhenTaken);
 constexpr Collector kIccid =
-    AtRow("AT+QCCID\r", TakeIccid).Once(&S::iccidRead, OnceMark::kWhenTaken);
-constexpr Collector kImsi = AtRow("AT+CIMI\r", TakeImsi).Once(&S::imsiRead, OnceMark::kWhenTaken);
+    AtRow("AT+QCCID", TakeIccid).Once(&S::iccidRead, OnceMark::kWhenTaken);
+constexpr Collector kImsi = AtRow("AT+CIMI", TakeImsi).Once(&S::imsiRead, OnceMark::kWhenTaken);
 constexpr Collector kSwVersion =
-    AtRow("AT+CGMR\r", TakeSwVersion).Once(&S::swVersionRead, OnceMark::kWhenTaken);
+    AtRow("AT+CGMR", TakeSwVersion).Once(&S::swVersionRead, OnceMark::kWhenTaken);
 constexpr Collector kProtocol = StepRow(StoreProtocol);
-constexpr Collector kBandConfig = AtRow("AT+QCFG=\"band\"\r", TakeBandConfig);
+constexpr Collector kBandConfig = AtRow("AT+QCFG=\"band\"", TakeBandConfig);
 constexpr Collector kTemperatures = RequestRow(AskTemperatures, TakeTemperatures);
 constexpr Collector kPdpAddress = StepRow(StorePdpAddress);
 
 constexpr Collector kServingCell =
-    AtRow("AT+QENG=\"servingcell\"\r", TakeServingCell).Then(FollowTxPower).OnFullPass();
-constexpr Collector kRssiBer = AtRow("AT+CSQ\r", TakeRssiBer).OnFullPass();
+    AtRow("AT+QENG=\"servingcell\"", TakeServingCell).Then(FollowTxPower).OnFullPass();
+constexpr Collector kRssiBer = AtRow("AT+CSQ", TakeRssiBer).OnFullPass();
 constexpr Collector kGroupIds =
-    AtRow("AT+QGID\r", TakeGroupIds).Once(&S::gidQueried, OnceMark::kWhenAsked).OnFullPass();
-constexpr Collector kDataCounters = AtRow("AT+QGDCNT?\r", TakeRxTxBytes).OnFullPass();
-constexpr Collector kTxRx =
-    QmiRow("--nas-get-tx-rx-info=lte", 2000, 200, TakeTxRxInfo).Then(FollowTxPower).OnFullPass();
+    AtRow("AT+QGID", TakeGroupIds).Once(&S::gidQueried, OnceMark::kWhenAsked).OnFullPass();
+constexpr Collector kDataCounters = AtRow("AT+QGDCNT?", TakeRxTxBytes).OnFullPass();
+constexpr Collector kTxRx = QmiRow(QmiTxRxInfo, 2000).Then(FollowTxPower).OnFullPass();
 constexpr Collector kCarrierAggregation =
-    QmiRow("--nas-get-lte-cphy-ca-info", 1000, 100, TakeCAInfo)
-        .OrSay("GetCAInfo failed\n")
-        .OnFullPass();
-constexpr Collector kSignal =
-    QmiRow("--nas-get-signal-info", 2000, 200, TakeSignalInfo).OnFullPass();
+    QmiRow(QmiCaInfo, 1000).OrSay("GetCAInfo failed\n").OnFullPass();
+constexpr Collector kSignal = QmiRow(QmiSignalInfo, 2000).OnFullPass();
 constexpr Collector kHomeNetwork = RequestRow(AskHomeNetwork, TakeHomeNetwork).OnFullPass();
 constexpr Collector kNetDev = StepRow(GetKxNetworkInfo).OnFullPass();
 
@@ -74,18 +69,3 @@ void RunModemCollectors(GatherContext* ctx, int reduced) {
     RunCollector(ctx, *row);
   }
 }
-
-void GetSimState(GatherContext* ctx) { RunCollector(ctx, kSimState); }
-void GetIccid(GatherContext* ctx) { RunCollector(ctx, kIccid); }
-void GetImsi(GatherContext* ctx) { RunCollector(ctx, kImsi); }
-void GetModemSwVersion(GatherContext* ctx) { RunCollector(ctx, kSwVersion); }
-void GetBandConfig(GatherContext* ctx) { RunCollector(ctx, kBandConfig); }
-void GetTemperatures(GatherContext* ctx) { RunCollector(ctx, kTemperatures); }
-void GetServingCellInfo(GatherContext* ctx) { RunCollector(ctx, kServingCell); }
-void GetRssiBer(GatherContext* ctx) { RunCollector(ctx, kRssiBer); }
-void GetGroupIds(GatherContext* ctx) { RunCollector(ctx, kGroupIds); }
-void GetRxTxBytes(GatherContext* ctx) { RunCollector(ctx, kDataCounters); }
-void GetTxRxInfo(GatherContext* ctx) { RunCollector(ctx, kTxRx); }
-void GetCAInfo(GatherContext* ctx) { RunCollector(ctx, kCarrierAggregation); }
-void GetSignalInfo(GatherContext* ctx) { RunCollector(ctx, kSignal); }
-void GetHomeNetwork(GatherContext* ctx) { RunCollector(ctx, kHomeNetwork); }

@@ -6,25 +6,14 @@
 
 struct GatherContext;
 
-int GetModemStatus(GatherContext* ctx, int onlyWhenMissing, int reduced);
+// One status cycle: finds the modem and, when one is listed, runs the collector rows (the
+// full-pass ones only when `reduced` is 0). Returns 0 without a modem, else `reduced` when it is
+// set, else 1.
+int GetModemStatus(GatherContext* ctx, int reduced);
 
-void GetModemProperties(GatherContext* ctx);  // mmcli -K properties
-void GetSimState(GatherContext* ctx);         // SIM state and identity
-void GetIccid(GatherContext* ctx);
-void GetImsi(GatherContext* ctx);
-void GetModemSwVersion(GatherContext* ctx);
-void GetRxTxBytes(GatherContext* ctx);        // AT data counters
+void GetModemProperties(GatherContext* ctx);  // ModemManager's modem and bearer properties
 void GetKxNetworkInfo(GatherContext* ctx);    // /proc/net/dev counters of wwan0
 int GetLTEConnectionStatus(GatherContext* ctx);
-void GetBandConfig(GatherContext* ctx);
-void GetRssiBer(GatherContext* ctx);
-void GetTemperatures(GatherContext* ctx);
-void GetServingCellInfo(GatherContext* ctx);
 // Lights the blue HPUE LED for a transmit power of 24 or more, else the green one (the dark one is
 // switched first); returns the result of the second LED command.
 int SetHpueLed(int32_t txPower);
-void GetGroupIds(GatherContext* ctx);
-void GetTxRxInfo(GatherContext* ctx);         // QMI readings
-void GetCAInfo(GatherContext* ctx);
-void GetSignalInfo(GatherContext* ctx);
-void GetHomeNetwork(GatherContext* ctx);

@@ -7,7 +7,7 @@
 #include "base/paths.h"
 #include "config/context.h"
 #include "exec/zel_exec.h"
-#include "modem/channel.h"
+#include "modem/qmi_link.h"
 #include "modem/collectors.h"
 #include "modem/modem_session.h"
 #include "modem/parse_and_store.h"
@@ -66,8 +66,7 @@ void StoreTxRxInfo(GatherContext* ctx, const TxRxInfo& info) {
   UpdateVariableStatusT(ctx, kQmiTxPwr_f, info.txPower, 0);
 }
 
-int TakeTxRxInfo(GatherContext* ctx, const char* output) {
-  const TxRxInfo info = ParseTxRxInfo(output);
+int TakeTxRxInfo(GatherContext* ctx, const TxRxInfo& info) {
   if (!info.valid) return 0;
   StoreTxRxInfo(ctx, info);
   return info.hasTxPower ? 1 : 0;
@@ -94,8 +93,10 @@ void StoreCaInfo(GatherContext* ctx, const CaInfo& info) {
   UpdateVariableStatusT(ctx, kQmi_CaBand_i, info.band, 0);
 }
 
-int TakeCAInfo(GatherContext* ctx, const char* output) {
-  return ParseAndStore(ctx, output, ParseCaInfo, StoreCaInfo);
+int TakeCAInfo(GatherContext* ctx, const CaInfo& info) {
+  if (!info.valid) return 0;
+  StoreCaInfo(ctx, info);
+  return 1;
 }
 
 SignalInfo ParseSignalInfo(const char* output) {
@@ -112,8 +113,10 @@ void StoreSignalInfo(GatherContext* ctx, const SignalInfo& info) {
   UpdateVariableStatusT(ctx, kQmi_ScSnr_f, info.snr, 0);
 }
 
-int TakeSignalInfo(GatherContext* ctx, const char* output) {
-  return ParseAndStore(ctx, output, ParseSignalInfo, StoreSignalInfo);
+int TakeSignalInfo(GatherContext* ctx, const SignalInfo& info) {
+  if (!info.valid) return 0;
+  StoreSignalInfo(ctx, info);
+  return 1;
 }
 
 HomeNetwork ParseHomeNetwork(const char* output) {
@@ -137,7 +140,7 @@ int TakeHomeNetwork(GatherContext* ctx, const char* output) {
   return ParseAndStore(ctx, output, ParseHomeNetwork, StoreHomeNetwork);
 }
 
-const char* AskHomeNetwork(GatherContext* ctx, const Collector&, char*) {
+const char* AskHomeNetwork(GatherContext* ctx, const Collector&, AtReply*) {
   ModemSession* session = ctx->modem;
   memset(session->qmiResult, 0, sizeof session->qmiResult);
   char program_name[] = "home-network.sh";
@@ -147,4 +150,43 @@ const char* AskHomeNetwork(GatherContext* ctx, const Collector&, char*) {
     return nullptr;
   }
   return session->qmiResult;
+}
+
+namespace {
+
+// -1 without an answer; else notes the QMI way as answered and returns 0.
+int Answered(GatherContext* ctx, QmiAnswer answer) {
+  if (answer != QmiAnswer::kAnswered) return -1;
+  ctx->modem->lifeSigns.NoteAnswer(ModemWay::kQmi);
+  return 0;
+}
+
+}  // namespace
+
+int QmiPowerOnSim(GatherContext* ctx, int32_t totalMs) {
+  return Answered(ctx, ctx->qmi->PowerOnSim(ctx->modem->qmiDevice, totalMs));
+}
+
+int QmiEnableAutoconnect(GatherContext* ctx, int32_t totalMs) {
+  return Answered(ctx, ctx->qmi->EnableAutoconnect(ctx->modem->qmiDevice, totalMs));
+}
+
+int QmiTxRxInfo(GatherContext* ctx, int32_t totalMs) {
+  TxRxInfo info{};
+  if (Answered(ctx, ctx->qmi->ReadTxRxInfo(ctx->modem->qmiDevice, totalMs, &info)) < 0) return -1;
+  return TakeTxRxInfo(ctx, info);
+}
+
+int QmiCaInfo(GatherContext* ctx, int32_t totalMs) {
+  CaInfo info{};
+  if (Answered(ctx, ctx->qmi->ReadCaInfo(ctx->modem->qmiDevice, totalMs, &info)) < 0) return -1;
+  return TakeCAInfo(ctx, info);
+}
+
+int QmiSignalInfo(GatherContext* ctx, int32_t totalMs) {
+  SignalInfo info{};
+  if (Answered(ctx, ctx->qmi->ReadSignalInfo(ctx->modem->qmiDevice, totalMs, &info)) < 0) {
+    return -1;
+  }
+  return TakeSignalInfo(ctx, info);
 }

@@ -113,7 +113,7 @@ int ParseLteState(const char* text, char* state, size_t size) {
   return 1;
 }
 
-int GetModemStatus(GatherContext* ctx, int onlyWhenMissing, int reduced) {
+int GetModemStatus(GatherContext* ctx, int reduced) {
   if (ctx->printValues != 0) UpdateVariableStatusT(ctx, kCprint, "1", 0);
   UpdateVariableStatus_l(ctx, kUpTime_i, static_cast<long>(GetUptime()));
   char now[24];
@@ -122,7 +122,7 @@ int GetModemStatus(GatherContext* ctx, int onlyWhenMissing, int reduced) {
 
   int result = 0;
   if (!Stopping()) {
-    const int found = mmcli_GetIdx(ctx, onlyWhenMissing);
+    const int found = FindModem(ctx);
     if (found == 0) {
       if (ctx->modem->atDevice[0] != '\0')
         PrintOutsideText(stderr, "Error opening modem: '%s'\n", ctx->modem->atDevice);

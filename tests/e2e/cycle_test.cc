@@ -22,6 +22,7 @@
 #include "status/status_table.h"
 #include "tests/support/sim_router.h"
 #include "tests/support/test_files.h"
+#include "tests/support/client_links.h"
 
 namespace {
 
@@ -217,6 +218,7 @@ class LinkDownLoop : public ::testing::Test {
  protected:
   void SetUp() override {
     ctx_.modem = &modem_;
+    links_.Attach(&ctx_);
     setenv("MODEM_STATUS_ROOT", sim_.root().c_str(), 1);
     ReloadPathRoot();
     StatusInit();
@@ -243,6 +245,7 @@ class LinkDownLoop : public ::testing::Test {
   SimRouter sim_;
   GatherConfig config_{};
   ModemSession modem_;
+  ClientLinks links_;
   GatherContext ctx_{};
 };
 

@@ -19,6 +19,7 @@
 #include "tests/support/csv_fields.h"
 #include "tests/support/json_validator.h"
 #include "tests/support/sim_router.h"
+#include "tests/support/client_links.h"
 
 namespace {
 
@@ -29,10 +30,11 @@ class WatchdogSimTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ctx_.modem = &modem_;
+    links_.Attach(&ctx_);
     setenv("MODEM_STATUS_ROOT", sim_.root().c_str(), 1);
     ReloadPathRoot();
     StatusInit();
-    watchdog_ = ModemWatchdog{modem_Reset, SimUptime, false, false, false, 0};
+    watchdog_ = ModemWatchdog{ResetModem, SimUptime, false, false, false, 0};
     sim_uptime = 600;
     ctx_.statusTable = &statusValues;
     modem_.modemIndex = 0;
@@ -58,6 +60,7 @@ class WatchdogSimTest : public ::testing::Test {
 
   SimRouter sim_;
   ModemSession modem_;
+  ClientLinks links_;
   GatherContext ctx_{};
   ModemWatchdog watchdog_{};
 };

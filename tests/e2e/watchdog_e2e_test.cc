@@ -20,6 +20,7 @@
 #include "platform/uci_api.h"
 #include "status/status_table.h"
 #include "tests/support/sim_router.h"
+#include "tests/support/client_links.h"
 
 namespace {
 
@@ -66,8 +67,9 @@ class WatchdogCycleTest : public ::testing::Test {
     ctx_ = GatherContext{};
     ctx_.statusTable = &statusValues;
     ctx_.modem = &modem_;
+    links_.Attach(&ctx_);
     ctx_.uci = uci_;
-    watchdog_ = ModemWatchdog{modem_Reset, SimUptime, false, false, false, 0};
+    watchdog_ = ModemWatchdog{ResetModem, SimUptime, false, false, false, 0};
     sim_.ClearCalls();
   }
 
@@ -75,6 +77,7 @@ class WatchdogCycleTest : public ::testing::Test {
   std::string saved_path_;
   struct uci_context* uci_ = nullptr;
   ModemSession modem_;
+  ClientLinks links_;
   GatherContext ctx_{};
   ModemWatchdog watchdog_{};
 };
@@ -101,7 +104,7 @@ TEST_F(WatchdogCycleTest, OnlyTheModemSilentOnEveryWayIsReset) {
     sim_uptime = 181;
     RunModemWatchdog(&watchdog_, &ctx_);  // rendered before the first pass: nothing to judge
     EXPECT_EQ(0, sim_.CountCalls(kReset));
-    GetModemStatus(&ctx_, 0, 0);
+    GetModemStatus(&ctx_, 0);
     EXPECT_EQ(c.properties, modem_.lifeSigns.Answered(ModemWay::kProperties));
     EXPECT_EQ(c.qmi, modem_.lifeSigns.Answered(ModemWay::kQmi));
     EXPECT_TRUE(modem_.lifeSigns.Asked());

@@ -16,6 +16,7 @@
 #include "modem/channel.h"
 #include "modem/modem_session.h"
 #include "tests/support/sim_router.h"
+#include "tests/support/client_links.h"
 
 namespace {
 
@@ -29,6 +30,7 @@ class ChannelSimTest : public ::testing::Test {
   }
   void SetUp() override {
     ctx_.modem = &modem_;
+    links_.Attach(&ctx_);
     sim_.SetScenario("default");
     sim_.ClearCalls();
     setenv("MODEM_STATUS_ROOT", sim_.root().c_str(), 1);
@@ -46,6 +48,7 @@ class ChannelSimTest : public ::testing::Test {
   static SimRouter* shared_sim_;
   SimRouter& sim_ = *shared_sim_;
   ModemSession modem_;
+  ClientLinks links_;
   GatherContext ctx_{};
 };
 
@@ -74,10 +77,10 @@ int64_t MsSince(std::chrono::steady_clock::time_point begin) {
 
 TEST_F(ChannelSimTest, ModemComesBackUnderANewIndexAfterReset) {
   sim_.SetScenario("reset-new-index");
-  ASSERT_EQ(1, mmcli_GetIdx(&ctx_, 0));
-  EXPECT_EQ(20, modem_Reset(&ctx_));  // "successfully reseted the modem"
+  ASSERT_EQ(1, FindModem(&ctx_));
+  EXPECT_EQ(MmAnswer::kAnswered, ResetModem(&ctx_));  // "successfully reseted the modem"
   testing::internal::CaptureStdout();
-  EXPECT_EQ(1, mmcli_GetIdx(&ctx_, 0));
+  EXPECT_EQ(1, FindModem(&ctx_));
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(1, modem_.modemIndex);
   EXPECT_NE(std::string::npos, out.find("mmcli_GetIdx found modem 1 index: 1\n"));
@@ -87,11 +90,11 @@ TEST_F(ChannelSimTest, HangingClientIsCutAtTheCommandLimit) {
   sim_.SetScenario("hang");
   modem_.modemIndex = 0;
   modem_.cmdTotalMs = 300;
-  std::vector<char> reply(kModemReplySize, '\0');
+  AtReply reply{};
   auto begin = std::chrono::steady_clock::now();
-  EXPECT_EQ(0, modem_Send(&ctx_, "AT+CSQ\r", 8, reply.data()));
+  EXPECT_EQ(MmAnswer::kNone, SendAtCommand(&ctx_, "AT+CSQ", &reply));
   EXPECT_LT(MsSince(begin), 300 + 300);
-  EXPECT_STREQ("", reply.data());
+  EXPECT_STREQ("", reply.text);
   errno = 0;
   EXPECT_EQ(-1, waitpid(-1, nullptr, WNOHANG));
   EXPECT_EQ(ECHILD, errno);

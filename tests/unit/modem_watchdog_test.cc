@@ -9,14 +9,15 @@
 #include "config/context.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
+#include "tests/support/client_links.h"
 
 namespace {
 
 int resets = 0;
 int32_t uptime = 0;
-int CountingReset(GatherContext*) {
+MmAnswer CountingReset(GatherContext*) {
   ++resets;
-  return 1;
+  return MmAnswer::kAnswered;
 }
 int32_t FakeUptime() { return uptime; }
 
@@ -34,6 +35,7 @@ class ModemWatchdogTest : public ::testing::Test {
     modem_.modemIndex = 0;
     modem_.lifeSigns.NoteAsked();  // a whole pass has asked the modem
     ctx_.modem = &modem_;
+    links_.Attach(&ctx_);
     watchdog_ = ModemWatchdog{CountingReset, FakeUptime, false, false, false, 0};
     resets = 0;
   }
@@ -41,6 +43,8 @@ class ModemWatchdogTest : public ::testing::Test {
   void Watch() { RunModemWatchdog(&watchdog_, &ctx_); }
 
   ModemSession modem_;
+
+  ClientLinks links_;
   GatherContext ctx_{};
   ModemWatchdog watchdog_{};
 };

@@ -9,11 +9,13 @@
 #include "modem/modem_session.h"
 #include "status/status_table.h"
 #include "tests/support/platform_samples.h"
+#include "tests/support/client_links.h"
 
 class RadioTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ctx_.modem = &modem_;
+    links_.Attach(&ctx_);
     StatusInit();
     ctx_.statusTable = &statusValues;
     modem_.modemIndex = 0;
@@ -25,15 +27,17 @@ class RadioTest : public ::testing::Test {
   static void Preset(uint32_t index, const char* text) {
     snprintf(statusValues.entries[index].value, kStatusValueSize, "%s", text);
   }
-  // The reply modem_Send hands over for a captured mmcli --command output.
+  // The answer the mmcli link hands over for a captured mmcli --command output.
   static std::string Reply(const std::string& sample) {
     return AsModemReply(PlatformSample(sample));
   }
-  // A reply built from the answer text the way mmcli prints and modem_Send strips it.
+  // An answer as it reaches the parsers, through the way mmcli prints it.
   static std::string Answer(const std::string& answer) {
     return AsModemReply("response: '" + answer + "'\n");
   }
 
   ModemSession modem_;
+
+  ClientLinks links_;
   GatherContext ctx_{};
 };

@@ -7,6 +7,7 @@
 #include "config/context.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
+#include "tests/support/client_links.h"
 
 namespace {
 
@@ -16,11 +17,13 @@ class SimIdentityTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ctx_.modem = &modem_;
+    links_.Attach(&ctx_);
     StatusInit();
     ctx_.statusTable = &statusValues;
   }
   std::string Value(StatusIndex index) const { return statusValues.entries[index].value; }
   ModemSession modem_;
+  ClientLinks links_;
   GatherContext ctx_{};
 };
 

@@ -11,6 +11,7 @@
 #include "modem/modem_session.h"
 #include "status/status_table.h"
 #include "tests/support/test_files.h"
+#include "tests/support/client_links.h"
 
 namespace {
 
@@ -18,6 +19,7 @@ class StatusCycleFilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ctx_.modem = &modem_;
+    links_.Attach(&ctx_);
     StatusInit();
     ctx_.statusTable = &statusValues;
     setenv("MODEM_STATUS_ROOT", root_.path().c_str(), 1);
@@ -30,6 +32,7 @@ class StatusCycleFilesTest : public ::testing::Test {
   std::string Value(StatusIndex index) const { return statusValues.entries[index].value; }
   TempDir root_;
   ModemSession modem_;
+  ClientLinks links_;
   GatherContext ctx_{};
 };
 
