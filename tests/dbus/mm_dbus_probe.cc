@@ -2,8 +2,8 @@
 // can set the two ways side by side:
 //   mm_dbus_probe mmcli|dbus -L | -m N --command=CMD | -m N -r | -m N -K | -b N -K
 // The mmcli way runs the client under $MODEM_STATUS_ROOT and prints its trace lines first; the
-// record follows a line "=== record". Exit 77 when the D-Bus way is not built (also without
-// arguments), 2 on a usage error or without a bus.
+// record follows a line "=== record". Exit 77 when the D-Bus way is not built, 2 on a usage error
+// or without a bus.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,7 +43,8 @@ int Usage(const char* self) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  if (!ModemBus::Built() || argc < 3) return 77;
+  if (!ModemBus::Built()) return 77;
+  if (argc < 3) return Usage(argv[0]);
   ReloadPathRoot();
   MmcliLink mmcli(nullptr);
   ModemBus bus(nullptr);
