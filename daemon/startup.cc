@@ -358,7 +358,6 @@ int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config,
     exit(1);
   }
   udevEnumerate(ctx);
-  udevOpenMonitor();
 
   if (ctx->jsonEnabled &&
       StartThreadWithDaemonSignalsBlocked(&ctx->jsonThread, saveJson, jsonWriter) != 0) {
