@@ -1,9 +1,11 @@
-// Feeds arbitrary text to the reader of `mmcli -K` key-value output and to the own-number format.
+// Feeds arbitrary text to the mmcli link's readers of key-value output, the store of what they
+// read, and the own-number format.
 #include <cstdint>
 #include <cstring>
 
 #include "config/context.h"
 #include "fuzz/fuzz_support.h"
+#include "modem/mmcli_link.h"
 #include "modem/modem_properties.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -16,7 +18,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t n = CopyInput(data, size, text, sizeof text);
   static ModemSession modem;
   GatherContext ctx = StatusContext(&modem);
-  TakeModemKeyValues(&ctx, text);
+  ModemProperties properties{};
+  ReadModemKeyValues(text, &properties);
+  StoreModemProperties(&ctx, properties);
+  BearerProperties bearer{};
+  ReadBearerKeyValues(text, &bearer);
+  StoreBearerProperties(&ctx, bearer);
   if (strnlen(modem.initialBearerApn, sizeof modem.initialBearerApn) == sizeof modem.initialBearerApn ||
       strnlen(modem.bearerApn, sizeof modem.bearerApn) == sizeof modem.bearerApn) {
     abort();  // an APN field left unterminated

@@ -14,7 +14,7 @@ struct IdentityText {
   char text[kIdentityTextSize];
 };
 
-// Each takes apart a reply as modem_Send hands it over. True when the reply says the SIM is
+// Each takes apart a reply as the ModemManager link hands it over. True when the reply says the SIM is
 // ready and something follows that word.
 bool SimIsReady(const char* reply);
 IdentityText ParseIccid(const char* reply);      // the digits after "QCCID: "

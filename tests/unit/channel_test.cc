@@ -35,7 +35,6 @@ class ChannelTest : public ::testing::Test {
     ReloadPathRoot();
     modem_.modemIndex = 0;
     modem_.cmdTotalMs = 2000;
-    modem_.cmdIdleMs = 100;
     snprintf(modem_.qmiDevice, sizeof modem_.qmiDevice, "/dev/cdc-wdm0");
     Answer("mmcli", "");
     Answer("qmicli", "");
