@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   listing.index = -2;
   if (ReadModemListing(out, static_cast<int>(n), &listing) == 1) {
     // A modem number is a whole number in the 32-bit range, written as the listing says.
-    if (!listing.found || listing.index < 0 || strtol(listing.number, nullptr, 10) != listing.index) {
+    if (!listing.found || listing.index < 0 ||
+        strtol(listing.number, nullptr, 10) != listing.index) {
       abort();
     }
   } else if (listing.found) {

@@ -24,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   BearerProperties bearer{};
   ReadBearerKeyValues(text, &bearer);
   StoreBearerProperties(&ctx, bearer);
-  if (strnlen(modem.initialBearerApn, sizeof modem.initialBearerApn) == sizeof modem.initialBearerApn ||
+  if (strnlen(modem.initialBearerApn, sizeof modem.initialBearerApn) ==
+          sizeof modem.initialBearerApn ||
       strnlen(modem.bearerApn, sizeof modem.bearerApn) == sizeof modem.bearerApn) {
     abort();  // an APN field left unterminated
   }

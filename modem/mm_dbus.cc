@@ -350,21 +350,22 @@ MmAnswer ModemBus::Command(int32_t index, const char* command, int32_t totalLimi
                         Deadline(totalLimitMs), stop_, &error);
   if (!answer.valid()) {
     // ModemManager passes AT commands only in its debug mode or when built to allow them.
-    reply->forbidden = error.valid() &&
-                       strstr(error.get()->message, "ModemManager1.Error.Core.Unauthorized") != nullptr;
+    reply->forbidden =
+        error.valid() &&
+        strstr(error.get()->message, "ModemManager1.Error.Core.Unauthorized") != nullptr;
     return Failure(error.get());
   }
   // The answer is read in place; what does not fit the reply is never copied.
   Variant text(g_variant_get_child_value(answer.get(), 0));
-  const Borrowed response = BorrowString(text.get());
-  int n = response.Cut(static_cast<gsize>(kAtAnswerLimit));
-  if (response.length > static_cast<gsize>(kAtAnswerLimit)) {
-    while (n > 0 && (response.text[n - 1] == '\r' || response.text[n - 1] == '\n' ||
-                     response.text[n - 1] == '\t')) {
+  const Borrowed said = BorrowString(text.get());
+  int n = said.Cut(static_cast<gsize>(kAtAnswerLimit));
+  if (said.length > static_cast<gsize>(kAtAnswerLimit)) {
+    while (n > 0 && (said.text[n - 1] == '\r' || said.text[n - 1] == '\n' ||
+                     said.text[n - 1] == '\t')) {
       --n;
     }
   }
-  memcpy(reply->text, response.text, static_cast<size_t>(n));
+  memcpy(reply->text, said.text, static_cast<size_t>(n));
   reply->text[n] = '\0';
   reply->length = n;
   return MmAnswer::kAnswered;
@@ -388,10 +389,12 @@ MmAnswer ModemBus::ReadModem(int32_t index, int32_t totalLimitMs, ModemPropertie
   ObjectPath(path, "Modem", index);
   const Deadline deadline(totalLimitMs);
   Error error;
-  Variant modem = GetAll(G_DBUS_CONNECTION(bus.get()), path, kModemInterface, deadline, stop_, &error);
+  Variant modem =
+      GetAll(G_DBUS_CONNECTION(bus.get()), path, kModemInterface, deadline, stop_, &error);
   if (!modem.valid()) return Failure(error.get());
   Error error3gpp;
-  Variant gpp = GetAll(G_DBUS_CONNECTION(bus.get()), path, k3gppInterface, deadline, stop_, &error3gpp);
+  Variant gpp =
+      GetAll(G_DBUS_CONNECTION(bus.get()), path, k3gppInterface, deadline, stop_, &error3gpp);
   if (!gpp.valid() && NoAnswer(error3gpp.get())) return MmAnswer::kNone;
 
   *properties = ModemProperties{};

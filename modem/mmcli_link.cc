@@ -139,19 +139,20 @@ void ReadBearerKeyValues(const char* output, BearerProperties* bearer) {
 
 const char* MmcliLink::TraceName() const { return RouterPathOf(RouterPath::kMmcli); }
 
-int32_t MmcliLink::Run(const char* flag, int32_t index, const char* argument,
-                       int32_t totalLimitMs, char* output, int32_t outputSize) {
+int32_t MmcliLink::Run(const char* flag, int32_t index, const char* argument, int32_t totalLimitMs,
+                       char* output, int32_t outputSize) {
   char indexText[12];
   snprintf(indexText, sizeof indexText, "%d", index);
   char* argv[] = {Arg("mmcli"), Arg(flag), indexText, Arg(argument), nullptr};
-  return Zel_Exec(RouterPathOf(RouterPath::kMmcli), argv, totalLimitMs, kCommandIdleMs, output, outputSize - 1, stop_);
+  return Zel_Exec(RouterPathOf(RouterPath::kMmcli), argv, totalLimitMs, kCommandIdleMs, output,
+                  outputSize - 1, stop_);
 }
 
 void MmcliLink::List(int32_t totalLimitMs, ModemListing* listing) {
   char out[kClientOutputSize] = {};
   char* argv[] = {Arg("mmcli"), Arg("-L"), nullptr};
-  const int32_t len =
-      Zel_Exec(RouterPathOf(RouterPath::kMmcli), argv, totalLimitMs, kListIdleMs, out, kClientOutputSize - 1, stop_);
+  const int32_t len = Zel_Exec(RouterPathOf(RouterPath::kMmcli), argv, totalLimitMs, kListIdleMs,
+                               out, kClientOutputSize - 1, stop_);
   ReadModemListing(out, len, listing);
 }
 

@@ -35,12 +35,12 @@ struct PropertyText {
 
 // The modem properties the daemon reads.
 struct ModemProperties {
-  PropertyText revision;        // the firmware version
-  PropertyText ownNumber;       // the first own number
-  PropertyText signalQuality;   // percent, as a decimal number
-  PropertyText imei;            // present only with the 3GPP interface
+  PropertyText revision;          // the firmware version
+  PropertyText ownNumber;         // the first own number
+  PropertyText signalQuality;     // percent, as a decimal number
+  PropertyText imei;              // present only with the 3GPP interface
   PropertyText initialBearerApn;  // the initial EPS bearer's APN, with the 3GPP interface
-  PropertyText firstBearer;     // the object path of the first bearer
+  PropertyText firstBearer;       // the object path of the first bearer
 };
 
 // The bearer property the daemon reads.
@@ -53,8 +53,8 @@ struct AtReply {
   // ModemManager refused the command because it passes no AT commands at all (not in debug mode
   // and not built to allow them): each AT reading stays empty until that changes.
   bool forbidden;
-  int32_t length;                // characters of the answer in `text`
-  char text[kModemReplySize];    // the modem's answer, terminated
+  int32_t length;              // characters of the answer in `text`
+  char text[kModemReplySize];  // the modem's answer, terminated
 };
 
 // Every request is bounded by `totalLimitMs` and ends at once when the link's stop event is

@@ -20,7 +20,8 @@ QmiAnswer QmicliLink::Run(const char* device, const char* request, int32_t total
   fflush(stdout);
   memset(output_, 0, sizeof output_);
   char* argv[] = {Arg("qmicli"), Arg("-d"), Arg(device), Arg("-p"), Arg(request), nullptr};
-  if (Zel_Exec(RouterPathOf(RouterPath::kQmicli), argv, totalLimitMs, kIdleMs, output_, kQmicliOutputSize - 1, stop_) <= 0) {
+  if (Zel_Exec(RouterPathOf(RouterPath::kQmicli), argv, totalLimitMs, kIdleMs, output_,
+               kQmicliOutputSize - 1, stop_) <= 0) {
     return QmiAnswer::kNone;
   }
   return QmiOutputIsError(output_) ? QmiAnswer::kRefused : QmiAnswer::kAnswered;

@@ -90,7 +90,8 @@ int main(int argc, char* argv[]) {
   } else if (argc == 5 && strcmp(what, "-m") == 0 && strncmp(argv[4], "--command=", 10) == 0) {
     AtReply reply{};
     const MmAnswer answer = link->Command(index, argv[4] + 10, limit, &reply);
-    printf("=== record\noutcome: %s\nforbidden: %d\n", OutcomeName(answer), reply.forbidden ? 1 : 0);
+    printf("=== record\noutcome: %s\nforbidden: %d\n", OutcomeName(answer),
+           reply.forbidden ? 1 : 0);
     if (answer == MmAnswer::kAnswered) {
       printf("length: %d\ntext: '", reply.length);
       fwrite(reply.text, 1, static_cast<size_t>(reply.length), stdout);
