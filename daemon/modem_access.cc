@@ -5,7 +5,8 @@
 
 #include "base/console_text.h"
 #include "config/config_lookup.h"
-#include "config/context.h"
+#include "daemon/daemon_context.h"
+#include "modem/mm_dbus.h"
 
 ModemAccess ParseModemAccess(const char* text) {
   if (text[0] == '\0' || strcmp(text, "mmcli") == 0) return ModemAccess::kMmcli;
@@ -13,8 +14,8 @@ ModemAccess ParseModemAccess(const char* text) {
   return ModemAccess::kUnknown;
 }
 
-void ModemLinks::Choose(GatherContext* ctx) {
-  manager_ = &mmcli_;
+void ChooseModemAccess(GatherContext* ctx, ModemBus* bus) {
+  ctx->modemBus = nullptr;
   char text[16] = "";
   struct uci_ptr ptr = ctx->uciPtr;
   lookupValue("zel.status_gather.modem_access", text, ctx->uci, &ptr, sizeof text);
@@ -32,10 +33,10 @@ void ModemLinks::Choose(GatherContext* ctx) {
     return;
   }
   char why[256];
-  if (!bus_.Open(why, sizeof why)) {
+  if (!bus->Open(why, sizeof why)) {
     PrintOutsideText(stdout, "modem_access 'dbus': no bus (%s): using mmcli\n", why);
     return;
   }
   printf("modem_access: ModemManager over D-Bus\n");
-  manager_ = &bus_;
+  ctx->modemBus = bus;
 }

@@ -3,10 +3,12 @@
 #include <cstdint>
 #include <cstring>
 
-#include "config/context.h"
+#include "config/gather_config.h"
 #include "fuzz/fuzz_support.h"
 #include "modem/mmcli_link.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_properties.h"
+#include "tests/support/table_access.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   InitStatusForFuzzing();
@@ -17,13 +19,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static char text[16384];  // the reader's output buffer holds at most 16383 characters
   const size_t n = CopyInput(data, size, text, sizeof text);
   static ModemSession modem;
-  GatherContext ctx = StatusContext(&modem);
+  ModemPass ctx = FuzzPass(&modem);
   ModemProperties properties{};
   ReadModemKeyValues(text, &properties);
-  StoreModemProperties(&ctx, properties);
+  StoreModemProperties(ctx, properties);
   BearerProperties bearer{};
   ReadBearerKeyValues(text, &bearer);
-  StoreBearerProperties(&ctx, bearer);
+  StoreBearerProperties(ctx, bearer);
   if (strnlen(modem.initialBearerApn, sizeof modem.initialBearerApn) ==
           sizeof modem.initialBearerApn ||
       strnlen(modem.bearerApn, sizeof modem.bearerApn) == sizeof modem.bearerApn) {

@@ -9,9 +9,11 @@
 #include <filesystem>
 #include <string>
 
-#include "config/context.h"
 #include "exec/shell_command.h"
+#include "modem/mmcli_link.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
+#include "modem/qmicli_link.h"
 #include "status/status_table.h"
 
 // Copies at most cap - 1 bytes of the input into `text` and terminates it. Returns the count.
@@ -29,20 +31,25 @@ inline void QuietStdout() {
 
 inline int NoShell(const char*) { return 0; }
 
-// The status table initialised and the LED and I2C commands replaced by a no-op.
+// The LED and I2C commands replaced by a no-op.
 inline void InitStatusForFuzzing() {
   QuietStdout();
-  StatusInit();
   SetShellCommandRunner(NoShell);
 }
 
-// A context on the status table with `modem` (fresh for each input) as its modem session.
-inline GatherContext StatusContext(ModemSession* modem) {
+// The status table the inputs are stored in: one for the process, as the daemon has one.
+inline StatusTable& FuzzTable() {
+  static StatusTable table;
+  return table;
+}
+
+// A pass on that table with `modem` (fresh for each input) as its modem session. Its links run
+// the router's clients; no target asks through them.
+inline ModemPass FuzzPass(ModemSession* modem) {
+  static MmcliLink manager(nullptr);
+  static QmicliLink qmi(nullptr);
   *modem = ModemSession{};
-  GatherContext ctx{};
-  ctx.statusTable = &statusValues;
-  ctx.modem = modem;
-  return ctx;
+  return ModemPass{FuzzTable(), *modem, manager, qmi};
 }
 
 // A directory of its own under $TMPDIR, else /dev/shm (a file write per input on a disk-backed /tmp

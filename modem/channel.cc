@@ -4,7 +4,7 @@
 
 #include "base/console_text.h"
 #include "base/log.h"
-#include "config/context.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 
 namespace {
@@ -32,10 +32,10 @@ void ReportAtRefusal(ModemSession* session) {
 
 }  // namespace
 
-int FindModem(GatherContext* ctx) {
+int FindModem(ModemPass& pass) {
   ModemListing listing{};
-  ctx->modemManager->List(kListLimitMs, &listing);
-  ModemSession* session = ctx->modem;
+  pass.manager.List(kListLimitMs, &listing);
+  ModemSession* session = &pass.session;
   if (!listing.found) {
     if (session->modemIndex != -1) session->modemIndex = -1;
     return 0;
@@ -49,24 +49,24 @@ int FindModem(GatherContext* ctx) {
   return 1;
 }
 
-MmAnswer SendAtCommand(GatherContext* ctx, const char* command, AtReply* reply) {
-  ModemSession* session = ctx->modem;
+MmAnswer SendAtCommand(ModemPass& pass, const char* command, AtReply* reply) {
+  ModemSession* session = &pass.session;
   if (IndexTooLarge(*session)) return MmAnswer::kNone;
   PrintOutsideText(stdout, "Sending command: %s -m %d --command=%s\n",
-                   ctx->modemManager->TraceName(), session->modemIndex, command);
+                   pass.manager.TraceName(), session->modemIndex, command);
   fflush(stdout);
   reply->forbidden = false;
   const MmAnswer answer =
-      ctx->modemManager->Command(session->modemIndex, command, session->cmdTotalMs, reply);
+      pass.manager.Command(session->modemIndex, command, session->cmdTotalMs, reply);
   if (answer == MmAnswer::kRefused && reply->forbidden) ReportAtRefusal(session);
   return answer;
 }
 
-MmAnswer ResetModem(GatherContext* ctx) {
-  ModemSession* session = ctx->modem;
+MmAnswer ResetModem(ModemPass& pass) {
+  ModemSession* session = &pass.session;
   if (IndexTooLarge(*session)) return MmAnswer::kNone;
-  PrintOutsideText(stdout, "Sending command: %s -m %d -r\n", ctx->modemManager->TraceName(),
+  PrintOutsideText(stdout, "Sending command: %s -m %d -r\n", pass.manager.TraceName(),
                    session->modemIndex);
   fflush(stdout);
-  return ctx->modemManager->Reset(session->modemIndex, session->cmdTotalMs);
+  return pass.manager.Reset(session->modemIndex, session->cmdTotalMs);
 }

@@ -7,18 +7,18 @@
 #include "modem/modem_manager_link.h"
 #include "modem/modem_session.h"
 
-struct GatherContext;
+struct ModemPass;
 struct Collector;
 
 // Issues a row's request, with `scratch` (zero-filled) for its answer. Returns the text to take,
 // or nullptr when no usable reply came back.
-using CollectorRequest = const char* (*)(GatherContext* ctx, const Collector& row,
+using CollectorRequest = const char* (*)(ModemPass& pass, const Collector& row,
                                          AtReply* scratch);
 // Takes a reply apart and stores what it holds. Returns 1 when something was stored, else 0.
-using CollectorTake = int (*)(GatherContext* ctx, const char* reply);
+using CollectorTake = int (*)(ModemPass& pass, const char* reply);
 // Asks the QMI link for one reading within `totalMs` and stores it: -1 when no answer came, else 1
 // when something was stored and 0 when not.
-using QmiRequest = int (*)(GatherContext* ctx, int32_t totalMs);
+using QmiRequest = int (*)(ModemPass& pass, int32_t totalMs);
 
 // When a row sets its run-once flag.
 enum class OnceMark : uint8_t {
@@ -35,10 +35,10 @@ struct Collector {
   uint8_t ModemSession::*once = nullptr;  // nullptr: every pass; else skipped while it is set
   OnceMark mark = OnceMark::kNever;
   CollectorTake take = nullptr;                  // nullptr: the reply is not read
-  void (*afterTaken)(GatherContext*) = nullptr;  // runs when the parser took a reply
+  void (*afterTaken)(ModemPass&) = nullptr;  // runs when the parser took a reply
   const char* failure = nullptr;                 // printed to stderr when no reply came back
   bool fullPassOnly = false;                     // skipped on reduced passes
-  void (*step)(GatherContext*) = nullptr;  // a step that reads on its own instead of a request
+  void (*step)(ModemPass&) = nullptr;  // a step that reads on its own instead of a request
 
   constexpr Collector Once(uint8_t ModemSession::*flag, OnceMark when) const {
     Collector row = *this;
@@ -46,7 +46,7 @@ struct Collector {
     row.mark = when;
     return row;
   }
-  constexpr Collector Then(void (*hook)(GatherContext*)) const {
+  constexpr Collector Then(void (*hook)(ModemPass&)) const {
     Collector row = *this;
     row.afterTaken = hook;
     return row;
@@ -65,7 +65,7 @@ struct Collector {
 
 // The request most rows use: the row's AT command through the ModemManager link; the answer when
 // ModemManager gave one.
-const char* AskModem(GatherContext* ctx, const Collector& row, AtReply* scratch);
+const char* AskModem(ModemPass& pass, const Collector& row, AtReply* scratch);
 
 constexpr Collector AtRow(const char* command, CollectorTake take) {
   Collector row;
@@ -89,7 +89,7 @@ constexpr Collector RequestRow(CollectorRequest request, CollectorTake take) {
   return row;
 }
 
-constexpr Collector StepRow(void (*step)(GatherContext*)) {
+constexpr Collector StepRow(void (*step)(ModemPass&)) {
   Collector row;
   row.step = step;
   return row;
@@ -97,4 +97,4 @@ constexpr Collector StepRow(void (*step)(GatherContext*)) {
 
 // Runs one row whatever kind of pass it is. Returns 1 when its reply was taken (or its step ran),
 // else 0.
-int RunCollector(GatherContext* ctx, const Collector& row);
+int RunCollector(ModemPass& pass, const Collector& row);

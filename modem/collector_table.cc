@@ -1,7 +1,7 @@
 #include "modem/collector_table.h"
 
 #include "base/signals.h"
-#include "config/context.h"
+#include "modem/modem_pass.h"
 #include "modem/band_rssi.h"
 #include "modem/collector.h"
 #include "modem/collectors.h"
@@ -13,11 +13,12 @@
 #include "modem/sim_identity.h"
 #include "modem/status_cycle.h"
 #include "modem/temperatures.h"
+#include "status/status_table.h"
 
 namespace {
 
 // The HPUE LEDs follow the transmit power the session holds.
-void FollowTxPower(GatherContext* ctx) { SetHpueLed(ctx->modem->lastTxPower); }
+void FollowTxPower(ModemPass& pass) { SetHpueLed(pass.session.lastTxPower); }
 
 using S = ModemSession;
 
@@ -62,10 +63,10 @@ constexpr const Collector* kModemCollectors[] = {
 
 }  // namespace
 
-void RunModemCollectors(GatherContext* ctx, int reduced) {
+void RunModemCollectors(ModemPass& pass, int reduced) {
   for (const Collector* row : kModemCollectors) {
     if (stopRequested != 0) return;
     if (row->fullPassOnly && reduced != 0) continue;
-    RunCollector(ctx, *row);
+    RunCollector(pass, *row);
   }
 }

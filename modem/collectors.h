@@ -4,16 +4,16 @@
 
 #include <cstdint>
 
-struct GatherContext;
+struct ModemPass;
 
 // One status cycle: finds the modem and, when one is listed, runs the collector rows (the
 // full-pass ones only when `reduced` is 0). Returns 0 without a modem, else `reduced` when it is
 // set, else 1.
-int GetModemStatus(GatherContext* ctx, int reduced);
+int GetModemStatus(ModemPass& pass, int reduced);
 
-void GetModemProperties(GatherContext* ctx);  // ModemManager's modem and bearer properties
-void GetKxNetworkInfo(GatherContext* ctx);    // /proc/net/dev counters of wwan0
-int GetLTEConnectionStatus(GatherContext* ctx);
+void GetModemProperties(ModemPass& pass);  // ModemManager's modem and bearer properties
+void GetKxNetworkInfo(ModemPass& pass);    // /proc/net/dev counters of wwan0
+int GetLTEConnectionStatus(ModemPass& pass);
 // Lights the blue HPUE LED for a transmit power of 24 or more, else the green one (the dark one is
 // switched first); returns the result of the second LED command.
 int SetHpueLed(int32_t txPower);

@@ -5,7 +5,7 @@
 
 #include "base/console_text.h"
 #include "config/config_lookup.h"
-#include "config/context.h"
+#include "modem/modem_pass.h"
 #include "modem/collectors.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
@@ -17,8 +17,8 @@ void Echo(const char* key, const char* value) {
   PrintOutsideText(stdout, "Key: '%s' Value: '%s'\n", key, value);
 }
 
-void AnnounceRequest(GatherContext* ctx, const char* flag, int32_t index) {
-  PrintOutsideText(stdout, "Sending command: %s %s %d -K\n", ctx->modemManager->TraceName(), flag,
+void AnnounceRequest(ModemPass& pass, const char* flag, int32_t index) {
+  PrintOutsideText(stdout, "Sending command: %s %s %d -K\n", pass.manager.TraceName(), flag,
                    index);
 }
 
@@ -37,13 +37,13 @@ void FormatPhoneNumber(const char* value, char* destination, size_t size) {
   snprintf(destination, size, "%s", value);
 }
 
-void StoreModemProperties(GatherContext* ctx, const ModemProperties& properties) {
-  ModemSession* session = ctx->modem;
+void StoreModemProperties(ModemPass& pass, const ModemProperties& properties) {
+  ModemSession* session = &pass.session;
   if (PropertiesShowModemAlive(properties)) session->lifeSigns.NoteAnswer(ModemWay::kProperties);
   if (properties.ownNumber.present) {
     char number[kPropertyValueSize];
     FormatPhoneNumber(properties.ownNumber.text, number, sizeof number);
-    UpdateFixedStatus(ctx, kPhoneNumber_s, number);
+    pass.table.UpdateFixed(kPhoneNumber_s, number);
     PrintOutsideText(stdout, "Phone Number: %s\n", number);
     Echo("modem.generic.own-numbers.value[1]", properties.ownNumber.text);
   }
@@ -52,11 +52,11 @@ void StoreModemProperties(GatherContext* ctx, const ModemProperties& properties)
     if (properties.signalQuality.text[0] != '\0') {
       snprintf(percent, sizeof percent, "%s%%", properties.signalQuality.text);
     }
-    UpdateVariableStatusT(ctx, kSignalPercent_s, percent, 0);
+    pass.table.Update(kSignalPercent_s, percent, 0);
     Echo("modem.generic.signal-quality.value", properties.signalQuality.text);
   }
   if (properties.imei.present) {
-    UpdateFixedStatus(ctx, kIMEI_s, properties.imei.text);
+    pass.table.UpdateFixed(kIMEI_s, properties.imei.text);
     Echo("modem.3gpp.imei", properties.imei.text);
   }
   if (properties.initialBearerApn.present) {
@@ -71,30 +71,30 @@ void StoreModemProperties(GatherContext* ctx, const ModemProperties& properties)
   }
 }
 
-void StoreBearerProperties(GatherContext* ctx, const BearerProperties& bearer) {
+void StoreBearerProperties(ModemPass& pass, const BearerProperties& bearer) {
   if (!bearer.apn.present) return;
-  snprintf(ctx->modem->bearerApn, sizeof ctx->modem->bearerApn, "%s", bearer.apn.text);
+  snprintf(pass.session.bearerApn, sizeof pass.session.bearerApn, "%s", bearer.apn.text);
   Echo("bearer.properties.apn", bearer.apn.text);
 }
 
-void GetModemProperties(GatherContext* ctx) {
-  ModemSession* session = ctx->modem;
+void GetModemProperties(ModemPass& pass) {
+  ModemSession* session = &pass.session;
   session->initialBearerApn[0] = '\0';
   session->bearerApn[0] = '\0';
   session->bearerIndex = -1;
 
   if (session->modemIndex >= 0) {
-    AnnounceRequest(ctx, "-m", session->modemIndex);
+    AnnounceRequest(pass, "-m", session->modemIndex);
     ModemProperties properties{};
-    if (ctx->modemManager->ReadModem(session->modemIndex, session->cmdTotalMs, &properties) ==
+    if (pass.manager.ReadModem(session->modemIndex, session->cmdTotalMs, &properties) ==
         MmAnswer::kAnswered) {
-      StoreModemProperties(ctx, properties);
+      StoreModemProperties(pass, properties);
       if (session->bearerIndex >= 0) {
-        AnnounceRequest(ctx, "-b", session->bearerIndex);
+        AnnounceRequest(pass, "-b", session->bearerIndex);
         BearerProperties bearer{};
-        if (ctx->modemManager->ReadBearer(session->bearerIndex, session->cmdTotalMs, &bearer) ==
+        if (pass.manager.ReadBearer(session->bearerIndex, session->cmdTotalMs, &bearer) ==
             MmAnswer::kAnswered) {
-          StoreBearerProperties(ctx, bearer);
+          StoreBearerProperties(pass, bearer);
         }
       }
     }
@@ -103,10 +103,10 @@ void GetModemProperties(GatherContext* ctx) {
   const char* apn = session->bearerApn;
   if (apn[0] == '\0') apn = session->initialBearerApn;
   if (apn[0] == '\0') {
-    lookupValue("network.wwan.apn", session->bearerApn, ctx->uci, &ctx->uciPtr, 128);
+    lookupValue("network.wwan.apn", session->bearerApn, pass.uci, pass.uciPtr, 128);
     apn = session->bearerApn;
     if (apn[0] == '\0') return;
   }
   PrintOutsideText(stdout, "APN: '%s'\n", apn);
-  UpdateFixedStatus(ctx, kApn_s, apn);
+  pass.table.UpdateFixed(kApn_s, apn);
 }

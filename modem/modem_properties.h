@@ -6,15 +6,15 @@
 
 #include "modem/modem_manager_link.h"
 
-struct GatherContext;
+struct ModemPass;
 
 // Stores the properties of interest, each when ModemManager reported it: SignalPercent_s,
 // PhoneNumber_s, IMEI_s, and the session's initialBearerApn and bearerIndex; each stored one is
 // echoed ("Key: '<key>' Value: '<value>'"). An IMEI, a firmware version or a signal quality above
 // 0 notes the properties way as answered in the session's life signs.
-void StoreModemProperties(GatherContext* ctx, const ModemProperties& properties);
+void StoreModemProperties(ModemPass& pass, const ModemProperties& properties);
 // Keeps the bearer's APN in the session's bearerApn.
-void StoreBearerProperties(GatherContext* ctx, const BearerProperties& bearer);
+void StoreBearerProperties(ModemPass& pass, const BearerProperties& bearer);
 
 // Formats an own number: 10 characters as "ddd.ddd.dddd", 11 characters likewise after dropping
 // the first (the country digit); any other length is copied unchanged after a message.

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "base/paths.h"
-#include "config/context.h"
 #include "exec/zel_exec.h"
+#include "modem/modem_pass.h"
 #include "modem/qmi_link.h"
 #include "modem/collectors.h"
 #include "modem/modem_session.h"
@@ -57,18 +57,18 @@ TxRxInfo ParseTxRxInfo(const char* output) {
   return info;
 }
 
-void StoreTxRxInfo(GatherContext* ctx, const TxRxInfo& info) {
+void StoreTxRxInfo(ModemPass& pass, const TxRxInfo& info) {
   for (int n = 0; n < kRxChainValues; ++n) {
-    UpdateVariableStatusT(ctx, kChainIndexes[n], info.chain[n], 0);
+    pass.table.Update(kChainIndexes[n], info.chain[n], 0);
   }
   if (!info.hasTxPower) return;
-  ctx->modem->lastTxPower = info.txPowerDbm;
-  UpdateVariableStatusT(ctx, kQmiTxPwr_f, info.txPower, 0);
+  pass.session.lastTxPower = info.txPowerDbm;
+  pass.table.Update(kQmiTxPwr_f, info.txPower, 0);
 }
 
-int TakeTxRxInfo(GatherContext* ctx, const TxRxInfo& info) {
+int TakeTxRxInfo(ModemPass& pass, const TxRxInfo& info) {
   if (!info.valid) return 0;
-  StoreTxRxInfo(ctx, info);
+  StoreTxRxInfo(pass, info);
   return info.hasTxPower ? 1 : 0;
 }
 
@@ -89,13 +89,13 @@ CaInfo ParseCaInfo(const char* output) {
   return info;
 }
 
-void StoreCaInfo(GatherContext* ctx, const CaInfo& info) {
-  UpdateVariableStatusT(ctx, kQmi_CaBand_i, info.band, 0);
+void StoreCaInfo(ModemPass& pass, const CaInfo& info) {
+  pass.table.Update(kQmi_CaBand_i, info.band, 0);
 }
 
-int TakeCAInfo(GatherContext* ctx, const CaInfo& info) {
+int TakeCAInfo(ModemPass& pass, const CaInfo& info) {
   if (!info.valid) return 0;
-  StoreCaInfo(ctx, info);
+  StoreCaInfo(pass, info);
   return 1;
 }
 
@@ -109,13 +109,13 @@ SignalInfo ParseSignalInfo(const char* output) {
   return info;
 }
 
-void StoreSignalInfo(GatherContext* ctx, const SignalInfo& info) {
-  UpdateVariableStatusT(ctx, kQmi_ScSnr_f, info.snr, 0);
+void StoreSignalInfo(ModemPass& pass, const SignalInfo& info) {
+  pass.table.Update(kQmi_ScSnr_f, info.snr, 0);
 }
 
-int TakeSignalInfo(GatherContext* ctx, const SignalInfo& info) {
+int TakeSignalInfo(ModemPass& pass, const SignalInfo& info) {
   if (!info.valid) return 0;
-  StoreSignalInfo(ctx, info);
+  StoreSignalInfo(pass, info);
   return 1;
 }
 
@@ -130,18 +130,18 @@ HomeNetwork ParseHomeNetwork(const char* output) {
   return network;
 }
 
-void StoreHomeNetwork(GatherContext* ctx, const HomeNetwork& network) {
-  UpdateVariableStatusT(ctx, kHnMcc_i, network.mcc, 0);
-  UpdateVariableStatusT(ctx, kHnMnc_i, network.mnc, 0);
-  UpdateVariableStatusT(ctx, kHnName_s, network.name, 0);
+void StoreHomeNetwork(ModemPass& pass, const HomeNetwork& network) {
+  pass.table.Update(kHnMcc_i, network.mcc, 0);
+  pass.table.Update(kHnMnc_i, network.mnc, 0);
+  pass.table.Update(kHnName_s, network.name, 0);
 }
 
-int TakeHomeNetwork(GatherContext* ctx, const char* output) {
-  return ParseAndStore(ctx, output, ParseHomeNetwork, StoreHomeNetwork);
+int TakeHomeNetwork(ModemPass& pass, const char* output) {
+  return ParseAndStore(pass, output, ParseHomeNetwork, StoreHomeNetwork);
 }
 
-const char* AskHomeNetwork(GatherContext* ctx, const Collector&, AtReply*) {
-  ModemSession* session = ctx->modem;
+const char* AskHomeNetwork(ModemPass& pass, const Collector&, AtReply*) {
+  ModemSession* session = &pass.session;
   memset(session->qmiResult, 0, sizeof session->qmiResult);
   char program_name[] = "home-network.sh";
   char* const argv[] = {program_name, session->qmiDevice, nullptr};
@@ -155,38 +155,38 @@ const char* AskHomeNetwork(GatherContext* ctx, const Collector&, AtReply*) {
 namespace {
 
 // -1 without an answer; else notes the QMI way as answered and returns 0.
-int Answered(GatherContext* ctx, QmiAnswer answer) {
+int Answered(ModemPass& pass, QmiAnswer answer) {
   if (answer != QmiAnswer::kAnswered) return -1;
-  ctx->modem->lifeSigns.NoteAnswer(ModemWay::kQmi);
+  pass.session.lifeSigns.NoteAnswer(ModemWay::kQmi);
   return 0;
 }
 
 }  // namespace
 
-int QmiPowerOnSim(GatherContext* ctx, int32_t totalMs) {
-  return Answered(ctx, ctx->qmi->PowerOnSim(ctx->modem->qmiDevice, totalMs));
+int QmiPowerOnSim(ModemPass& pass, int32_t totalMs) {
+  return Answered(pass, pass.qmi.PowerOnSim(pass.session.qmiDevice, totalMs));
 }
 
-int QmiEnableAutoconnect(GatherContext* ctx, int32_t totalMs) {
-  return Answered(ctx, ctx->qmi->EnableAutoconnect(ctx->modem->qmiDevice, totalMs));
+int QmiEnableAutoconnect(ModemPass& pass, int32_t totalMs) {
+  return Answered(pass, pass.qmi.EnableAutoconnect(pass.session.qmiDevice, totalMs));
 }
 
-int QmiTxRxInfo(GatherContext* ctx, int32_t totalMs) {
+int QmiTxRxInfo(ModemPass& pass, int32_t totalMs) {
   TxRxInfo info{};
-  if (Answered(ctx, ctx->qmi->ReadTxRxInfo(ctx->modem->qmiDevice, totalMs, &info)) < 0) return -1;
-  return TakeTxRxInfo(ctx, info);
+  if (Answered(pass, pass.qmi.ReadTxRxInfo(pass.session.qmiDevice, totalMs, &info)) < 0) return -1;
+  return TakeTxRxInfo(pass, info);
 }
 
-int QmiCaInfo(GatherContext* ctx, int32_t totalMs) {
+int QmiCaInfo(ModemPass& pass, int32_t totalMs) {
   CaInfo info{};
-  if (Answered(ctx, ctx->qmi->ReadCaInfo(ctx->modem->qmiDevice, totalMs, &info)) < 0) return -1;
-  return TakeCAInfo(ctx, info);
+  if (Answered(pass, pass.qmi.ReadCaInfo(pass.session.qmiDevice, totalMs, &info)) < 0) return -1;
+  return TakeCAInfo(pass, info);
 }
 
-int QmiSignalInfo(GatherContext* ctx, int32_t totalMs) {
+int QmiSignalInfo(ModemPass& pass, int32_t totalMs) {
   SignalInfo info{};
-  if (Answered(ctx, ctx->qmi->ReadSignalInfo(ctx->modem->qmiDevice, totalMs, &info)) < 0) {
+  if (Answered(pass, pass.qmi.ReadSignalInfo(pass.session.qmiDevice, totalMs, &info)) < 0) {
     return -1;
   }
-  return TakeSignalInfo(ctx, info);
+  return TakeSignalInfo(pass, info);
 }

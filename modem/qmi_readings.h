@@ -8,7 +8,7 @@
 #include "modem/reply_rows.h"
 
 struct Collector;
-struct GatherContext;
+struct ModemPass;
 
 constexpr int kRxChainValues = 8;     // power, ECIO, RSRP and phase of receive chains 0 and 1
 constexpr int kChainNumberSize = 17;  // a chain or power number: 16 characters and a terminator
@@ -53,31 +53,31 @@ HomeNetwork ParseHomeNetwork(const char* output);
 
 // Each stores what its report holds; StoreTxRxInfo also keeps a stored transmit power in the
 // session's lastTxPower.
-void StoreTxRxInfo(GatherContext* ctx, const TxRxInfo& info);
-void StoreCaInfo(GatherContext* ctx, const CaInfo& info);
-void StoreSignalInfo(GatherContext* ctx, const SignalInfo& info);
-void StoreHomeNetwork(GatherContext* ctx, const HomeNetwork& network);
+void StoreTxRxInfo(ModemPass& pass, const TxRxInfo& info);
+void StoreCaInfo(ModemPass& pass, const CaInfo& info);
+void StoreSignalInfo(ModemPass& pass, const SignalInfo& info);
+void StoreHomeNetwork(ModemPass& pass, const HomeNetwork& network);
 
 // Store a valid reading. TakeTxRxInfo stores the receive chains of any valid answer but returns 1
 // only when a transmit power was stored too; the others return 1 when they stored their values,
 // else 0.
-int TakeTxRxInfo(GatherContext* ctx, const TxRxInfo& info);
-int TakeCAInfo(GatherContext* ctx, const CaInfo& info);
-int TakeSignalInfo(GatherContext* ctx, const SignalInfo& info);
-int TakeHomeNetwork(GatherContext* ctx, const char* output);
+int TakeTxRxInfo(ModemPass& pass, const TxRxInfo& info);
+int TakeCAInfo(ModemPass& pass, const CaInfo& info);
+int TakeSignalInfo(ModemPass& pass, const SignalInfo& info);
+int TakeHomeNetwork(ModemPass& pass, const char* output);
 
 // The QMI rows: each asks the context's QMI link on the session's QMI device and takes the
 // reading. -1 when no answer came (a refusal included), else what the take returned (the two
 // setup requests: 0). Any answer notes the QMI way as answered in the session's life signs.
-int QmiPowerOnSim(GatherContext* ctx, int32_t totalMs);
-int QmiEnableAutoconnect(GatherContext* ctx, int32_t totalMs);
-int QmiTxRxInfo(GatherContext* ctx, int32_t totalMs);
-int QmiCaInfo(GatherContext* ctx, int32_t totalMs);
-int QmiSignalInfo(GatherContext* ctx, int32_t totalMs);
+int QmiPowerOnSim(ModemPass& pass, int32_t totalMs);
+int QmiEnableAutoconnect(ModemPass& pass, int32_t totalMs);
+int QmiTxRxInfo(ModemPass& pass, int32_t totalMs);
+int QmiCaInfo(ModemPass& pass, int32_t totalMs);
+int QmiSignalInfo(ModemPass& pass, int32_t totalMs);
 
 // Runs the router's home-network script into the session's script buffer (cleared first); the
 // buffer when the script printed something, else nullptr.
-const char* AskHomeNetwork(GatherContext* ctx, const Collector& row, AtReply* scratch);
+const char* AskHomeNetwork(ModemPass& pass, const Collector& row, AtReply* scratch);
 
 // 1 when a QMI client output is the client's own error report ("error: ...") rather than an
 // answer; such output stores nothing.

@@ -2,9 +2,10 @@
 
 #include <cstring>
 
-#include "config/context.h"
 #include "exec/pattern.h"
 #include "modem/channel.h"
+#include "modem/modem_pass.h"
+#include "modem/modem_session.h"
 #include "modem/parse_and_store.h"
 #include "modem/reply_rows.h"
 #include "status/status_table.h"
@@ -36,23 +37,23 @@ Temperatures ParseTemperatures(const char* reply) {
   return temperatures;
 }
 
-void StoreTemperatures(GatherContext* ctx, const Temperatures& temperatures) {
+void StoreTemperatures(ModemPass& pass, const Temperatures& temperatures) {
   for (int n = 0; n < kTemperatureCount; ++n) {
-    UpdateVariableStatusT(ctx, kReadings[n], temperatures.reading[n], 0);
+    pass.table.Update(kReadings[n], temperatures.reading[n], 0);
   }
 }
 
-int TakeTemperatures(GatherContext* ctx, const char* reply) {
-  return ParseAndStore(ctx, reply, ParseTemperatures, StoreTemperatures);
+int TakeTemperatures(ModemPass& pass, const char* reply) {
+  return ParseAndStore(pass, reply, ParseTemperatures, StoreTemperatures);
 }
 
 // The modem sends its readings after the OK of AT+QTEMP, so they come back as the answer to the
 // next command. The plain AT's answer is laid over the start of AT+QTEMP's, whose rest stays; an
 // answer of less than 3 characters holds no readings.
-const char* AskTemperatures(GatherContext* ctx, const Collector&, AtReply* scratch) {
-  SendAtCommand(ctx, kQtempCommand, scratch);
+const char* AskTemperatures(ModemPass& pass, const Collector&, AtReply* scratch) {
+  SendAtCommand(pass, kQtempCommand, scratch);
   AtReply next{};
-  if (SendAtCommand(ctx, kAtCommand, &next) != MmAnswer::kAnswered || next.length < 3) {
+  if (SendAtCommand(pass, kAtCommand, &next) != MmAnswer::kAnswered || next.length < 3) {
     return nullptr;
   }
   memcpy(scratch->text, next.text, static_cast<size_t>(next.length));

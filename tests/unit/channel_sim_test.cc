@@ -11,11 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "config/context.h"
 #include "base/paths.h"
 #include "modem/channel.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "tests/support/sim_router.h"
+#include "tests/support/table_access.h"
 #include "tests/support/client_links.h"
 
 namespace {
@@ -29,8 +30,6 @@ class ChannelSimTest : public ::testing::Test {
     shared_sim_ = nullptr;
   }
   void SetUp() override {
-    ctx_.modem = &modem_;
-    links_.Attach(&ctx_);
     sim_.SetScenario("default");
     sim_.ClearCalls();
     setenv("MODEM_STATUS_ROOT", sim_.root().c_str(), 1);
@@ -47,8 +46,9 @@ class ChannelSimTest : public ::testing::Test {
   static SimRouter* shared_sim_;
   SimRouter& sim_ = *shared_sim_;
   ModemSession modem_;
+  StatusTable table_;
   ClientLinks links_;
-  GatherContext ctx_{};
+  ModemPass ctx_{table_, modem_, links_.mmcli, links_.qmicli};
 };
 
 SimRouter* ChannelSimTest::shared_sim_ = nullptr;
@@ -76,10 +76,10 @@ int64_t MsSince(std::chrono::steady_clock::time_point begin) {
 
 TEST_F(ChannelSimTest, ModemComesBackUnderANewIndexAfterReset) {
   sim_.SetScenario("reset-new-index");
-  ASSERT_EQ(1, FindModem(&ctx_));
-  EXPECT_EQ(MmAnswer::kAnswered, ResetModem(&ctx_));  // "successfully reseted the modem"
+  ASSERT_EQ(1, FindModem(ctx_));
+  EXPECT_EQ(MmAnswer::kAnswered, ResetModem(ctx_));  // "successfully reseted the modem"
   testing::internal::CaptureStdout();
-  EXPECT_EQ(1, FindModem(&ctx_));
+  EXPECT_EQ(1, FindModem(ctx_));
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(1, modem_.modemIndex);
   EXPECT_NE(std::string::npos, out.find("mmcli_GetIdx found modem 1 index: 1\n"));
@@ -91,7 +91,7 @@ TEST_F(ChannelSimTest, HangingClientIsCutAtTheCommandLimit) {
   modem_.cmdTotalMs = 300;
   AtReply reply{};
   auto begin = std::chrono::steady_clock::now();
-  EXPECT_EQ(MmAnswer::kNone, SendAtCommand(&ctx_, "AT+CSQ", &reply));
+  EXPECT_EQ(MmAnswer::kNone, SendAtCommand(ctx_, "AT+CSQ", &reply));
   EXPECT_LT(MsSince(begin), 300 + 300);
   EXPECT_STREQ("", reply.text);
   errno = 0;

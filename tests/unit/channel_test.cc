@@ -9,11 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "config/context.h"
 #include "base/log.h"
 #include "base/paths.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "modem/qmicli_link.h"
+#include "tests/support/table_access.h"
 #include "tests/support/test_files.h"
 #include "tests/support/client_links.h"
 
@@ -29,8 +30,6 @@ std::string Sample(const std::string& name) {
 class ChannelTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ctx_.modem = &modem_;
-    links_.Attach(&ctx_);
     setenv("MODEM_STATUS_ROOT", root_.path().c_str(), 1);
     ReloadPathRoot();
     modem_.modemIndex = 0;
@@ -58,8 +57,9 @@ class ChannelTest : public ::testing::Test {
 
   TempDir root_;
   ModemSession modem_;
+  StatusTable table_;
   ClientLinks links_;
-  GatherContext ctx_{};
+  ModemPass ctx_{table_, modem_, links_.mmcli, links_.qmicli};
 };
 
 TEST_F(ChannelTest, FindModemReadsTheListing) {
@@ -85,7 +85,7 @@ TEST_F(ChannelTest, FindModemReadsTheListing) {
     SCOPED_TRACE(c.name);
     Answer("mmcli", c.output, c.as_error);
     modem_.modemIndex = 5;
-    EXPECT_EQ(c.result, FindModem(&ctx_));
+    EXPECT_EQ(c.result, FindModem(ctx_));
     EXPECT_EQ(c.index, modem_.modemIndex);
   }
   EXPECT_NE(std::string::npos, Calls().find("mmcli -L\n"));
@@ -97,13 +97,13 @@ TEST_F(ChannelTest, FindModemReportsANewIndexOnce) {
   modem_.modemIndex = -1;
   for (const char* report : {"mmcli_GetIdx found modem 0 index: 0\n", ""}) {
     testing::internal::CaptureStdout();
-    EXPECT_EQ(1, FindModem(&ctx_));
+    EXPECT_EQ(1, FindModem(ctx_));
     EXPECT_EQ(report, testing::internal::GetCapturedStdout());
     EXPECT_EQ(0, modem_.modemIndex);
   }
   unlink((root_ / "usr/bin/mmcli").c_str());
   modem_.modemIndex = 5;
-  EXPECT_EQ(0, FindModem(&ctx_));
+  EXPECT_EQ(0, FindModem(ctx_));
   EXPECT_EQ(-1, modem_.modemIndex);
 }
 
@@ -139,7 +139,7 @@ TEST_F(ChannelTest, SendTurnsTheResponseLineIntoTheAnswer) {
     SCOPED_TRACE(c.name);
     Answer("mmcli", c.output);
     AtReply reply{};
-    EXPECT_EQ(c.outcome, SendAtCommand(&ctx_, "AT+CSQ", &reply));
+    EXPECT_EQ(c.outcome, SendAtCommand(ctx_, "AT+CSQ", &reply));
     EXPECT_EQ(c.text, std::string(reply.text, static_cast<size_t>(reply.length)));
   }
 }
@@ -150,7 +150,7 @@ TEST_F(ChannelTest, SendTakesTheClientErrorAsRefusal) {
                              "mmcli-command_modem-replied-ERROR.stderr"}) {
     Answer("mmcli", Sample(sample), true);
     AtReply reply{};
-    EXPECT_EQ(MmAnswer::kRefused, SendAtCommand(&ctx_, "AT+CSQ", &reply)) << sample;
+    EXPECT_EQ(MmAnswer::kRefused, SendAtCommand(ctx_, "AT+CSQ", &reply)) << sample;
     EXPECT_EQ(0, reply.length) << sample;
     EXPECT_STREQ("", reply.text) << sample;
     EXPECT_FALSE(reply.forbidden) << sample;
@@ -181,7 +181,7 @@ TEST_F(ChannelTest, RefusalOfAtCommandsIsReportedOncePerRun) {
     testing::internal::CaptureStderr();
     for (const char* command : {"AT+CSQ", "AT+CPIN?", "AT+CSQ"}) {
       AtReply reply{};
-      SendAtCommand(&ctx_, command, &reply);
+      SendAtCommand(ctx_, command, &reply);
     }
     const std::string err = testing::internal::GetCapturedStderr();
     int count = 0;
@@ -196,14 +196,14 @@ TEST_F(ChannelTest, SendFormsTheClientArguments) {
   Answer("mmcli", Sample("mmcli-m0-command_AT-CSQ.stdout"));
   AtReply reply{};
   testing::internal::CaptureStdout();
-  SendAtCommand(&ctx_, "AT+CSQ", &reply);
+  SendAtCommand(ctx_, "AT+CSQ", &reply);
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ("Sending command: " + (root_ / "usr/bin/mmcli") +
                 " -m 0 --command=AT+CSQ\nGot Result Len: 22, response: '+CSQ: 23,99\n",
             out);
 
   modem_.modemIndex = 999;
-  SendAtCommand(&ctx_, "AT+QENG=\"servingcell\"", &reply);
+  SendAtCommand(ctx_, "AT+QENG=\"servingcell\"", &reply);
   EXPECT_EQ(
       "mmcli -m 0 --command=AT+CSQ\n"
       "mmcli -m 999 --command=AT+QENG=\"servingcell\"\n",
@@ -215,8 +215,8 @@ TEST_F(ChannelTest, LargeIndexRunsNoClient) {
   memset(reply.text, '#', sizeof reply.text);
   testing::internal::CaptureStderr();
   modem_.modemIndex = 1000;
-  EXPECT_EQ(MmAnswer::kNone, SendAtCommand(&ctx_, "AT+CSQ", &reply));
-  EXPECT_EQ(MmAnswer::kNone, ResetModem(&ctx_));
+  EXPECT_EQ(MmAnswer::kNone, SendAtCommand(ctx_, "AT+CSQ", &reply));
+  EXPECT_EQ(MmAnswer::kNone, ResetModem(ctx_));
   EXPECT_EQ(
       "modem_Send error: Modem index too large! - 1000\n"
       "modem_Send error: Modem index too large! - 1000\n",
@@ -227,12 +227,12 @@ TEST_F(ChannelTest, LargeIndexRunsNoClient) {
 
 TEST_F(ChannelTest, ResetTakesOnlyAnAnswerThatIsNoError) {
   Answer("mmcli", Sample("mmcli-m0-r.stdout"));
-  EXPECT_EQ(MmAnswer::kAnswered, ResetModem(&ctx_));
+  EXPECT_EQ(MmAnswer::kAnswered, ResetModem(ctx_));
   // ModemManager's refusal is long, but no reset happened.
   Answer("mmcli", Sample("mmcli-m0-r_failure-example.stderr"), true);
-  EXPECT_EQ(MmAnswer::kRefused, ResetModem(&ctx_));
+  EXPECT_EQ(MmAnswer::kRefused, ResetModem(ctx_));
   Answer("mmcli", "response: \n");
-  EXPECT_EQ(MmAnswer::kNone, ResetModem(&ctx_));
+  EXPECT_EQ(MmAnswer::kNone, ResetModem(ctx_));
   EXPECT_EQ("mmcli -m 0 -r\nmmcli -m 0 -r\nmmcli -m 0 -r\n", Calls());
 }
 

@@ -4,23 +4,20 @@
 
 #include <string>
 
-#include "config/context.h"
+#include "modem/modem_pass.h"
 #include "modem/mmcli_link.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
 #include "tests/support/platform_samples.h"
+#include "tests/support/table_access.h"
+#include "tests/support/client_links.h"
 
 namespace {
 
 class ModemPropertiesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ctx_.modem = &modem_;
-    StatusInit();
-    ctx_.statusTable = &statusValues;
-    modem_.bearerIndex = -1;
-  }
-  std::string Value(StatusIndex index) const { return statusValues.entries[index].value; }
+  void SetUp() override { modem_.bearerIndex = -1; }
+  std::string Value(StatusIndex index) const { return EntryOf(table_, index).value; }
   // One line as mmcli prints it: the key padded to `width`, " : ", the value.
   static std::string Line(const std::string& key, const std::string& value, size_t width = 47) {
     std::string padded = key;
@@ -31,13 +28,15 @@ class ModemPropertiesTest : public ::testing::Test {
   void Take(const char* output) {
     ModemProperties properties{};
     ReadModemKeyValues(output, &properties);
-    StoreModemProperties(&ctx_, properties);
+    StoreModemProperties(ctx_, properties);
     BearerProperties bearer{};
     ReadBearerKeyValues(output, &bearer);
-    StoreBearerProperties(&ctx_, bearer);
+    StoreBearerProperties(ctx_, bearer);
   }
   ModemSession modem_;
-  GatherContext ctx_{};
+  StatusTable table_;
+  ClientLinks links_;
+  ModemPass ctx_{table_, modem_, links_.mmcli, links_.qmicli};
 };
 
 TEST_F(ModemPropertiesTest, ReadsTheCapturedModemAndBearerListings) {
@@ -47,15 +46,15 @@ TEST_F(ModemPropertiesTest, ReadsTheCapturedModemAndBearerListings) {
   EXPECT_EQ("555.123.0147", Value(kPhoneNumber_s));  // 11 digits: the country digit dropped
   EXPECT_STREQ("fast.t-mobile.com", modem_.initialBearerApn);
   EXPECT_EQ(2, modem_.bearerIndex);
-  EXPECT_EQ(1, statusValues.entries[kIMEI_s].fixed);
-  EXPECT_EQ(0, statusValues.entries[kSignalPercent_s].fixed);
+  EXPECT_EQ(1, EntryOf(table_, kIMEI_s).fixed);
+  EXPECT_EQ(0, EntryOf(table_, kSignalPercent_s).fixed);
   // The bearer's listing has narrower padding.
   Take(PlatformSample("mmcli-b2-K.stdout").c_str());
   EXPECT_STREQ("fast.t-mobile.com", modem_.bearerApn);
 }
 
 TEST_F(ModemPropertiesTest, NoValueMarkReadsAsEmpty) {
-  UpdateFixedStatus(&ctx_, kIMEI_s, "old");
+  table_.UpdateFixed(kIMEI_s, "old");
   const std::string output =
       Line("modem.3gpp.imei", "--") + Line("modem.3gpp.eps.initial-bearer.settings.apn", "--") +
       Line("modem.generic.signal-quality.value", "--") + Line("bearer.properties.apn", "--", 40);
@@ -93,7 +92,6 @@ TEST_F(ModemPropertiesTest, LongValueIsCutTo127AndTheRestOfItsLineSkipped) {
 
 TEST_F(ModemPropertiesTest, ReadingStopsAtALineWithoutColonOrBlank) {
   for (const char* stray : {"stray words here\n", "nothing\n"}) {
-    StatusInit();
     const std::string output = Line("modem.3gpp.imei", "111") + stray +
                                Line("modem.generic.signal-quality.value", "50");
     Take(output.c_str());
