@@ -5,8 +5,7 @@
 
 #include "base/console_text.h"
 #include "config/config_lookup.h"
-#include "daemon/daemon_context.h"
-#include "modem/mm_dbus.h"
+#include "platform/uci_api.h"
 
 ModemAccess ParseModemAccess(const char* text) {
   if (text[0] == '\0' || strcmp(text, "mmcli") == 0) return ModemAccess::kMmcli;
@@ -14,11 +13,11 @@ ModemAccess ParseModemAccess(const char* text) {
   return ModemAccess::kUnknown;
 }
 
-void ChooseModemAccess(GatherContext* ctx, ModemBus* bus) {
-  ctx->modemBus = nullptr;
+void ModemLinks::Choose(struct uci_context* uci) {
+  chosen_.Take(&mmcli_);
   char text[16] = "";
-  struct uci_ptr ptr = ctx->uciPtr;
-  lookupValue("zel.status_gather.modem_access", text, ctx->uci, &ptr, sizeof text);
+  struct uci_ptr ptr {};
+  lookupValue("zel.status_gather.modem_access", text, uci, &ptr, sizeof text);
   switch (ParseModemAccess(text)) {
     case ModemAccess::kMmcli:
       return;
@@ -33,10 +32,10 @@ void ChooseModemAccess(GatherContext* ctx, ModemBus* bus) {
     return;
   }
   char why[256];
-  if (!bus->Open(why, sizeof why)) {
+  if (!bus_.Open(why, sizeof why)) {
     PrintOutsideText(stdout, "modem_access 'dbus': no bus (%s): using mmcli\n", why);
     return;
   }
   printf("modem_access: ModemManager over D-Bus\n");
-  ctx->modemBus = bus;
+  chosen_.Take(&bus_);
 }

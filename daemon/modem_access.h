@@ -3,11 +3,14 @@
 // client for QMI.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+
 #include "modem/mm_dbus.h"
 #include "modem/mmcli_link.h"
 #include "modem/qmicli_link.h"
 
-struct GatherContext;
+struct uci_context;
 class StopEvent;
 
 enum class ModemAccess { kMmcli, kDbus, kUnknown };
@@ -15,24 +18,55 @@ enum class ModemAccess { kMmcli, kDbus, kUnknown };
 // "mmcli" or empty: kMmcli; "dbus": kDbus; anything else: kUnknown.
 ModemAccess ParseModemAccess(const char* text);
 
-// Owns every link for the run; `main` hands the chosen ones to the modem steps. Every request
-// ends at once when `stop` is signalled.
+// Owns every link for the run and hands the modem pass the chosen ones. Every request ends at once
+// when `stop` is signalled.
 class ModemLinks {
  public:
-  explicit ModemLinks(const StopEvent* stop) : mmcli_(stop), bus_(stop), qmicli_(stop) {}
+  explicit ModemLinks(const StopEvent* stop)
+      : mmcli_(stop), bus_(stop), qmicli_(stop), chosen_(&mmcli_) {}
   ModemLinks(const ModemLinks&) = delete;
   ModemLinks& operator=(const ModemLinks&) = delete;
 
-  // Reads the option and, for 'dbus', opens the bus and chooses it. Any other outcome keeps the
-  // mmcli way with one line saying why (unknown value, not built, no bus).
-  void Choose(GatherContext* ctx);
+  // Reads the option through `uci` and, for 'dbus', opens the bus and takes that way. Any other
+  // outcome keeps the mmcli way, with one line saying why (unknown value, not built, no bus).
+  void Choose(struct uci_context* uci);
 
-  ModemManagerLink& manager() { return *manager_; }
+  // The way to ModemManager: the mmcli way until Choose took another.
+  ModemManagerLink& manager() { return chosen_; }
   QmiLink& qmi() { return qmicli_; }
 
  private:
+  // Stands for the chosen way: the modem pass is built before the option is read, and the
+  // watchdog's reset on the snapshot writer's thread may ask while the way is being chosen.
+  class ChosenWay : public ModemManagerLink {
+   public:
+    explicit ChosenWay(ModemManagerLink* way) : way_(way) {}
+    void Take(ModemManagerLink* way) { way_.store(way); }
+
+    const char* TraceName() const override { return way_.load()->TraceName(); }
+    void List(int32_t totalLimitMs, ModemListing* listing) override {
+      way_.load()->List(totalLimitMs, listing);
+    }
+    MmAnswer ReadModem(int32_t index, int32_t totalLimitMs, ModemProperties* properties) override {
+      return way_.load()->ReadModem(index, totalLimitMs, properties);
+    }
+    MmAnswer ReadBearer(int32_t index, int32_t totalLimitMs, BearerProperties* bearer) override {
+      return way_.load()->ReadBearer(index, totalLimitMs, bearer);
+    }
+    MmAnswer Command(int32_t index, const char* command, int32_t totalLimitMs,
+                     AtReply* reply) override {
+      return way_.load()->Command(index, command, totalLimitMs, reply);
+    }
+    MmAnswer Reset(int32_t index, int32_t totalLimitMs) override {
+      return way_.load()->Reset(index, totalLimitMs);
+    }
+
+   private:
+    std::atomic<ModemManagerLink*> way_;
+  };
+
   MmcliLink mmcli_;
   ModemBus bus_;  // its one bus connection stays open for the whole run
   QmicliLink qmicli_;
-  ModemManagerLink* manager_ = &mmcli_;
+  ChosenWay chosen_;
 };

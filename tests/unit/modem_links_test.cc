@@ -7,15 +7,16 @@
 #include <vector>
 
 #include "base/log.h"
-#include "config/context.h"
 #include "modem/channel.h"
 #include "modem/collector.h"
 #include "modem/collectors.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "modem/qmi_link.h"
 #include "modem/qmi_readings.h"
 #include "modem/temperatures.h"
 #include "status/status_table.h"
+#include "tests/support/table_access.h"
 
 namespace {
 
@@ -86,21 +87,24 @@ class ScriptedQmi : public QmiLink {
 class ModemLinksTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    StatusInit();
-    ctx_.statusTable = &statusValues;
-    ctx_.modem = &modem_;
-    ctx_.modemManager = &manager_;
-    ctx_.qmi = &qmi_;
     modem_.modemIndex = 0;
     snprintf(modem_.qmiDevice, sizeof modem_.qmiDevice, "/dev/cdc-wdm0");
   }
-  static std::string Value(StatusIndex index) { return statusValues.entries[index].value; }
-  static bool Written(StatusIndex index) { return statusValues.entries[index].lastUpdate != 0; }
+  std::string Value(StatusIndex index) const { return EntryOf(table_, index).value; }
+  // Written since the latest Clear (or since the start).
+  bool Written(StatusIndex index) const { return EntryOf(table_, index).writeSeq > mark_; }
+  // Every value empty again, nothing written since.
+  void Clear() {
+    EmptyTable(table_);
+    mark_ = SnapshotOf(table_).writeCount;
+  }
 
   ScriptedManager manager_;
   ScriptedQmi qmi_;
   ModemSession modem_;
-  GatherContext ctx_{};
+  StatusTable table_;
+  uint64_t mark_ = 0;
+  ModemPass ctx_{table_, modem_, manager_, qmi_};
 };
 
 TEST_F(ModemLinksTest, PropertiesAskTheListedBearerAndStoreWhatWasReported) {
@@ -111,7 +115,7 @@ TEST_F(ModemLinksTest, PropertiesAskTheListedBearerAndStoreWhatWasReported) {
   Set(&manager_.modem.firstBearer, "/org/freedesktop/ModemManager1/Bearer/2");
   Set(&manager_.bearer.apn, "fast.t-mobile.com");
   testing::internal::CaptureStdout();
-  GetModemProperties(&ctx_);
+  GetModemProperties(ctx_);
   const std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ((std::vector<std::string>{"modem 0", "bearer 2"}), manager_.requests);
   EXPECT_EQ("64%", Value(kSignalPercent_s));
@@ -140,7 +144,7 @@ TEST_F(ModemLinksTest, PropertiesWithoutAnswerOrBearerAskNoFurther) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    StatusInit();
+    Clear();
     modem_ = ModemSession{};
     modem_.modemIndex = 0;
     manager_.requests.clear();
@@ -150,7 +154,7 @@ TEST_F(ModemLinksTest, PropertiesWithoutAnswerOrBearerAskNoFurther) {
     Set(&manager_.modem.initialBearerApn, "initial.apn");
     if (c.bearerPath != nullptr) Set(&manager_.modem.firstBearer, c.bearerPath);
     testing::internal::CaptureStdout();
-    GetModemProperties(&ctx_);
+    GetModemProperties(ctx_);
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(c.requests, manager_.requests);
     EXPECT_EQ(c.apn, Value(kApn_s));
@@ -167,8 +171,8 @@ TEST_F(ModemLinksTest, AtRowsSendTheBareCommandAndReportTheRefusalOnce) {
   manager_.answers = {"<forbidden>", "<forbidden>"};
   testing::internal::CaptureStderr();
   testing::internal::CaptureStdout();
-  EXPECT_EQ(0, RunCollector(&ctx_, AtRow("AT+CSQ", nullptr)));
-  EXPECT_EQ(0, RunCollector(&ctx_, AtRow("AT+QENG=\"servingcell\"", nullptr)));
+  EXPECT_EQ(0, RunCollector(ctx_, AtRow("AT+CSQ", nullptr)));
+  EXPECT_EQ(0, RunCollector(ctx_, AtRow("AT+QENG=\"servingcell\"", nullptr)));
   const std::string out = testing::internal::GetCapturedStdout();
   const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ((std::vector<std::string>{"0 AT+CSQ", "0 AT+QENG=\"servingcell\""}), manager_.requests);
@@ -195,7 +199,7 @@ TEST_F(ModemLinksTest, TemperaturesReadTheSecondAnswerOverTheFirst) {
     manager_.requests.clear();
     AtReply scratch{};
     testing::internal::CaptureStdout();
-    const char* text = AskTemperatures(&ctx_, Collector{}, &scratch);
+    const char* text = AskTemperatures(ctx_, Collector{}, &scratch);
     testing::internal::GetCapturedStdout();
     EXPECT_EQ((std::vector<std::string>{"0 AT+QTEMP", "0 AT"}), manager_.requests);
     EXPECT_EQ(c.taken, text != nullptr);
@@ -207,7 +211,7 @@ TEST_F(ModemLinksTest, TemperaturesReadTheSecondAnswerOverTheFirst) {
   manager_.answers = {"OK\r\n+QTEMP: rest", "ABC"};
   AtReply scratch{};
   testing::internal::CaptureStdout();
-  const char* text = AskTemperatures(&ctx_, Collector{}, &scratch);
+  const char* text = AskTemperatures(ctx_, Collector{}, &scratch);
   testing::internal::GetCapturedStdout();
   ASSERT_NE(nullptr, text);
   EXPECT_EQ("ABC\n+QTEMP: rest", std::string(text));
@@ -229,14 +233,14 @@ TEST_F(ModemLinksTest, QmiRowsTakeOnlyAnsweredReadings) {
       {QmiAnswer::kNone, true, 0, false, "GetCAInfo failed\n"},
   };
   for (const Case& c : cases) {
-    StatusInit();
+    Clear();
     modem_ = ModemSession{};
     snprintf(modem_.qmiDevice, sizeof modem_.qmiDevice, "/dev/cdc-wdm0");
     qmi_.answer = c.answer;
     qmi_.ca.valid = c.valid;
     snprintf(qmi_.ca.band, sizeof qmi_.ca.band, "66");
     testing::internal::CaptureStderr();
-    EXPECT_EQ(c.result, RunCollector(&ctx_, QmiRow(QmiCaInfo, 1000).OrSay("GetCAInfo failed\n")));
+    EXPECT_EQ(c.result, RunCollector(ctx_, QmiRow(QmiCaInfo, 1000).OrSay("GetCAInfo failed\n")));
     EXPECT_EQ(c.said, testing::internal::GetCapturedStderr());
     EXPECT_EQ(c.result == 1 ? "66" : "", Value(kQmi_CaBand_i));
     EXPECT_EQ(c.alive, modem_.lifeSigns.Answered(ModemWay::kQmi));
@@ -244,7 +248,7 @@ TEST_F(ModemLinksTest, QmiRowsTakeOnlyAnsweredReadings) {
   qmi_.answer = QmiAnswer::kAnswered;
   qmi_.signal.valid = true;
   snprintf(qmi_.signal.snr, sizeof qmi_.signal.snr, "12.5");
-  EXPECT_EQ(1, QmiSignalInfo(&ctx_, 2000));
+  EXPECT_EQ(1, QmiSignalInfo(ctx_, 2000));
   EXPECT_EQ("/dev/cdc-wdm0", qmi_.lastDevice);
   EXPECT_EQ("12.5", Value(kQmi_ScSnr_f));
 }
