@@ -179,18 +179,14 @@ Borrowed StringOf(GVariant* dictionary, const char* key) {
 }
 
 // Keeps a string value as the table holds it: at most kValueCut bytes of it read, escaped
-// C-style, then at most 127 characters; "--" stands for no value.
+// C-style, then at most 127 characters.
 void Keep(PropertyText* property, Borrowed value) {
-  property->present = true;
-  property->text[0] = '\0';
-  if (value.length == 0) return;
   char cut[kValueCut + 1];
   const gsize n = static_cast<gsize>(value.Cut(kValueCut));
   memcpy(cut, value.text, n);
   cut[n] = '\0';
   Chars escaped(g_strescape(cut, nullptr));
-  snprintf(property->text, sizeof property->text, "%s", escaped.get());
-  if (strcmp(property->text, "--") == 0) property->text[0] = '\0';
+  KeepProperty(property, escaped.get());
 }
 
 // The first string of the list property `name` (of type `type`), when the list has one.

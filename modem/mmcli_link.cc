@@ -38,7 +38,7 @@ const char* CopyValue(const char* p, char* value) {
 }
 
 // Calls `take(key, value)` for each "<key> : <value>" line until a line has no blank or no colon
-// after it. "--" reads as an empty value.
+// after it.
 template <typename Take>
 void ForEachKeyValue(const char* output, Take take) {
   const char* line = output;
@@ -57,14 +57,8 @@ void ForEachKeyValue(const char* output, Take take) {
     if (*start == ' ') ++start;
     char value[kPropertyValueSize];
     line = CopyValue(start, value);
-    if (strcmp(value, "--") == 0) value[0] = '\0';
     take(key, value);
   }
-}
-
-void Keep(PropertyText* property, const char* value) {
-  property->present = true;
-  snprintf(property->text, sizeof property->text, "%s", value);
 }
 
 }  // namespace
@@ -116,24 +110,24 @@ int TakeModemResponse(char* out, int len, char* reply) {
 void ReadModemKeyValues(const char* output, ModemProperties* properties) {
   ForEachKeyValue(output, [properties](const char* key, const char* value) {
     if (strcmp(key, "modem.generic.revision") == 0) {
-      Keep(&properties->revision, value);
+      KeepProperty(&properties->revision, value);
     } else if (strcmp(key, "modem.generic.own-numbers.value[1]") == 0) {
-      Keep(&properties->ownNumber, value);
+      KeepProperty(&properties->ownNumber, value);
     } else if (strcmp(key, "modem.generic.signal-quality.value") == 0) {
-      Keep(&properties->signalQuality, value);
+      KeepProperty(&properties->signalQuality, value);
     } else if (strcmp(key, "modem.3gpp.imei") == 0) {
-      Keep(&properties->imei, value);
+      KeepProperty(&properties->imei, value);
     } else if (strcmp(key, "modem.3gpp.eps.initial-bearer.settings.apn") == 0) {
-      Keep(&properties->initialBearerApn, value);
+      KeepProperty(&properties->initialBearerApn, value);
     } else if (strcmp(key, "modem.generic.bearers.value[1]") == 0) {
-      Keep(&properties->firstBearer, value);
+      KeepProperty(&properties->firstBearer, value);
     }
   });
 }
 
 void ReadBearerKeyValues(const char* output, BearerProperties* bearer) {
   ForEachKeyValue(output, [bearer](const char* key, const char* value) {
-    if (strcmp(key, "bearer.properties.apn") == 0) Keep(&bearer->apn, value);
+    if (strcmp(key, "bearer.properties.apn") == 0) KeepProperty(&bearer->apn, value);
   });
 }
 

@@ -2,8 +2,14 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+void KeepProperty(PropertyText* property, const char* text) {
+  property->present = true;
+  snprintf(property->text, sizeof property->text, "%s", strcmp(text, "--") == 0 ? "" : text);
+}
 
 bool ReadModemNumber(const char* token, int32_t* index) {
   if (token[0] == '\0') return false;

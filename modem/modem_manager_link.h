@@ -78,6 +78,10 @@ class ModemManagerLink {
   virtual MmAnswer Reset(int32_t index, int32_t totalLimitMs) = 0;
 };
 
+// Keeps `text` as a reported value (at most 127 characters). A value "--" reads as none: the
+// client prints a missing value so, and the two ways must agree.
+void KeepProperty(PropertyText* property, const char* text);
+
 // A modem's number as its object path ends: a whole decimal number in 0..INT32_MAX.
 bool ReadModemNumber(const char* token, int32_t* index);
 
