@@ -52,8 +52,8 @@ int FindModem(ModemPass& pass) {
 MmAnswer SendAtCommand(ModemPass& pass, const char* command, AtReply* reply) {
   ModemSession* session = &pass.session;
   if (IndexTooLarge(*session)) return MmAnswer::kNone;
-  PrintOutsideText(stdout, "Sending command: %s -m %d --command=%s\n",
-                   pass.manager.TraceName(), session->modemIndex, command);
+  PrintOutsideText(stdout, "Sending command: %s -m %d --command=%s\n", pass.manager.TraceName(),
+                   session->modemIndex, command);
   fflush(stdout);
   reply->forbidden = false;
   const MmAnswer answer =

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "modem/modem_pass.h"
 #include "modem/channel.h"
+#include "modem/modem_pass.h"
 
 const char* AskModem(ModemPass& pass, const Collector& row, AtReply* scratch) {
   return SendAtCommand(pass, row.command, scratch) == MmAnswer::kAnswered ? scratch->text : nullptr;

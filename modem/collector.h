@@ -12,8 +12,7 @@ struct Collector;
 
 // Issues a row's request, with `scratch` (zero-filled) for its answer. Returns the text to take,
 // or nullptr when no usable reply came back.
-using CollectorRequest = const char* (*)(ModemPass& pass, const Collector& row,
-                                         AtReply* scratch);
+using CollectorRequest = const char* (*)(ModemPass& pass, const Collector& row, AtReply* scratch);
 // Takes a reply apart and stores what it holds. Returns 1 when something was stored, else 0.
 using CollectorTake = int (*)(ModemPass& pass, const char* reply);
 // Asks the QMI link for one reading within `totalMs` and stores it: -1 when no answer came, else 1
@@ -29,16 +28,16 @@ enum class OnceMark : uint8_t {
 
 struct Collector {
   CollectorRequest request = nullptr;
-  const char* command = nullptr;  // the AT command as the modem takes it ("AT+CSQ")
-  QmiRequest qmi = nullptr;       // a QMI reading instead of a request and a parser
-  int32_t totalMs = 0;            // the QMI request's limit
+  const char* command = nullptr;          // the AT command as the modem takes it ("AT+CSQ")
+  QmiRequest qmi = nullptr;               // a QMI reading instead of a request and a parser
+  int32_t totalMs = 0;                    // the QMI request's limit
   uint8_t ModemSession::*once = nullptr;  // nullptr: every pass; else skipped while it is set
   OnceMark mark = OnceMark::kNever;
-  CollectorTake take = nullptr;                  // nullptr: the reply is not read
+  CollectorTake take = nullptr;              // nullptr: the reply is not read
   void (*afterTaken)(ModemPass&) = nullptr;  // runs when the parser took a reply
-  const char* failure = nullptr;                 // printed to stderr when no reply came back
-  bool fullPassOnly = false;                     // skipped on reduced passes
-  void (*step)(ModemPass&) = nullptr;  // a step that reads on its own instead of a request
+  const char* failure = nullptr;             // printed to stderr when no reply came back
+  bool fullPassOnly = false;                 // skipped on reduced passes
+  void (*step)(ModemPass&) = nullptr;        // a step that reads on its own instead of a request
 
   constexpr Collector Once(uint8_t ModemSession::*flag, OnceMark when) const {
     Collector row = *this;

@@ -31,7 +31,8 @@ class ModemBus : public ModemManagerLink {
   static bool Built();
 
   // Connects to the bus named by DBUS_SYSTEM_BUS_ADDRESS, else the system bus. Returns false with a
-  // reason in `why` when there is no bus. A connection lost later is made again on the next request.
+  // reason in `why` when there is no bus. A connection lost later is made again on the next
+  // request.
   bool Open(char* why, int whySize);
 
   const char* TraceName() const override { return "dbus"; }

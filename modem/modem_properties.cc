@@ -5,8 +5,8 @@
 
 #include "base/console_text.h"
 #include "config/config_lookup.h"
-#include "modem/modem_pass.h"
 #include "modem/collectors.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
 
@@ -18,8 +18,7 @@ void Echo(const char* key, const char* value) {
 }
 
 void AnnounceRequest(ModemPass& pass, const char* flag, int32_t index) {
-  PrintOutsideText(stdout, "Sending command: %s %s %d -K\n", pass.manager.TraceName(), flag,
-                   index);
+  PrintOutsideText(stdout, "Sending command: %s %s %d -K\n", pass.manager.TraceName(), flag, index);
 }
 
 }  // namespace

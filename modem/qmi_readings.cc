@@ -6,11 +6,11 @@
 
 #include "base/paths.h"
 #include "exec/zel_exec.h"
-#include "modem/modem_pass.h"
-#include "modem/qmi_link.h"
 #include "modem/collectors.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "modem/parse_and_store.h"
+#include "modem/qmi_link.h"
 #include "modem/reply_rows.h"
 #include "status/status_table.h"
 

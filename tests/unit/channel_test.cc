@@ -14,9 +14,9 @@
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "modem/qmicli_link.h"
+#include "tests/support/client_links.h"
 #include "tests/support/table_access.h"
 #include "tests/support/test_files.h"
-#include "tests/support/client_links.h"
 
 namespace {
 
@@ -146,8 +146,8 @@ TEST_F(ChannelTest, SendTurnsTheResponseLineIntoTheAnswer) {
 
 // ModemManager's error lines are refusals: none of their text reaches a parser.
 TEST_F(ChannelTest, SendTakesTheClientErrorAsRefusal) {
-  for (const char* sample : {"mmcli-m5-command_unknown-modem.stderr",
-                             "mmcli-command_modem-replied-ERROR.stderr"}) {
+  for (const char* sample :
+       {"mmcli-m5-command_unknown-modem.stderr", "mmcli-command_modem-replied-ERROR.stderr"}) {
     Answer("mmcli", Sample(sample), true);
     AtReply reply{};
     EXPECT_EQ(MmAnswer::kRefused, SendAtCommand(ctx_, "AT+CSQ", &reply)) << sample;
