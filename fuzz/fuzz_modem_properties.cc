@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "config/gather_config.h"
 #include "fuzz/fuzz_support.h"
 #include "modem/mmcli_link.h"
 #include "modem/modem_pass.h"

@@ -4,8 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "config/gather_config.h"
-#include "daemon/daemon_context.h"
 #include "fuzz/fuzz_support.h"
 #include "modem/link_state.h"
 #include "modem/modem_pass.h"
