@@ -7,6 +7,7 @@
 
 #include "base/clock.h"
 #include "config/context.h"
+#include "config/daemon_config.h"
 #include "report/csv_record.h"
 #include "report/influx_record.h"
 #include "report/json_snapshot.h"
@@ -15,7 +16,7 @@
 
 namespace {
 
-GatherConfig config;
+DaemonConfig config;
 GatherContext ctx;
 ReportState report;
 char buffer[16384];

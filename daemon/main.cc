@@ -7,6 +7,8 @@
 #include "base/paths.h"
 #include "base/stop_event.h"
 #include "config/context.h"
+#include "config/daemon_config.h"
+#include "config/uci_source.h"
 #include "daemon/main_loop.h"
 #include "daemon/modem_access.h"
 #include "daemon/startup.h"
@@ -35,7 +37,8 @@ int main(int argc, char* argv[]) {
   // Other programs (and the tests) read the console through a pipe: one line at a time.
   setvbuf(stdout, nullptr, _IOLBF, 0);
   // Static: the threads keep using them until the process ends, also on an early exit.
-  static GatherConfig config;
+  static DaemonConfig config;
+  static UciSource uci;
   static GatherContext ctx;
   static ModemSession modem;
   static char csvPath[kPathArgSize];
@@ -51,9 +54,9 @@ int main(int argc, char* argv[]) {
   InitJsonWriter(&jsonWriter, &ctx);
   jsonWriter.afterRender = RunWatchdogAfterRender;
   jsonWriter.afterRenderOwner = &watchdog;
-  int status = RunStartup(argc, argv, &ctx, &config, &modem, csvPath, &jsonWriter, &stop);
+  int status = RunStartup(argc, argv, &ctx, &config, &uci, &modem, csvPath, &jsonWriter, &stop);
   if (status >= 0) return status;
-  ChooseModemAccess(&ctx, &modemBus);
+  ChooseModemAccess(&ctx, config.modemAccess, &modemBus);
   if (ctx.influxEnabled != 0 && !poster.Start(&ctx, RouterPathOf(RouterPath::kInfluxBacklog))) {
     return 1;
   }

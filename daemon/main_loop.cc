@@ -13,6 +13,8 @@
 #include "base/atomic_file.h"
 #include "base/clock.h"
 #include "config/context.h"
+#include "config/daemon_config.h"
+#include "config/network_options.h"
 #include "base/log.h"
 #include "base/plain_file.h"
 #include "base/scoped_handles.h"
@@ -20,7 +22,6 @@
 #include "modem/collectors.h"
 #include "modem/discovery.h"
 #include "modem/modem_session.h"
-#include "platform/uci_api.h"
 #include "report/csv_record.h"
 #include "report/influx_poster.h"
 #include "report/influx_record.h"
@@ -37,6 +38,7 @@ char work_buffer[kWorkBufferSize];  // CSV and Influx records; main thread only
 struct LoopState {
   InfluxPoster* poster = nullptr;  // sends the records; none when posting is off
   ReportState report{};
+  NetworkOptions network;  // read afresh for each status cycle
   bool polling_active = true;
   int32_t last_post_tick = 0;
   bool csv_header_pending = true;
@@ -121,6 +123,8 @@ int32_t RemainingWait(const GatherContext* ctx, int32_t start_tick) {
 // the wait in seconds.
 int32_t RunStatusCycle(GatherContext* ctx, const char* csvPath, LoopState* state) {
   const int32_t start_tick = GetTicks();
+  state->network = ReadNetworkOptions(*ctx->uci);
+  ctx->network = &state->network;
   if (GetLTEConnectionStatus(ctx) == 0) {
     puts("LTE Connection Status is Down");
     fflush(stdout);
@@ -167,10 +171,6 @@ int WindDown(GatherContext* ctx, InfluxPoster* poster) {
     ctx->gpsSocket = -1;
   }
   if (ctx->jsonEnabled != 0) pthread_join(ctx->jsonThread, nullptr);
-  if (ctx->uci != nullptr) {
-    uci_free_context(ctx->uci);
-    ctx->uci = nullptr;
-  }
   udevRelease();
   return 0;
 }

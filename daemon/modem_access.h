@@ -2,14 +2,11 @@
 // its D-Bus API on the bus connection `main` owns.
 #pragma once
 
+#include "config/modem_access_option.h"
+
 struct GatherContext;
 class ModemBus;
 
-enum class ModemAccess { kMmcli, kDbus, kUnknown };
-
-// "mmcli" or empty: kMmcli; "dbus": kDbus; anything else: kUnknown.
-ModemAccess ParseModemAccess(const char* text);
-
-// Reads the option and, for 'dbus', opens `bus` and sets ctx->modemBus. Any other outcome leaves
-// the mmcli way with one line saying why (unknown value, not built, no bus).
-void ChooseModemAccess(GatherContext* ctx, ModemBus* bus);
+// For `access` kDbus opens `bus` and sets ctx->modemBus; when that way is not built or there is
+// no bus, leaves the mmcli way with one line saying why.
+void ChooseModemAccess(GatherContext* ctx, ModemAccess access, ModemBus* bus);

@@ -12,10 +12,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "config/config_lookup.h"
-#include "config/influx_wire.h"
 #include "base/console_text.h"
 #include "config/context.h"
+#include "config/daemon_config.h"
+#include "config/uci_source.h"
 #include "base/instance_lock.h"
 #include "base/log.h"
 #include "base/paths.h"
@@ -33,35 +33,6 @@ namespace {
 
 constexpr int kVersionMajor = 0;
 constexpr int kVersionMinor = 1;
-
-// Configuration text options, in the order they are read.
-struct TextOption {
-  const char* key;
-  size_t offset;
-};
-
-const TextOption kTextOptions[] = {
-    {"zel.status_gather.influx_url", offsetof(GatherConfig, influxUrl)},
-    {"zel.status_gather.influx_token", offsetof(GatherConfig, influxToken)},
-    {"zel.status_gather.influx_org", offsetof(GatherConfig, influxOrg)},
-    {"zel.status_gather.influx_bucket", offsetof(GatherConfig, influxBucket)},
-    {"zel.status_gather.database", offsetof(GatherConfig, database)},
-    {"zel.status_gather.schema", offsetof(GatherConfig, schema)},
-    {"zel.status_gather.userid", offsetof(GatherConfig, userId)},
-    {"zel.status_gather.password", offsetof(GatherConfig, password)},
-    {"zel.status_gather.account", offsetof(GatherConfig, account)},
-    {"zel.status_gather.sub_account", offsetof(GatherConfig, subAccount)},
-    {"zel.status_gather.instance", offsetof(GatherConfig, instance)},
-    {"zel.status_gather.influx_ca_file", offsetof(GatherConfig, influxCaFile)},
-};
-
-// A number option read as text into a cleared 10-byte buffer; 0 when missing.
-int64_t LookupNumber(const char* key, GatherContext* ctx, struct uci_ptr* ptr) {
-  char text[10];
-  memset(text, 0, sizeof text);
-  lookupValue(key, text, ctx->uci, ptr, sizeof text);
-  return static_cast<int64_t>(atoi(text));
-}
 
 // Copies a -f or -j argument into its field; false (after a message) when it does not fit.
 bool KeepPath(char option, const char* argument, char* field) {
@@ -112,23 +83,6 @@ bool TakeInstanceLock() {
   return false;
 }
 
-// influx_batch and influx_compress; a value out of their range is said on the console once.
-void ReadInfluxWireOptions(GatherContext* ctx, GatherConfig* config, struct uci_ptr* ptr) {
-  const int64_t batch = LookupNumber("zel.status_gather.influx_batch", ctx, ptr);
-  config->influxBatch = BoundInfluxBatch(batch);
-  if (batch > kMostInfluxBatch) {
-    printf("influx_batch %lld is more than %lld: using %lld\n", static_cast<long long>(batch),
-           static_cast<long long>(kMostInfluxBatch), static_cast<long long>(config->influxBatch));
-  }
-  char text[16] = "";
-  lookupValue("zel.status_gather.influx_compress", text, ctx->uci, ptr, sizeof text);
-  const InfluxCompress compress = ParseInfluxCompress(text);
-  config->influxGzip = compress == InfluxCompress::kNone ? 0 : 1;
-  if (compress == InfluxCompress::kUnknown) {
-    PrintOutsideText(stdout, "influx_compress '%s' is not 'gzip' or 'none': using gzip\n", text);
-  }
-}
-
 }  // namespace
 
 void PrintUsage(const char* program) {
@@ -140,27 +94,6 @@ bool IsHelpRequest(int argc, char* const argv[]) {
   if (argc < 2) return false;
   const char* first = argv[1];
   return strcmp(first, "-h") == 0 || strcmp(first, "-?") == 0 || strcmp(first, "--help") == 0;
-}
-
-void ReadConfiguration(GatherContext* ctx, GatherConfig* config) {
-  struct uci_ptr ptr = ctx->uciPtr;
-  for (const TextOption& option : kTextOptions) {
-    char* field = reinterpret_cast<char*>(config) + option.offset;
-    lookupValue(option.key, field, ctx->uci, &ptr, 128);
-  }
-  config->period = LookupNumber("zel.status_gather.period", ctx, &ptr);
-  config->poll = LookupNumber("zel.status_gather.poll", ctx, &ptr);
-  config->backlogRecords = LookupNumber("zel.status_gather.backlog_records", ctx, &ptr);
-  config->backlogKb = LookupNumber("zel.status_gather.backlog_kb", ctx, &ptr);
-  ReadInfluxWireOptions(ctx, config, &ptr);
-  if (!lookupValue("zel_gpsd.gpsd.tid", ctx->gpsdTid, ctx->uci, &ptr, sizeof ctx->gpsdTid)) {
-    lookupValue("zel_gpsd.@gpsd[0].tid", ctx->gpsdTid, ctx->uci, &ptr, sizeof ctx->gpsdTid);
-  }
-}
-
-void ApplyConfigDefaults(GatherConfig* config) {
-  if (config->period == 0) config->period = 60;
-  if (config->poll == 0) config->poll = 15;
 }
 
 int OpenGpsSocket(GatherContext* ctx, const char* path) {
@@ -189,7 +122,7 @@ int OpenGpsSocket(GatherContext* ctx, const char* path) {
   return 1;
 }
 
-OptionsResult ParseOptions(int argc, char* argv[], GatherContext* ctx, GatherConfig* config,
+OptionsResult ParseOptions(int argc, char* argv[], GatherContext* ctx, DaemonConfig* config,
                            char* csvPath) {
   int option;
   while ((option = getopt(argc, argv, "sicrj:f:p:ld?h")) != -1) {
@@ -228,7 +161,7 @@ OptionsResult ParseOptions(int argc, char* argv[], GatherContext* ctx, GatherCon
   return OptionsResult::kRun;
 }
 
-void ReadSerialNumber(GatherContext* ctx, GatherConfig* config, const char* path) {
+void ReadSerialNumber(GatherContext* ctx, DaemonConfig* config, const char* path) {
   // Its folder is writable by other programs: a link or a FIFO there counts as no file.
   const long n = ReadRegularFileInto(path, config->serialNumber, 127);
   if (n < 2) {
@@ -240,17 +173,17 @@ void ReadSerialNumber(GatherContext* ctx, GatherConfig* config, const char* path
   UpdateFixedStatus(ctx, kSn_s, config->serialNumber);
 }
 
-void ReadLinuxVersion(GatherConfig* config, const StopEvent* stop) {
+void ReadLinuxVersion(char* version, const StopEvent* stop) {
   char program[] = "uname";
   char option[] = "-r";
   char* const args[] = {program, option, nullptr};
-  int32_t n = Zel_Exec(RouterPathOf(RouterPath::kUname), args, 1000, 100, config->linuxVersion,
-                       127, stop);
+  int32_t n = Zel_Exec(RouterPathOf(RouterPath::kUname), args, 1000, 100, version,
+                       kLinuxVersionSize - 1, stop);
   if (n <= 0) {
     LogMessageError("Determining Linux version failed");
     return;
   }
-  if (config->linuxVersion[n - 1] == '\n') config->linuxVersion[n - 1] = '\0';
+  if (version[n - 1] == '\n') version[n - 1] = '\0';
 }
 
 void ReadBuildInfo(GatherContext* ctx, const char* path) {
@@ -288,8 +221,8 @@ void ReadBuildInfo(GatherContext* ctx, const char* path) {
   UpdateFixedStatus(ctx, kSystemName_s, ctx->systemName);
 }
 
-int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config, ModemSession* modem,
-               char* csvPath, JsonWriter* jsonWriter, StopEvent* stop) {
+int RunStartup(int argc, char* argv[], GatherContext* ctx, DaemonConfig* config, UciSource* uci,
+               ModemSession* modem, char* csvPath, JsonWriter* jsonWriter, StopEvent* stop) {
   if (IsHelpRequest(argc, argv)) {
     PrintUsage(argv[0]);
     return 0;
@@ -301,19 +234,17 @@ int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config,
   if (!TakeInstanceLock()) return 1;
   InstallInterruptHandler(stop);
 
-  memset(config, 0, sizeof *config);
   memset(ctx, 0, sizeof *ctx);
   ctx->modem = modem;
   ctx->stop = stop;
   memset(csvPath, 0, kPathArgSize);
 
-  ctx->uci = uci_alloc_context();
-  if (ctx->uci == nullptr) {
+  if (!uci->Open(RouterPathOf(RouterPath::kUciConfigDir))) {
     LogMessageError("Failed to allocate UCI context");
     return 1;
   }
-  uci_set_confdir(ctx->uci, RouterPathOf(RouterPath::kUciConfigDir));
-  ReadConfiguration(ctx, config);
+  ctx->uci = uci;
+  *config = ReadDaemonConfig(*uci);
 
   if (config->influxUrl[0] != '\0') {
     ctx->influxEnabled = 1;
@@ -321,7 +252,6 @@ int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config,
   } else {
     ReportPostStatus("Disabled");
   }
-  ApplyConfigDefaults(config);
 
   if (!OpenGpsSocket(ctx, RouterPathOf(RouterPath::kGpsSocket))) return 1;
   // The listener holds its first status update until AllowLocationUpdates below.
@@ -349,8 +279,9 @@ int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config,
   AllowLocationUpdates();
 
   ReadSerialNumber(ctx, config, RouterPathOf(RouterPath::kSerialNumber));
-  ReadLinuxVersion(config, ctx->stop);
-  if (ctx->debug) PrintOutsideText(stdout, "Linux Version: '%s'\n", config->linuxVersion);
+  char linuxVersion[kLinuxVersionSize] = "";
+  ReadLinuxVersion(linuxVersion, ctx->stop);
+  if (ctx->debug) PrintOutsideText(stdout, "Linux Version: '%s'\n", linuxVersion);
   ReadBuildInfo(ctx, RouterPathOf(RouterPath::kBuildInfo));
 
   if (!udevCreateContext()) {

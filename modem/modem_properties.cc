@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "config/config_lookup.h"
+#include "config/network_options.h"
 #include "base/console_text.h"
 #include "config/context.h"
 #include "base/paths.h"
@@ -151,7 +151,13 @@ void GetModemProperties(GatherContext* ctx) {
   const char* apn = ctx->modem->bearerApn;
   if (apn[0] == '\0') apn = ctx->modem->initialBearerApn;
   if (apn[0] == '\0') {
-    lookupValue("network.wwan.apn", ctx->modem->bearerApn, ctx->uci, &ctx->uciPtr, 128);
+    // The configured APN stands in when the modem names none.
+    const NetworkOptions none;
+    const NetworkOption<128>& option = (ctx->network != nullptr ? *ctx->network : none).wwanApn;
+    ShowNetworkOption(kWwanApnKey, option);
+    if (option.found) {
+      snprintf(ctx->modem->bearerApn, sizeof ctx->modem->bearerApn, "%s", option.text);
+    }
     apn = ctx->modem->bearerApn;
     if (apn[0] == '\0') return;
   }

@@ -12,7 +12,7 @@
 #include <ctime>
 
 #include "base/clock.h"
-#include "config/config_lookup.h"
+#include "config/network_options.h"
 #include "base/console_text.h"
 #include "config/context.h"
 #include "base/log.h"
@@ -50,8 +50,10 @@ void StoreConnectionState(GatherContext* ctx) {
 }
 
 void StoreLanAddress(GatherContext* ctx) {
-  char address[32] = "";
-  lookupValue("network.lan.ipaddr", address, ctx->uci, &ctx->uciPtr, sizeof address);
+  const NetworkOptions none;
+  const NetworkOption<32>& option = (ctx->network != nullptr ? *ctx->network : none).lanIpAddr;
+  ShowNetworkOption(kLanIpAddrKey, option);
+  const char* address = option.text;
   if (address[0] == '\0') {
     LogMessageError("Failed to determine LAN IP address");
     return;

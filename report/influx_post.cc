@@ -8,6 +8,7 @@
 #include "base/clock.h"
 #include "base/console_text.h"
 #include "config/context.h"
+#include "config/daemon_config.h"
 #include "base/log.h"
 #include "base/url_text.h"
 
@@ -119,7 +120,7 @@ int PercentEncode(const char* text, char* out, size_t size) {
   return 1;
 }
 
-int BuildInfluxRequest(const GatherConfig& config, InfluxRequest* request) {
+int BuildInfluxRequest(const DaemonConfig& config, InfluxRequest* request) {
   memset(request, 0, sizeof *request);
   // Each value is at most 127 characters, so at most 381 once encoded.
   char first[400];
@@ -305,7 +306,7 @@ int statusPostData(GatherContext* ctx, const char* record, int32_t* durationMs, 
   PostOptions options;
   options.caFile = ctx->config->influxCaFile;
   options.debug = ctx->debug != 0;
-  options.compress = ctx->config->influxGzip != 0;
+  options.compress = ctx->config->influxCompress == InfluxCompress::kGzip;
   PostResult result;
   PostInflux(request, record, length, options, &result);
   if (result.outcome == PostOutcome::kSent) {

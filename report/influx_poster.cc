@@ -12,6 +12,7 @@
 #include "base/clock.h"
 #include "base/console_text.h"
 #include "config/context.h"
+#include "config/daemon_config.h"
 #include "base/log.h"
 #include "report/backlog_file.h"
 #include "report/influx_post.h"
@@ -25,14 +26,9 @@ constexpr size_t kStampRoom = 24;
 // The longest a batch waits for its oldest record to be sent: a day.
 constexpr int64_t kMostBatchWaitMs = 86400000;
 
-int64_t BoundOr(int64_t configured, int64_t fallback, int64_t most) {
-  if (configured <= 0) return fallback;
-  return configured < most ? configured : most;
-}
-
 // How long the oldest of a batch of `batch` records may wait: `batch` record periods (a status
 // cycle when records follow every cycle).
-int32_t BatchWaitMs(const GatherConfig& config, int64_t batch) {
+int32_t BatchWaitMs(const DaemonConfig& config, int64_t batch) {
   int64_t interval = config.period > 0 ? config.period : config.poll;
   if (interval <= 0) interval = 1;
   const int64_t ms = batch * interval * 1000;
@@ -44,10 +40,8 @@ int32_t BatchWaitMs(const GatherConfig& config, int64_t batch) {
 bool InfluxPoster::Start(GatherContext* ctx, const char* backlogPath) {
   ctx_ = ctx;
   snprintf(path_, sizeof path_, "%s", backlogPath);
-  const size_t records = static_cast<size_t>(
-      BoundOr(ctx->config->backlogRecords, kDefaultBacklogRecords, 100000));
-  const size_t bytes =
-      static_cast<size_t>(BoundOr(ctx->config->backlogKb, kDefaultBacklogKb, 65536)) * 1024;
+  const size_t records = static_cast<size_t>(ctx->config->backlogRecords);
+  const size_t bytes = static_cast<size_t>(ctx->config->backlogKb) * 1024;
   file_size_ = bytes + records * kStampRoom + 1;
   body_.reset(new (std::nothrow) char[kBatchBytes + 1]);
   file_text_.reset(new (std::nothrow) char[file_size_]);
@@ -57,7 +51,7 @@ bool InfluxPoster::Start(GatherContext* ctx, const char* backlogPath) {
   }
   printf("Influx backlog: at most %zu records, %zu KB\n", records, bytes / 1024);
 
-  const int64_t batch = ctx->config->influxBatch > 0 ? ctx->config->influxBatch : 1;
+  const int64_t batch = ctx->config->influxBatch;
   batch_ = static_cast<size_t>(batch);
   batch_wait_ms_ = BatchWaitMs(*ctx->config, batch);
   InfluxRequest request;
@@ -67,7 +61,7 @@ bool InfluxPoster::Start(GatherContext* ctx, const char* backlogPath) {
     options.caFile = ctx->config->influxCaFile;
     options.stop = &stop_;
     options.debug = ctx->debug != 0;
-    options.compress = ctx->config->influxGzip != 0;
+    options.compress = ctx->config->influxCompress == InfluxCompress::kGzip;
     if (!link_.Open(request, options, kBatchBytes)) {
       LogMessageError("Influx poster: could not set up the connection (memory)");
       return false;

@@ -16,11 +16,6 @@
 
 struct GatherContext;
 
-// Default bounds of the backlog: about 8 hours of 2 KB records at the default period; 1 MB of
-// record text, reserved twice (the records and the file's text), and the file under /tmp (a RAM
-// file system on the router) while records wait.
-constexpr int64_t kDefaultBacklogRecords = 500;
-constexpr int64_t kDefaultBacklogKb = 1024;
 // Most bytes of records in one request.
 constexpr size_t kBatchBytes = 65536;
 
@@ -31,7 +26,7 @@ class InfluxPoster {
   InfluxPoster(const InfluxPoster&) = delete;
   InfluxPoster& operator=(const InfluxPoster&) = delete;
 
-  // Reserves the backlog (bounds from ctx->config), sets up the connection to the server (kept
+  // Reserves the backlog (its bounds from ctx->config), sets up the connection to the server (kept
   // for the run) and the compression, takes up the records of the file at `backlogPath` and
   // starts the thread. False (after a message) when memory or the thread could not be had.
   bool Start(GatherContext* ctx, const char* backlogPath);

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "config/context.h"
+#include "config/daemon_config.h"
 #include "report/append_text.h"
 #include "report/report_state.h"
 #include "status/status_table.h"
@@ -176,7 +177,7 @@ void StampInfluxRecord(GatherContext* ctx, int32_t uptime, int64_t recordTime) {
 
 int GetInfluxData(GatherContext* ctx, ReportState* report, int64_t recordTime, char* buffer,
                   size_t size) {
-  const GatherConfig& config = *ctx->config;
+  const DaemonConfig& config = *ctx->config;
   StatusTable& table = *ctx->statusTable;
 
   char measurement[kEscapedSize];

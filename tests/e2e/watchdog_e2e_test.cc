@@ -13,11 +13,12 @@
 #include "base/clock.h"
 #include "base/paths.h"
 #include "config/context.h"
+#include "config/network_options.h"
+#include "config/uci_source.h"
 #include "modem/channel.h"
 #include "modem/collectors.h"
 #include "modem/modem_session.h"
 #include "modem/modem_watchdog.h"
-#include "platform/uci_api.h"
 #include "status/status_table.h"
 #include "tests/support/sim_router.h"
 
@@ -49,12 +50,10 @@ class WatchdogCycleTest : public ::testing::Test {
     saved_path_ = path != nullptr ? path : "";
     setenv("PATH", (sim_.root() + "/usr/sbin:/usr/bin:/bin").c_str(), 1);  // gpio, i2cset
     ReloadPathRoot();
-    uci_ = uci_alloc_context();
-    uci_set_confdir(uci_, sim_.Path("etc/config").c_str());
+    ASSERT_TRUE(uci_.Open(sim_.Path("etc/config").c_str()));
     AddPartlySilentScenarios(sim_);
   }
   void TearDown() override {
-    uci_free_context(uci_);
     setenv("PATH", saved_path_.c_str(), 1);
     unsetenv("MODEM_STATUS_ROOT");
     ReloadPathRoot();
@@ -66,14 +65,17 @@ class WatchdogCycleTest : public ::testing::Test {
     ctx_ = GatherContext{};
     ctx_.statusTable = &statusValues;
     ctx_.modem = &modem_;
-    ctx_.uci = uci_;
+    ctx_.uci = &uci_;
+    network_ = ReadNetworkOptions(uci_);
+    ctx_.network = &network_;
     watchdog_ = ModemWatchdog{modem_Reset, SimUptime, false, false, false, 0};
     sim_.ClearCalls();
   }
 
   SimRouter sim_;
   std::string saved_path_;
-  struct uci_context* uci_ = nullptr;
+  UciSource uci_;
+  NetworkOptions network_;
   ModemSession modem_;
   GatherContext ctx_{};
   ModemWatchdog watchdog_{};

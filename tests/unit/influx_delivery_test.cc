@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "config/context.h"
+#include "config/daemon_config.h"
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/url_text.h"
@@ -152,7 +153,7 @@ class DeliveryTest : public ::testing::Test {
   }
 
   TempDir root_;
-  GatherConfig config_{};
+  DaemonConfig config_{};
   GatherContext ctx_{};
 };
 

@@ -12,6 +12,7 @@
 
 #include "base/clock.h"
 #include "config/context.h"
+#include "config/daemon_config.h"
 #include "base/log.h"
 #include "report/influx_post.h"
 #include "report/influx_poster.h"
@@ -31,7 +32,7 @@ void Set(char (&field)[128], const std::string& text) {
 }
 
 // The context of a daemon that writes to `server`'s database as its writer.
-void WriteTo(const InfluxServer& server, GatherConfig* config, GatherContext* ctx) {
+void WriteTo(const InfluxServer& server, DaemonConfig* config, GatherContext* ctx) {
   ctx->statusTable = &statusValues;
   ctx->config = config;
   Set(config->influxUrl, server.BaseUrl());
@@ -45,7 +46,7 @@ TEST(InfluxRealServerTest, RecordReadsBackWithTagsAndTypedFields) {
   ASSERT_EQ("", server.Start());
   StatusInit();
   ResetLogRepeat();
-  GatherConfig config{};
+  DaemonConfig config{};
   GatherContext ctx{};
   WriteTo(server, &config, &ctx);
   Set(config.account, "acc");
@@ -121,7 +122,7 @@ TEST(InfluxRealServerTest, RefusedRecordIsDroppedAndTheRestGoOn) {
   ReloadPathRoot();
   const std::string file = root / "tmp/corvane/influx_backlog.lp";
   WriteFile(file, "m v=1i 1750000001\nm v=\"two\" 1750000002\nm v=3i 1750000003\n");
-  GatherConfig config{};
+  DaemonConfig config{};
   GatherContext ctx{};
   WriteTo(server, &config, &ctx);
   testing::internal::CaptureStdout();
@@ -153,7 +154,7 @@ TEST(InfluxRealServerTest, CompressedRecordsReadBackAsThePlainOnes) {
   for (bool https : {false, true}) {
     InfluxServer server;
     ASSERT_EQ("", server.Start(https));
-    GatherConfig config{};
+    DaemonConfig config{};
     GatherContext ctx{};
     WriteTo(server, &config, &ctx);
     InfluxRequest request;
@@ -197,7 +198,7 @@ TEST(InfluxRealServerTest, PostsShareOneConnectionUntilTheServerClosesIt) {
   InfluxServer server;
   ASSERT_EQ("", server.Start());
   TcpProxy proxy(server.port());
-  GatherConfig config{};
+  DaemonConfig config{};
   GatherContext ctx{};
   WriteTo(server, &config, &ctx);
   Set(config.influxUrl, "http://127.0.0.1:" + std::to_string(proxy.port()));
@@ -243,7 +244,7 @@ TEST(InfluxRealServerTest, NewConnectionsResumeTheTlsSession) {
   ASSERT_TRUE(endpoint.WaitForOutput("\n", 10000)) << endpoint.Output();
   const int port = atoi(endpoint.Output().c_str() + 5);
   TcpProxy proxy(port);
-  GatherConfig config{};
+  DaemonConfig config{};
   snprintf(config.influxUrl, sizeof config.influxUrl, "https://127.0.0.1:%d", proxy.port());
   Set(config.database, "db");
   InfluxRequest request;

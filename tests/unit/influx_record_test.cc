@@ -8,6 +8,7 @@
 
 #include "base/clock.h"
 #include "config/context.h"
+#include "config/daemon_config.h"
 #include "report/report_state.h"
 #include "status/status_table.h"
 
@@ -68,7 +69,7 @@ class InfluxRecordTest : public ::testing::Test {
     UpdateVariableStatusT(&ctx_, index, text, 0);
   }
 
-  GatherConfig config_{};
+  DaemonConfig config_{};
   GatherContext ctx_{};
   ReportState report_{};
   int result_ = -1;

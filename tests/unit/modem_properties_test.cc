@@ -5,6 +5,8 @@
 #include <string>
 
 #include "config/context.h"
+#include "config/network_options.h"
+#include "modem/collectors.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
 #include "tests/support/platform_samples.h"
@@ -27,6 +29,7 @@ class ModemPropertiesTest : public ::testing::Test {
     return padded + " : " + value + "\n";
   }
   ModemSession modem_;
+  NetworkOptions network_;
   GatherContext ctx_{};
 };
 
@@ -135,6 +138,24 @@ TEST_F(ModemPropertiesTest, ModemValuesMarkThePropertiesWayAnswered) {
   modem_ = ModemSession{};
   TakeModemKeyValues(&ctx_, PlatformSample("mmcli-m0-K_mm1.20.stdout").c_str());
   EXPECT_TRUE(modem_.lifeSigns.Answered(ModemWay::kProperties));
+}
+
+// With no APN from the modem the configured one is shown and stored; without either, none.
+TEST_F(ModemPropertiesTest, ConfiguredApnStandsInWhenTheModemNamesNone) {
+  modem_.modemIndex = -1;  // nothing to ask
+  ctx_.network = &network_;
+  for (const bool configured : {false, true}) {
+    network_.wwanApn.found = configured;
+    snprintf(network_.wwanApn.text, sizeof network_.wwanApn.text, "%s",
+             configured ? "iot.apn" : "");
+    testing::internal::CaptureStdout();
+    GetModemProperties(&ctx_);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(configured ? "iot.apn" : "", Value(kApn_s));
+    EXPECT_EQ(configured ? "Lookup for name: 'network.wwan.apn' = 'iot.apn'\nAPN: 'iot.apn'\n"
+                         : "Lookup for name: 'network.wwan.apn' failed\n",
+              out);
+  }
 }
 
 TEST(FormatPhoneNumber, Forms) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "config/context.h"
+#include "config/daemon_config.h"
 #include "location/location_update.h"
 #include "report/csv_record.h"
 #include "report/influx_backlog.h"
@@ -79,7 +80,7 @@ class Year2040TableTest : public ::testing::Test {
     return buffer.data();
   }
 
-  GatherConfig config_{};
+  DaemonConfig config_{};
   GatherContext ctx_{};
   ReportState report_{};
 };

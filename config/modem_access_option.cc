@@ -1,0 +1,9 @@
+#include "config/modem_access_option.h"
+
+#include <cstring>
+
+ModemAccess ParseModemAccess(const char* text) {
+  if (text[0] == '\0' || strcmp(text, "mmcli") == 0) return ModemAccess::kMmcli;
+  if (strcmp(text, "dbus") == 0) return ModemAccess::kDbus;
+  return ModemAccess::kUnknown;
+}
