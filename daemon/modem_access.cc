@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "base/console_text.h"
-#include "config/context.h"
+#include "daemon/daemon_context.h"
 #include "modem/mm_dbus.h"
 
 void ChooseModemAccess(GatherContext* ctx, ModemAccess access, ModemBus* bus) {

@@ -11,9 +11,8 @@
 #include "base/atomic_file.h"
 #include "base/clock.h"
 #include "base/console_text.h"
-#include "config/context.h"
-#include "config/daemon_config.h"
 #include "base/log.h"
+#include "config/daemon_config.h"
 #include "report/backlog_file.h"
 #include "report/influx_post.h"
 #include "status/status_table.h"
@@ -37,11 +36,13 @@ int32_t BatchWaitMs(const DaemonConfig& config, int64_t batch) {
 
 }  // namespace
 
-bool InfluxPoster::Start(GatherContext* ctx, const char* backlogPath) {
-  ctx_ = ctx;
+bool InfluxPoster::Start(const DaemonConfig& config, StatusTable& table, bool debug,
+                         const StopEvent* stop, const char* backlogPath) {
+  config_ = &config;
+  table_ = &table;
   snprintf(path_, sizeof path_, "%s", backlogPath);
-  const size_t records = static_cast<size_t>(ctx->config->backlogRecords);
-  const size_t bytes = static_cast<size_t>(ctx->config->backlogKb) * 1024;
+  const size_t records = static_cast<size_t>(config.backlogRecords);
+  const size_t bytes = static_cast<size_t>(config.backlogKb) * 1024;
   file_size_ = bytes + records * kStampRoom + 1;
   body_.reset(new (std::nothrow) char[kBatchBytes + 1]);
   file_text_.reset(new (std::nothrow) char[file_size_]);
@@ -51,17 +52,17 @@ bool InfluxPoster::Start(GatherContext* ctx, const char* backlogPath) {
   }
   printf("Influx backlog: at most %zu records, %zu KB\n", records, bytes / 1024);
 
-  const int64_t batch = ctx->config->influxBatch;
+  const int64_t batch = config.influxBatch;
   batch_ = static_cast<size_t>(batch);
-  batch_wait_ms_ = BatchWaitMs(*ctx->config, batch);
+  batch_wait_ms_ = BatchWaitMs(config, batch);
   InfluxRequest request;
-  if (BuildInfluxRequest(*ctx->config, &request)) {
+  if (BuildInfluxRequest(config, &request)) {
     AddSecondsPrecision(&request);
     PostOptions options;
-    options.caFile = ctx->config->influxCaFile;
+    options.caFile = config.influxCaFile;
     options.stop = &stop_;
-    options.debug = ctx->debug != 0;
-    options.compress = ctx->config->influxCompress == InfluxCompress::kGzip;
+    options.debug = debug;
+    options.compress = config.influxCompress == InfluxCompress::kGzip;
     if (!link_.Open(request, options, kBatchBytes)) {
       LogMessageError("Influx poster: could not set up the connection (memory)");
       return false;
@@ -73,7 +74,7 @@ bool InfluxPoster::Start(GatherContext* ctx, const char* backlogPath) {
   if (saved.length > 0) {
     const BacklogLoad load =
         backlog_.Load(file_text_.get(), static_cast<size_t>(saved.length), time(nullptr),
-                      GetTicks(), kBatchBytes - kStampRoom, ctx->stop);
+                      GetTicks(), kBatchBytes - kStampRoom, stop);
     // A load cut short by a stop keeps nothing and leaves the file as it is.
     if (!load.stopped) {
       dirty_ = true;
@@ -210,7 +211,7 @@ void InfluxPoster::PostFront(std::unique_lock<std::mutex>* lock) {
   if (link_open_) {
     link_.Post(body_.get(), length, &result);
   } else {
-    BuildInfluxRequest(*ctx_->config, &unusable);  // says why nothing can be sent
+    BuildInfluxRequest(*config_, &unusable);  // says why nothing can be sent
   }
   const int64_t hold_s = RetryHoldSeconds(result.httpCode, result.retryAfterS);
   if (hold_s > 0) {
@@ -221,7 +222,7 @@ void InfluxPoster::PostFront(std::unique_lock<std::mutex>* lock) {
     LogMessage(line);
   }
   if (result.outcome == PostOutcome::kSent) {
-    UpdateFixedStatus_i(ctx_, kPostDuration_i, result.durationMs);
+    table_->UpdateFixedInt(kPostDuration_i, result.durationMs);
     last_success_ = static_cast<int64_t>(time(nullptr));
   } else if (result.outcome == PostOutcome::kRefused && records == 1) {
     // The reply is escaped by the log; the record by WriteEscaped.

@@ -1,25 +1,26 @@
-// The daemon context record. `main` owns it for the whole run and passes its address to both
-// threads and to every cycle and update operation.
+// The daemon's run-time record: option flags, the threads and the GPS socket, and the addresses of
+// the objects `main` owns for the run. Used only inside daemon/.
 #pragma once
 
 #include <pthread.h>
 
 #include <cstdint>
 
-struct DaemonConfig;
+#include "config/daemon_config.h"
+#include "location/gps_listener.h"
+
 class ModemBus;
-struct NetworkOptions;
+struct ModemPass;
 struct ModemSession;
 class StopEvent;
-struct StatusTable;
+class StatusTable;
 class UciSource;
 
 struct GatherContext {
   StatusTable* statusTable;
   ModemSession* modem;  // the modem steps' state (index, devices, flags); owned by main
+  ModemPass* pass;      // what the modem steps work on; owned by main
   UciSource* uci;  // the configuration, open for the run; owned by main
-  // The network options of the current status cycle, read by the main loop before each cycle.
-  const NetworkOptions* network;
   uint8_t printValues;
   uint8_t csvEnabled;
   uint8_t influxEnabled;
@@ -29,10 +30,10 @@ struct GatherContext {
   char jsonFile[128];
   int gpsSocket;  // -1 when closed
   pthread_t gpsThread;
+  GpsListener gps;  // what the GPS thread works with
   // Signalled by SIGINT; ends the GPS listener and cuts child runs short. Owned by `main`.
   StopEvent* stop;
   char systemName[16];
-  uint8_t lteUp;
   DaemonConfig* config;  // owned by main
   // ModemManager over D-Bus when zel.status_gather.modem_access is 'dbus'; null: through mmcli.
   ModemBus* modemBus;
