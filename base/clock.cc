@@ -32,11 +32,6 @@ int32_t GetUptime() {
   return static_cast<int32_t>(info.uptime);
 }
 
-int sleep_ms(int32_t ms) {
-  uint32_t us = static_cast<uint32_t>(ms) * 1000u;
-  return usleep(us) == 0 ? 1 : 0;
-}
-
 int32_t GetTicks() {
   struct timespec now {};
   while (monotonic_reader(&now) != 0) usleep(1000);

@@ -8,9 +8,6 @@
 // Seconds since boot (sysinfo); a failed call is reported on standard error.
 int32_t GetUptime();
 
-// Sleeps ms milliseconds; 1 when the sleep completed, 0 when cut short or failed.
-int sleep_ms(int32_t ms);
-
 // Milliseconds of the monotonic clock in 32-bit arithmetic: wraps about every 49.7 days, so
 // callers compare ticks only through differences (TicksBetween).
 int32_t GetTicks();

@@ -19,15 +19,8 @@
 #include "base/plain_file.h"
 #include "base/signals.h"
 #include "config/daemon_config.h"
-#include "config/uci_source.h"
-#include "daemon/daemon_context.h"
+#include "daemon/daemon_options.h"
 #include "exec/zel_exec.h"
-#include "location/gps_listener.h"
-#include "modem/discovery.h"
-#include "modem/modem_pass.h"
-#include "modem/modem_session.h"
-#include "report/influx_post.h"
-#include "report/json_snapshot.h"
 #include "status/status_table.h"
 
 namespace {
@@ -54,13 +47,12 @@ bool CutAtNewline(char* line) {
   return true;
 }
 
-// Held for the whole run. False (after a message) when another copy runs or the lock cannot be
-// taken; a missing folder is left to the steps that need it, which report it.
-bool TakeInstanceLock() {
-  static InstanceLock lock;
+}  // namespace
+
+bool TakeInstanceLock(InstanceLock* lock) {
   const char* path = RouterPathOf(RouterPath::kInstanceLock);
   long holder = 0;
-  switch (lock.Take(path, &holder)) {
+  switch (lock->Take(path, &holder)) {
     case LockResult::kHeld:
     case LockResult::kNoFolder:
       return true;
@@ -84,8 +76,6 @@ bool TakeInstanceLock() {
   return false;
 }
 
-}  // namespace
-
 void PrintUsage(const char* program) {
   fprintf(stderr, "%s [-f <file>] [-j file] [-c] [-i] [-l] [-d] [-p <seconds>]\n  VERSION %d.%d\n",
           program, kVersionMajor, kVersionMinor);
@@ -97,11 +87,11 @@ bool IsHelpRequest(int argc, char* const argv[]) {
   return strcmp(first, "-h") == 0 || strcmp(first, "-?") == 0 || strcmp(first, "--help") == 0;
 }
 
-int OpenGpsSocket(GatherContext* ctx, const char* path) {
-  ctx->gpsSocket = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (ctx->gpsSocket < 0) {
+int OpenGpsSocket(const char* path) {
+  const int sock = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (sock < 0) {
     LogMessageError("Unable to create local socket");
-    return 0;
+    return -1;
   }
   struct sockaddr_un address;
   memset(&address, 0, sizeof address);
@@ -111,45 +101,43 @@ int OpenGpsSocket(GatherContext* ctx, const char* path) {
   bool bound = strlen(path) < sizeof address.sun_path;
   if (bound) {
     strncpy(address.sun_path, path, sizeof address.sun_path - 1);
-    bound = bind(ctx->gpsSocket, reinterpret_cast<struct sockaddr*>(&address), sizeof address) == 0;
+    bound = bind(sock, reinterpret_cast<struct sockaddr*>(&address), sizeof address) == 0;
   }
   if (!bound) {
     LogMessageError("Could not bind GPS socket");
-    close(ctx->gpsSocket);
-    ctx->gpsSocket = -1;
-    return 0;
+    close(sock);
+    return -1;
   }
-  printf("GPS socket created: %d\n", ctx->gpsSocket);
-  return 1;
+  printf("GPS socket created: %d\n", sock);
+  return sock;
 }
 
-OptionsResult ParseOptions(int argc, char* argv[], GatherContext* ctx, DaemonConfig* config,
-                           char* csvPath) {
+OptionsResult ParseOptions(int argc, char* argv[], DaemonOptions* options, DaemonConfig* config) {
   int option;
   while ((option = getopt(argc, argv, "sicrj:f:p:ld?h")) != -1) {
     switch (option) {
       case 'f':
-        if (!KeepPath('f', optarg, csvPath)) return OptionsResult::kRefused;
+        if (!KeepPath('f', optarg, options->csvPath)) return OptionsResult::kRefused;
         PrintOutsideText(stdout, "CSV Filename is: %s\n", optarg);
-        ctx->csvEnabled = 1;
+        options->csv = true;
         break;
       case 'j':
-        if (!KeepPath('j', optarg, ctx->jsonFile)) return OptionsResult::kRefused;
+        if (!KeepPath('j', optarg, options->jsonPath)) return OptionsResult::kRefused;
         PrintOutsideText(stdout, "JSON filename is: %s\n", optarg);
-        ctx->jsonEnabled = 1;
+        options->json = true;
         break;
       case 'p':
         config->period = static_cast<int64_t>(atoi(optarg));
         printf("Influx Period is: %lld seconds\n", static_cast<long long>(config->period));
         break;
       case 'c':
-        ctx->printValues = 1;
+        options->printValues = true;
         break;
       case 'i':
-        ctx->influxEnabled = 1;
+        options->influx = true;
         break;
       case 'd':
-        ctx->debug = 1;
+        options->debug = true;
         break;
       case 's':
       case 'r':
@@ -162,7 +150,7 @@ OptionsResult ParseOptions(int argc, char* argv[], GatherContext* ctx, DaemonCon
   return OptionsResult::kRun;
 }
 
-void ReadSerialNumber(GatherContext* ctx, DaemonConfig* config, const char* path) {
+void ReadSerialNumber(StatusTable& table, DaemonConfig* config, const char* path, bool debug) {
   // Its folder is writable by other programs: a link or a FIFO there counts as no file.
   const long n = ReadRegularFileInto(path, config->serialNumber, 127);
   if (n < 2) {
@@ -170,8 +158,8 @@ void ReadSerialNumber(GatherContext* ctx, DaemonConfig* config, const char* path
     return;
   }
   if (config->serialNumber[n - 1] == '\n') config->serialNumber[n - 1] = '\0';
-  if (ctx->debug) PrintOutsideText(stdout, "Serial Number: '%s'\n", config->serialNumber);
-  ctx->statusTable->UpdateFixed(kSn_s, config->serialNumber);
+  if (debug) PrintOutsideText(stdout, "Serial Number: '%s'\n", config->serialNumber);
+  table.UpdateFixed(kSn_s, config->serialNumber);
 }
 
 void ReadLinuxVersion(char* version, const StopEvent* stop) {
@@ -187,8 +175,8 @@ void ReadLinuxVersion(char* version, const StopEvent* stop) {
   if (version[n - 1] == '\n') version[n - 1] = '\0';
 }
 
-void ReadBuildInfo(GatherContext* ctx, const char* path) {
-  snprintf(ctx->systemName, sizeof ctx->systemName, "%s", "Unknown");
+void ReadBuildInfo(StatusTable& table, const char* path, char (&systemName)[kSystemNameSize]) {
+  snprintf(systemName, sizeof systemName, "%s", "Unknown");
   FILE* file = fopen(path, "re");
   if (file == nullptr) {
     LogMessageError("Failed to open KX build info file");
@@ -205,106 +193,19 @@ void ReadBuildInfo(GatherContext* ctx, const char* path) {
     if (version != nullptr && CutAtNewline(version)) {
       version += strlen("Version: ");
       PrintOutsideText(stdout, "Software Version: '%s'\n", version);
-      ctx->statusTable->UpdateFixed(kSwVersion_s, version);
+      table.UpdateFixed(kSwVersion_s, version);
     }
     if (board != nullptr && CutAtNewline(board)) {
       board += strlen("Target board: ");
       PrintOutsideText(stdout, "Target Board: '%s'\n", board);
       if (strcmp(board, "kx") == 0) {
-        snprintf(ctx->systemName, sizeof ctx->systemName, "%s", "KX");
+        snprintf(systemName, sizeof systemName, "%s", "KX");
       } else if (strcmp(board, "lu") == 0 || strcmp(board, "lumora") == 0) {
-        snprintf(ctx->systemName, sizeof ctx->systemName, "%s", "Lumora");
+        snprintf(systemName, sizeof systemName, "%s", "Lumora");
       }
     }
   }
-  strncat(ctx->systemName, "-ZR47", sizeof ctx->systemName - strlen(ctx->systemName) - 1);
-  PrintOutsideText(stdout, "System Name: '%s'\n", ctx->systemName);
-  ctx->statusTable->UpdateFixed(kSystemName_s, ctx->systemName);
-}
-
-int RunStartup(int argc, char* argv[], GatherContext* ctx, DaemonConfig* config, UciSource* uci,
-               ModemSession* modem, ModemPass* pass, char* csvPath, JsonWriter* jsonWriter,
-               StopEvent* stop) {
-  if (IsHelpRequest(argc, argv)) {
-    PrintUsage(argv[0]);
-    return 0;
-  }
-  ReloadPathRoot();
-  // What the daemon creates is readable by others and writable by root only, whatever umask it
-  // inherited: the snapshot 0644, the GPS socket not writable by other users.
-  umask(022);
-  if (!TakeInstanceLock()) return 1;
-  InstallInterruptHandler(stop);
-
-  StatusTable* table = ctx->statusTable;
-  *ctx = GatherContext{};
-  ctx->statusTable = table;
-  ctx->modem = modem;
-  ctx->pass = pass;
-  ctx->stop = stop;
-  memset(csvPath, 0, kPathArgSize);
-
-  if (!uci->Open(RouterPathOf(RouterPath::kUciConfigDir))) {
-    LogMessageError("Failed to allocate UCI context");
-    return 1;
-  }
-  ctx->uci = uci;
-  *config = ReadDaemonConfig(*uci);
-
-  if (config->influxUrl[0] != '\0') {
-    ctx->influxEnabled = 1;
-    ReportPostStatus("Starting");
-  } else {
-    ReportPostStatus("Disabled");
-  }
-
-  // Datagrams that arrive before the listener runs wait in the socket's queue.
-  if (!OpenGpsSocket(ctx, RouterPathOf(RouterPath::kGpsSocket))) return 1;
-
-  switch (ParseOptions(argc, argv, ctx, config, csvPath)) {
-    case OptionsResult::kUsage:
-      PrintUsage(argv[0]);
-      return 0;
-    case OptionsResult::kRefused:
-      return 1;
-    case OptionsResult::kRun:
-      break;
-  }
-
-  LogMessage("Daemon starting");
-  if (ctx->influxEnabled) InfluxGlobalInit();
-
-  ctx->config = config;
-  pass->printValues = ctx->printValues != 0;
-  ctx->statusTable->SetEcho(ctx->printValues != 0);
-  ctx->gps.socket = ctx->gpsSocket;
-  ctx->gps.table = ctx->statusTable;
-  ctx->gps.stop = ctx->stop;
-  ctx->gps.debug = ctx->debug != 0;
-  if (StartThreadWithDaemonSignalsBlocked(&ctx->gpsThread, RunGpsListenerThread, &ctx->gps) != 0) {
-    LogMessageError("Could not start GPS listener thread");
-    return 1;
-  }
-
-  ReadSerialNumber(ctx, config, RouterPathOf(RouterPath::kSerialNumber));
-  char linuxVersion[kLinuxVersionSize] = "";
-  ReadLinuxVersion(linuxVersion, ctx->stop);
-  if (ctx->debug) PrintOutsideText(stdout, "Linux Version: '%s'\n", linuxVersion);
-  ReadBuildInfo(ctx, RouterPathOf(RouterPath::kBuildInfo));
-
-  if (!udevCreateContext()) {
-    LogMessageError("Can't create udev");
-    exit(1);
-  }
-  udevEnumerate(*ctx->pass);
-  udevOpenMonitor();
-
-  jsonWriter->debug = ctx->debug != 0;
-  if (ctx->jsonEnabled &&
-      StartThreadWithDaemonSignalsBlocked(&ctx->jsonThread, RunJsonWriterThread, jsonWriter) != 0) {
-    LogMessageError("Could not start JSON writer thread");
-    return 1;
-  }
-  InstallLinkSignalHandlers();
-  return -1;
+  strncat(systemName, "-ZR47", sizeof systemName - strlen(systemName) - 1);
+  PrintOutsideText(stdout, "System Name: '%s'\n", systemName);
+  table.UpdateFixed(kSystemName_s, systemName);
 }

@@ -1,19 +1,18 @@
-// Start-up of the daemon: help check, signals, configuration, the GPS socket and threads, the
-// command line, the status table, the unit's identity values and the modem's devices.
+// The start-up steps of the daemon: help and usage, the configuration, the GPS socket, the command
+// line and the unit's identity values.
 #pragma once
 
 #include <cstddef>
 
-struct DaemonConfig;
-struct GatherContext;
-struct JsonWriter;
-struct ModemPass;
-struct ModemSession;
-class StopEvent;
-class UciSource;
+#include "daemon/daemon_options.h"
 
-// Size of the -f and -j path fields; the argument may have at most kPathArgSize - 2 characters.
-constexpr size_t kPathArgSize = 128;
+struct DaemonConfig;
+class InstanceLock;
+class StatusTable;
+class StopEvent;
+
+// Size of the system name: "Unknown-ZR47" and the longer board names fit.
+constexpr size_t kSystemNameSize = 16;
 // Size of the kernel release text.
 constexpr size_t kLinuxVersionSize = 128;
 
@@ -23,32 +22,27 @@ void PrintUsage(const char* program);
 // True when the first argument is exactly "-h", "-?" or "--help".
 bool IsHelpRequest(int argc, char* const argv[]);
 
-// Creates the GPS datagram socket into ctx->gpsSocket and binds it to `path`, replacing any file
-// there. 1 on success; 0 after logging the failure.
-int OpenGpsSocket(GatherContext* ctx, const char* path);
+// Takes the instance lock for the run into `lock`. False (after a message) when another copy runs
+// or the lock cannot be taken; a missing folder is left to the steps that need it.
+bool TakeInstanceLock(InstanceLock* lock);
+
+// Creates the GPS datagram socket and binds it to `path`, replacing any file there. The socket, or
+// -1 after logging the failure.
+int OpenGpsSocket(const char* path);
 
 enum class OptionsResult { kRun, kUsage, kRefused };
 
-// Applies the command-line options to ctx, config and csvPath (kPathArgSize bytes). kUsage for
-// -h, -?, an unknown option or a missing argument; kRefused (after a message on standard error)
-// for a -f or -j path that does not fit its field.
-OptionsResult ParseOptions(int argc, char* argv[], GatherContext* ctx, DaemonConfig* config,
-                           char* csvPath);
+// Applies the command-line options to `options` and `config`. kUsage for -h, -?, an unknown option
+// or a missing argument; kRefused (after a message on standard error) for a -f or -j path that
+// does not fit its field.
+OptionsResult ParseOptions(int argc, char* argv[], DaemonOptions* options, DaemonConfig* config);
 
-// The unit's serial number from `path` into config->serialNumber and Sn_s.
-void ReadSerialNumber(GatherContext* ctx, DaemonConfig* config, const char* path);
+// The unit's serial number from `path` into config->serialNumber and Sn_s; with `debug` it is
+// printed.
+void ReadSerialNumber(StatusTable& table, DaemonConfig* config, const char* path, bool debug);
 // The kernel release (`uname -r`) into `version` (kLinuxVersionSize bytes); a signalled `stop`
 // cuts it short.
 void ReadLinuxVersion(char* version, const StopEvent* stop);
-// Software version and board from the build information file at `path`: SwVersion_s,
-// ctx->systemName and SystemName_s.
-void ReadBuildInfo(GatherContext* ctx, const char* path);
-
-// Runs the start-up steps up to the main loop, with `modem` (fresh) as the context's modem session
-// and `pass` (built around the context's table and `modem`) as what the modem steps work on;
-// opens `uci` (kept for the run) and reads `config` from it; with -j it starts the snapshot
-// writer thread on `jsonWriter`. SIGINT signals `stop` from then on, and the context carries it
-// to the threads. Returns -1 when the main loop should run, else the exit status of the process.
-int RunStartup(int argc, char* argv[], GatherContext* ctx, DaemonConfig* config, UciSource* uci,
-               ModemSession* modem, ModemPass* pass, char* csvPath, JsonWriter* jsonWriter,
-               StopEvent* stop);
+// Software version and board from the build information file at `path`: SwVersion_s, the system
+// name (into `systemName`) and SystemName_s.
+void ReadBuildInfo(StatusTable& table, const char* path, char (&systemName)[kSystemNameSize]);
