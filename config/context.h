@@ -8,6 +8,7 @@
 
 #include "platform/uci_api.h"
 
+class Board;
 class ModemBus;
 struct ModemSession;
 class StopEvent;
@@ -58,4 +59,6 @@ struct GatherContext {
   GatherConfig* config;
   // ModemManager over D-Bus when zel.status_gather.modem_access is 'dbus'; null: through mmcli.
   ModemBus* modemBus;
+  // The router's LEDs, fix register and interface names; owned by `main`.
+  Board* board;
 };

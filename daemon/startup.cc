@@ -21,7 +21,8 @@
 #include "base/paths.h"
 #include "base/plain_file.h"
 #include "base/signals.h"
-#include "exec/zel_exec.h"
+#include "exec/program_run.h"
+#include "exec/router_board.h"
 #include "location/gps_listener.h"
 #include "modem/discovery.h"
 #include "modem/modem_session.h"
@@ -244,8 +245,9 @@ void ReadLinuxVersion(GatherConfig* config, const StopEvent* stop) {
   char program[] = "uname";
   char option[] = "-r";
   char* const args[] = {program, option, nullptr};
-  int32_t n = Zel_Exec(RouterPathOf(RouterPath::kUname), args, 1000, 100, config->linuxVersion,
-                       127, stop);
+  int32_t n = RunProgram({RouterPathOf(RouterPath::kUname), args, 1000, stop},
+                         config->linuxVersion, 127)
+                  .length;
   if (n <= 0) {
     LogMessageError("Determining Linux version failed");
     return;
@@ -305,6 +307,9 @@ int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config,
   memset(ctx, 0, sizeof *ctx);
   ctx->modem = modem;
   ctx->stop = stop;
+  // The router's LED and I2C tools, for the whole run (the GPS listener uses it too).
+  static RouterBoard board(stop);
+  ctx->board = &board;
   memset(csvPath, 0, kPathArgSize);
 
   ctx->uci = uci_alloc_context();

@@ -1,6 +1,6 @@
 // Feeds arbitrary datagrams to the location update as the GPS listener hands them over (at most
 // 264 bytes, terminated). The first 4 bytes move the receive time, so fixes around midnight and
-// far from the fix time are reached. The I2C command is replaced by a no-op.
+// far from the fix time are reached. The board switches nothing.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>

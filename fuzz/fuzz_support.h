@@ -1,5 +1,6 @@
 // Helpers the fuzz targets share: terminated copies of the input, a quiet standard output, the
-// status table set up as the daemon has it, and a private scratch directory.
+// status table set up as the daemon has it, a board that starts no tool, and a private scratch
+// directory.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +11,7 @@
 #include <string>
 
 #include "config/context.h"
-#include "exec/shell_command.h"
+#include "platform/board.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
 
@@ -27,21 +28,30 @@ inline void QuietStdout() {
   if (freopen("/dev/null", "w", stdout) == nullptr) abort();
 }
 
-inline int NoShell(const char*) { return 0; }
+// The router's board with its LED and I2C switches doing nothing: no process per input.
+class QuietBoard : public Board {
+ public:
+  bool SetHpueLeds(bool) override { return true; }
+  bool SetFixRegister(bool) override { return true; }
+  const char* WwanInterface() const override { return "wwan0"; }
+  const char* LanInterface() const override { return "lan1"; }
+};
 
-// The status table initialised and the LED and I2C commands replaced by a no-op.
+// The status table initialised.
 inline void InitStatusForFuzzing() {
   QuietStdout();
   StatusInit();
-  SetShellCommandRunner(NoShell);
 }
 
-// A context on the status table with `modem` (fresh for each input) as its modem session.
+// A context on the status table with `modem` (fresh for each input) as its modem session and a
+// quiet board.
 inline GatherContext StatusContext(ModemSession* modem) {
+  static QuietBoard board;
   *modem = ModemSession{};
   GatherContext ctx{};
   ctx.statusTable = &statusValues;
   ctx.modem = modem;
+  ctx.board = &board;
   return ctx;
 }
 

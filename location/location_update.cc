@@ -7,9 +7,10 @@
 #include <ctime>
 
 #include "base/console_text.h"
+#include "config/context.h"
 #include "location/geohash.h"
 #include "location/gps_listener.h"
-#include "exec/shell_command.h"
+#include "platform/board.h"
 #include "status/status_table.h"
 
 namespace {
@@ -132,11 +133,7 @@ void LocationUpdateAt(GatherContext* ctx, const char* text, int64_t now) {
   }
 
   // No lock is held here; datagrams that arrive meanwhile wait in the socket's queue.
-  if (latitude != 0.0 && longitude != 0.0) {
-    RunShellCommand("i2cset -y 0 0x50 0x40 2");
-  } else {
-    RunShellCommand("i2cset -y 0 0x50 0x40 0");
-  }
+  ctx->board->SetFixRegister(latitude != 0.0 && longitude != 0.0);
 }
 
 void LocationUpdate(GatherContext* ctx, const char* text) {

@@ -11,7 +11,7 @@
 #include "base/paths.h"
 #include "base/signals.h"
 #include "base/log.h"
-#include "exec/zel_exec.h"
+#include "exec/program_run.h"
 #include "modem/mm_dbus.h"
 #include "modem/modem_session.h"
 
@@ -19,7 +19,6 @@ namespace {
 
 constexpr int kClientOutputSize = 1024;
 constexpr int kListLimitMs = 2000;
-constexpr int kListIdleMs = 100;
 constexpr int kMaxModemIndex = 1000;
 // A reply line of the client starts with these many characters before the answer ("response: ").
 constexpr int kResponsePrefix = 10;
@@ -54,8 +53,9 @@ int RunModemCommand(GatherContext* ctx, const char* argument, char* out) {
                                 InterruptStopEvent(), out, kClientOutputSize - 1);
   }
   char* argv[] = {Arg("mmcli"), Arg("-m"), index_text, Arg(argument), nullptr};
-  return Zel_Exec(mmcli, argv, ctx->modem->cmdTotalMs, ctx->modem->cmdIdleMs, out,
-                  kClientOutputSize - 1);
+  return RunProgram({mmcli, argv, ctx->modem->cmdTotalMs, InterruptStopEvent()}, out,
+                    kClientOutputSize - 1)
+      .length;
 }
 
 // ModemManager passes AT commands only when it runs in debug mode or was built to allow them over
@@ -107,8 +107,10 @@ int mmcli_GetIdx(GatherContext* ctx, int onlyWhenMissing) {
   char* argv[] = {Arg("mmcli"), Arg("-L"), nullptr};
   int len = ctx->modemBus != nullptr
                 ? ctx->modemBus->List(kListLimitMs, InterruptStopEvent(), out, kClientOutputSize - 1)
-                : Zel_Exec(RouterPathOf(RouterPath::kMmcli), argv, kListLimitMs, kListIdleMs, out,
-                           kClientOutputSize - 1);
+                : RunProgram({RouterPathOf(RouterPath::kMmcli), argv, kListLimitMs,
+                              InterruptStopEvent()},
+                             out, kClientOutputSize - 1)
+                      .length;
   long number = 0;
   char token[kTokenSize];
   if (ReadModemListing(out, len, &number, token, sizeof token) == 0) {
@@ -188,12 +190,13 @@ int modem_Reset(GatherContext* ctx) {
   return result;
 }
 
-int QmiCmd(GatherContext* ctx, const char* argument, int totalLimitMs, int idleLimitMs) {
+int QmiCmd(GatherContext* ctx, const char* argument, int totalLimitMs) {
   PrintOutsideText(stdout, "QmiCmd: %s\n", argument);
   fflush(stdout);
   ModemSession* session = ctx->modem;
   memset(session->qmiResult, 0, sizeof session->qmiResult);
   char* argv[] = {Arg("qmicli"), Arg("-d"), session->qmiDevice, Arg("-p"), Arg(argument), nullptr};
-  return Zel_Exec(RouterPathOf(RouterPath::kQmicli), argv, totalLimitMs, idleLimitMs,
-                  session->qmiResult, kQmiResultSize - 1);
+  return RunProgram({RouterPathOf(RouterPath::kQmicli), argv, totalLimitMs, InterruptStopEvent()},
+                    session->qmiResult, kQmiResultSize - 1)
+      .length;
 }

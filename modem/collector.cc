@@ -13,7 +13,7 @@ const char* AskModem(GatherContext* ctx, const Collector& row, char* reply) {
 }
 
 const char* AskQmi(GatherContext* ctx, const Collector& row, char*) {
-  if (QmiCmd(ctx, row.command, row.totalMs, row.idleMs) <= 0) return nullptr;
+  if (QmiCmd(ctx, row.command, row.totalMs) <= 0) return nullptr;
   const char* output = ctx->modem->qmiResult;
   if (QmiOutputIsError(output)) return nullptr;
   ctx->modem->lifeSigns.NoteAnswer(ModemWay::kQmi);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+class Board;
 struct GatherContext;
 
 int GetModemStatus(GatherContext* ctx, int onlyWhenMissing, int reduced);
@@ -21,8 +22,8 @@ void GetRssiBer(GatherContext* ctx);
 void GetTemperatures(GatherContext* ctx);
 void GetServingCellInfo(GatherContext* ctx);
 // Lights the blue HPUE LED for a transmit power of 24 or more, else the green one (the dark one is
-// switched first); returns the result of the second LED command.
-int SetHpueLed(int32_t txPower);
+// switched first). True when both LED switches succeeded.
+bool SetHpueLed(Board& board, int32_t txPower);
 void GetGroupIds(GatherContext* ctx);
 void GetTxRxInfo(GatherContext* ctx);         // QMI readings
 void GetCAInfo(GatherContext* ctx);

@@ -11,6 +11,7 @@
 
 #include "base/console_text.h"
 #include "config/context.h"
+#include "platform/board.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
 
@@ -97,7 +98,7 @@ int udevEnumerate(GatherContext* ctx) {
     char wwan_mac[kMacTextSize] = {};
     if (name != nullptr && strstr(name, "cdc-wdm") != nullptr && address == nullptr) {
       // The control device has no address of its own: take the modem's network interface's.
-      if (GetMacAddress("wwan0", wwan_mac)) address = wwan_mac;
+      if (GetMacAddress(ctx->board->WwanInterface(), wwan_mac)) address = wwan_mac;
     }
     if (udevCheckDeviceAdd(ctx, name, path, address) == 1) {
       found = 1;

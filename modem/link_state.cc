@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "config/context.h"
+#include "platform/board.h"
 #include "base/paths.h"
 #include "base/plain_file.h"
 #include "base/scoped_handles.h"
@@ -60,7 +61,7 @@ void GetKxNetworkInfo(GatherContext* ctx) {
   LineReader lines(file.get());
   char line[1024];
   while (lines.Next(line, 1023)) {
-    if (strstr(line, "wwan0") != nullptr) {
+    if (strstr(line, ctx->board->WwanInterface()) != nullptr) {
       TakeNetDevLine(ctx, line);
       return;
     }

@@ -9,7 +9,7 @@
 #include "config/context.h"
 #include "base/paths.h"
 #include "base/signals.h"
-#include "exec/zel_exec.h"
+#include "exec/program_run.h"
 #include "modem/collectors.h"
 #include "modem/mm_dbus.h"
 #include "modem/modem_session.h"
@@ -84,8 +84,10 @@ int QueryProperties(GatherContext* ctx, const char* flag, int32_t index) {
   memset(output, 0, sizeof output);
   int32_t len = 0;
   if (ctx->modemBus == nullptr) {
-    len = Zel_Exec(RouterPathOf(RouterPath::kMmcli), argv, ctx->modem->cmdTotalMs,
-                   ctx->modem->cmdIdleMs, output, kPropertiesOutputSize - 1);
+    len = RunProgram({RouterPathOf(RouterPath::kMmcli), argv, ctx->modem->cmdTotalMs,
+                      InterruptStopEvent()},
+                     output, kPropertiesOutputSize - 1)
+              .length;
   } else if (flag[1] == 'm') {
     len = ctx->modemBus->ModemKeyValues(index, ctx->modem->cmdTotalMs, InterruptStopEvent(), output,
                                         kPropertiesOutputSize - 1);

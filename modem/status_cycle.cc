@@ -15,6 +15,7 @@
 #include "config/config_lookup.h"
 #include "base/console_text.h"
 #include "config/context.h"
+#include "platform/board.h"
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/plain_file.h"
@@ -65,7 +66,7 @@ void StoreLanAddress(GatherContext* ctx) {
 
 void StoreLanMac(GatherContext* ctx) {
   char mac[256] = "";
-  if (GetMacAddress("lan1", mac) != 0) UpdateFixedStatus(ctx, kLanMacAddr_s, mac);
+  if (GetMacAddress(ctx->board->LanInterface(), mac) != 0) UpdateFixedStatus(ctx, kLanMacAddr_s, mac);
 }
 
 }  // namespace
@@ -75,7 +76,7 @@ void StorePdpAddress(GatherContext* ctx) {
   if (sock.get() < 0) return;
   struct ifreq request;
   memset(&request, 0, sizeof request);
-  snprintf(request.ifr_name, IFNAMSIZ, "%s", "wwan0");
+  snprintf(request.ifr_name, IFNAMSIZ, "%s", ctx->board->WwanInterface());
   if (ioctl(sock.get(), SIOCGIFADDR, &request) == 0) {
     struct sockaddr_in address;
     memcpy(&address, &request.ifr_addr, sizeof address);

@@ -20,6 +20,7 @@
 #include "modem/modem_session.h"
 #include "modem/sim_identity.h"
 #include "status/status_table.h"
+#include "tests/support/fake_board.h"
 #include "tests/support/sim_router.h"
 #include "tests/support/test_files.h"
 
@@ -223,6 +224,7 @@ class LinkDownLoop : public ::testing::Test {
     config_.poll = 30;
     config_.period = 600;
     ctx_.statusTable = &statusValues;
+    ctx_.board = &board_;
     ctx_.config = &config_;
     modem_.modemIndex = -1;
     ctx_.gpsSocket = -1;
@@ -243,6 +245,7 @@ class LinkDownLoop : public ::testing::Test {
   SimRouter sim_;
   GatherConfig config_{};
   ModemSession modem_;
+  RecordingBoard board_;
   GatherContext ctx_{};
 };
 

@@ -39,7 +39,6 @@ class WatchdogSimTest : public ::testing::Test {
     modem_.lifeSigns = ModemLifeSigns{};
     modem_.lifeSigns.NoteAsked();  // a whole pass has asked the modem
     modem_.cmdTotalMs = 2000;
-    modem_.cmdIdleMs = 100;
     sim_.ClearCalls();
   }
   void TearDown() override {

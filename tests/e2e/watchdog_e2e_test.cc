@@ -19,6 +19,7 @@
 #include "modem/modem_watchdog.h"
 #include "platform/uci_api.h"
 #include "status/status_table.h"
+#include "tests/support/fake_board.h"
 #include "tests/support/sim_router.h"
 
 namespace {
@@ -45,9 +46,6 @@ class WatchdogCycleTest : public ::testing::Test {
  protected:
   void SetUp() override {
     setenv("MODEM_STATUS_ROOT", sim_.root().c_str(), 1);
-    const char* path = getenv("PATH");
-    saved_path_ = path != nullptr ? path : "";
-    setenv("PATH", (sim_.root() + "/usr/sbin:/usr/bin:/bin").c_str(), 1);  // gpio, i2cset
     ReloadPathRoot();
     uci_ = uci_alloc_context();
     uci_set_confdir(uci_, sim_.Path("etc/config").c_str());
@@ -55,7 +53,6 @@ class WatchdogCycleTest : public ::testing::Test {
   }
   void TearDown() override {
     uci_free_context(uci_);
-    setenv("PATH", saved_path_.c_str(), 1);
     unsetenv("MODEM_STATUS_ROOT");
     ReloadPathRoot();
   }
@@ -65,6 +62,7 @@ class WatchdogCycleTest : public ::testing::Test {
     modem_ = ModemSession{};
     ctx_ = GatherContext{};
     ctx_.statusTable = &statusValues;
+    ctx_.board = &board_;
     ctx_.modem = &modem_;
     ctx_.uci = uci_;
     watchdog_ = ModemWatchdog{modem_Reset, SimUptime, false, false, false, 0};
@@ -72,9 +70,9 @@ class WatchdogCycleTest : public ::testing::Test {
   }
 
   SimRouter sim_;
-  std::string saved_path_;
   struct uci_context* uci_ = nullptr;
   ModemSession modem_;
+  RecordingBoard board_;
   GatherContext ctx_{};
   ModemWatchdog watchdog_{};
 };

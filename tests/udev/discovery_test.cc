@@ -14,6 +14,7 @@
 #include "config/context.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
+#include "tests/support/fake_board.h"
 
 namespace {
 
@@ -68,6 +69,7 @@ class DiscoveryTest : public ::testing::Test {
     testbed_ = umockdev_testbed_new();
     StatusInit();
     ctx_.statusTable = &statusValues;
+    ctx_.board = &board_;
   }
   void TearDown() override {
     udevRelease();
@@ -92,6 +94,7 @@ class DiscoveryTest : public ::testing::Test {
 
   UMockdevTestbed* testbed_ = nullptr;
   ModemSession modem_;
+  RecordingBoard board_;
   GatherContext ctx_{};
 };
 

@@ -35,7 +35,6 @@ class ChannelSimTest : public ::testing::Test {
     ReloadPathRoot();
     modem_.modemIndex = -1;
     modem_.cmdTotalMs = 2000;
-    modem_.cmdIdleMs = 100;
     snprintf(modem_.qmiDevice, sizeof modem_.qmiDevice, "/dev/cdc-wdm0");
   }
   void TearDown() override {

@@ -11,6 +11,7 @@
 #include "base/signals.h"
 #include "modem/collectors.h"
 #include "status/status_table.h"
+#include "tests/support/fake_board.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -20,6 +21,7 @@ class LinkStateTest : public ::testing::Test {
   void SetUp() override {
     StatusInit();
     ctx_.statusTable = &statusValues;
+    ctx_.board = &board_;
     signal_disconnect = 0;
     setenv("MODEM_STATUS_ROOT", root_.path().c_str(), 1);
     ReloadPathRoot();
@@ -35,6 +37,7 @@ class LinkStateTest : public ::testing::Test {
            Value(kWWanTxPkts_i);
   }
   TempDir root_;
+  RecordingBoard board_;
   GatherContext ctx_{};
 };
 

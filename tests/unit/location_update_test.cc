@@ -10,7 +10,7 @@
 #include "config/context.h"
 #include "location/gps_listener.h"
 #include "status/status_table.h"
-#include "tests/unit/fake_i2cset.h"
+#include "tests/support/fake_board.h"
 
 namespace {
 
@@ -33,11 +33,11 @@ int64_t TableNow() { return table_now; }
 class LocationUpdateTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(i2cset_.ready());
     StatusInit();
     table_now = kAfternoon;
     SetStatusClock(TableNow);
     ctx_.statusTable = &statusValues;
+    ctx_.board = &board_;
     const char* tz = getenv("TZ");
     had_tz_ = tz != nullptr;
     if (had_tz_) saved_tz_ = tz;
@@ -57,7 +57,7 @@ class LocationUpdateTest : public ::testing::Test {
   static const StatusValue& Entry(uint32_t index) { return statusValues.entries[index]; }
 
   GatherContext ctx_{};
-  FakeI2cset i2cset_;
+  RecordingBoard board_;
   bool had_tz_ = false;
   std::string saved_tz_;
 };
@@ -84,26 +84,26 @@ TEST_F(LocationUpdateTest, PositionsGeohashesAndFixRegister) {
     const char* geohash;
     const char* command;
   } cases[] = {
-      {kNorthEast, "48.117300", "11.516667", "u281wp6ptfc4", "i2cset -y 0 0x50 0x40 2"},
-      {kSouthWest, "-48.117300", "-11.516667", "5xry3btb6jnv", "i2cset -y 0 0x50 0x40 2"},
+      {kNorthEast, "48.117300", "11.516667", "u281wp6ptfc4", "fix on"},
+      {kSouthWest, "-48.117300", "-11.516667", "5xry3btb6jnv", "fix on"},
       {"$GPGGA,123519,0000.000,N,01131.000,E,1,08,0.9,12.0,M,46.9,M,,*47", "0.000000",
-       "11.516667", "krbpypfpvzcp", "i2cset -y 0 0x50 0x40 0"},
+       "11.516667", "krbpypfpvzcp", "fix off"},
       {"$GPGGA,123519,abc,N,def,E,1,08,0.9,1,M,46.9,M,,*47", "0.000000", "0.000000",
-       "7zzzzzzzzzzz", "i2cset -y 0 0x50 0x40 0"},
+       "7zzzzzzzzzzz", "fix off"},
       {"$GPGGA,123519,9100.000,N,01131.000,E,1,08,0.9,1,M,46.9,M,,*47", "91.000000",
-       "11.516667", "", "i2cset -y 0 0x50 0x40 2"},
+       "11.516667", "", "fix on"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.sentence);
     StatusInit();
-    const size_t commands = i2cset_.Calls().size();
+    const size_t commands = board_.Calls().size();
     UpdateVariableStatusT(&ctx_, kGeoHash_s, "stale", 0);
     LocationUpdateAt(&ctx_, c.sentence, kAfternoon);
     EXPECT_STREQ(c.latitude, Entry(kLat_f).value);
     EXPECT_STREQ(c.longitude, Entry(kLon_f).value);
     EXPECT_STREQ(c.geohash, Entry(kGeoHash_s).value);
-    ASSERT_EQ(commands + 1, i2cset_.Calls().size());
-    EXPECT_EQ(c.command, i2cset_.Calls().back());
+    ASSERT_EQ(commands + 1, board_.Calls().size());
+    EXPECT_EQ(c.command, board_.Calls().back());
   }
 }
 

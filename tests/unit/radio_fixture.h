@@ -8,12 +8,14 @@
 #include "config/context.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
+#include "tests/support/fake_board.h"
 #include "tests/support/platform_samples.h"
 
 class RadioTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ctx_.modem = &modem_;
+    ctx_.board = &board_;
     StatusInit();
     ctx_.statusTable = &statusValues;
     modem_.modemIndex = 0;
@@ -35,5 +37,6 @@ class RadioTest : public ::testing::Test {
   }
 
   ModemSession modem_;
+  RecordingBoard board_;
   GatherContext ctx_{};
 };

@@ -10,6 +10,7 @@
 #include "base/paths.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
+#include "tests/support/fake_board.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -20,6 +21,7 @@ class StatusCycleFilesTest : public ::testing::Test {
     ctx_.modem = &modem_;
     StatusInit();
     ctx_.statusTable = &statusValues;
+    ctx_.board = &board_;
     setenv("MODEM_STATUS_ROOT", root_.path().c_str(), 1);
     ReloadPathRoot();
   }
@@ -30,6 +32,7 @@ class StatusCycleFilesTest : public ::testing::Test {
   std::string Value(StatusIndex index) const { return statusValues.entries[index].value; }
   TempDir root_;
   ModemSession modem_;
+  RecordingBoard board_;
   GatherContext ctx_{};
 };
 
