@@ -10,9 +10,9 @@
 #include <filesystem>
 #include <string>
 
-#include "config/context.h"
-#include "platform/board.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
+#include "platform/board.h"
 #include "status/status_table.h"
 
 // Copies at most cap - 1 bytes of the input into `text` and terminates it. Returns the count.
@@ -37,22 +37,25 @@ class QuietBoard : public Board {
   const char* LanInterface() const override { return "lan1"; }
 };
 
-// The status table initialised.
-inline void InitStatusForFuzzing() {
-  QuietStdout();
-  StatusInit();
+inline void InitStatusForFuzzing() { QuietStdout(); }
+
+// The board the inputs run against: one for the process.
+inline Board& FuzzBoard() {
+  static QuietBoard board;
+  return board;
 }
 
-// A context on the status table with `modem` (fresh for each input) as its modem session and a
-// quiet board.
-inline GatherContext StatusContext(ModemSession* modem) {
-  static QuietBoard board;
+// The status table the inputs are stored in: one for the process, as the daemon has one.
+inline StatusTable& FuzzTable() {
+  static StatusTable table;
+  return table;
+}
+
+// A pass on that table and the quiet board with `modem` (fresh for each input) as its modem
+// session.
+inline ModemPass FuzzPass(ModemSession* modem) {
   *modem = ModemSession{};
-  GatherContext ctx{};
-  ctx.statusTable = &statusValues;
-  ctx.modem = modem;
-  ctx.board = &board;
-  return ctx;
+  return ModemPass{FuzzTable(), *modem, FuzzBoard()};
 }
 
 // A directory of its own under $TMPDIR, else /dev/shm (a file write per input on a disk-backed /tmp

@@ -7,9 +7,7 @@
 #include <ctime>
 
 #include "base/console_text.h"
-#include "config/context.h"
 #include "location/geohash.h"
-#include "location/gps_listener.h"
 #include "platform/board.h"
 #include "status/status_table.h"
 
@@ -99,7 +97,7 @@ int32_t NmeaTextLength(const char* text) {
   return static_cast<int32_t>(length);
 }
 
-void LocationUpdateAt(GatherContext* ctx, const char* text, int64_t now) {
+void LocationUpdateAt(StatusTable& table, Board& board, const char* text, int64_t now) {
   const int32_t length = NmeaTextLength(text);
   PrintOutsideText(stdout, "Location Update from GPS daemon: \"%.*s\"\n", static_cast<int>(length),
                    text);
@@ -112,7 +110,7 @@ void LocationUpdateAt(GatherContext* ctx, const char* text, int64_t now) {
 
   char sentence[kStatusValueSize];
   snprintf(sentence, sizeof sentence, "%.*s", static_cast<int>(length), text);
-  UpdateVariableStatusT(ctx, kNMEA_s, sentence, fix_time);
+  table.Update(kNMEA_s, sentence, fix_time);
 
   if (fields.field[2][0] == '\0' || fields.field[4][0] == '\0') return;
 
@@ -120,22 +118,22 @@ void LocationUpdateAt(GatherContext* ctx, const char* text, int64_t now) {
   const double longitude = NmeaDegrees(fields.field[4], fields.field[5], 'W');
   printf("lat: %f lon: %f\n", latitude, longitude);
   fflush(stdout);
-  UpdateVariableStatus_d(ctx, kLat_f, latitude, fix_time);
-  UpdateVariableStatus_d(ctx, kLon_f, longitude, fix_time);
+  table.UpdateDouble(kLat_f, latitude, fix_time);
+  table.UpdateDouble(kLon_f, longitude, fix_time);
 
   if (fields.field[9][0] != '\0') {
-    UpdateVariableStatus_f(ctx, kAlt_f, strtof(fields.field[9], nullptr), fix_time);
+    table.UpdateFloat(kAlt_f, strtof(fields.field[9], nullptr), fix_time);
   }
 
   char geohash[14] = {};
   if (geohash_encode(latitude, longitude, geohash, 12) != 0) {
-    UpdateVariableStatusT(ctx, kGeoHash_s, geohash, 0);
+    table.Update(kGeoHash_s, geohash, 0);
   }
 
   // No lock is held here; datagrams that arrive meanwhile wait in the socket's queue.
-  ctx->board->SetFixRegister(latitude != 0.0 && longitude != 0.0);
+  board.SetFixRegister(latitude != 0.0 && longitude != 0.0);
 }
 
-void LocationUpdate(GatherContext* ctx, const char* text) {
-  LocationUpdateAt(ctx, text, static_cast<int64_t>(time(nullptr)));
+void LocationUpdate(StatusTable& table, Board& board, const char* text) {
+  LocationUpdateAt(table, board, text, static_cast<int64_t>(time(nullptr)));
 }

@@ -12,15 +12,16 @@
 
 #include "base/clock.h"
 #include "base/paths.h"
-#include "config/context.h"
 #include "modem/channel.h"
 #include "modem/collectors.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "modem/modem_watchdog.h"
 #include "platform/uci_api.h"
 #include "status/status_table.h"
 #include "tests/support/fake_board.h"
 #include "tests/support/sim_router.h"
+#include "tests/support/table_access.h"
 
 namespace {
 
@@ -58,22 +59,22 @@ class WatchdogCycleTest : public ::testing::Test {
   }
   // A fresh daemon state: table, session, watchdog.
   void Fresh() {
-    StatusInit();
     modem_ = ModemSession{};
-    ctx_ = GatherContext{};
-    ctx_.statusTable = &statusValues;
-    ctx_.board = &board_;
-    ctx_.modem = &modem_;
-    ctx_.uci = uci_;
+    table_ = std::make_unique<StatusTable>();
+    pass_ = std::make_unique<ModemPass>(ModemPass{*table_, modem_, board_});
+    pass_->uci = uci_;
+    pass_->uciPtr = &uciPtr_;
     watchdog_ = ModemWatchdog{modem_Reset, SimUptime, false, false, false, 0};
     sim_.ClearCalls();
   }
 
   SimRouter sim_;
-  struct uci_context* uci_ = nullptr;
-  ModemSession modem_;
   RecordingBoard board_;
-  GatherContext ctx_{};
+  struct uci_context* uci_ = nullptr;
+  struct uci_ptr uciPtr_ {};
+  ModemSession modem_;
+  std::unique_ptr<StatusTable> table_;
+  std::unique_ptr<ModemPass> pass_;
   ModemWatchdog watchdog_{};
 };
 
@@ -97,16 +98,16 @@ TEST_F(WatchdogCycleTest, OnlyTheModemSilentOnEveryWayIsReset) {
     Fresh();
     sim_.SetScenario(c.scenario);
     sim_uptime = 181;
-    RunModemWatchdog(&watchdog_, &ctx_);  // rendered before the first pass: nothing to judge
+    RunModemWatchdog(&watchdog_, *pass_);  // rendered before the first pass: nothing to judge
     EXPECT_EQ(0, sim_.CountCalls(kReset));
-    GetModemStatus(&ctx_, 0, 0);
+    GetModemStatus(*pass_, 0, 0);
     EXPECT_EQ(c.properties, modem_.lifeSigns.Answered(ModemWay::kProperties));
     EXPECT_EQ(c.qmi, modem_.lifeSigns.Answered(ModemWay::kQmi));
     EXPECT_TRUE(modem_.lifeSigns.Asked());
     std::vector<int> resets;
     for (int32_t uptime : {181, 186, 361, 541}) {
       sim_uptime = uptime;
-      RunModemWatchdog(&watchdog_, &ctx_);
+      RunModemWatchdog(&watchdog_, *pass_);
       resets.push_back(sim_.CountCalls(kReset));
     }
     EXPECT_EQ(c.resets, resets);

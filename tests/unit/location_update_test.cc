@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "config/context.h"
 #include "location/gps_listener.h"
 #include "status/status_table.h"
 #include "tests/support/fake_board.h"
+#include "tests/support/table_access.h"
 
 namespace {
 
@@ -33,11 +33,7 @@ int64_t TableNow() { return table_now; }
 class LocationUpdateTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    StatusInit();
     table_now = kAfternoon;
-    SetStatusClock(TableNow);
-    ctx_.statusTable = &statusValues;
-    ctx_.board = &board_;
     const char* tz = getenv("TZ");
     had_tz_ = tz != nullptr;
     if (had_tz_) saved_tz_ = tz;
@@ -45,7 +41,6 @@ class LocationUpdateTest : public ::testing::Test {
     tzset();
   }
   void TearDown() override {
-    SetStatusClock(nullptr);
     if (had_tz_) {
       setenv("TZ", saved_tz_.c_str(), 1);
     } else {
@@ -54,16 +49,16 @@ class LocationUpdateTest : public ::testing::Test {
     tzset();
   }
 
-  static const StatusValue& Entry(uint32_t index) { return statusValues.entries[index]; }
+  StatusValue Entry(uint32_t index) const { return EntryOf(table_, index); }
 
-  GatherContext ctx_{};
+  StatusTable table_{TableNow};
   RecordingBoard board_;
   bool had_tz_ = false;
   std::string saved_tz_;
 };
 
 TEST_F(LocationUpdateTest, NorthEastSentenceStoresPositionWithUtcFixTime) {
-  LocationUpdateAt(&ctx_, kNorthEast, kAfternoon);
+  LocationUpdateAt(table_, board_, kNorthEast, kAfternoon);
   EXPECT_STREQ(kNorthEast, Entry(kNMEA_s).value);
   EXPECT_STREQ("545.400024", Entry(kAlt_f).value);  // passes through single precision
   for (uint32_t index : {kNMEA_s, kLat_f, kLon_f, kAlt_f}) {
@@ -95,10 +90,9 @@ TEST_F(LocationUpdateTest, PositionsGeohashesAndFixRegister) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.sentence);
-    StatusInit();
     const size_t commands = board_.Calls().size();
-    UpdateVariableStatusT(&ctx_, kGeoHash_s, "stale", 0);
-    LocationUpdateAt(&ctx_, c.sentence, kAfternoon);
+    table_.Update(kGeoHash_s, "stale", 0);
+    LocationUpdateAt(table_, board_, c.sentence, kAfternoon);
     EXPECT_STREQ(c.latitude, Entry(kLat_f).value);
     EXPECT_STREQ(c.longitude, Entry(kLon_f).value);
     EXPECT_STREQ(c.geohash, Entry(kGeoHash_s).value);
