@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <chrono>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/stop_event.h"
@@ -95,16 +97,23 @@ TEST_F(ToolsOnPath, FailingHangingAndMissingTools) {
   EXPECT_TRUE(missing.SetFixRegister(false));
 }
 
-// A stop request ends a tool run at once, and none starts after it.
+// A stop request ends a running tool at once, and no tool starts after it.
 TEST_F(ToolsOnPath, StopEventEndsToolRuns) {
-  WriteTool("gpio", "#!/bin/sh\nexec sleep 30\n");
   StopEvent stop;
   RouterBoard board(&stop);
-  stop.Signal();
+  EXPECT_TRUE(board.SetFixRegister(true));  // the recording i2cset, before the stop
+  WriteTool("gpio", "#!/bin/sh\nexec sleep 30\n");
+  std::thread stopper([&stop] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    stop.Signal();
+  });
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(board.SetHpueLeds(false));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
-  EXPECT_TRUE(Calls().empty());
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  stopper.join();
+  EXPECT_LT(elapsed, std::chrono::milliseconds(1000));
+  EXPECT_FALSE(board.SetFixRegister(false));
+  EXPECT_EQ((std::vector<std::string>{"i2cset -y 0 0x50 0x40 2 (direct)"}), Calls());
 }
 
 TEST(FindOnPathTest, LooksUpLikeTheShell) {
