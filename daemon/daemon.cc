@@ -91,6 +91,7 @@ Daemon::Started Daemon::Start(int argc, char* argv[]) {
   gps_.socket = gpsSocket_.get();
   gps_.table = &table_;
   gps_.stop = &stop_;
+  gps_.board = &board_;
   gps_.debug = options_.debug;
   if (StartThreadWithDaemonSignalsBlocked(&gpsThread_, RunGpsListenerThread, &gps_) != 0) {
     LogMessageError("Could not start GPS listener thread");

@@ -9,6 +9,7 @@
 #include "config/daemon_config.h"
 #include "config/uci_source.h"
 #include "daemon/daemon_options.h"
+#include "exec/router_board.h"
 #include "location/gps_listener.h"
 #include "modem/mm_dbus.h"
 #include "modem/modem_pass.h"
@@ -56,8 +57,10 @@ class Daemon {
   DaemonConfig config_{};
   StatusTable table_;
   ModemSession session_;
+  // The router's LEDs, fix register and interface names; its tools are looked up on PATH here.
+  RouterBoard board_{&stop_};
   ModemBus modemBus_;
-  ModemPass pass_{table_, session_};
+  ModemPass pass_{table_, session_, board_};
   ScopedFd gpsSocket_;
   GpsListener gps_;
   pthread_t gpsThread_{};

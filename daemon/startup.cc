@@ -20,7 +20,7 @@
 #include "base/signals.h"
 #include "config/daemon_config.h"
 #include "daemon/daemon_options.h"
-#include "exec/zel_exec.h"
+#include "exec/program_run.h"
 #include "status/status_table.h"
 
 namespace {
@@ -166,8 +166,9 @@ void ReadLinuxVersion(char* version, const StopEvent* stop) {
   char program[] = "uname";
   char option[] = "-r";
   char* const args[] = {program, option, nullptr};
-  int32_t n = Zel_Exec(RouterPathOf(RouterPath::kUname), args, 1000, 100, version,
-                       kLinuxVersionSize - 1, stop);
+  int32_t n = RunProgram({RouterPathOf(RouterPath::kUname), args, 1000, stop}, version,
+                         kLinuxVersionSize - 1)
+                  .length;
   if (n <= 0) {
     LogMessageError("Determining Linux version failed");
     return;

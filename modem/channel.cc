@@ -10,7 +10,7 @@
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/signals.h"
-#include "exec/zel_exec.h"
+#include "exec/program_run.h"
 #include "modem/mm_dbus.h"
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
@@ -20,7 +20,6 @@ namespace {
 
 constexpr int kClientOutputSize = 1024;
 constexpr int kListLimitMs = 2000;
-constexpr int kListIdleMs = 100;
 constexpr int kMaxModemIndex = 1000;
 // A reply line of the client starts with these many characters before the answer ("response: ").
 constexpr int kResponsePrefix = 10;
@@ -55,8 +54,9 @@ int RunModemCommand(ModemPass& pass, const char* argument, char* out) {
                            out, kClientOutputSize - 1);
   }
   char* argv[] = {Arg("mmcli"), Arg("-m"), index_text, Arg(argument), nullptr};
-  return Zel_Exec(mmcli, argv, pass.session.cmdTotalMs, pass.session.cmdIdleMs, out,
-                  kClientOutputSize - 1);
+  return RunProgram({mmcli, argv, pass.session.cmdTotalMs, InterruptStopEvent()}, out,
+                    kClientOutputSize - 1)
+      .length;
 }
 
 // ModemManager passes AT commands only when it runs in debug mode or was built to allow them over
@@ -108,8 +108,10 @@ int mmcli_GetIdx(ModemPass& pass, int onlyWhenMissing) {
   char* argv[] = {Arg("mmcli"), Arg("-L"), nullptr};
   int len = pass.bus != nullptr
                 ? pass.bus->List(kListLimitMs, InterruptStopEvent(), out, kClientOutputSize - 1)
-                : Zel_Exec(RouterPathOf(RouterPath::kMmcli), argv, kListLimitMs, kListIdleMs, out,
-                           kClientOutputSize - 1);
+                : RunProgram({RouterPathOf(RouterPath::kMmcli), argv, kListLimitMs,
+                              InterruptStopEvent()},
+                             out, kClientOutputSize - 1)
+                      .length;
   long number = 0;
   char token[kTokenSize];
   if (ReadModemListing(out, len, &number, token, sizeof token) == 0) {
@@ -189,12 +191,13 @@ int modem_Reset(ModemPass& pass) {
   return result;
 }
 
-int QmiCmd(ModemPass& pass, const char* argument, int totalLimitMs, int idleLimitMs) {
+int QmiCmd(ModemPass& pass, const char* argument, int totalLimitMs) {
   PrintOutsideText(stdout, "QmiCmd: %s\n", argument);
   fflush(stdout);
   ModemSession* session = &pass.session;
   memset(session->qmiResult, 0, sizeof session->qmiResult);
   char* argv[] = {Arg("qmicli"), Arg("-d"), session->qmiDevice, Arg("-p"), Arg(argument), nullptr};
-  return Zel_Exec(RouterPathOf(RouterPath::kQmicli), argv, totalLimitMs, idleLimitMs,
-                  session->qmiResult, kQmiResultSize - 1);
+  return RunProgram({RouterPathOf(RouterPath::kQmicli), argv, totalLimitMs, InterruptStopEvent()},
+                    session->qmiResult, kQmiResultSize - 1)
+      .length;
 }

@@ -18,8 +18,9 @@ int modem_Send(ModemPass& pass, const char* command, int commandSize, char* repl
 // a reply of 10 characters or less, or ModemManager's "error:").
 int modem_Reset(ModemPass& pass);
 // Runs qmicli on the session's QMI device; the output lands in the session's qmiResult (cleared
-// first, at most kQmiResultSize - 2 characters). Returns what Zel_Exec returns.
-int QmiCmd(ModemPass& pass, const char* argument, int totalLimitMs, int idleLimitMs);
+// first, at most kQmiResultSize - 2 characters). Returns the length of the output (0 when qmicli
+// could not be started).
+int QmiCmd(ModemPass& pass, const char* argument, int totalLimitMs);
 
 // The parts of mmcli_GetIdx and modem_Send that only read the client's output.
 

@@ -15,7 +15,7 @@ const char* AskModem(ModemPass& pass, const Collector& row, char* reply) {
 }
 
 const char* AskQmi(ModemPass& pass, const Collector& row, char*) {
-  if (QmiCmd(pass, row.command, row.totalMs, row.idleMs) <= 0) return nullptr;
+  if (QmiCmd(pass, row.command, row.totalMs) <= 0) return nullptr;
   const char* output = pass.session.qmiResult;
   if (QmiOutputIsError(output)) return nullptr;
   pass.session.lifeSigns.NoteAnswer(ModemWay::kQmi);

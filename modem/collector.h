@@ -25,8 +25,7 @@ enum class OnceMark : uint8_t {
 struct Collector {
   CollectorRequest request = nullptr;
   const char* command = nullptr;  // the AT command with its CR, or the QMI client's argument
-  int32_t totalMs = 0;            // QMI limits
-  int32_t idleMs = 0;
+  int32_t totalMs = 0;            // QMI time limit
   uint8_t ModemSession::*once = nullptr;  // nullptr: every pass; else skipped while it is set
   OnceMark mark = OnceMark::kNever;
   CollectorTake take = nullptr;                  // nullptr: the reply is not read
@@ -72,13 +71,11 @@ constexpr Collector AtRow(const char* command, CollectorTake take) {
   return row;
 }
 
-constexpr Collector QmiRow(const char* argument, int32_t totalMs, int32_t idleMs,
-                           CollectorTake take) {
+constexpr Collector QmiRow(const char* argument, int32_t totalMs, CollectorTake take) {
   Collector row;
   row.request = AskQmi;
   row.command = argument;
   row.totalMs = totalMs;
-  row.idleMs = idleMs;
   row.take = take;
   return row;
 }

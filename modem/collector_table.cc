@@ -18,16 +18,16 @@
 namespace {
 
 // The HPUE LEDs follow the transmit power the session holds.
-void FollowTxPower(ModemPass& pass) { SetHpueLed(pass.session.lastTxPower); }
+void FollowTxPower(ModemPass& pass) { SetHpueLed(pass.board, pass.session.lastTxPower); }
 
 using S = ModemSession;
 
 // The one-time QMI requests (SIM power on, autoconnect) share one flag, set after the second.
 constexpr Collector kSimPowerOn =
-    QmiRow("--uim-sim-power-on=1", 1000, 100, nullptr).Once(&S::qmiSetupDone, OnceMark::kNever);
-constexpr Collector kAutoconnect = QmiRow("--wds-set-autoconnect-settings=enabled", 1000, 100,
-                                          nullptr)
-                                       .Once(&S::qmiSetupDone, OnceMark::kWhenAsked);
+    QmiRow("--uim-sim-power-on=1", 1000, nullptr).Once(&S::qmiSetupDone, OnceMark::kNever);
+constexpr Collector kAutoconnect =
+    QmiRow("--wds-set-autoconnect-settings=enabled", 1000, nullptr)
+        .Once(&S::qmiSetupDone, OnceMark::kWhenAsked);
 constexpr Collector kProperties = StepRow(GetModemProperties);
 constexpr Collector kSimState =
     AtRow("AT+CPIN?\r", TakeSimState).Once(&S::simReadySeen, OnceMark::kWhenTaken);
@@ -48,13 +48,13 @@ constexpr Collector kGroupIds =
     AtRow("AT+QGID\r", TakeGroupIds).Once(&S::gidQueried, OnceMark::kWhenAsked).OnFullPass();
 constexpr Collector kDataCounters = AtRow("AT+QGDCNT?\r", TakeRxTxBytes).OnFullPass();
 constexpr Collector kTxRx =
-    QmiRow("--nas-get-tx-rx-info=lte", 2000, 200, TakeTxRxInfo).Then(FollowTxPower).OnFullPass();
+    QmiRow("--nas-get-tx-rx-info=lte", 2000, TakeTxRxInfo).Then(FollowTxPower).OnFullPass();
 constexpr Collector kCarrierAggregation =
-    QmiRow("--nas-get-lte-cphy-ca-info", 1000, 100, TakeCAInfo)
+    QmiRow("--nas-get-lte-cphy-ca-info", 1000, TakeCAInfo)
         .OrSay("GetCAInfo failed\n")
         .OnFullPass();
 constexpr Collector kSignal =
-    QmiRow("--nas-get-signal-info", 2000, 200, TakeSignalInfo).OnFullPass();
+    QmiRow("--nas-get-signal-info", 2000, TakeSignalInfo).OnFullPass();
 constexpr Collector kHomeNetwork = RequestRow(AskHomeNetwork, TakeHomeNetwork).OnFullPass();
 constexpr Collector kNetDev = StepRow(GetKxNetworkInfo).OnFullPass();
 

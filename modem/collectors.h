@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+class Board;
 struct ModemPass;
 
 int GetModemStatus(ModemPass& pass, int onlyWhenMissing, int reduced);
@@ -21,8 +22,8 @@ void GetRssiBer(ModemPass& pass);
 void GetTemperatures(ModemPass& pass);
 void GetServingCellInfo(ModemPass& pass);
 // Lights the blue HPUE LED for a transmit power of 24 or more, else the green one (the dark one is
-// switched first); returns the result of the second LED command.
-int SetHpueLed(int32_t txPower);
+// switched first). True when both LED switches succeeded.
+bool SetHpueLed(Board& board, int32_t txPower);
 void GetGroupIds(ModemPass& pass);
 void GetTxRxInfo(ModemPass& pass);  // QMI readings
 void GetCAInfo(ModemPass& pass);

@@ -1,5 +1,5 @@
 // What one modem step works on: the table it stores into, the session it carries from pass to
-// pass, the way to ModemManager, and the options a pass reads.
+// pass, the router's board, the way to ModemManager, and the options a pass reads.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +7,7 @@
 #include "config/network_options.h"
 
 struct ModemSession;
+class Board;
 class ModemBus;
 class StatusTable;
 
@@ -14,6 +15,7 @@ class StatusTable;
 struct ModemPass {
   StatusTable& table;
   ModemSession& session;
+  Board& board;              // the HPUE LEDs and the interface names
   ModemBus* bus = nullptr;   // ModemManager over D-Bus; null: through mmcli
   bool printValues = false;  // -c: each pass starts by storing Cprint "1"
   // The network options of this pass (the LAN address, the wwan APN), read by the main loop

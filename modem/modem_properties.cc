@@ -7,7 +7,7 @@
 #include "base/console_text.h"
 #include "base/paths.h"
 #include "base/signals.h"
-#include "exec/zel_exec.h"
+#include "exec/program_run.h"
 #include "modem/collectors.h"
 #include "modem/mm_dbus.h"
 #include "modem/modem_pass.h"
@@ -83,8 +83,10 @@ int QueryProperties(ModemPass& pass, const char* flag, int32_t index) {
   memset(output, 0, sizeof output);
   int32_t len = 0;
   if (pass.bus == nullptr) {
-    len = Zel_Exec(RouterPathOf(RouterPath::kMmcli), argv, pass.session.cmdTotalMs,
-                   pass.session.cmdIdleMs, output, kPropertiesOutputSize - 1);
+    len = RunProgram({RouterPathOf(RouterPath::kMmcli), argv, pass.session.cmdTotalMs,
+                      InterruptStopEvent()},
+                     output, kPropertiesOutputSize - 1)
+              .length;
   } else if (flag[1] == 'm') {
     len = pass.bus->ModemKeyValues(index, pass.session.cmdTotalMs, InterruptStopEvent(), output,
                                    kPropertiesOutputSize - 1);

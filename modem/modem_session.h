@@ -17,7 +17,6 @@ constexpr int kApnSize = 128;
 struct ModemSession {
   int32_t modemIndex = -1;  // ModemManager index, -1 when none is known
   int32_t cmdTotalMs = 2000;  // total limit of one mmcli command
-  int32_t cmdIdleMs = 100;    // idle limit of one mmcli command
 
   // Device paths and the modem's MAC address found by discovery; empty when unknown.
   char atDevice[kDevicePathSize] = {};

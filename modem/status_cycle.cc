@@ -24,6 +24,7 @@
 #include "modem/discovery.h"
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
+#include "platform/board.h"
 #include "status/status_table.h"
 
 namespace {
@@ -64,7 +65,7 @@ void StoreLanAddress(ModemPass& pass) {
 
 void StoreLanMac(ModemPass& pass) {
   char mac[256] = "";
-  if (GetMacAddress("lan1", mac) != 0) pass.table.UpdateFixed(kLanMacAddr_s, mac);
+  if (GetMacAddress(pass.board.LanInterface(), mac) != 0) pass.table.UpdateFixed(kLanMacAddr_s, mac);
 }
 
 }  // namespace
@@ -74,7 +75,7 @@ void StorePdpAddress(ModemPass& pass) {
   if (sock.get() < 0) return;
   struct ifreq request;
   memset(&request, 0, sizeof request);
-  snprintf(request.ifr_name, IFNAMSIZ, "%s", "wwan0");
+  snprintf(request.ifr_name, IFNAMSIZ, "%s", pass.board.WwanInterface());
   if (ioctl(sock.get(), SIOCGIFADDR, &request) == 0) {
     struct sockaddr_in address;
     memcpy(&address, &request.ifr_addr, sizeof address);

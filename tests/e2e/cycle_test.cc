@@ -23,6 +23,7 @@
 #include "modem/modem_session.h"
 #include "modem/sim_identity.h"
 #include "status/status_table.h"
+#include "tests/support/fake_board.h"
 #include "tests/support/sim_router.h"
 #include "tests/support/table_access.h"
 #include "tests/support/test_files.h"
@@ -245,7 +246,8 @@ class LinkDownLoop : public ::testing::Test {
   DaemonConfig config_{};
   ModemSession modem_;
   StatusTable table_;
-  ModemPass pass_{table_, modem_};
+  RecordingBoard board_;
+  ModemPass pass_{table_, modem_, board_};
   DaemonOptions options_;
   UciSource uci_;
 };

@@ -17,6 +17,7 @@
 #include "report/json_snapshot.h"
 #include "status/status_table.h"
 #include "tests/support/csv_fields.h"
+#include "tests/support/fake_board.h"
 #include "tests/support/json_validator.h"
 #include "tests/support/sim_router.h"
 #include "tests/support/table_access.h"
@@ -37,7 +38,6 @@ class WatchdogSimTest : public ::testing::Test {
     modem_.lifeSigns = ModemLifeSigns{};
     modem_.lifeSigns.NoteAsked();  // a whole pass has asked the modem
     modem_.cmdTotalMs = 2000;
-    modem_.cmdIdleMs = 100;
     sim_.ClearCalls();
   }
   void TearDown() override {
@@ -55,7 +55,8 @@ class WatchdogSimTest : public ::testing::Test {
   SimRouter sim_;
   ModemSession modem_;
   StatusTable table_;
-  ModemPass ctx_{table_, modem_};
+  RecordingBoard board_;
+  ModemPass ctx_{table_, modem_, board_};
   ModemWatchdog watchdog_{};
 };
 

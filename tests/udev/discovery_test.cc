@@ -15,6 +15,7 @@
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
+#include "tests/support/fake_board.h"
 #include "tests/support/table_access.h"
 
 namespace {
@@ -81,7 +82,8 @@ class DiscoveryTest : public ::testing::Test {
   std::string Enumerate(int* result) {
     EXPECT_EQ(1, udevCreateContext());
     testing::internal::CaptureStdout();
-    ModemPass pass{*table_, modem_};
+    RecordingBoard board;
+    ModemPass pass{*table_, modem_, board};
     *result = udevEnumerate(pass);
     return testing::internal::GetCapturedStdout();
   }
@@ -168,7 +170,8 @@ TEST_F(DiscoveryTest, NoDevicesAtAll) {
 }
 
 TEST_F(DiscoveryTest, ContextAndMonitorLifetime) {
-  ModemPass ctx_{*table_, modem_};
+  RecordingBoard board_;
+  ModemPass ctx_{*table_, modem_, board_};
   testing::internal::CaptureStderr();
   EXPECT_EQ(0, udevEnumerate(ctx_));
   EXPECT_EQ("Cannot create udev enumerate context\n", testing::internal::GetCapturedStderr());
@@ -184,7 +187,8 @@ TEST_F(DiscoveryTest, ContextAndMonitorLifetime) {
 }
 
 TEST_F(DiscoveryTest, CheckDeviceAddNeedsNameAndPath) {
-  ModemPass ctx_{*table_, modem_};
+  RecordingBoard board_;
+  ModemPass ctx_{*table_, modem_, board_};
   EXPECT_EQ(0, udevCheckDeviceAdd(ctx_, nullptr, "/x/1-1:1.2/ttyUSB2/tty/ttyUSB2", nullptr));
   EXPECT_EQ(0, udevCheckDeviceAdd(ctx_, "ttyUSB2", nullptr, nullptr));
   EXPECT_STREQ("", modem_.atDevice);

@@ -15,6 +15,7 @@
 #include "modem/channel.h"
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
+#include "tests/support/fake_board.h"
 #include "tests/support/sim_router.h"
 #include "tests/support/table_access.h"
 
@@ -35,7 +36,6 @@ class ChannelSimTest : public ::testing::Test {
     ReloadPathRoot();
     modem_.modemIndex = -1;
     modem_.cmdTotalMs = 2000;
-    modem_.cmdIdleMs = 100;
     snprintf(modem_.qmiDevice, sizeof modem_.qmiDevice, "/dev/cdc-wdm0");
   }
   void TearDown() override {
@@ -47,7 +47,8 @@ class ChannelSimTest : public ::testing::Test {
   SimRouter& sim_ = *shared_sim_;
   ModemSession modem_;
   StatusTable table_;
-  ModemPass ctx_{table_, modem_};
+  RecordingBoard board_;
+  ModemPass ctx_{table_, modem_, board_};
 };
 
 SimRouter* ChannelSimTest::shared_sim_ = nullptr;

@@ -13,6 +13,7 @@
 #include "base/paths.h"
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
+#include "tests/support/fake_board.h"
 #include "tests/support/table_access.h"
 #include "tests/support/test_files.h"
 
@@ -32,7 +33,6 @@ class ChannelTest : public ::testing::Test {
     ReloadPathRoot();
     modem_.modemIndex = 0;
     modem_.cmdTotalMs = 2000;
-    modem_.cmdIdleMs = 100;
     snprintf(modem_.qmiDevice, sizeof modem_.qmiDevice, "/dev/cdc-wdm0");
     Answer("mmcli", "");
     Answer("qmicli", "");
@@ -57,7 +57,8 @@ class ChannelTest : public ::testing::Test {
   TempDir root_;
   ModemSession modem_;
   StatusTable table_;
-  ModemPass ctx_{table_, modem_};
+  RecordingBoard board_;
+  ModemPass ctx_{table_, modem_, board_};
 };
 
 TEST_F(ChannelTest, GetIdxReadsTheListing) {
@@ -246,7 +247,7 @@ TEST_F(ChannelTest, QmiCmdFillsQmiResult) {
   Answer("qmicli", sample);
   memset(modem_.qmiResult, '#', sizeof modem_.qmiResult);
   testing::internal::CaptureStdout();
-  EXPECT_EQ(static_cast<int>(sample.size()), QmiCmd(ctx_, "--nas-get-signal-info", 2000, 200));
+  EXPECT_EQ(static_cast<int>(sample.size()), QmiCmd(ctx_, "--nas-get-signal-info", 2000));
   EXPECT_EQ("QmiCmd: --nas-get-signal-info\n", testing::internal::GetCapturedStdout());
   EXPECT_EQ(sample, std::string(modem_.qmiResult));
   EXPECT_EQ('\0', modem_.qmiResult[kQmiResultSize - 1]);
@@ -254,7 +255,7 @@ TEST_F(ChannelTest, QmiCmdFillsQmiResult) {
 
   // A long answer is cut to 1022 characters.
   Answer("qmicli", std::string(3000, 'q'));
-  EXPECT_EQ(1022, QmiCmd(ctx_, "--nas-get-tx-rx-info=lte", 2000, 200));
+  EXPECT_EQ(1022, QmiCmd(ctx_, "--nas-get-tx-rx-info=lte", 2000));
   EXPECT_EQ(std::string(1022, 'q'), std::string(modem_.qmiResult));
 }
 

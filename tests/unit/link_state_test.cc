@@ -12,6 +12,7 @@
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
+#include "tests/support/fake_board.h"
 #include "tests/support/table_access.h"
 #include "tests/support/test_files.h"
 
@@ -37,7 +38,8 @@ class LinkStateTest : public ::testing::Test {
   TempDir root_;
   StatusTable table_;
   ModemSession modem_;
-  ModemPass ctx_{table_, modem_};
+  RecordingBoard board_;
+  ModemPass ctx_{table_, modem_, board_};
 };
 
 TEST_F(LinkStateTest, StoresCountersOfTheWwan0Line) {

@@ -8,6 +8,7 @@
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
+#include "tests/support/fake_board.h"
 #include "tests/support/platform_samples.h"
 #include "tests/support/table_access.h"
 
@@ -25,7 +26,8 @@ class ModemPropertiesTest : public ::testing::Test {
   }
   ModemSession modem_;
   StatusTable table_;
-  ModemPass ctx_{table_, modem_};
+  RecordingBoard board_;
+  ModemPass ctx_{table_, modem_, board_};
 };
 
 TEST_F(ModemPropertiesTest, ReadsTheCapturedModemAndBearerListings) {

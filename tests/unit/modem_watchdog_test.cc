@@ -9,6 +9,7 @@
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
+#include "tests/support/fake_board.h"
 #include "tests/support/table_access.h"
 
 namespace {
@@ -41,7 +42,8 @@ class ModemWatchdogTest : public ::testing::Test {
 
   ModemSession modem_;
   StatusTable table_;
-  ModemPass ctx_{table_, modem_};
+  RecordingBoard board_;
+  ModemPass ctx_{table_, modem_, board_};
   ModemWatchdog watchdog_{};
 };
 

@@ -7,6 +7,7 @@
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
+#include "tests/support/fake_board.h"
 #include "tests/support/table_access.h"
 
 namespace {
@@ -19,7 +20,8 @@ class SimIdentityTest : public ::testing::Test {
   std::string Value(StatusIndex index) const { return EntryOf(table_, index).value; }
   ModemSession modem_;
   StatusTable table_;
-  ModemPass ctx_{table_, modem_};
+  RecordingBoard board_;
+  ModemPass ctx_{table_, modem_, board_};
 };
 
 TEST_F(SimIdentityTest, SimStateNeedsTextAfterReady) {

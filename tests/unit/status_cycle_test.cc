@@ -10,6 +10,7 @@
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
+#include "tests/support/fake_board.h"
 #include "tests/support/table_access.h"
 #include "tests/support/test_files.h"
 
@@ -29,7 +30,8 @@ class StatusCycleFilesTest : public ::testing::Test {
   TempDir root_;
   ModemSession modem_;
   StatusTable table_;
-  ModemPass ctx_{table_, modem_};
+  RecordingBoard board_;
+  ModemPass ctx_{table_, modem_, board_};
 };
 
 TEST_F(StatusCycleFilesTest, ProtocolWithoutItsLineEnd) {
