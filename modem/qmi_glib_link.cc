@@ -65,13 +65,21 @@ struct OutputTraits {
   static int Release(Handle handle) { return Unref(handle), 0; }
 };
 
+// Where libqmi delivers a call's result. A call that libqmi does not complete soon after its
+// cancellation is abandoned: the holder then stays until libqmi completes it, and frees itself.
+struct Pending {
+  GAsyncResult* result;
+  bool abandoned;
+};
+
 // One asynchronous libqmi call waited for on the link's main context (made the thread's default
 // for the call, so libqmi completes it there). Its cancellable is cancelled at the deadline or
-// when the stop event is signalled; libqmi then completes the call with an error.
+// when the stop event is signalled; libqmi then completes the call with an error, or the call is
+// abandoned a moment later (opening a device through the proxy does not look at the cancellable).
 class Wait {
  public:
   Wait(GMainContext* context, const QmiDeadline& deadline, const StopEvent* stop)
-      : context_(context), cancellable_(g_cancellable_new()) {
+      : context_(context), cancellable_(g_cancellable_new()), pending_(g_new0(Pending, 1)) {
     g_main_context_push_thread_default(context_);
     timer_.Reset(g_timeout_source_new(deadline.LeftMs()));
     g_source_set_callback(timer_.get(), OnTimer, this, nullptr);
@@ -86,28 +94,49 @@ class Wait {
   ~Wait() {
     timer_.Close();
     stopWatch_.Close();
-    if (result_ != nullptr) g_object_unref(result_);
+    grace_.Close();
+    if (pending_ != nullptr) {
+      if (pending_->result != nullptr) g_object_unref(pending_->result);
+      g_free(pending_);
+    }
     g_main_context_pop_thread_default(context_);
   }
   Wait(const Wait&) = delete;
   Wait& operator=(const Wait&) = delete;
 
   GCancellable* cancellable() const { return G_CANCELLABLE(cancellable_.get()); }
-  static void Done(GObject*, GAsyncResult* result, gpointer self) {
-    static_cast<Wait*>(self)->result_ = G_ASYNC_RESULT(g_object_ref(result));
+  // The user data of the call.
+  gpointer pending() const { return pending_; }
+  static void Done(GObject*, GAsyncResult* result, gpointer data) {
+    auto* pending = static_cast<Pending*>(data);
+    if (pending->abandoned) {
+      g_free(pending);
+      return;
+    }
+    pending->result = G_ASYNC_RESULT(g_object_ref(result));
   }
-  // The call's result, once libqmi has completed it.
+  // The call's result once libqmi has completed it; null when the call was abandoned.
   GAsyncResult* Result() {
-    while (result_ == nullptr) g_main_context_iteration(context_, TRUE);
-    return result_;
+    while (pending_->result == nullptr && !graceOver_) g_main_context_iteration(context_, TRUE);
+    if (pending_->result != nullptr) return pending_->result;
+    pending_->abandoned = true;
+    pending_ = nullptr;
+    return nullptr;
   }
   bool stopped() const { return stopped_; }
   bool timedOut() const { return timedOut_; }
 
  private:
+  // How long libqmi may take to complete a cancelled call before it is abandoned.
+  static constexpr guint kGraceMs = 100;
+
   void Cancel(bool* why) {
     *why = true;
     g_cancellable_cancel(cancellable());
+    if (grace_.valid()) return;
+    grace_.Reset(g_timeout_source_new(kGraceMs));
+    g_source_set_callback(grace_.get(), OnGraceOver, this, nullptr);
+    g_source_attach(grace_.get(), context_);
   }
   static gboolean OnTimer(gpointer self) {
     static_cast<Wait*>(self)->Cancel(&static_cast<Wait*>(self)->timedOut_);
@@ -117,14 +146,20 @@ class Wait {
     static_cast<Wait*>(self)->Cancel(&static_cast<Wait*>(self)->stopped_);
     return G_SOURCE_REMOVE;
   }
+  static gboolean OnGraceOver(gpointer self) {
+    static_cast<Wait*>(self)->graceOver_ = true;
+    return G_SOURCE_REMOVE;
+  }
 
   GMainContext* context_;
   Object cancellable_;
+  Pending* pending_;
   UniqueResource<SourceTraits> timer_;
   UniqueResource<SourceTraits> stopWatch_;
-  GAsyncResult* result_ = nullptr;
+  UniqueResource<SourceTraits> grace_;
   bool stopped_ = false;
   bool timedOut_ = false;
+  bool graceOver_ = false;
 };
 
 // The text being written: always terminated, cut at the buffer's end.
@@ -221,8 +256,8 @@ void QmiGlibLink::Drop(bool release) {
           device, QMI_CLIENT(client.get()),
           release && !lost_ ? QMI_DEVICE_RELEASE_CLIENT_FLAGS_RELEASE_CID
                             : QMI_DEVICE_RELEASE_CLIENT_FLAGS_NONE,
-          deadline.Seconds(), wait.cancellable(), Wait::Done, &wait);
-      qmi_device_release_client_finish(device, wait.Result(), nullptr);
+          deadline.Seconds(), wait.cancellable(), Wait::Done, wait.pending());
+      if (GAsyncResult* result = wait.Result()) qmi_device_release_client_finish(device, result, nullptr);
     }
     client.Close();
   }
@@ -230,8 +265,8 @@ void QmiGlibLink::Drop(bool release) {
     g_signal_handlers_disconnect_by_data(device, &lost_);
     const QmiDeadline deadline(kReleaseMs);
     Wait wait(context, deadline, nullptr);
-    qmi_device_close_async(device, deadline.Seconds(), wait.cancellable(), Wait::Done, &wait);
-    qmi_device_close_finish(device, wait.Result(), nullptr);
+    qmi_device_close_async(device, deadline.Seconds(), wait.cancellable(), Wait::Done, wait.pending());
+    if (GAsyncResult* result = wait.Result()) qmi_device_close_finish(device, result, nullptr);
     device_.Close();
   }
   path_[0] = '\0';
@@ -250,14 +285,17 @@ void* QmiGlibLink::Device(const char* device, const QmiDeadline& deadline) {
   Object file(g_file_new_for_path(device));
   GError* raw = nullptr;
   QmiDevice* created = nullptr;
+  const char* why = nullptr;  // set when the step was abandoned
   {
     Wait wait(context, deadline, stop_);
-    qmi_device_new(G_FILE(file.get()), wait.cancellable(), Wait::Done, &wait);
-    created = qmi_device_new_finish(wait.Result(), &raw);
+    qmi_device_new(G_FILE(file.get()), wait.cancellable(), Wait::Done, wait.pending());
+    GAsyncResult* result = wait.Result();
+    if (result != nullptr) created = qmi_device_new_finish(result, &raw);
+    if (result == nullptr) why = wait.stopped() ? "stopped" : "no answer in time";
   }
   Error error(raw);
   if (created == nullptr) {
-    SetProblem("couldn't create QmiDevice: %s", error.get()->message);
+    SetProblem("couldn't create QmiDevice: %s", why != nullptr ? why : MessageOf(error.get()));
     return nullptr;
   }
   device_.Reset(created);
@@ -267,12 +305,14 @@ void* QmiGlibLink::Device(const char* device, const QmiDeadline& deadline) {
   {
     Wait wait(context, deadline, stop_);
     qmi_device_open(created, QMI_DEVICE_OPEN_FLAGS_PROXY, deadline.Seconds(), wait.cancellable(),
-                    Wait::Done, &wait);
-    opened = qmi_device_open_finish(created, wait.Result(), &raw);
+                    Wait::Done, wait.pending());
+    GAsyncResult* result = wait.Result();
+    opened = result != nullptr && qmi_device_open_finish(created, result, &raw);
+    if (result == nullptr) why = wait.stopped() ? "stopped" : "no answer in time";
   }
   error.Reset(raw);
   if (!opened) {
-    SetProblem("couldn't open the QmiDevice: %s", error.get()->message);
+    SetProblem("couldn't open the QmiDevice: %s", why != nullptr ? why : MessageOf(error.get()));
     g_signal_handlers_disconnect_by_data(created, &lost_);
     device_.Close();
     path_[0] = '\0';
@@ -289,13 +329,14 @@ void* QmiGlibLink::Client(Service service, const QmiDeadline& deadline) {
   {
     Wait wait(static_cast<GMainContext*>(context_.get()), deadline, stop_);
     qmi_device_allocate_client(device, kServices[service], QMI_CID_NONE, deadline.Seconds(),
-                               wait.cancellable(), Wait::Done, &wait);
-    client = qmi_device_allocate_client_finish(device, wait.Result(), &raw);
+                               wait.cancellable(), Wait::Done, wait.pending());
+    GAsyncResult* result = wait.Result();
+    if (result != nullptr) client = qmi_device_allocate_client_finish(device, result, &raw);
   }
   Error error(raw);
   if (client == nullptr) {
     SetProblem("couldn't create client for the '%s' service: %s",
-               Name(qmi_service_get_string(kServices[service])), error.get()->message);
+               Name(qmi_service_get_string(kServices[service])), MessageOf(error.get()));
     return nullptr;
   }
   clients_[service].Reset(client);
@@ -336,8 +377,8 @@ QmiAnswer QmiGlibLink::Refused(const char* message, Service service, bool forgot
     Wait wait(static_cast<GMainContext*>(context_.get()), deadline, nullptr);
     qmi_device_release_client(device, QMI_CLIENT(clients_[service].get()),
                               QMI_DEVICE_RELEASE_CLIENT_FLAGS_NONE, deadline.Seconds(),
-                              wait.cancellable(), Wait::Done, &wait);
-    qmi_device_release_client_finish(device, wait.Result(), nullptr);
+                              wait.cancellable(), Wait::Done, wait.pending());
+    if (GAsyncResult* result = wait.Result()) qmi_device_release_client_finish(device, result, nullptr);
     clients_[service].Close();
   }
   return QmiAnswer::kRefused;
@@ -353,9 +394,11 @@ QmiAnswer QmiGlibLink::PowerOnSim(const char* device, int32_t totalLimitMs) {
   GError* raw = nullptr;
   Wait wait(static_cast<GMainContext*>(context_.get()), deadline, stop_);
   qmi_client_uim_power_on_sim(client, input.get(), deadline.Seconds(), wait.cancellable(),
-                              Wait::Done, &wait);
+                              Wait::Done, wait.pending());
+  GAsyncResult* result = wait.Result();
+  if (result == nullptr) return NoAnswer("", wait.stopped(), !wait.stopped());
   UniqueResource<OutputTraits<QmiMessageUimPowerOnSimOutput, qmi_message_uim_power_on_sim_output_unref>>
-      output(qmi_client_uim_power_on_sim_finish(client, wait.Result(), &raw));
+      output(qmi_client_uim_power_on_sim_finish(client, result, &raw));
   Error error(raw);
   if (!output.valid()) return NoAnswer(MessageOf(error.get()), wait.stopped(), TimedOut(error.get(), wait));
   if (!qmi_message_uim_power_on_sim_output_get_result(output.get(), &raw)) {
@@ -377,10 +420,12 @@ QmiAnswer QmiGlibLink::EnableAutoconnect(const char* device, int32_t totalLimitM
   GError* raw = nullptr;
   Wait wait(static_cast<GMainContext*>(context_.get()), deadline, stop_);
   qmi_client_wds_set_autoconnect_settings(client, input.get(), deadline.Seconds(),
-                                          wait.cancellable(), Wait::Done, &wait);
+                                          wait.cancellable(), Wait::Done, wait.pending());
+  GAsyncResult* result = wait.Result();
+  if (result == nullptr) return NoAnswer("", wait.stopped(), !wait.stopped());
   UniqueResource<OutputTraits<QmiMessageWdsSetAutoconnectSettingsOutput,
                               qmi_message_wds_set_autoconnect_settings_output_unref>>
-      output(qmi_client_wds_set_autoconnect_settings_finish(client, wait.Result(), &raw));
+      output(qmi_client_wds_set_autoconnect_settings_finish(client, result, &raw));
   Error error(raw);
   if (!output.valid()) return NoAnswer(MessageOf(error.get()), wait.stopped(), TimedOut(error.get(), wait));
   if (!qmi_message_wds_set_autoconnect_settings_output_get_result(output.get(), &raw)) {
@@ -401,10 +446,12 @@ QmiAnswer QmiGlibLink::ReadTxRxInfo(const char* device, int32_t totalLimitMs, Tx
   GError* raw = nullptr;
   Wait wait(static_cast<GMainContext*>(context_.get()), deadline, stop_);
   qmi_client_nas_get_tx_rx_info(client, input.get(), deadline.Seconds(), wait.cancellable(),
-                                Wait::Done, &wait);
+                                Wait::Done, wait.pending());
   using Out = QmiMessageNasGetTxRxInfoOutput;
+  GAsyncResult* result = wait.Result();
+  if (result == nullptr) return NoAnswer("", wait.stopped(), !wait.stopped());
   UniqueResource<OutputTraits<Out, qmi_message_nas_get_tx_rx_info_output_unref>> output(
-      qmi_client_nas_get_tx_rx_info_finish(client, wait.Result(), &raw));
+      qmi_client_nas_get_tx_rx_info_finish(client, result, &raw));
   Error error(raw);
   if (!output.valid()) return NoAnswer(MessageOf(error.get()), wait.stopped(), TimedOut(error.get(), wait));
   if (!qmi_message_nas_get_tx_rx_info_output_get_result(output.get(), &raw)) {
@@ -448,10 +495,12 @@ QmiAnswer QmiGlibLink::ReadCaInfo(const char* device, int32_t totalLimitMs, CaIn
   GError* raw = nullptr;
   Wait wait(static_cast<GMainContext*>(context_.get()), deadline, stop_);
   qmi_client_nas_get_lte_cphy_ca_info(client, nullptr, deadline.Seconds(), wait.cancellable(),
-                                      Wait::Done, &wait);
+                                      Wait::Done, wait.pending());
   using Out = QmiMessageNasGetLteCphyCaInfoOutput;
+  GAsyncResult* result = wait.Result();
+  if (result == nullptr) return NoAnswer("", wait.stopped(), !wait.stopped());
   UniqueResource<OutputTraits<Out, qmi_message_nas_get_lte_cphy_ca_info_output_unref>> output(
-      qmi_client_nas_get_lte_cphy_ca_info_finish(client, wait.Result(), &raw));
+      qmi_client_nas_get_lte_cphy_ca_info_finish(client, result, &raw));
   Error error(raw);
   if (!output.valid()) return NoAnswer(MessageOf(error.get()), wait.stopped(), TimedOut(error.get(), wait));
   if (!qmi_message_nas_get_lte_cphy_ca_info_output_get_result(output.get(), &raw)) {
@@ -509,10 +558,12 @@ QmiAnswer QmiGlibLink::ReadSignalInfo(const char* device, int32_t totalLimitMs, 
   GError* raw = nullptr;
   Wait wait(static_cast<GMainContext*>(context_.get()), deadline, stop_);
   qmi_client_nas_get_signal_info(client, nullptr, deadline.Seconds(), wait.cancellable(),
-                                 Wait::Done, &wait);
+                                 Wait::Done, wait.pending());
   using Out = QmiMessageNasGetSignalInfoOutput;
+  GAsyncResult* result = wait.Result();
+  if (result == nullptr) return NoAnswer("", wait.stopped(), !wait.stopped());
   UniqueResource<OutputTraits<Out, qmi_message_nas_get_signal_info_output_unref>> output(
-      qmi_client_nas_get_signal_info_finish(client, wait.Result(), &raw));
+      qmi_client_nas_get_signal_info_finish(client, result, &raw));
   Error error(raw);
   if (!output.valid()) return NoAnswer(MessageOf(error.get()), wait.stopped(), TimedOut(error.get(), wait));
   if (!qmi_message_nas_get_signal_info_output_get_result(output.get(), &raw)) {

@@ -1,0 +1,281 @@
+// QmiGlibLink against the fake qmi-proxy: the records equal what the qmicli way parses from the
+// scenario's qmicli text, error answers, silence, a stop, a proxy that goes and comes, and the
+// client ids. Runs inside tests/qmi/qmi_namespace.sh (QMI_SIM_ROOT names the simulated root).
+#include "modem/qmi_glib_link.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "base/stop_event.h"
+
+namespace {
+
+constexpr char kDevice[] = "/dev/cdc-wdm0";
+constexpr int32_t kLimitMs = 2000;
+constexpr char kTxRx[] = "qmicli_-d_@_-p_--nas-get-tx-rx-info=lte.out";
+constexpr char kCa[] = "qmicli_-d_@_-p_--nas-get-lte-cphy-ca-info.out";
+constexpr char kSignal[] = "qmicli_-d_@_-p_--nas-get-signal-info.out";
+
+std::string Root() {
+  const char* root = getenv("QMI_SIM_ROOT");
+  return root != nullptr ? root : "";
+}
+
+std::string Read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string FirstLine(const std::string& path) {
+  std::string text = Read(path);
+  return text.substr(0, text.find('\n'));
+}
+
+void SetScenario(const std::string& name) {
+  const std::string active = Root() + "/sim/active";
+  std::ofstream(active + ".tmp") << name << "\n";
+  rename((active + ".tmp").c_str(), active.c_str());
+}
+
+// The answer text of a scenario, its ancestors asked nearest first (as the fake qmicli does).
+std::string Fixture(std::string scenario, const char* answer) {
+  for (int depth = 0; depth < 8 && !scenario.empty(); ++depth) {
+    const std::string dir = Root() + "/sim/scenarios/" + scenario + "/";
+    struct stat st;
+    if (stat((dir + answer).c_str(), &st) == 0) return Read(dir + answer);
+    scenario = FirstLine(dir + "parent");
+  }
+  return "";
+}
+
+int CountCalls(const std::string& text) {
+  std::istringstream log(Read(Root() + "/sim/calls.log"));
+  int count = 0;
+  for (std::string line; std::getline(log, line);) count += line.find(text) != std::string::npos;
+  return count;
+}
+
+void ExpectSame(const TxRxInfo& got, const TxRxInfo& want) {
+  EXPECT_EQ(got.valid, want.valid);
+  for (int n = 0; n < kRxChainValues; ++n) EXPECT_STREQ(got.chain[n], want.chain[n]) << n;
+  EXPECT_EQ(got.hasTxPower, want.hasTxPower);
+  EXPECT_STREQ(got.txPower, want.txPower);
+  EXPECT_EQ(got.txPowerDbm, want.txPowerDbm);
+}
+
+int64_t ElapsedMs(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               since).count();
+}
+
+bool ProxyListens() {
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const char name[] = "\0qmi-proxy";
+  memcpy(address.sun_path, name, sizeof name - 1);
+  const bool listens = connect(fd, reinterpret_cast<sockaddr*>(&address),
+                               static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + sizeof name - 1)) == 0;
+  close(fd);
+  return listens;
+}
+
+// The fake proxy started by qmi_namespace.sh: stopped and started again by the tests.
+pid_t ProxyPid() { return static_cast<pid_t>(atoi(FirstLine(Root() + "/sim/fake-qmi-proxy.ready").c_str())); }
+
+void StopProxy() {
+  const pid_t pid = ProxyPid();
+  ASSERT_GT(pid, 0);
+  unlink((Root() + "/sim/fake-qmi-proxy.ready").c_str());
+  kill(pid, SIGTERM);
+  // Gone when nothing listens on its socket any more.
+  for (int n = 0; n < 100 && ProxyListens(); ++n) usleep(20000);
+  ASSERT_FALSE(ProxyListens());
+}
+
+void StartProxy() {
+  const std::string program = std::string(SIM_DIR) + "/fake-qmi-proxy";
+  const std::string root = Root();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    execl("/usr/bin/python3", "python3", program.c_str(), root.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  struct stat st;
+  for (int n = 0; n < 200 && stat((root + "/sim/fake-qmi-proxy.ready").c_str(), &st) != 0; ++n) {
+    usleep(20000);
+  }
+}
+
+class QmiGlibLinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (Root().empty()) GTEST_SKIP() << "run through tests/qmi/run_in_namespace.sh";
+    SetScenario("default");
+    std::ofstream(Root() + "/sim/calls.log", std::ios::trunc);
+  }
+};
+
+// The scenarios whose readings differ: each record equals the one parsed from the qmicli text.
+TEST_F(QmiGlibLinkTest, RecordsEqualTheQmicliWays) {
+  QmiGlibLink link(nullptr);
+  for (const char* scenario : {"default", "low-tx-power", "tx-not-in-traffic", "link-down",
+                               "ca-none", "ca-legacy", "ca-array"}) {
+    SCOPED_TRACE(scenario);
+    SetScenario(scenario);
+    TxRxInfo txRx{};
+    ASSERT_EQ(link.ReadTxRxInfo(kDevice, kLimitMs, &txRx), QmiAnswer::kAnswered) << link.problem();
+    ExpectSame(txRx, ParseTxRxInfo(Fixture(scenario, kTxRx).c_str()));
+    CaInfo ca{};
+    ASSERT_EQ(link.ReadCaInfo(kDevice, kLimitMs, &ca), QmiAnswer::kAnswered) << link.problem();
+    const CaInfo wantCa = ParseCaInfo(Fixture(scenario, kCa).c_str());
+    EXPECT_EQ(ca.valid, wantCa.valid);
+    EXPECT_STREQ(ca.band, wantCa.band);
+    SignalInfo signal{};
+    ASSERT_EQ(link.ReadSignalInfo(kDevice, kLimitMs, &signal), QmiAnswer::kAnswered);
+    const SignalInfo wantSignal = ParseSignalInfo(Fixture(scenario, kSignal).c_str());
+    EXPECT_EQ(signal.valid, wantSignal.valid);
+    EXPECT_STREQ(signal.snr, wantSignal.snr);
+    EXPECT_EQ(link.PowerOnSim(kDevice, kLimitMs), QmiAnswer::kAnswered);
+    EXPECT_EQ(link.EnableAutoconnect(kDevice, kLimitMs), QmiAnswer::kAnswered);
+  }
+  // The values the healthy modem reports, as a check on the comparison itself.
+  SetScenario("default");
+  TxRxInfo txRx{};
+  ASSERT_EQ(link.ReadTxRxInfo(kDevice, kLimitMs, &txRx), QmiAnswer::kAnswered);
+  EXPECT_STREQ(txRx.chain[0], "-61.2");
+  EXPECT_STREQ(txRx.txPower, "4.3");
+  EXPECT_EQ(txRx.txPowerDbm, 4);
+}
+
+TEST_F(QmiGlibLinkTest, ErrorStatusesAreRefusals) {
+  QmiGlibLink link(nullptr);
+  SetScenario("signal-error");
+  SignalInfo signal{};
+  EXPECT_EQ(link.ReadSignalInfo(kDevice, kLimitMs, &signal), QmiAnswer::kRefused);
+  EXPECT_STREQ(link.problem(), "QMI protocol error (15): 'OutOfCall'");
+  EXPECT_FALSE(signal.valid);
+  SetScenario("qmi-setup-error");
+  EXPECT_EQ(link.PowerOnSim(kDevice, kLimitMs), QmiAnswer::kRefused);
+  EXPECT_EQ(link.EnableAutoconnect(kDevice, kLimitMs), QmiAnswer::kRefused);
+  // The device and its clients stay: the next answer comes on them.
+  SetScenario("default");
+  EXPECT_EQ(link.ReadSignalInfo(kDevice, kLimitMs, &signal), QmiAnswer::kAnswered);
+  EXPECT_EQ(CountCalls("ctl open"), 1);
+}
+
+// A request that never answers, and a device that never opens, end at the request's limit.
+TEST_F(QmiGlibLinkTest, SilenceEndsAtTheLimit) {
+  struct Case {
+    const char* scenario;
+    int32_t limitMs;
+  };
+  for (const Case& c : {Case{"hang", 300}, Case{"hang", 1000}, Case{"modem-silent", 600}}) {
+    SCOPED_TRACE(std::string(c.scenario) + " " + std::to_string(c.limitMs));
+    QmiGlibLink link(nullptr);
+    SetScenario(c.scenario);
+    TxRxInfo txRx{};
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(link.ReadTxRxInfo(kDevice, c.limitMs, &txRx), QmiAnswer::kNone);
+    const int64_t elapsed = ElapsedMs(start);
+    EXPECT_GE(elapsed, c.limitMs - 5);
+    EXPECT_LT(elapsed, c.limitMs + 500);
+    EXPECT_FALSE(txRx.valid);
+  }
+}
+
+TEST_F(QmiGlibLinkTest, StopEndsARequestAtOnce) {
+  StopEvent stop;
+  QmiGlibLink link(&stop);
+  SignalInfo signal{};
+  ASSERT_EQ(link.ReadSignalInfo(kDevice, kLimitMs, &signal), QmiAnswer::kAnswered);
+  SetScenario("hang");
+  std::thread stopper([&stop] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    stop.Signal();
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(link.ReadSignalInfo(kDevice, 10000, &signal), QmiAnswer::kNone);
+  stopper.join();
+  EXPECT_LT(ElapsedMs(start), 700);
+  EXPECT_STREQ(link.problem(), "stopped");
+  // Once stopped, every request ends at once; the client id still goes back on close.
+  const auto again = std::chrono::steady_clock::now();
+  EXPECT_EQ(link.PowerOnSim(kDevice, 10000), QmiAnswer::kNone);
+  EXPECT_LT(ElapsedMs(again), 200);
+  SetScenario("default");
+  link.Close();
+  EXPECT_EQ(CountCalls("ctl release nas"), CountCalls("ctl allocate nas"));
+}
+
+TEST_F(QmiGlibLinkTest, ClientIdsAreAllocatedOnceAndReleasedOnClose) {
+  {
+    QmiGlibLink link(nullptr);
+    SignalInfo signal{};
+    TxRxInfo txRx{};
+    for (int pass = 0; pass < 3; ++pass) {
+      ASSERT_EQ(link.ReadSignalInfo(kDevice, kLimitMs, &signal), QmiAnswer::kAnswered);
+      ASSERT_EQ(link.ReadTxRxInfo(kDevice, kLimitMs, &txRx), QmiAnswer::kAnswered);
+      ASSERT_EQ(link.PowerOnSim(kDevice, kLimitMs), QmiAnswer::kAnswered);
+    }
+    EXPECT_EQ(CountCalls("ctl allocate nas"), 1);
+    EXPECT_EQ(CountCalls("ctl allocate uim"), 1);
+    EXPECT_EQ(CountCalls("ctl allocate wds"), 0);
+    EXPECT_EQ(CountCalls("--nas-get-signal-info"), 3);
+    EXPECT_EQ(CountCalls("ctl release"), 0);
+  }  // the destructor closes
+  EXPECT_EQ(CountCalls("ctl release nas"), 1);
+  EXPECT_EQ(CountCalls("ctl release uim"), 1);
+}
+
+TEST_F(QmiGlibLinkTest, AnotherDeviceIsOpenedAfterTheFirstIsReleased) {
+  // A second QMI port, as after a reset that brought the modem back under another name.
+  ASSERT_EQ(mkfifo("/dev/cdc-wdm1", 0600), 0);
+  mkdir("/sys/class/usbmisc/cdc-wdm1", 0755);
+  mkdir("/sys/class/usbmisc/cdc-wdm1/device", 0755);
+  ASSERT_EQ(symlink("/sys/class/net-drivers/qmi_wwan", "/sys/class/usbmisc/cdc-wdm1/device/driver"), 0);
+  QmiGlibLink link(nullptr);
+  SignalInfo signal{};
+  ASSERT_EQ(link.ReadSignalInfo(kDevice, kLimitMs, &signal), QmiAnswer::kAnswered);
+  ASSERT_EQ(link.ReadSignalInfo("/dev/cdc-wdm1", kLimitMs, &signal), QmiAnswer::kAnswered)
+      << link.problem();
+  EXPECT_EQ(CountCalls("qmi /dev/cdc-wdm0 ctl release nas"), 1);
+  EXPECT_EQ(CountCalls("qmi /dev/cdc-wdm1 ctl open"), 1);
+  EXPECT_EQ(link.ReadSignalInfo("", kLimitMs, &signal), QmiAnswer::kNone);
+  EXPECT_STREQ(link.problem(), "no QMI device");
+}
+
+TEST_F(QmiGlibLinkTest, AProxyThatGoesAndComesBack) {
+  QmiGlibLink link(nullptr);
+  SignalInfo signal{};
+  ASSERT_EQ(link.ReadSignalInfo(kDevice, kLimitMs, &signal), QmiAnswer::kAnswered);
+  StopProxy();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(link.ReadSignalInfo(kDevice, 1500, &signal), QmiAnswer::kNone);
+  EXPECT_LT(ElapsedMs(start), 2000);
+  EXPECT_EQ(link.ReadSignalInfo(kDevice, 1500, &signal), QmiAnswer::kNone);
+  EXPECT_STRNE(link.problem(), "");
+  StartProxy();
+  ASSERT_EQ(link.ReadSignalInfo(kDevice, kLimitMs, &signal), QmiAnswer::kAnswered) << link.problem();
+  EXPECT_STREQ(signal.snr, "13.2");
+  EXPECT_EQ(CountCalls("ctl allocate nas"), 2);
+}
+
+}  // namespace
