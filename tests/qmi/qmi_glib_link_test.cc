@@ -318,7 +318,10 @@ TEST_F(QmiGlibLinkTest, MemoryStaysFlatOverManyPasses) {
   const long after = PrivateKb();
   printf("private memory after 50 passes: %ld kB, after 450: %ld kB; CPU %.3f ms a request\n",
          settled, after, (CpuMs() - cpuBefore) / 1200);
-  EXPECT_LT(after - settled, 64);
+  // Under a sanitizer the memory is the sanitizer's: the bound is not checked.
+  if (getenv("SANITIZED") == nullptr) {
+    EXPECT_LT(after - settled, 64);
+  }
 }
 
 }  // namespace
