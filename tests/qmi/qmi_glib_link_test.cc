@@ -261,6 +261,11 @@ TEST_F(QmiGlibLinkTest, AnotherDeviceIsOpenedAfterTheFirstIsReleased) {
   EXPECT_EQ(CountCalls("qmi /dev/cdc-wdm1 ctl open"), 1);
   EXPECT_EQ(link.ReadSignalInfo("", kLimitMs, &signal), QmiAnswer::kNone);
   EXPECT_STREQ(link.problem(), "no QMI device");
+  // A device node that is not there (the modem is gone), then the first one again.
+  EXPECT_EQ(link.ReadSignalInfo("/dev/cdc-wdm9", kLimitMs, &signal), QmiAnswer::kNone);
+  EXPECT_EQ(std::string(link.problem()).rfind("couldn't create QmiDevice: ", 0), 0u) << link.problem();
+  EXPECT_EQ(link.ReadSignalInfo(kDevice, kLimitMs, &signal), QmiAnswer::kAnswered);
+  EXPECT_EQ(CountCalls("qmi /dev/cdc-wdm1 ctl release nas"), 1);
 }
 
 TEST_F(QmiGlibLinkTest, AProxyThatGoesAndComesBack) {
