@@ -36,7 +36,8 @@ class QmiDeadline {
 
 namespace {
 
-// A client id given back on stop or before the device is dropped may take this long.
+// Giving the client ids back and closing the device, on stop or before another device is opened,
+// may take this long.
 constexpr int32_t kReleaseMs = 500;
 
 struct ErrorTraits {
@@ -246,16 +247,18 @@ void QmiGlibLink::Close() { Drop(true); }
 void QmiGlibLink::Drop(bool release) {
   auto* context = static_cast<GMainContext*>(context_.get());
   auto* device = static_cast<QmiDevice*>(device_.get());
+  // One limit for giving every id back and closing: a stop must not wait long.
+  const QmiDeadline deadline(kReleaseMs);
   for (auto& client : clients_) {
     if (!client.valid()) continue;
     if (device != nullptr) {
-      // A lost device cannot take the id back: the client is only unregistered.
-      const QmiDeadline deadline(kReleaseMs);
-      Wait wait(context, deadline, nullptr);
+      // A lost device cannot take the id back, nor one past the limit: the client is then only
+      // unregistered.
+      const bool giveBack = release && !lost_ && deadline.LeftMs() > 0;
+      Wait wait(context, giveBack ? deadline : QmiDeadline(kReleaseMs), nullptr);
       qmi_device_release_client(
           device, QMI_CLIENT(client.get()),
-          release && !lost_ ? QMI_DEVICE_RELEASE_CLIENT_FLAGS_RELEASE_CID
-                            : QMI_DEVICE_RELEASE_CLIENT_FLAGS_NONE,
+          giveBack ? QMI_DEVICE_RELEASE_CLIENT_FLAGS_RELEASE_CID : QMI_DEVICE_RELEASE_CLIENT_FLAGS_NONE,
           deadline.Seconds(), wait.cancellable(), Wait::Done, wait.pending());
       if (GAsyncResult* result = wait.Result()) qmi_device_release_client_finish(device, result, nullptr);
     }
@@ -263,7 +266,6 @@ void QmiGlibLink::Drop(bool release) {
   }
   if (device != nullptr) {
     g_signal_handlers_disconnect_by_data(device, &lost_);
-    const QmiDeadline deadline(kReleaseMs);
     Wait wait(context, deadline, nullptr);
     qmi_device_close_async(device, deadline.Seconds(), wait.cancellable(), Wait::Done, wait.pending());
     if (GAsyncResult* result = wait.Result()) qmi_device_close_finish(device, result, nullptr);

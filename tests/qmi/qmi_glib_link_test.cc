@@ -226,6 +226,18 @@ TEST_F(QmiGlibLinkTest, StopEndsARequestAtOnce) {
   EXPECT_EQ(CountCalls("ctl release nas"), CountCalls("ctl allocate nas"));
 }
 
+// Giving the ids back to a device gone silent takes no longer than one short limit.
+TEST_F(QmiGlibLinkTest, CloseEndsSoonWhenTheDeviceIsSilent) {
+  QmiGlibLink link(nullptr);
+  SignalInfo signal{};
+  ASSERT_EQ(link.ReadSignalInfo(kDevice, kLimitMs, &signal), QmiAnswer::kAnswered);
+  ASSERT_EQ(link.PowerOnSim(kDevice, kLimitMs), QmiAnswer::kAnswered);
+  SetScenario("modem-silent");
+  const auto start = std::chrono::steady_clock::now();
+  link.Close();
+  EXPECT_LT(ElapsedMs(start), 1200);
+}
+
 TEST_F(QmiGlibLinkTest, ClientIdsAreAllocatedOnceAndReleasedOnClose) {
   {
     QmiGlibLink link(nullptr);
