@@ -6,7 +6,8 @@
 #include <ctime>
 
 #include "base/clock.h"
-#include "config/context.h"
+#include "config/gather_config.h"
+#include "daemon/record_stamp.h"
 #include "report/csv_record.h"
 #include "report/influx_record.h"
 #include "report/json_snapshot.h"
@@ -16,16 +17,14 @@
 namespace {
 
 GatherConfig config;
-GatherContext ctx;
+StatusTable table;
+StatusSnapshot copy;  // each render works on a copy taken under the lock, as the daemon's do
 ReportState report;
 char buffer[16384];
 
 // Every entry holds a value of its type, as after a full pass with the link up; text values have
 // a blank, a comma and a quote so the escaping paths run.
 void FillTable() {
-  StatusInit();
-  ctx.statusTable = &statusValues;
-  ctx.config = &config;
   snprintf(config.schema, sizeof config.schema, "lte");
   snprintf(config.serialNumber, sizeof config.serialNumber, "KX2140000123");
   snprintf(config.account, sizeof config.account, "account");
@@ -33,21 +32,20 @@ void FillTable() {
   snprintf(config.instance, sizeof config.instance, "unit1");
   const int64_t now = time(nullptr);
   for (uint32_t i = 0; i < kStatusCount; ++i) {
-    const char* name = statusValues.entries[i].name;
+    const char* name = kStatusNames[i].name;
     size_t n = name != nullptr ? strlen(name) : 0;
     const char* value = "Quectel EM12-G, \"rev\" 2";
     if (n > 2 && name[n - 2] == '_' && name[n - 1] == 'i') value = "-10734";
     if (n > 2 && name[n - 2] == '_' && name[n - 1] == 'f') value = "-12.5";
-    UpdateVariableStatusT(&ctx, i, value, now);
+    table.Update(i, value, now);
   }
 }
 
 void BM_JsonSnapshot(benchmark::State& state) {
   const int64_t now = time(nullptr);
   for (auto _ : state) {
-    StatusLock(&statusValues);
-    GetJsonData(&ctx, buffer, kJsonRenderSize, now);
-    StatusUnlock(&statusValues);
+    table.Copy(&copy);
+    GetJsonData(copy, buffer, kJsonRenderSize, now);
     benchmark::DoNotOptimize(buffer);
   }
   state.counters["bytes"] = static_cast<double>(strlen(buffer));
@@ -55,7 +53,8 @@ void BM_JsonSnapshot(benchmark::State& state) {
 
 void BM_CsvRecord(benchmark::State& state) {
   for (auto _ : state) {
-    GetCSVData(&statusValues, &report, buffer, kCsvRenderSize, 0);
+    table.Copy(&copy);
+    GetCSVData(copy, &report, buffer, kCsvRenderSize, 0);
     benchmark::DoNotOptimize(buffer);
   }
   state.counters["bytes"] = static_cast<double>(strlen(buffer));
@@ -65,8 +64,9 @@ void BM_InfluxRecord(benchmark::State& state) {
   for (auto _ : state) {
     report.lastRecordSeq = 0;  // every value counts as new since the last record
     const int64_t now = time(nullptr);
-    StampInfluxRecord(&ctx, GetUptime(), now);  // as the main loop does before each record
-    GetInfluxData(&ctx, &report, now, buffer, 16382);
+    StampInfluxRecord(table, config, GetUptime(), now);  // as the main loop does
+    table.Copy(&copy);
+    GetInfluxData(config, copy, &report, now, buffer, 16382);
     benchmark::DoNotOptimize(buffer);
   }
   state.counters["bytes"] = static_cast<double>(strlen(buffer));

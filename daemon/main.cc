@@ -6,21 +6,30 @@
 #include "base/clock.h"
 #include "base/paths.h"
 #include "base/stop_event.h"
-#include "config/context.h"
+#include "daemon/daemon_context.h"
 #include "daemon/main_loop.h"
 #include "daemon/modem_access.h"
 #include "daemon/startup.h"
 #include "modem/channel.h"
 #include "modem/mm_dbus.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "modem/modem_watchdog.h"
 #include "report/influx_poster.h"
 #include "report/json_snapshot.h"
+#include "status/status_table.h"
 
 namespace {
 
-void RunWatchdogAfterRender(void* watchdog, GatherContext* ctx) {
-  RunModemWatchdog(static_cast<ModemWatchdog*>(watchdog), ctx);
+// What the watchdog needs on the snapshot writer's thread.
+struct WatchdogStep {
+  ModemWatchdog* watchdog;
+  ModemPass* pass;
+};
+
+void RunWatchdogAfterRender(void* step) {
+  const WatchdogStep& owner = *static_cast<WatchdogStep*>(step);
+  RunModemWatchdog(owner.watchdog, *owner.pass);
 }
 
 }  // namespace
@@ -36,8 +45,11 @@ int main(int argc, char* argv[]) {
   setvbuf(stdout, nullptr, _IOLBF, 0);
   // Static: the threads keep using them until the process ends, also on an early exit.
   static GatherConfig config;
+  static StatusTable table;
   static GatherContext ctx;
+  ctx.statusTable = &table;
   static ModemSession modem;
+  static ModemPass pass{table, modem};
   static char csvPath[kPathArgSize];
   static InfluxPoster poster;
   // Never destroyed: on an early exit the helper threads may still wait on it while the process
@@ -47,14 +59,17 @@ int main(int argc, char* argv[]) {
   static ModemBus modemBus;
   // The snapshot writer runs the modem watchdog after each render.
   static ModemWatchdog watchdog{modem_Reset, GetUptime, false, false, false, 0};
+  static WatchdogStep watchdogStep{&watchdog, &pass};
   static JsonWriter jsonWriter;
-  InitJsonWriter(&jsonWriter, &ctx);
+  InitJsonWriter(&jsonWriter, &table, ctx.jsonFile, false);
   jsonWriter.afterRender = RunWatchdogAfterRender;
-  jsonWriter.afterRenderOwner = &watchdog;
-  int status = RunStartup(argc, argv, &ctx, &config, &modem, csvPath, &jsonWriter, &stop);
+  jsonWriter.afterRenderOwner = &watchdogStep;
+  int status = RunStartup(argc, argv, &ctx, &config, &modem, &pass, csvPath, &jsonWriter, &stop);
   if (status >= 0) return status;
   ChooseModemAccess(&ctx, &modemBus);
-  if (ctx.influxEnabled != 0 && !poster.Start(&ctx, RouterPathOf(RouterPath::kInfluxBacklog))) {
+  pass.bus = ctx.modemBus;
+  if (ctx.influxEnabled != 0 && !poster.Start(config, table, ctx.debug != 0, &stop,
+                                              RouterPathOf(RouterPath::kInfluxBacklog))) {
     return 1;
   }
   return RunMainLoop(&ctx, csvPath, &poster);

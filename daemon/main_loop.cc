@@ -12,13 +12,15 @@
 
 #include "base/atomic_file.h"
 #include "base/clock.h"
-#include "config/context.h"
 #include "base/log.h"
 #include "base/plain_file.h"
 #include "base/scoped_handles.h"
 #include "base/signals.h"
+#include "daemon/daemon_context.h"
+#include "daemon/record_stamp.h"
 #include "modem/collectors.h"
 #include "modem/discovery.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "platform/uci_api.h"
 #include "report/csv_record.h"
@@ -33,6 +35,7 @@ constexpr size_t kWorkBufferSize = 16384;
 constexpr size_t kInfluxRenderSize = kWorkBufferSize - 2;  // the size GetInfluxData is told
 static_assert(kCsvBufferSize <= kWorkBufferSize, "the CSV record shares the work buffer");
 char work_buffer[kWorkBufferSize];  // CSV and Influx records; main thread only
+StatusSnapshot table_copy;          // the table as the records render it; main thread only
 
 struct LoopState {
   InfluxPoster* poster = nullptr;  // sends the records; none when posting is off
@@ -77,7 +80,8 @@ void SleepOneSecond() {
 // leaves the last good record in place and is reported once until a write succeeds again.
 void WriteCsvRecord(GatherContext* ctx, const char* csvPath, LoopState* state) {
   memset(work_buffer, 0, kCsvBufferSize);
-  GetCSVData(ctx->statusTable, &state->report, work_buffer, kCsvRenderSize,
+  ctx->statusTable->Copy(&table_copy);
+  GetCSVData(table_copy, &state->report, work_buffer, kCsvRenderSize,
              state->csv_header_pending ? 1 : 0);
   if (!ReplaceFileAtomically(csvPath, work_buffer, strlen(work_buffer))) {
     if (!state->csv_failing) {
@@ -99,8 +103,10 @@ void MaybePostInflux(GatherContext* ctx, int32_t start_tick, LoopState* state) {
     memset(work_buffer, 0, sizeof work_buffer);
     const int32_t uptime = GetUptime();
     const int64_t record_time = static_cast<int64_t>(time(nullptr));
-    StampInfluxRecord(ctx, uptime, record_time);
-    if (GetInfluxData(ctx, &state->report, record_time, work_buffer, kInfluxRenderSize) != 0 &&
+    StampInfluxRecord(*ctx->statusTable, *ctx->config, uptime, record_time);
+    ctx->statusTable->Copy(&table_copy);
+    if (GetInfluxData(*ctx->config, table_copy, &state->report, record_time, work_buffer,
+                      kInfluxRenderSize) != 0 &&
         state->poster != nullptr) {
       state->poster->Submit(work_buffer, strlen(work_buffer), state->report.lastPostTime,
                             GetTicks());
@@ -121,15 +127,15 @@ int32_t RemainingWait(const GatherContext* ctx, int32_t start_tick) {
 // the wait in seconds.
 int32_t RunStatusCycle(GatherContext* ctx, const char* csvPath, LoopState* state) {
   const int32_t start_tick = GetTicks();
-  if (GetLTEConnectionStatus(ctx) == 0) {
+  if (GetLTEConnectionStatus(*ctx->pass) == 0) {
     puts("LTE Connection Status is Down");
     fflush(stdout);
-    GetModemStatus(ctx, 0, 1);
+    GetModemStatus(*ctx->pass, 0, 1);
     return 5;
   }
   puts("LTE Connection Status is OK");
   fflush(stdout);
-  GetModemStatus(ctx, 0, 0);
+  GetModemStatus(*ctx->pass, 0, 0);
   if (stopRequested) return 1;
   if (ctx->csvEnabled != 0) WriteCsvRecord(ctx, csvPath, state);
   MaybePostInflux(ctx, start_tick, state);
@@ -195,7 +201,7 @@ int RunMainLoop(GatherContext* ctx, const char* csvPath, InfluxPoster* poster) {
     if (state.polling_active) {
       wait_seconds = RunStatusCycle(ctx, csvPath, &state);
     } else {
-      GetLTEConnectionStatus(ctx);
+      GetLTEConnectionStatus(*ctx->pass);
       ctx->modem->qmiSetupDone = 0;
       wait_seconds = pause_wait;
     }

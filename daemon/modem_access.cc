@@ -5,7 +5,7 @@
 
 #include "base/console_text.h"
 #include "config/config_lookup.h"
-#include "config/context.h"
+#include "daemon/daemon_context.h"
 #include "modem/mm_dbus.h"
 
 ModemAccess ParseModemAccess(const char* text) {

@@ -12,18 +12,19 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "config/config_lookup.h"
-#include "config/influx_wire.h"
 #include "base/console_text.h"
-#include "config/context.h"
 #include "base/instance_lock.h"
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/plain_file.h"
 #include "base/signals.h"
+#include "config/config_lookup.h"
+#include "config/influx_wire.h"
+#include "daemon/daemon_context.h"
 #include "exec/zel_exec.h"
 #include "location/gps_listener.h"
 #include "modem/discovery.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "report/influx_post.h"
 #include "report/json_snapshot.h"
@@ -237,7 +238,7 @@ void ReadSerialNumber(GatherContext* ctx, GatherConfig* config, const char* path
   }
   if (config->serialNumber[n - 1] == '\n') config->serialNumber[n - 1] = '\0';
   if (ctx->debug) PrintOutsideText(stdout, "Serial Number: '%s'\n", config->serialNumber);
-  UpdateFixedStatus(ctx, kSn_s, config->serialNumber);
+  ctx->statusTable->UpdateFixed(kSn_s, config->serialNumber);
 }
 
 void ReadLinuxVersion(GatherConfig* config, const StopEvent* stop) {
@@ -271,7 +272,7 @@ void ReadBuildInfo(GatherContext* ctx, const char* path) {
     if (version != nullptr && CutAtNewline(version)) {
       version += strlen("Version: ");
       PrintOutsideText(stdout, "Software Version: '%s'\n", version);
-      UpdateFixedStatus(ctx, kSwVersion_s, version);
+      ctx->statusTable->UpdateFixed(kSwVersion_s, version);
     }
     if (board != nullptr && CutAtNewline(board)) {
       board += strlen("Target board: ");
@@ -285,11 +286,12 @@ void ReadBuildInfo(GatherContext* ctx, const char* path) {
   }
   strncat(ctx->systemName, "-ZR47", sizeof ctx->systemName - strlen(ctx->systemName) - 1);
   PrintOutsideText(stdout, "System Name: '%s'\n", ctx->systemName);
-  UpdateFixedStatus(ctx, kSystemName_s, ctx->systemName);
+  ctx->statusTable->UpdateFixed(kSystemName_s, ctx->systemName);
 }
 
-int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config, ModemSession* modem,
-               char* csvPath, JsonWriter* jsonWriter, StopEvent* stop) {
+int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config,
+               ModemSession* modem, ModemPass* pass, char* csvPath, JsonWriter* jsonWriter,
+               StopEvent* stop) {
   if (IsHelpRequest(argc, argv)) {
     PrintUsage(argv[0]);
     return 0;
@@ -302,8 +304,11 @@ int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config,
   InstallInterruptHandler(stop);
 
   memset(config, 0, sizeof *config);
-  memset(ctx, 0, sizeof *ctx);
+  StatusTable* table = ctx->statusTable;
+  *ctx = GatherContext{};
+  ctx->statusTable = table;
   ctx->modem = modem;
+  ctx->pass = pass;
   ctx->stop = stop;
   memset(csvPath, 0, kPathArgSize);
 
@@ -323,12 +328,8 @@ int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config,
   }
   ApplyConfigDefaults(config);
 
+  // Datagrams that arrive before the listener runs wait in the socket's queue.
   if (!OpenGpsSocket(ctx, RouterPathOf(RouterPath::kGpsSocket))) return 1;
-  // The listener holds its first status update until AllowLocationUpdates below.
-  if (StartThreadWithDaemonSignalsBlocked(&ctx->gpsThread, gpsSocketHandler, ctx) != 0) {
-    LogMessageError("Could not start GPS listener thread");
-    return 1;
-  }
 
   switch (ParseOptions(argc, argv, ctx, config, csvPath)) {
     case OptionsResult::kUsage:
@@ -343,10 +344,19 @@ int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config,
   LogMessage("Daemon starting");
   if (ctx->influxEnabled) InfluxGlobalInit();
 
-  StatusInit();
   ctx->config = config;
-  ctx->statusTable = &statusValues;
-  AllowLocationUpdates();
+  pass->uci = ctx->uci;
+  pass->uciPtr = &ctx->uciPtr;
+  pass->printValues = ctx->printValues != 0;
+  ctx->statusTable->SetEcho(ctx->printValues != 0);
+  ctx->gps.socket = ctx->gpsSocket;
+  ctx->gps.table = ctx->statusTable;
+  ctx->gps.stop = ctx->stop;
+  ctx->gps.debug = ctx->debug != 0;
+  if (StartThreadWithDaemonSignalsBlocked(&ctx->gpsThread, RunGpsListenerThread, &ctx->gps) != 0) {
+    LogMessageError("Could not start GPS listener thread");
+    return 1;
+  }
 
   ReadSerialNumber(ctx, config, RouterPathOf(RouterPath::kSerialNumber));
   ReadLinuxVersion(config, ctx->stop);
@@ -357,11 +367,12 @@ int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config,
     LogMessageError("Can't create udev");
     exit(1);
   }
-  udevEnumerate(ctx);
+  udevEnumerate(*ctx->pass);
   udevOpenMonitor();
 
+  jsonWriter->debug = ctx->debug != 0;
   if (ctx->jsonEnabled &&
-      StartThreadWithDaemonSignalsBlocked(&ctx->jsonThread, saveJson, jsonWriter) != 0) {
+      StartThreadWithDaemonSignalsBlocked(&ctx->jsonThread, RunJsonWriterThread, jsonWriter) != 0) {
     LogMessageError("Could not start JSON writer thread");
     return 1;
   }

@@ -7,6 +7,7 @@
 struct GatherConfig;
 struct GatherContext;
 struct JsonWriter;
+struct ModemPass;
 struct ModemSession;
 class StopEvent;
 
@@ -45,9 +46,11 @@ void ReadLinuxVersion(GatherConfig* config, const StopEvent* stop);
 // ctx->systemName and SystemName_s.
 void ReadBuildInfo(GatherContext* ctx, const char* path);
 
-// Runs the start-up steps up to the main loop, with `modem` (fresh) as the context's modem session;
+// Runs the start-up steps up to the main loop, with `modem` (fresh) as the context's modem session
+// and `pass` (built around the context's table and `modem`) as what the modem steps work on;
 // with -j it starts the snapshot writer thread on `jsonWriter`. SIGINT signals `stop` from then
 // on, and the context carries it to the threads. Returns -1 when the main loop should run, else
 // the exit status of the process.
-int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config, ModemSession* modem,
-               char* csvPath, JsonWriter* jsonWriter, StopEvent* stop);
+int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config,
+               ModemSession* modem, ModemPass* pass, char* csvPath, JsonWriter* jsonWriter,
+               StopEvent* stop);

@@ -6,10 +6,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "config/context.h"
+#include "config/gather_config.h"
+#include "daemon/daemon_context.h"
 #include "fuzz/fuzz_support.h"
 #include "location/location_update.h"
+#include "modem/modem_pass.h"
 #include "status/status_names.h"
+#include "tests/support/table_access.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   InitStatusForFuzzing();
@@ -24,8 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   char text[268];
   CopyInput(data + 4, size - 4, text, 265);
   static ModemSession modem;
-  GatherContext ctx = StatusContext(&modem);
-  LocationUpdateAt(&ctx, text, now);
+  ModemPass ctx = FuzzPass(&modem);
+  LocationUpdateAt(ctx.table, text, now);
 
   NmeaFields fields;
   const int32_t count = SplitNmeaFields(text, &fields);

@@ -2,9 +2,12 @@
 #include <cstdint>
 #include <cstring>
 
-#include "config/context.h"
+#include "config/gather_config.h"
+#include "daemon/daemon_context.h"
 #include "fuzz/fuzz_support.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_properties.h"
+#include "tests/support/table_access.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   InitStatusForFuzzing();
@@ -15,8 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static char text[16384];  // the reader's output buffer holds at most 16383 characters
   const size_t n = CopyInput(data, size, text, sizeof text);
   static ModemSession modem;
-  GatherContext ctx = StatusContext(&modem);
-  TakeModemKeyValues(&ctx, text);
+  ModemPass ctx = FuzzPass(&modem);
+  TakeModemKeyValues(ctx, text);
   if (strnlen(modem.initialBearerApn, sizeof modem.initialBearerApn) == sizeof modem.initialBearerApn ||
       strnlen(modem.bearerApn, sizeof modem.bearerApn) == sizeof modem.bearerApn) {
     abort();  // an APN field left unterminated

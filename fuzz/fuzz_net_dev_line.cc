@@ -4,10 +4,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "config/context.h"
+#include "config/gather_config.h"
+#include "daemon/daemon_context.h"
 #include "fuzz/fuzz_support.h"
 #include "modem/link_state.h"
+#include "modem/modem_pass.h"
 #include "status/status_names.h"
+#include "tests/support/table_access.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   InitStatusForFuzzing();
@@ -18,11 +21,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   char line[1024];
   CopyInput(data, size, line, 1023);
   static ModemSession modem;
-  GatherContext ctx = StatusContext(&modem);
-  TakeNetDevLine(&ctx, line);
+  ModemPass ctx = FuzzPass(&modem);
+  TakeNetDevLine(ctx, line);
   // The stored counters never carry a separator.
   for (uint32_t index : {kWWanRxBytes_i, kWWanRxPkts_i, kWWanTxBytes_i, kWWanTxPkts_i}) {
-    if (strpbrk(statusValues.entries[index].value, " \t\r\n") != nullptr) abort();
+    if (strpbrk(EntryOf(table_, index).value, " \t\r\n") != nullptr) abort();
   }
   return 0;
 }

@@ -3,10 +3,13 @@
 #include <cstdint>
 #include <cstring>
 
-#include "config/context.h"
+#include "config/gather_config.h"
+#include "daemon/daemon_context.h"
 #include "fuzz/fuzz_support.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "modem/qmi_readings.h"
+#include "tests/support/table_access.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   InitStatusForFuzzing();
@@ -15,13 +18,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static ModemSession modem;
-  GatherContext ctx = StatusContext(&modem);
+  ModemPass ctx = FuzzPass(&modem);
   char* output = modem.qmiResult;
   CopyInput(data, size, output, kQmiResultSize - 1);
   QmiOutputIsError(output);
-  TakeTxRxInfo(&ctx, output);
-  TakeCAInfo(&ctx, output);
-  TakeSignalInfo(&ctx, output);
-  TakeHomeNetwork(&ctx, output);
+  TakeTxRxInfo(ctx, output);
+  TakeCAInfo(ctx, output);
+  TakeSignalInfo(ctx, output);
+  TakeHomeNetwork(ctx, output);
   return 0;
 }

@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <string>
 
-#include "config/context.h"
 #include "exec/shell_command.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
 
@@ -29,20 +29,22 @@ inline void QuietStdout() {
 
 inline int NoShell(const char*) { return 0; }
 
-// The status table initialised and the LED and I2C commands replaced by a no-op.
+// The LED and I2C commands replaced by a no-op.
 inline void InitStatusForFuzzing() {
   QuietStdout();
-  StatusInit();
   SetShellCommandRunner(NoShell);
 }
 
-// A context on the status table with `modem` (fresh for each input) as its modem session.
-inline GatherContext StatusContext(ModemSession* modem) {
+// The status table the inputs are stored in: one for the process, as the daemon has one.
+inline StatusTable& FuzzTable() {
+  static StatusTable table;
+  return table;
+}
+
+// A pass on that table with `modem` (fresh for each input) as its modem session.
+inline ModemPass FuzzPass(ModemSession* modem) {
   *modem = ModemSession{};
-  GatherContext ctx{};
-  ctx.statusTable = &statusValues;
-  ctx.modem = modem;
-  return ctx;
+  return ModemPass{FuzzTable(), *modem};
 }
 
 // A directory of its own under $TMPDIR, else /dev/shm (a file write per input on a disk-backed /tmp

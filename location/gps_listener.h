@@ -1,20 +1,20 @@
-// The GPS listener thread and the location update from one NMEA sentence.
+// The GPS listener thread: receives NMEA sentences on the GPS datagram socket and turns each into
+// a location update.
 #pragma once
 
+class StatusTable;
 class StopEvent;
-struct GatherContext;
 
-// Receives datagrams on ctx->gpsSocket until `stop` is signalled; sleeps until one of the two
-// happens.
-void RunGpsListener(GatherContext* ctx, const StopEvent& stop);
+// What the listener thread works with; the daemon owns it for the thread's life.
+struct GpsListener {
+  int socket = -1;  // the bound datagram socket
+  StatusTable* table = nullptr;
+  const StopEvent* stop = nullptr;  // ends the listener
+  bool debug = false;               // -d: each datagram is traced
+};
 
-// Thread body: RunGpsListener with the context's stop event, ctx->stop.
-void* gpsSocketHandler(void* ctx);
-
-// Turns one received sentence into position values, the geohash and the I2C fix register.
-void LocationUpdate(GatherContext* ctx, const char* text);
-
-// Lets the listener reach the status table; start-up calls it once the table is initialised.
-void AllowLocationUpdates();
-// Takes that permission back (tests start each listener from the held state).
-void HoldLocationUpdates();
+// Receives datagrams on the listener's socket until its stop event is signalled; sleeps until one
+// of the two happens.
+void RunGpsListener(const GpsListener& listener);
+// Thread body: RunGpsListener on the GpsListener `listener` points to.
+void* RunGpsListenerThread(void* listener);

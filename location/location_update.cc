@@ -7,9 +7,8 @@
 #include <ctime>
 
 #include "base/console_text.h"
-#include "location/geohash.h"
-#include "location/gps_listener.h"
 #include "exec/shell_command.h"
+#include "location/geohash.h"
 #include "status/status_table.h"
 
 namespace {
@@ -98,7 +97,7 @@ int32_t NmeaTextLength(const char* text) {
   return static_cast<int32_t>(length);
 }
 
-void LocationUpdateAt(GatherContext* ctx, const char* text, int64_t now) {
+void LocationUpdateAt(StatusTable& table, const char* text, int64_t now) {
   const int32_t length = NmeaTextLength(text);
   PrintOutsideText(stdout, "Location Update from GPS daemon: \"%.*s\"\n", static_cast<int>(length),
                    text);
@@ -111,7 +110,7 @@ void LocationUpdateAt(GatherContext* ctx, const char* text, int64_t now) {
 
   char sentence[kStatusValueSize];
   snprintf(sentence, sizeof sentence, "%.*s", static_cast<int>(length), text);
-  UpdateVariableStatusT(ctx, kNMEA_s, sentence, fix_time);
+  table.Update(kNMEA_s, sentence, fix_time);
 
   if (fields.field[2][0] == '\0' || fields.field[4][0] == '\0') return;
 
@@ -119,16 +118,16 @@ void LocationUpdateAt(GatherContext* ctx, const char* text, int64_t now) {
   const double longitude = NmeaDegrees(fields.field[4], fields.field[5], 'W');
   printf("lat: %f lon: %f\n", latitude, longitude);
   fflush(stdout);
-  UpdateVariableStatus_d(ctx, kLat_f, latitude, fix_time);
-  UpdateVariableStatus_d(ctx, kLon_f, longitude, fix_time);
+  table.UpdateDouble(kLat_f, latitude, fix_time);
+  table.UpdateDouble(kLon_f, longitude, fix_time);
 
   if (fields.field[9][0] != '\0') {
-    UpdateVariableStatus_f(ctx, kAlt_f, strtof(fields.field[9], nullptr), fix_time);
+    table.UpdateFloat(kAlt_f, strtof(fields.field[9], nullptr), fix_time);
   }
 
   char geohash[14] = {};
   if (geohash_encode(latitude, longitude, geohash, 12) != 0) {
-    UpdateVariableStatusT(ctx, kGeoHash_s, geohash, 0);
+    table.Update(kGeoHash_s, geohash, 0);
   }
 
   // No lock is held here; datagrams that arrive meanwhile wait in the socket's queue.
@@ -139,6 +138,6 @@ void LocationUpdateAt(GatherContext* ctx, const char* text, int64_t now) {
   }
 }
 
-void LocationUpdate(GatherContext* ctx, const char* text) {
-  LocationUpdateAt(ctx, text, static_cast<int64_t>(time(nullptr)));
+void LocationUpdate(StatusTable& table, const char* text) {
+  LocationUpdateAt(table, text, static_cast<int64_t>(time(nullptr)));
 }

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-struct GatherContext;
+class StatusTable;
 
 constexpr int kNmeaFieldCount = 15;
 constexpr int kNmeaFieldSize = 64;  // at most 63 characters and a terminator
@@ -32,5 +32,7 @@ double NmeaDegrees(const char* value, const char* hemisphere, char negativeHemis
 // The length of `text` without its trailing carriage returns and line feeds.
 int32_t NmeaTextLength(const char* text);
 
+// Turns one received sentence into position values, the geohash and the I2C fix register.
+void LocationUpdate(StatusTable& table, const char* text);
 // LocationUpdate with the current time given (tests inject it).
-void LocationUpdateAt(GatherContext* ctx, const char* text, int64_t now);
+void LocationUpdateAt(StatusTable& table, const char* text, int64_t now);

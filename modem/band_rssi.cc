@@ -2,8 +2,9 @@
 
 #include <cstdio>
 
-#include "config/context.h"
 #include "exec/pattern.h"
+#include "modem/modem_pass.h"
+#include "modem/modem_session.h"
 #include "modem/parse_and_store.h"
 #include "modem/reply_rows.h"
 #include "status/status_table.h"
@@ -32,13 +33,13 @@ BandConfig ParseBandConfig(const char* reply) {
   return config;
 }
 
-void StoreBandConfig(GatherContext* ctx, const BandConfig& config) {
-  UpdateFixedStatus(ctx, kMCBV_s, config.bands);
-  UpdateFixedStatus(ctx, kMCLBV_s, config.lteBands);
+void StoreBandConfig(ModemPass& pass, const BandConfig& config) {
+  pass.table.UpdateFixed(kMCBV_s, config.bands);
+  pass.table.UpdateFixed(kMCLBV_s, config.lteBands);
 }
 
-int TakeBandConfig(GatherContext* ctx, const char* reply) {
-  return ParseAndStore(ctx, reply, ParseBandConfig, StoreBandConfig);
+int TakeBandConfig(ModemPass& pass, const char* reply) {
+  return ParseAndStore(pass, reply, ParseBandConfig, StoreBandConfig);
 }
 
 RssiBer ParseRssiBer(const char* reply) {
@@ -63,15 +64,15 @@ RssiBer ParseRssiBer(const char* reply) {
   return signal;
 }
 
-void StoreRssiBer(GatherContext* ctx, const RssiBer& signal) {
+void StoreRssiBer(ModemPass& pass, const RssiBer& signal) {
   if (signal.hasDbm) {
     char dbm[24];
     snprintf(dbm, sizeof dbm, "%lld", signal.dbm);
-    UpdateVariableStatusT(ctx, kUeRssi_i, dbm, 0);
+    pass.table.Update(kUeRssi_i, dbm, 0);
   }
-  UpdateVariableStatusT(ctx, kUeRxQual_i, signal.rxQual, 0);
+  pass.table.Update(kUeRxQual_i, signal.rxQual, 0);
 }
 
-int TakeRssiBer(GatherContext* ctx, const char* reply) {
-  return ParseAndStore(ctx, reply, ParseRssiBer, StoreRssiBer);
+int TakeRssiBer(ModemPass& pass, const char* reply) {
+  return ParseAndStore(pass, reply, ParseRssiBer, StoreRssiBer);
 }

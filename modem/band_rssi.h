@@ -3,7 +3,7 @@
 
 #include "modem/reply_rows.h"
 
-struct GatherContext;
+struct ModemPass;
 
 constexpr int kCsqNumberSize = 14;  // a number of the signal report: 13 characters and a terminator
 
@@ -26,8 +26,8 @@ struct RssiBer {
 BandConfig ParseBandConfig(const char* reply);
 RssiBer ParseRssiBer(const char* reply);
 // Each stores what its report holds.
-void StoreBandConfig(GatherContext* ctx, const BandConfig& config);
-void StoreRssiBer(GatherContext* ctx, const RssiBer& signal);
+void StoreBandConfig(ModemPass& pass, const BandConfig& config);
+void StoreRssiBer(ModemPass& pass, const RssiBer& signal);
 // Parse and store: 1 when the report was found and stored, else 0.
-int TakeBandConfig(GatherContext* ctx, const char* reply);
-int TakeRssiBer(GatherContext* ctx, const char* reply);
+int TakeBandConfig(ModemPass& pass, const char* reply);
+int TakeRssiBer(ModemPass& pass, const char* reply);

@@ -7,13 +7,14 @@
 #include <cstring>
 
 #include "base/console_text.h"
-#include "config/context.h"
+#include "base/log.h"
 #include "base/paths.h"
 #include "base/signals.h"
-#include "base/log.h"
 #include "exec/zel_exec.h"
 #include "modem/mm_dbus.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
+#include "status/status_table.h"
 
 namespace {
 
@@ -28,33 +29,33 @@ constexpr int kTokenSize = 63;  // 62 characters and the terminator
 
 char* Arg(const char* text) { return const_cast<char*>(text); }
 
-bool IndexTooLarge(const GatherContext* ctx) {
-  if (ctx->modem->modemIndex < kMaxModemIndex) return false;
-  fprintf(stderr, "modem_Send error: Modem index too large! - %d\n", ctx->modem->modemIndex);
+bool IndexTooLarge(const ModemPass& pass) {
+  if (pass.session.modemIndex < kMaxModemIndex) return false;
+  fprintf(stderr, "modem_Send error: Modem index too large! - %d\n", pass.session.modemIndex);
   return true;
 }
 
 // Runs mmcli -m <index> <argument> under the context's command limits into out; over D-Bus the
 // same request (an AT command or the reset) answers with the same text.
-int RunModemCommand(GatherContext* ctx, const char* argument, char* out) {
+int RunModemCommand(ModemPass& pass, const char* argument, char* out) {
   char index_text[6];
-  snprintf(index_text, sizeof index_text, "%d", ctx->modem->modemIndex);
+  snprintf(index_text, sizeof index_text, "%d", pass.session.modemIndex);
   const char* mmcli = RouterPathOf(RouterPath::kMmcli);
-  PrintOutsideText(stdout, "Sending command: %s %s %s %s\n",
-                   ctx->modemBus != nullptr ? "dbus" : mmcli, "-m", index_text, argument);
+  PrintOutsideText(stdout, "Sending command: %s %s %s %s\n", pass.bus != nullptr ? "dbus" : mmcli,
+                   "-m", index_text, argument);
   fflush(stdout);
-  if (ctx->modemBus != nullptr) {
+  if (pass.bus != nullptr) {
     static constexpr char kCommandFlag[] = "--command=";
     if (strncmp(argument, kCommandFlag, sizeof kCommandFlag - 1) == 0) {
-      return ctx->modemBus->Command(ctx->modem->modemIndex, argument + sizeof kCommandFlag - 1,
-                                    ctx->modem->cmdTotalMs, InterruptStopEvent(), out,
-                                    kClientOutputSize - 1);
+      return pass.bus->Command(pass.session.modemIndex, argument + sizeof kCommandFlag - 1,
+                               pass.session.cmdTotalMs, InterruptStopEvent(), out,
+                               kClientOutputSize - 1);
     }
-    return ctx->modemBus->Reset(ctx->modem->modemIndex, ctx->modem->cmdTotalMs,
-                                InterruptStopEvent(), out, kClientOutputSize - 1);
+    return pass.bus->Reset(pass.session.modemIndex, pass.session.cmdTotalMs, InterruptStopEvent(),
+                           out, kClientOutputSize - 1);
   }
   char* argv[] = {Arg("mmcli"), Arg("-m"), index_text, Arg(argument), nullptr};
-  return Zel_Exec(mmcli, argv, ctx->modem->cmdTotalMs, ctx->modem->cmdIdleMs, out,
+  return Zel_Exec(mmcli, argv, pass.session.cmdTotalMs, pass.session.cmdIdleMs, out,
                   kClientOutputSize - 1);
 }
 
@@ -100,26 +101,26 @@ int ReadModemListing(char* output, int len, long* index, char* token, size_t tok
   return 1;
 }
 
-int mmcli_GetIdx(GatherContext* ctx, int onlyWhenMissing) {
-  if (onlyWhenMissing != 0 && ctx->modem->modemIndex != -1) return onlyWhenMissing;
+int mmcli_GetIdx(ModemPass& pass, int onlyWhenMissing) {
+  if (onlyWhenMissing != 0 && pass.session.modemIndex != -1) return onlyWhenMissing;
 
   char out[kClientOutputSize] = {};
   char* argv[] = {Arg("mmcli"), Arg("-L"), nullptr};
-  int len = ctx->modemBus != nullptr
-                ? ctx->modemBus->List(kListLimitMs, InterruptStopEvent(), out, kClientOutputSize - 1)
+  int len = pass.bus != nullptr
+                ? pass.bus->List(kListLimitMs, InterruptStopEvent(), out, kClientOutputSize - 1)
                 : Zel_Exec(RouterPathOf(RouterPath::kMmcli), argv, kListLimitMs, kListIdleMs, out,
                            kClientOutputSize - 1);
   long number = 0;
   char token[kTokenSize];
   if (ReadModemListing(out, len, &number, token, sizeof token) == 0) {
     // Written only on a change: the watchdog's reset reads the index on the snapshot thread.
-    if (ctx->modem->modemIndex != -1) ctx->modem->modemIndex = -1;
+    if (pass.session.modemIndex != -1) pass.session.modemIndex = -1;
     return 0;
   }
-  if (number != ctx->modem->modemIndex) {
+  if (number != pass.session.modemIndex) {
     PrintOutsideText(stdout, "mmcli_GetIdx found modem %s index: %ld\n", token, number);
     fflush(stdout);
-    ctx->modem->modemIndex = static_cast<int32_t>(number);
+    pass.session.modemIndex = static_cast<int32_t>(number);
   }
   return 1;
 }
@@ -150,12 +151,12 @@ int TakeModemResponse(char* out, int len, char* reply) {
   return n;
 }
 
-int modem_Send(GatherContext* ctx, const char* command, int commandSize, char* reply) {
+int modem_Send(ModemPass& pass, const char* command, int commandSize, char* reply) {
   if (command == nullptr || command[0] == '\0') {
     fprintf(stderr, "Warning: modem_Send called with empty command of length %d\n", commandSize);
     return 0;
   }
-  if (IndexTooLarge(ctx)) return 0;
+  if (IndexTooLarge(pass)) return 0;
 
   // The command is stored with its carriage return; the client adds its own.
   char at_command[512] = {};
@@ -169,17 +170,17 @@ int modem_Send(GatherContext* ctx, const char* command, int commandSize, char* r
   snprintf(argument, sizeof argument, "--command=%s", at_command);
 
   char out[kClientOutputSize] = {};
-  int len = RunModemCommand(ctx, argument, out);
-  ReportAtRefusal(ctx->modem, out);
+  int len = RunModemCommand(pass, argument, out);
+  ReportAtRefusal(&pass.session, out);
   int result = TakeModemResponse(out, len, reply);
   fflush(stdout);
   return result;
 }
 
-int modem_Reset(GatherContext* ctx) {
-  if (IndexTooLarge(ctx)) return 0;
+int modem_Reset(ModemPass& pass) {
+  if (IndexTooLarge(pass)) return 0;
   char out[kClientOutputSize] = {};
-  int len = RunModemCommand(ctx, "-r", out);
+  int len = RunModemCommand(pass, "-r", out);
   int result = TakeModemResponse(out, len, nullptr);
   fflush(stdout);
   // ModemManager's refusal ("error: couldn't reset the modem: ...", also when the modem is gone)
@@ -188,10 +189,10 @@ int modem_Reset(GatherContext* ctx) {
   return result;
 }
 
-int QmiCmd(GatherContext* ctx, const char* argument, int totalLimitMs, int idleLimitMs) {
+int QmiCmd(ModemPass& pass, const char* argument, int totalLimitMs, int idleLimitMs) {
   PrintOutsideText(stdout, "QmiCmd: %s\n", argument);
   fflush(stdout);
-  ModemSession* session = ctx->modem;
+  ModemSession* session = &pass.session;
   memset(session->qmiResult, 0, sizeof session->qmiResult);
   char* argv[] = {Arg("qmicli"), Arg("-d"), session->qmiDevice, Arg("-p"), Arg(argument), nullptr};
   return Zel_Exec(RouterPathOf(RouterPath::kQmicli), argv, totalLimitMs, idleLimitMs,

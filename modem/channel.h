@@ -5,21 +5,21 @@
 #include <cstddef>
 #include <cstdint>
 
-struct GatherContext;
+struct ModemPass;
 
 constexpr int kModemReplySize = 2048;
 
-int mmcli_GetIdx(GatherContext* ctx, int onlyWhenMissing);
+int mmcli_GetIdx(ModemPass& pass, int onlyWhenMissing);
 // `command` is stored with its trailing CR and `commandSize` counts the terminating NUL
 // ("AT+CSQ\r", 8). `reply` is a zero-filled buffer of kModemReplySize bytes. The first refusal
 // of AT commands by ModemManager (not in debug mode) is logged once per run, naming the fix.
-int modem_Send(GatherContext* ctx, const char* command, int commandSize, char* reply);
+int modem_Send(ModemPass& pass, const char* command, int commandSize, char* reply);
 // mmcli -m <index> -r: the length of the reply, or 0 when there is no usable one (index too large,
 // a reply of 10 characters or less, or ModemManager's "error:").
-int modem_Reset(GatherContext* ctx);
+int modem_Reset(ModemPass& pass);
 // Runs qmicli on the session's QMI device; the output lands in the session's qmiResult (cleared
 // first, at most kQmiResultSize - 2 characters). Returns what Zel_Exec returns.
-int QmiCmd(GatherContext* ctx, const char* argument, int totalLimitMs, int idleLimitMs);
+int QmiCmd(ModemPass& pass, const char* argument, int totalLimitMs, int idleLimitMs);
 
 // The parts of mmcli_GetIdx and modem_Send that only read the client's output.
 

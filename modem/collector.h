@@ -6,14 +6,14 @@
 
 #include "modem/modem_session.h"
 
-struct GatherContext;
+struct ModemPass;
 struct Collector;
 
 // Issues a row's request into `reply` (kModemReplySize bytes, zero-filled) or the session's QMI
 // buffer. Returns the text to take, or nullptr when no usable reply came back.
-using CollectorRequest = const char* (*)(GatherContext* ctx, const Collector& row, char* reply);
+using CollectorRequest = const char* (*)(ModemPass& pass, const Collector& row, char* reply);
 // Takes a reply apart and stores what it holds. Returns 1 when something was stored, else 0.
-using CollectorTake = int (*)(GatherContext* ctx, const char* reply);
+using CollectorTake = int (*)(ModemPass& pass, const char* reply);
 
 // When a row sets its run-once flag.
 enum class OnceMark : uint8_t {
@@ -30,10 +30,10 @@ struct Collector {
   uint8_t ModemSession::*once = nullptr;  // nullptr: every pass; else skipped while it is set
   OnceMark mark = OnceMark::kNever;
   CollectorTake take = nullptr;                  // nullptr: the reply is not read
-  void (*afterTaken)(GatherContext*) = nullptr;  // runs when the parser took a reply
+  void (*afterTaken)(ModemPass&) = nullptr;      // runs when the parser took a reply
   const char* failure = nullptr;                 // printed to stderr when no reply came back
   bool fullPassOnly = false;                     // skipped on reduced passes
-  void (*step)(GatherContext*) = nullptr;  // a step that reads on its own instead of a request
+  void (*step)(ModemPass&) = nullptr;  // a step that reads on its own instead of a request
 
   constexpr Collector Once(uint8_t ModemSession::*flag, OnceMark when) const {
     Collector row = *this;
@@ -41,7 +41,7 @@ struct Collector {
     row.mark = when;
     return row;
   }
-  constexpr Collector Then(void (*hook)(GatherContext*)) const {
+  constexpr Collector Then(void (*hook)(ModemPass&)) const {
     Collector row = *this;
     row.afterTaken = hook;
     return row;
@@ -61,8 +61,8 @@ struct Collector {
 // The two requests most rows use: an AT command through modem_Send, and a QMI client call whose
 // output lands in the session (the client's own error report counts as no reply; any other reply
 // notes the QMI way as answered in the session's life signs).
-const char* AskModem(GatherContext* ctx, const Collector& row, char* reply);
-const char* AskQmi(GatherContext* ctx, const Collector& row, char* reply);
+const char* AskModem(ModemPass& pass, const Collector& row, char* reply);
+const char* AskQmi(ModemPass& pass, const Collector& row, char* reply);
 
 constexpr Collector AtRow(const char* command, CollectorTake take) {
   Collector row;
@@ -90,7 +90,7 @@ constexpr Collector RequestRow(CollectorRequest request, CollectorTake take) {
   return row;
 }
 
-constexpr Collector StepRow(void (*step)(GatherContext*)) {
+constexpr Collector StepRow(void (*step)(ModemPass&)) {
   Collector row;
   row.step = step;
   return row;
@@ -98,4 +98,4 @@ constexpr Collector StepRow(void (*step)(GatherContext*)) {
 
 // Runs one row whatever kind of pass it is. Returns 1 when its reply was taken (or its step ran),
 // else 0.
-int RunCollector(GatherContext* ctx, const Collector& row);
+int RunCollector(ModemPass& pass, const Collector& row);

@@ -1,23 +1,24 @@
 #include "modem/collector_table.h"
 
 #include "base/signals.h"
-#include "config/context.h"
 #include "modem/band_rssi.h"
 #include "modem/collector.h"
 #include "modem/collectors.h"
 #include "modem/data_counters.h"
 #include "modem/group_ids.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "modem/qmi_readings.h"
 #include "modem/serving_cell.h"
 #include "modem/sim_identity.h"
 #include "modem/status_cycle.h"
 #include "modem/temperatures.h"
+#include "status/status_table.h"
 
 namespace {
 
 // The HPUE LEDs follow the transmit power the session holds.
-void FollowTxPower(GatherContext* ctx) { SetHpueLed(ctx->modem->lastTxPower); }
+void FollowTxPower(ModemPass& pass) { SetHpueLed(pass.session.lastTxPower); }
 
 using S = ModemSession;
 
@@ -67,25 +68,25 @@ constexpr const Collector* kModemCollectors[] = {
 
 }  // namespace
 
-void RunModemCollectors(GatherContext* ctx, int reduced) {
+void RunModemCollectors(ModemPass& pass, int reduced) {
   for (const Collector* row : kModemCollectors) {
     if (stopRequested != 0) return;
     if (row->fullPassOnly && reduced != 0) continue;
-    RunCollector(ctx, *row);
+    RunCollector(pass, *row);
   }
 }
 
-void GetSimState(GatherContext* ctx) { RunCollector(ctx, kSimState); }
-void GetIccid(GatherContext* ctx) { RunCollector(ctx, kIccid); }
-void GetImsi(GatherContext* ctx) { RunCollector(ctx, kImsi); }
-void GetModemSwVersion(GatherContext* ctx) { RunCollector(ctx, kSwVersion); }
-void GetBandConfig(GatherContext* ctx) { RunCollector(ctx, kBandConfig); }
-void GetTemperatures(GatherContext* ctx) { RunCollector(ctx, kTemperatures); }
-void GetServingCellInfo(GatherContext* ctx) { RunCollector(ctx, kServingCell); }
-void GetRssiBer(GatherContext* ctx) { RunCollector(ctx, kRssiBer); }
-void GetGroupIds(GatherContext* ctx) { RunCollector(ctx, kGroupIds); }
-void GetRxTxBytes(GatherContext* ctx) { RunCollector(ctx, kDataCounters); }
-void GetTxRxInfo(GatherContext* ctx) { RunCollector(ctx, kTxRx); }
-void GetCAInfo(GatherContext* ctx) { RunCollector(ctx, kCarrierAggregation); }
-void GetSignalInfo(GatherContext* ctx) { RunCollector(ctx, kSignal); }
-void GetHomeNetwork(GatherContext* ctx) { RunCollector(ctx, kHomeNetwork); }
+void GetSimState(ModemPass& pass) { RunCollector(pass, kSimState); }
+void GetIccid(ModemPass& pass) { RunCollector(pass, kIccid); }
+void GetImsi(ModemPass& pass) { RunCollector(pass, kImsi); }
+void GetModemSwVersion(ModemPass& pass) { RunCollector(pass, kSwVersion); }
+void GetBandConfig(ModemPass& pass) { RunCollector(pass, kBandConfig); }
+void GetTemperatures(ModemPass& pass) { RunCollector(pass, kTemperatures); }
+void GetServingCellInfo(ModemPass& pass) { RunCollector(pass, kServingCell); }
+void GetRssiBer(ModemPass& pass) { RunCollector(pass, kRssiBer); }
+void GetGroupIds(ModemPass& pass) { RunCollector(pass, kGroupIds); }
+void GetRxTxBytes(ModemPass& pass) { RunCollector(pass, kDataCounters); }
+void GetTxRxInfo(ModemPass& pass) { RunCollector(pass, kTxRx); }
+void GetCAInfo(ModemPass& pass) { RunCollector(pass, kCarrierAggregation); }
+void GetSignalInfo(ModemPass& pass) { RunCollector(pass, kSignal); }
+void GetHomeNetwork(ModemPass& pass) { RunCollector(pass, kHomeNetwork); }

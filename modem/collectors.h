@@ -4,27 +4,27 @@
 
 #include <cstdint>
 
-struct GatherContext;
+struct ModemPass;
 
-int GetModemStatus(GatherContext* ctx, int onlyWhenMissing, int reduced);
+int GetModemStatus(ModemPass& pass, int onlyWhenMissing, int reduced);
 
-void GetModemProperties(GatherContext* ctx);  // mmcli -K properties
-void GetSimState(GatherContext* ctx);         // SIM state and identity
-void GetIccid(GatherContext* ctx);
-void GetImsi(GatherContext* ctx);
-void GetModemSwVersion(GatherContext* ctx);
-void GetRxTxBytes(GatherContext* ctx);        // AT data counters
-void GetKxNetworkInfo(GatherContext* ctx);    // /proc/net/dev counters of wwan0
-int GetLTEConnectionStatus(GatherContext* ctx);
-void GetBandConfig(GatherContext* ctx);
-void GetRssiBer(GatherContext* ctx);
-void GetTemperatures(GatherContext* ctx);
-void GetServingCellInfo(GatherContext* ctx);
+void GetModemProperties(ModemPass& pass);  // mmcli -K properties
+void GetSimState(ModemPass& pass);         // SIM state and identity
+void GetIccid(ModemPass& pass);
+void GetImsi(ModemPass& pass);
+void GetModemSwVersion(ModemPass& pass);
+void GetRxTxBytes(ModemPass& pass);      // AT data counters
+void GetKxNetworkInfo(ModemPass& pass);  // /proc/net/dev counters of wwan0
+int GetLTEConnectionStatus(ModemPass& pass);
+void GetBandConfig(ModemPass& pass);
+void GetRssiBer(ModemPass& pass);
+void GetTemperatures(ModemPass& pass);
+void GetServingCellInfo(ModemPass& pass);
 // Lights the blue HPUE LED for a transmit power of 24 or more, else the green one (the dark one is
 // switched first); returns the result of the second LED command.
 int SetHpueLed(int32_t txPower);
-void GetGroupIds(GatherContext* ctx);
-void GetTxRxInfo(GatherContext* ctx);         // QMI readings
-void GetCAInfo(GatherContext* ctx);
-void GetSignalInfo(GatherContext* ctx);
-void GetHomeNetwork(GatherContext* ctx);
+void GetGroupIds(ModemPass& pass);
+void GetTxRxInfo(ModemPass& pass);  // QMI readings
+void GetCAInfo(ModemPass& pass);
+void GetSignalInfo(ModemPass& pass);
+void GetHomeNetwork(ModemPass& pass);

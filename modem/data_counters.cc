@@ -4,8 +4,9 @@
 #include <cstring>
 
 #include "base/console_text.h"
-#include "config/context.h"
 #include "exec/pattern.h"
+#include "modem/modem_pass.h"
+#include "modem/modem_session.h"
 #include "modem/parse_and_store.h"
 #include "modem/reply_rows.h"
 #include "status/status_table.h"
@@ -35,11 +36,11 @@ DataCounters ParseDataCounters(const char* reply) {
   return counters;
 }
 
-void StoreDataCounters(GatherContext* ctx, const DataCounters& counters) {
-  UpdateVariableStatusT(ctx, kAtTxBytes_i, counters.txBytes, 0);
-  UpdateVariableStatusT(ctx, kAtRxBytes_i, counters.rxBytes, 0);
+void StoreDataCounters(ModemPass& pass, const DataCounters& counters) {
+  pass.table.Update(kAtTxBytes_i, counters.txBytes, 0);
+  pass.table.Update(kAtRxBytes_i, counters.rxBytes, 0);
 }
 
-int TakeRxTxBytes(GatherContext* ctx, const char* reply) {
-  return ParseAndStore(ctx, reply, ParseDataCounters, StoreDataCounters);
+int TakeRxTxBytes(ModemPass& pass, const char* reply) {
+  return ParseAndStore(pass, reply, ParseDataCounters, StoreDataCounters);
 }

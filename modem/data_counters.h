@@ -1,7 +1,7 @@
 // The modem's own data counters (AT+QGDCNT?).
 #pragma once
 
-struct GatherContext;
+struct ModemPass;
 
 constexpr int kCounterTextSize = 129;  // a counter row's letters and digits and a terminator
 
@@ -15,6 +15,6 @@ struct DataCounters {
 // Takes apart a counter reply as modem_Send hands it over.
 DataCounters ParseDataCounters(const char* reply);
 // Stores the sent and received bytes.
-void StoreDataCounters(GatherContext* ctx, const DataCounters& counters);
+void StoreDataCounters(ModemPass& pass, const DataCounters& counters);
 // ParseDataCounters and StoreDataCounters: 1 when stored, else 0.
-int TakeRxTxBytes(GatherContext* ctx, const char* reply);
+int TakeRxTxBytes(ModemPass& pass, const char* reply);

@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "base/console_text.h"
-#include "config/context.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
 
@@ -65,7 +65,7 @@ int udevCreateContext() {
   return udev != nullptr ? 1 : 0;
 }
 
-int udevEnumerate(GatherContext* ctx) {
+int udevEnumerate(ModemPass& pass) {
   puts("udevEnumerate");
   EnumerateRef enumerate(udev != nullptr ? udev_enumerate_new(udev) : nullptr);
   if (enumerate.get() == nullptr) {
@@ -99,50 +99,50 @@ int udevEnumerate(GatherContext* ctx) {
       // The control device has no address of its own: take the modem's network interface's.
       if (GetMacAddress("wwan0", wwan_mac)) address = wwan_mac;
     }
-    if (udevCheckDeviceAdd(ctx, name, path, address) == 1) {
+    if (udevCheckDeviceAdd(pass, name, path, address) == 1) {
       found = 1;
       if (address != nullptr && !IsZeroAddress(address)) {
-        snprintf(ctx->modem->modemMac, kMacTextSize, "%s", address);
-        UpdateFixedStatus(ctx, kModemMacAddr_s, ctx->modem->modemMac);
+        snprintf(pass.session.modemMac, kMacTextSize, "%s", address);
+        pass.table.UpdateFixed(kModemMacAddr_s, pass.session.modemMac);
       }
     }
   }
 
   int connected = 0;
-  if (ctx->modem->qmiDevice[0] == '\0' || ctx->modem->atDevice[0] == '\0') {
+  if (pass.session.qmiDevice[0] == '\0' || pass.session.atDevice[0] == '\0') {
     connected = 0;
   } else if (found) {
     connected = 1;
   } else {
     puts("  Modem now disconnected");
-    ctx->modem->atDevice[0] = '\0';
-    ctx->modem->qmiDevice[0] = '\0';
-    ctx->modem->modemMac[0] = '\0';
+    pass.session.atDevice[0] = '\0';
+    pass.session.qmiDevice[0] = '\0';
+    pass.session.modemMac[0] = '\0';
   }
   printf("  udevEnumerate - Connected: %d\n", connected);
   fflush(stdout);
   return connected;
 }
 
-int udevCheckDeviceAdd(GatherContext* ctx, const char* name, const char* path, const char* address) {
+int udevCheckDeviceAdd(ModemPass& pass, const char* name, const char* path, const char* address) {
   if (name == nullptr || path == nullptr) return 0;
   if (strstr(path, ":1.2/ttyUSB") != nullptr) {
-    snprintf(ctx->modem->atDevice, sizeof ctx->modem->atDevice, "/dev/%s", name);
-    PrintOutsideText(stdout, "Found serial device at %s\n", ctx->modem->atDevice);
+    snprintf(pass.session.atDevice, sizeof pass.session.atDevice, "/dev/%s", name);
+    PrintOutsideText(stdout, "Found serial device at %s\n", pass.session.atDevice);
     return 1;
   }
   if (strstr(path, "net/wwan") != nullptr) {
     // An all-zero address is no address: it never replaces a known one.
     if (address != nullptr && !IsZeroAddress(address)) {
-      snprintf(ctx->modem->modemMac, sizeof ctx->modem->modemMac, "%s", address);
-      PrintOutsideText(stdout, "Found MAC address at %s\n", ctx->modem->modemMac);
-      UpdateFixedStatus(ctx, kModemMacAddr_s, ctx->modem->modemMac);
+      snprintf(pass.session.modemMac, sizeof pass.session.modemMac, "%s", address);
+      PrintOutsideText(stdout, "Found MAC address at %s\n", pass.session.modemMac);
+      pass.table.UpdateFixed(kModemMacAddr_s, pass.session.modemMac);
     }
     return 0;
   }
   if (strstr(path, "usbmisc/cdc-") != nullptr) {
-    snprintf(ctx->modem->qmiDevice, sizeof ctx->modem->qmiDevice, "/dev/%s", name);
-    PrintOutsideText(stdout, "Found modem device at %s\n", ctx->modem->qmiDevice);
+    snprintf(pass.session.qmiDevice, sizeof pass.session.qmiDevice, "/dev/%s", name);
+    PrintOutsideText(stdout, "Found modem device at %s\n", pass.session.qmiDevice);
     return 1;
   }
   return 0;

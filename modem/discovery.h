@@ -2,7 +2,7 @@
 // MAC), the udev monitor, and the MAC address of a network interface.
 #pragma once
 
-struct GatherContext;
+struct ModemPass;
 struct udev;
 
 // The libudev context of the run (created at start-up).
@@ -12,9 +12,9 @@ extern struct udev* udev;
 int udevCreateContext();
 // Scans the net, tty and usbmisc devices once and fills atDevice, qmiDevice and modemMac. 1 when
 // the AT port and the QMI device are both known and this scan matched one of them, else 0.
-int udevEnumerate(GatherContext* ctx);
+int udevEnumerate(ModemPass& pass);
 // 1 when the device is the AT port or the QMI device, else 0; a wwan interface records its MAC.
-int udevCheckDeviceAdd(GatherContext* ctx, const char* name, const char* path, const char* address);
+int udevCheckDeviceAdd(ModemPass& pass, const char* name, const char* path, const char* address);
 // Opens the udev monitor (nothing reads its events: hot-plugging is not followed); returns its
 // descriptor, or -1 without a context or when the monitor cannot be created.
 int udevOpenMonitor();

@@ -2,8 +2,9 @@
 
 #include <cstdio>
 
-#include "config/context.h"
 #include "exec/pattern.h"
+#include "modem/modem_pass.h"
+#include "modem/modem_session.h"
 #include "modem/parse_and_store.h"
 #include "modem/reply_rows.h"
 #include "status/status_table.h"
@@ -27,11 +28,11 @@ GroupIds ParseGroupIds(const char* reply) {
   return ids;
 }
 
-void StoreGroupIds(GatherContext* ctx, const GroupIds& ids) {
-  UpdateFixedStatus(ctx, kGID1_i, ids.gid1);
-  UpdateFixedStatus(ctx, kGID2_i, ids.gid2);
+void StoreGroupIds(ModemPass& pass, const GroupIds& ids) {
+  pass.table.UpdateFixed(kGID1_i, ids.gid1);
+  pass.table.UpdateFixed(kGID2_i, ids.gid2);
 }
 
-int TakeGroupIds(GatherContext* ctx, const char* reply) {
-  return ParseAndStore(ctx, reply, ParseGroupIds, StoreGroupIds);
+int TakeGroupIds(ModemPass& pass, const char* reply) {
+  return ParseAndStore(pass, reply, ParseGroupIds, StoreGroupIds);
 }

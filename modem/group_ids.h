@@ -3,7 +3,7 @@
 
 #include "modem/reply_rows.h"
 
-struct GatherContext;
+struct ModemPass;
 
 constexpr int kGid1Size = 129;  // GID1's letters and digits and a terminator
 
@@ -17,6 +17,6 @@ struct GroupIds {
 // Takes apart a group-identifier reply as modem_Send hands it over.
 GroupIds ParseGroupIds(const char* reply);
 // Stores GID1 and GID2 as fixed values.
-void StoreGroupIds(GatherContext* ctx, const GroupIds& ids);
+void StoreGroupIds(ModemPass& pass, const GroupIds& ids);
 // ParseGroupIds and StoreGroupIds: 1 when stored, else 0.
-int TakeGroupIds(GatherContext* ctx, const char* reply);
+int TakeGroupIds(ModemPass& pass, const char* reply);

@@ -6,12 +6,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "config/context.h"
 #include "base/paths.h"
 #include "base/plain_file.h"
 #include "base/scoped_handles.h"
 #include "base/signals.h"
 #include "modem/collectors.h"
+#include "modem/modem_pass.h"
+#include "modem/modem_session.h"
 #include "status/status_table.h"
 
 namespace {
@@ -41,16 +42,16 @@ void SplitTokens(const char* line, char (*tokens)[kTokenSize]) {
 
 }  // namespace
 
-void TakeNetDevLine(GatherContext* ctx, const char* line) {
+void TakeNetDevLine(ModemPass& pass, const char* line) {
   char tokens[kTokenCount][kTokenSize];
   SplitTokens(line, tokens);
-  UpdateVariableStatusT(ctx, kWWanRxBytes_i, tokens[1], 0);
-  UpdateVariableStatusT(ctx, kWWanRxPkts_i, tokens[2], 0);
-  UpdateVariableStatusT(ctx, kWWanTxBytes_i, tokens[9], 0);
-  UpdateVariableStatusT(ctx, kWWanTxPkts_i, tokens[10], 0);
+  pass.table.Update(kWWanRxBytes_i, tokens[1], 0);
+  pass.table.Update(kWWanRxPkts_i, tokens[2], 0);
+  pass.table.Update(kWWanTxBytes_i, tokens[9], 0);
+  pass.table.Update(kWWanTxPkts_i, tokens[10], 0);
 }
 
-void GetKxNetworkInfo(GatherContext* ctx) {
+void GetKxNetworkInfo(ModemPass& pass) {
   const char* path = RouterPathOf(RouterPath::kProcNetDev);
   ScopedFd file(open(path, O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) {
@@ -61,19 +62,19 @@ void GetKxNetworkInfo(GatherContext* ctx) {
   char line[1024];
   while (lines.Next(line, 1023)) {
     if (strstr(line, "wwan0") != nullptr) {
-      TakeNetDevLine(ctx, line);
+      TakeNetDevLine(pass, line);
       return;
     }
   }
 }
 
-int GetLTEConnectionStatus(GatherContext* ctx) {
+int GetLTEConnectionStatus(ModemPass& pass) {
   if (signal_disconnect == 0) {
-    ctx->lteUp = 1;
+    pass.session.lteUp = 1;
     return 1;
   }
-  if (ctx->lteUp == 0) return 0;
-  ctx->lteUp = 0;
-  ExpireStatus(ctx, 0);
+  if (pass.session.lteUp == 0) return 0;
+  pass.session.lteUp = 0;
+  pass.table.Expire(StatusKind::kLink);
   return 0;
 }

@@ -4,14 +4,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "config/config_lookup.h"
 #include "base/console_text.h"
-#include "config/context.h"
 #include "base/paths.h"
 #include "base/signals.h"
+#include "config/config_lookup.h"
 #include "exec/zel_exec.h"
 #include "modem/collectors.h"
 #include "modem/mm_dbus.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
 
@@ -35,25 +35,25 @@ const char* CopyValue(const char* p, char* value) {
   return *p == '\n' ? p + 1 : p;
 }
 
-void ActOnKey(GatherContext* ctx, const char* key, const char* value) {
+void ActOnKey(ModemPass& pass, const char* key, const char* value) {
   if (strcmp(key, "modem.generic.signal-quality.value") == 0) {
     char percent[10] = "";
     if (value[0] != '\0') snprintf(percent, sizeof percent, "%s%%", value);
-    UpdateVariableStatusT(ctx, kSignalPercent_s, percent, 0);
+    pass.table.Update(kSignalPercent_s, percent, 0);
   } else if (strcmp(key, "modem.3gpp.imei") == 0) {
-    UpdateFixedStatus(ctx, kIMEI_s, value);
+    pass.table.UpdateFixed(kIMEI_s, value);
   } else if (strcmp(key, "modem.generic.own-numbers.value[1]") == 0) {
     char number[kPropertyValueSize];
     FormatPhoneNumber(value, number, sizeof number);
-    UpdateFixedStatus(ctx, kPhoneNumber_s, number);
+    pass.table.UpdateFixed(kPhoneNumber_s, number);
     PrintOutsideText(stdout, "Phone Number: %s\n", number);
   } else if (strcmp(key, "modem.3gpp.eps.initial-bearer.settings.apn") == 0) {
-    snprintf(ctx->modem->initialBearerApn, sizeof ctx->modem->initialBearerApn, "%s", value);
+    snprintf(pass.session.initialBearerApn, sizeof pass.session.initialBearerApn, "%s", value);
   } else if (strcmp(key, "bearer.properties.apn") == 0) {
-    snprintf(ctx->modem->bearerApn, sizeof ctx->modem->bearerApn, "%s", value);
+    snprintf(pass.session.bearerApn, sizeof pass.session.bearerApn, "%s", value);
   } else if (strcmp(key, "modem.generic.bearers.value[1]") == 0) {
     const char* bearer = strstr(value, "/Bearer/");
-    if (bearer != nullptr) ctx->modem->bearerIndex = atoi(bearer + 8);
+    if (bearer != nullptr) pass.session.bearerIndex = atoi(bearer + 8);
   } else {
     return;
   }
@@ -69,11 +69,11 @@ bool ShowsModemAlive(const char* key, const char* value) {
 }
 
 // Runs `mmcli <flag> <index> -K` (or asks the same over D-Bus) and reads its output. Returns 1 when the output was read.
-int QueryProperties(GatherContext* ctx, const char* flag, int32_t index) {
+int QueryProperties(ModemPass& pass, const char* flag, int32_t index) {
   char index_text[12];
   snprintf(index_text, sizeof index_text, "%d", index);
   PrintOutsideText(stdout, "Sending command: %s %s %s %s\n",
-                   ctx->modemBus != nullptr ? "dbus" : RouterPathFixed(RouterPath::kMmcli), flag,
+                   pass.bus != nullptr ? "dbus" : RouterPathFixed(RouterPath::kMmcli), flag,
                    index_text, "-K");
   char arg0[] = "mmcli";
   char arg3[] = "-K";
@@ -83,18 +83,18 @@ int QueryProperties(GatherContext* ctx, const char* flag, int32_t index) {
   static char output[kPropertiesOutputSize];  // main thread only; too large for a small stack
   memset(output, 0, sizeof output);
   int32_t len = 0;
-  if (ctx->modemBus == nullptr) {
-    len = Zel_Exec(RouterPathOf(RouterPath::kMmcli), argv, ctx->modem->cmdTotalMs,
-                   ctx->modem->cmdIdleMs, output, kPropertiesOutputSize - 1);
+  if (pass.bus == nullptr) {
+    len = Zel_Exec(RouterPathOf(RouterPath::kMmcli), argv, pass.session.cmdTotalMs,
+                   pass.session.cmdIdleMs, output, kPropertiesOutputSize - 1);
   } else if (flag[1] == 'm') {
-    len = ctx->modemBus->ModemKeyValues(index, ctx->modem->cmdTotalMs, InterruptStopEvent(), output,
-                                        kPropertiesOutputSize - 1);
+    len = pass.bus->ModemKeyValues(index, pass.session.cmdTotalMs, InterruptStopEvent(), output,
+                                   kPropertiesOutputSize - 1);
   } else {
-    len = ctx->modemBus->BearerKeyValues(index, ctx->modem->cmdTotalMs, InterruptStopEvent(), output,
-                                         kPropertiesOutputSize - 1);
+    len = pass.bus->BearerKeyValues(index, pass.session.cmdTotalMs, InterruptStopEvent(), output,
+                                    kPropertiesOutputSize - 1);
   }
   if (len <= 10 || output[0] == '\0') return 0;
-  TakeModemKeyValues(ctx, output);
+  TakeModemKeyValues(pass, output);
   return 1;
 }
 
@@ -113,7 +113,7 @@ void FormatPhoneNumber(const char* value, char* destination, size_t size) {
   snprintf(destination, size, "%s", value);
 }
 
-void TakeModemKeyValues(GatherContext* ctx, const char* output) {
+void TakeModemKeyValues(ModemPass& pass, const char* output) {
   const char* line = output;
   while (*line != '\0') {
     const char* line_end = strchr(line, '\n');
@@ -133,28 +133,28 @@ void TakeModemKeyValues(GatherContext* ctx, const char* output) {
     char value[kPropertyValueSize];
     line = CopyValue(start, value);
     if (strcmp(value, "--") == 0) value[0] = '\0';  // mmcli's mark for "no value"
-    if (ShowsModemAlive(key, value)) ctx->modem->lifeSigns.NoteAnswer(ModemWay::kProperties);
-    ActOnKey(ctx, key, value);
+    if (ShowsModemAlive(key, value)) pass.session.lifeSigns.NoteAnswer(ModemWay::kProperties);
+    ActOnKey(pass, key, value);
   }
 }
 
-void GetModemProperties(GatherContext* ctx) {
-  ctx->modem->initialBearerApn[0] = '\0';
-  ctx->modem->bearerApn[0] = '\0';
-  ctx->modem->bearerIndex = -1;
+void GetModemProperties(ModemPass& pass) {
+  pass.session.initialBearerApn[0] = '\0';
+  pass.session.bearerApn[0] = '\0';
+  pass.session.bearerIndex = -1;
 
-  if (ctx->modem->modemIndex >= 0 && QueryProperties(ctx, "-m", ctx->modem->modemIndex) != 0 &&
-      ctx->modem->bearerIndex >= 0) {
-    QueryProperties(ctx, "-b", ctx->modem->bearerIndex);
+  if (pass.session.modemIndex >= 0 && QueryProperties(pass, "-m", pass.session.modemIndex) != 0 &&
+      pass.session.bearerIndex >= 0) {
+    QueryProperties(pass, "-b", pass.session.bearerIndex);
   }
 
-  const char* apn = ctx->modem->bearerApn;
-  if (apn[0] == '\0') apn = ctx->modem->initialBearerApn;
+  const char* apn = pass.session.bearerApn;
+  if (apn[0] == '\0') apn = pass.session.initialBearerApn;
   if (apn[0] == '\0') {
-    lookupValue("network.wwan.apn", ctx->modem->bearerApn, ctx->uci, &ctx->uciPtr, 128);
-    apn = ctx->modem->bearerApn;
+    lookupValue("network.wwan.apn", pass.session.bearerApn, pass.uci, pass.uciPtr, 128);
+    apn = pass.session.bearerApn;
     if (apn[0] == '\0') return;
   }
   PrintOutsideText(stdout, "APN: '%s'\n", apn);
-  UpdateFixedStatus(ctx, kApn_s, apn);
+  pass.table.UpdateFixed(kApn_s, apn);
 }

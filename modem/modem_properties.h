@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-struct GatherContext;
+struct ModemPass;
 
 constexpr int kPropertyValueSize = 128;  // at most 127 characters of a value are taken
 
@@ -14,7 +14,7 @@ constexpr int kPropertyValueSize = 128;  // at most 127 characters of a value ar
 // bearerIndex. mmcli's "--" (no value) reads as empty. Reading stops at a line without a blank or
 // without a colon after it. An IMEI, a firmware version (modem.generic.revision) or a signal
 // quality above 0 notes the properties way as answered in the session's life signs.
-void TakeModemKeyValues(GatherContext* ctx, const char* output);
+void TakeModemKeyValues(ModemPass& pass, const char* output);
 
 // Formats an own number: 10 characters as "ddd.ddd.dddd", 11 characters likewise after dropping
 // the first (the country digit); any other length is copied unchanged after a message.

@@ -10,10 +10,10 @@ constexpr int kQmiResultSize = 1024;
 constexpr int kDevicePathSize = 256;
 constexpr int kApnSize = 128;
 
-// The daemon owns one for the whole run and reaches it through GatherContext::modem; tests build
-// fresh ones. Main thread only, apart from modemIndex and the command limits, which the JSON
-// writer's modem reset reads unlocked (the limits never change after construction, the index is
-// written only when it changes), and lifeSigns, which the watchdog reads (atomic).
+// The daemon owns one for the whole run and hands it to the modem steps inside their ModemPass;
+// tests build fresh ones. Main thread only, apart from modemIndex and the command limits, which the
+// JSON writer's modem reset reads unlocked (the limits never change after construction, the index
+// is written only when it changes), and lifeSigns, which the watchdog reads (atomic).
 struct ModemSession {
   int32_t modemIndex = -1;  // ModemManager index, -1 when none is known
   int32_t cmdTotalMs = 2000;  // total limit of one mmcli command
@@ -40,6 +40,9 @@ struct ModemSession {
 
   // The ways the modem answered on, and whether a whole pass asked it; the watchdog reads them.
   ModemLifeSigns lifeSigns;
+
+  // The LTE link as the latest pass saw it; going down expires the link's values once.
+  uint8_t lteUp = 0;
 
   // Whole-number part of the latest LTE transmit-power reading; the HPUE LEDs follow it.
   int32_t lastTxPower = 0;

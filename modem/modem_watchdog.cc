@@ -1,7 +1,7 @@
 #include "modem/modem_watchdog.h"
 
-#include "config/context.h"
 #include "modem/modem_life_signs.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
 
@@ -12,37 +12,27 @@ constexpr int32_t kResetAfterUptime = 181;  // seconds
 // again sooner only starts it over.
 constexpr int32_t kResetSpacing = 180;  // seconds
 
-ModemVerdict JudgeLocked(GatherContext* ctx) {
-  StatusLock(ctx->statusTable);
-  const ModemVerdict verdict = JudgeModem(ctx->statusTable, ctx->modem->lifeSigns);
-  StatusUnlock(ctx->statusTable);
-  return verdict;
-}
-
 }  // namespace
 
-int validATResponse(const StatusTable* table) {
+bool AnsweredAtCommand(const StatusTable& table) {
   static constexpr StatusIndex kAnswered[] = {kModemSwVersion_s, kIMSI_s,  kMCBV_s, kMCLBV_s,
                                               kUeRssi_i,         kScMcc_i, kScRssi_i};
-  for (StatusIndex index : kAnswered) {
-    if (table->entries[index].value[0] != '\0') return 1;
-  }
-  return 0;
+  return table.AnyHolds(kAnswered, sizeof kAnswered / sizeof kAnswered[0]);
 }
 
-ModemVerdict JudgeModem(const StatusTable* table, const ModemLifeSigns& signs) {
+ModemVerdict JudgeModem(const StatusTable& table, const ModemLifeSigns& signs) {
   // ModemManager may refuse AT commands (it passes them only in its debug mode): a modem that
   // answers its properties or QMI is alive all the same.
-  if (validATResponse(table) != 0 || signs.AnsweredAny()) return ModemVerdict::kAnswered;
+  if (AnsweredAtCommand(table) || signs.AnsweredAny()) return ModemVerdict::kAnswered;
   // The snapshot writer renders about a second after start, before the first pass has asked; a
   // daemon restarted long after boot must not reset the modem for that.
   if (!signs.Asked()) return ModemVerdict::kNotAskedYet;
   return ModemVerdict::kSilent;
 }
 
-void RunModemWatchdog(ModemWatchdog* watchdog, GatherContext* ctx) {
+void RunModemWatchdog(ModemWatchdog* watchdog, ModemPass& pass) {
   if (watchdog->answered) return;
-  const ModemVerdict verdict = JudgeLocked(ctx);
+  const ModemVerdict verdict = JudgeModem(pass.table, pass.session.lifeSigns);
   if (verdict == ModemVerdict::kAnswered) {
     watchdog->answered = true;
     return;
@@ -53,7 +43,7 @@ void RunModemWatchdog(ModemWatchdog* watchdog, GatherContext* ctx) {
   if (watchdog->resetAccepted && uptime - watchdog->lastResetUptime < kResetSpacing) return;
   // No usable reply (no modem index, a reply too short to be ModemManager's, or its error): give
   // up for good.
-  if (watchdog->reset(ctx) <= 0) {
+  if (watchdog->reset(pass) <= 0) {
     watchdog->stopped = true;
     return;
   }

@@ -5,11 +5,11 @@
 
 #include <cstdint>
 
-struct GatherContext;
-struct StatusTable;
+struct ModemPass;
+class StatusTable;
 class ModemLifeSigns;
 
-using ModemResetFunction = int (*)(GatherContext* ctx);
+using ModemResetFunction = int (*)(ModemPass& pass);
 using UptimeFunction = int32_t (*)();
 
 // The daemon builds one with modem_Reset and GetUptime; the snapshot writer's thread runs it.
@@ -22,18 +22,18 @@ struct ModemWatchdog {
   int32_t lastResetUptime;
 };
 
-// 1 once the modem has answered an AT command (one of its answer entries holds a value). The
-// caller holds the table's lock.
-int validATResponse(const StatusTable* table);
+// True once the modem has answered an AT command (one of its answer entries holds a value).
+bool AnsweredAtCommand(const StatusTable& table);
 
 enum class ModemVerdict {
   kAnswered,    // an AT key value, a property or a QMI reading came back
   kNotAskedYet, // no pass has asked the listed modem on every way yet: no judgement
   kSilent,      // asked on every way, answered on none
 };
-// What the watchdog makes of the modem. The caller holds the table's lock.
-ModemVerdict JudgeModem(const StatusTable* table, const ModemLifeSigns& signs);
+// What the watchdog makes of the modem.
+ModemVerdict JudgeModem(const StatusTable& table, const ModemLifeSigns& signs);
 
 // One watchdog step: the modem is judged under the table's lock, the reset (a child that may run
-// for seconds) runs without it.
-void RunModemWatchdog(ModemWatchdog* watchdog, GatherContext* ctx);
+// for seconds) runs without it. `pass` is the daemon's: the reset reads its session's index and
+// its way to ModemManager.
+void RunModemWatchdog(ModemWatchdog* watchdog, ModemPass& pass);

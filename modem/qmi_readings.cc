@@ -5,10 +5,10 @@
 #include <cstring>
 
 #include "base/paths.h"
-#include "config/context.h"
 #include "exec/zel_exec.h"
 #include "modem/channel.h"
 #include "modem/collectors.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "modem/parse_and_store.h"
 #include "modem/reply_rows.h"
@@ -57,19 +57,19 @@ TxRxInfo ParseTxRxInfo(const char* output) {
   return info;
 }
 
-void StoreTxRxInfo(GatherContext* ctx, const TxRxInfo& info) {
+void StoreTxRxInfo(ModemPass& pass, const TxRxInfo& info) {
   for (int n = 0; n < kRxChainValues; ++n) {
-    UpdateVariableStatusT(ctx, kChainIndexes[n], info.chain[n], 0);
+    pass.table.Update(kChainIndexes[n], info.chain[n], 0);
   }
   if (!info.hasTxPower) return;
-  ctx->modem->lastTxPower = info.txPowerDbm;
-  UpdateVariableStatusT(ctx, kQmiTxPwr_f, info.txPower, 0);
+  pass.session.lastTxPower = info.txPowerDbm;
+  pass.table.Update(kQmiTxPwr_f, info.txPower, 0);
 }
 
-int TakeTxRxInfo(GatherContext* ctx, const char* output) {
+int TakeTxRxInfo(ModemPass& pass, const char* output) {
   const TxRxInfo info = ParseTxRxInfo(output);
   if (!info.valid) return 0;
-  StoreTxRxInfo(ctx, info);
+  StoreTxRxInfo(pass, info);
   return info.hasTxPower ? 1 : 0;
 }
 
@@ -90,12 +90,12 @@ CaInfo ParseCaInfo(const char* output) {
   return info;
 }
 
-void StoreCaInfo(GatherContext* ctx, const CaInfo& info) {
-  UpdateVariableStatusT(ctx, kQmi_CaBand_i, info.band, 0);
+void StoreCaInfo(ModemPass& pass, const CaInfo& info) {
+  pass.table.Update(kQmi_CaBand_i, info.band, 0);
 }
 
-int TakeCAInfo(GatherContext* ctx, const char* output) {
-  return ParseAndStore(ctx, output, ParseCaInfo, StoreCaInfo);
+int TakeCAInfo(ModemPass& pass, const char* output) {
+  return ParseAndStore(pass, output, ParseCaInfo, StoreCaInfo);
 }
 
 SignalInfo ParseSignalInfo(const char* output) {
@@ -108,12 +108,12 @@ SignalInfo ParseSignalInfo(const char* output) {
   return info;
 }
 
-void StoreSignalInfo(GatherContext* ctx, const SignalInfo& info) {
-  UpdateVariableStatusT(ctx, kQmi_ScSnr_f, info.snr, 0);
+void StoreSignalInfo(ModemPass& pass, const SignalInfo& info) {
+  pass.table.Update(kQmi_ScSnr_f, info.snr, 0);
 }
 
-int TakeSignalInfo(GatherContext* ctx, const char* output) {
-  return ParseAndStore(ctx, output, ParseSignalInfo, StoreSignalInfo);
+int TakeSignalInfo(ModemPass& pass, const char* output) {
+  return ParseAndStore(pass, output, ParseSignalInfo, StoreSignalInfo);
 }
 
 HomeNetwork ParseHomeNetwork(const char* output) {
@@ -127,18 +127,18 @@ HomeNetwork ParseHomeNetwork(const char* output) {
   return network;
 }
 
-void StoreHomeNetwork(GatherContext* ctx, const HomeNetwork& network) {
-  UpdateVariableStatusT(ctx, kHnMcc_i, network.mcc, 0);
-  UpdateVariableStatusT(ctx, kHnMnc_i, network.mnc, 0);
-  UpdateVariableStatusT(ctx, kHnName_s, network.name, 0);
+void StoreHomeNetwork(ModemPass& pass, const HomeNetwork& network) {
+  pass.table.Update(kHnMcc_i, network.mcc, 0);
+  pass.table.Update(kHnMnc_i, network.mnc, 0);
+  pass.table.Update(kHnName_s, network.name, 0);
 }
 
-int TakeHomeNetwork(GatherContext* ctx, const char* output) {
-  return ParseAndStore(ctx, output, ParseHomeNetwork, StoreHomeNetwork);
+int TakeHomeNetwork(ModemPass& pass, const char* output) {
+  return ParseAndStore(pass, output, ParseHomeNetwork, StoreHomeNetwork);
 }
 
-const char* AskHomeNetwork(GatherContext* ctx, const Collector&, char*) {
-  ModemSession* session = ctx->modem;
+const char* AskHomeNetwork(ModemPass& pass, const Collector&, char*) {
+  ModemSession* session = &pass.session;
   memset(session->qmiResult, 0, sizeof session->qmiResult);
   char program_name[] = "home-network.sh";
   char* const argv[] = {program_name, session->qmiDevice, nullptr};

@@ -7,7 +7,7 @@
 #include "modem/reply_rows.h"
 
 struct Collector;
-struct GatherContext;
+struct ModemPass;
 
 constexpr int kRxChainValues = 8;     // power, ECIO, RSRP and phase of receive chains 0 and 1
 constexpr int kChainNumberSize = 17;  // a chain or power number: 16 characters and a terminator
@@ -52,21 +52,21 @@ HomeNetwork ParseHomeNetwork(const char* output);
 
 // Each stores what its report holds; StoreTxRxInfo also keeps a stored transmit power in the
 // session's lastTxPower.
-void StoreTxRxInfo(GatherContext* ctx, const TxRxInfo& info);
-void StoreCaInfo(GatherContext* ctx, const CaInfo& info);
-void StoreSignalInfo(GatherContext* ctx, const SignalInfo& info);
-void StoreHomeNetwork(GatherContext* ctx, const HomeNetwork& network);
+void StoreTxRxInfo(ModemPass& pass, const TxRxInfo& info);
+void StoreCaInfo(ModemPass& pass, const CaInfo& info);
+void StoreSignalInfo(ModemPass& pass, const SignalInfo& info);
+void StoreHomeNetwork(ModemPass& pass, const HomeNetwork& network);
 
 // Parse and store. TakeTxRxInfo stores the receive chains of any answer but returns 1 only when a
 // transmit power was stored too; the others return 1 when they stored their values, else 0.
-int TakeTxRxInfo(GatherContext* ctx, const char* output);
-int TakeCAInfo(GatherContext* ctx, const char* output);
-int TakeSignalInfo(GatherContext* ctx, const char* output);
-int TakeHomeNetwork(GatherContext* ctx, const char* output);
+int TakeTxRxInfo(ModemPass& pass, const char* output);
+int TakeCAInfo(ModemPass& pass, const char* output);
+int TakeSignalInfo(ModemPass& pass, const char* output);
+int TakeHomeNetwork(ModemPass& pass, const char* output);
 
 // Runs the router's home-network script into the session's QMI buffer (cleared first); the
 // buffer when the script printed something, else nullptr.
-const char* AskHomeNetwork(GatherContext* ctx, const Collector& row, char* reply);
+const char* AskHomeNetwork(ModemPass& pass, const Collector& row, char* reply);
 
 // 1 when a QMI client output is the client's own error report ("error: ...") rather than an
 // answer; such output stores nothing.

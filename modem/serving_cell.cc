@@ -6,11 +6,11 @@
 #include <cstring>
 
 #include "base/console_text.h"
-#include "config/context.h"
-#include "exec/shell_command.h"
 #include "exec/pattern.h"
+#include "exec/shell_command.h"
 #include "modem/channel.h"
 #include "modem/collectors.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "modem/parse_and_store.h"
 #include "modem/reply_rows.h"
@@ -94,24 +94,24 @@ ServingCell ParseServingCell(const char* reply) {
   return cell;
 }
 
-void StoreServingCell(GatherContext* ctx, const ServingCell& cell) {
-  UpdateVariableStatusT(ctx, kScMode_s, cell.mode, 0);
-  UpdateVariableStatus_l(ctx, kScId_i, cell.cellId);
-  UpdateVariableStatusT(ctx, kScMcc_i, cell.mcc, 0);
-  UpdateVariableStatusT(ctx, kScMnc_i, cell.mnc, 0);
-  UpdateVariableStatusT(ctx, kScPId_i, cell.physicalCellId, 0);
-  UpdateVariableStatusT(ctx, kScEarfcn_i, cell.earfcn, 0);
-  UpdateVariableStatusT(ctx, kScFb_i, cell.band, 0);
-  if (cell.uplinkMhz != nullptr) UpdateVariableStatusT(ctx, kScUlb_f, cell.uplinkMhz, 0);
-  if (cell.downlinkMhz != nullptr) UpdateVariableStatusT(ctx, kScDlb_f, cell.downlinkMhz, 0);
-  UpdateVariableStatus_l(ctx, kScTac_i, cell.trackingArea);
-  UpdateVariableStatusT(ctx, kScRsrp_i, cell.rsrp, 0);
-  UpdateVariableStatusT(ctx, kScRsrq_i, cell.rsrq, 0);
-  UpdateVariableStatusT(ctx, kScRssi_i, cell.rssi, 0);
-  UpdateVariableStatus_f(ctx, kScSinr_f, cell.sinr, 0);
-  if (cell.hasRx) UpdateVariableStatus_i(ctx, kScRx_i, cell.rx);
+void StoreServingCell(ModemPass& pass, const ServingCell& cell) {
+  pass.table.Update(kScMode_s, cell.mode, 0);
+  pass.table.UpdateLong(kScId_i, cell.cellId);
+  pass.table.Update(kScMcc_i, cell.mcc, 0);
+  pass.table.Update(kScMnc_i, cell.mnc, 0);
+  pass.table.Update(kScPId_i, cell.physicalCellId, 0);
+  pass.table.Update(kScEarfcn_i, cell.earfcn, 0);
+  pass.table.Update(kScFb_i, cell.band, 0);
+  if (cell.uplinkMhz != nullptr) pass.table.Update(kScUlb_f, cell.uplinkMhz, 0);
+  if (cell.downlinkMhz != nullptr) pass.table.Update(kScDlb_f, cell.downlinkMhz, 0);
+  pass.table.UpdateLong(kScTac_i, cell.trackingArea);
+  pass.table.Update(kScRsrp_i, cell.rsrp, 0);
+  pass.table.Update(kScRsrq_i, cell.rsrq, 0);
+  pass.table.Update(kScRssi_i, cell.rssi, 0);
+  pass.table.UpdateFloat(kScSinr_f, cell.sinr, 0);
+  if (cell.hasRx) pass.table.UpdateInt(kScRx_i, cell.rx);
 }
 
-int TakeServingCell(GatherContext* ctx, const char* reply) {
-  return ParseAndStore(ctx, reply, ParseServingCell, StoreServingCell);
+int TakeServingCell(ModemPass& pass, const char* reply) {
+  return ParseAndStore(pass, reply, ParseServingCell, StoreServingCell);
 }

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-struct GatherContext;
+struct ModemPass;
 
 constexpr int kServingCellTextSize = 64;  // a reply row and its terminator
 
@@ -32,6 +32,6 @@ struct ServingCell {
 // (with the reason printed where the report calls for it).
 ServingCell ParseServingCell(const char* reply);
 // Stores the fifteen serving-cell values in report order.
-void StoreServingCell(GatherContext* ctx, const ServingCell& cell);
+void StoreServingCell(ModemPass& pass, const ServingCell& cell);
 // ParseServingCell and StoreServingCell: 1 when the values were stored, else 0.
-int TakeServingCell(GatherContext* ctx, const char* reply);
+int TakeServingCell(ModemPass& pass, const char* reply);

@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "config/context.h"
 #include "exec/pattern.h"
 #include "modem/channel.h"
 #include "modem/collectors.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "modem/parse_and_store.h"
 #include "status/status_table.h"
@@ -79,28 +79,28 @@ IdentityText ParseSwVersion(const char* reply) {
   return MatchIdentity(reply, "\\bEM12\\w+", false);
 }
 
-void StoreIccid(GatherContext* ctx, const IdentityText& iccid) {
-  UpdateFixedStatus(ctx, kICCID_s, iccid.text);
+void StoreIccid(ModemPass& pass, const IdentityText& iccid) {
+  pass.table.UpdateFixed(kICCID_s, iccid.text);
 }
 
-void StoreImsi(GatherContext* ctx, const IdentityText& imsi) {
-  UpdateFixedStatus(ctx, kIMSI_s, imsi.text);
+void StoreImsi(ModemPass& pass, const IdentityText& imsi) {
+  pass.table.UpdateFixed(kIMSI_s, imsi.text);
 }
 
-void StoreSwVersion(GatherContext* ctx, const IdentityText& version) {
-  UpdateFixedStatus(ctx, kModemSwVersion_s, version.text);
+void StoreSwVersion(ModemPass& pass, const IdentityText& version) {
+  pass.table.UpdateFixed(kModemSwVersion_s, version.text);
 }
 
-int TakeSimState(GatherContext*, const char* reply) { return SimIsReady(reply) ? 1 : 0; }
+int TakeSimState(ModemPass&, const char* reply) { return SimIsReady(reply) ? 1 : 0; }
 
-int TakeIccid(GatherContext* ctx, const char* reply) {
-  return ParseAndStore(ctx, reply, ParseIccid, StoreIccid);
+int TakeIccid(ModemPass& pass, const char* reply) {
+  return ParseAndStore(pass, reply, ParseIccid, StoreIccid);
 }
 
-int TakeImsi(GatherContext* ctx, const char* reply) {
-  return ParseAndStore(ctx, reply, ParseImsi, StoreImsi);
+int TakeImsi(ModemPass& pass, const char* reply) {
+  return ParseAndStore(pass, reply, ParseImsi, StoreImsi);
 }
 
-int TakeSwVersion(GatherContext* ctx, const char* reply) {
-  return ParseAndStore(ctx, reply, ParseSwVersion, StoreSwVersion);
+int TakeSwVersion(ModemPass& pass, const char* reply) {
+  return ParseAndStore(pass, reply, ParseSwVersion, StoreSwVersion);
 }

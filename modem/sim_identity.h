@@ -3,7 +3,7 @@
 // (the four steps are declared in modem/collectors.h).
 #pragma once
 
-struct GatherContext;
+struct ModemPass;
 
 constexpr int kIdentityTextSize = 128;  // a cleaned identity: at most 127 characters
 
@@ -22,12 +22,12 @@ IdentityText ParseImsi(const char* reply);       // the first run of fifteen dig
 IdentityText ParseSwVersion(const char* reply);  // a word starting with EM12
 
 // Each stores its identity as a fixed value.
-void StoreIccid(GatherContext* ctx, const IdentityText& iccid);
-void StoreImsi(GatherContext* ctx, const IdentityText& imsi);
-void StoreSwVersion(GatherContext* ctx, const IdentityText& version);
+void StoreIccid(ModemPass& pass, const IdentityText& iccid);
+void StoreImsi(ModemPass& pass, const IdentityText& imsi);
+void StoreSwVersion(ModemPass& pass, const IdentityText& version);
 
 // The four steps' parsers: 1 when the step succeeded (and stored its value), else 0.
-int TakeSimState(GatherContext* ctx, const char* reply);
-int TakeIccid(GatherContext* ctx, const char* reply);
-int TakeImsi(GatherContext* ctx, const char* reply);
-int TakeSwVersion(GatherContext* ctx, const char* reply);
+int TakeSimState(ModemPass& pass, const char* reply);
+int TakeIccid(ModemPass& pass, const char* reply);
+int TakeImsi(ModemPass& pass, const char* reply);
+int TakeSwVersion(ModemPass& pass, const char* reply);

@@ -12,18 +12,18 @@
 #include <ctime>
 
 #include "base/clock.h"
-#include "config/config_lookup.h"
 #include "base/console_text.h"
-#include "config/context.h"
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/plain_file.h"
 #include "base/scoped_handles.h"
 #include "base/signals.h"
+#include "config/config_lookup.h"
 #include "modem/channel.h"
 #include "modem/collector_table.h"
 #include "modem/collectors.h"
 #include "modem/discovery.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
 
@@ -40,37 +40,37 @@ long ReadRouterFile(RouterPath which, char* buffer, size_t limit) {
   return ReadRegularFileInto(RouterPathOf(which), buffer, limit);
 }
 
-void StoreConnectionState(GatherContext* ctx) {
+void StoreConnectionState(ModemPass& pass) {
   char text[128];
   if (ReadRouterFile(RouterPath::kLteState, text, sizeof text - 1) <= 0) return;
   char state[128];
   if (ParseLteState(text, state, sizeof state) != 0) {
-    UpdateVariableStatusT(ctx, kConnection_s, state, 0);
+    pass.table.Update(kConnection_s, state, 0);
   }
 }
 
-void StoreLanAddress(GatherContext* ctx) {
+void StoreLanAddress(ModemPass& pass) {
   char address[32] = "";
-  lookupValue("network.lan.ipaddr", address, ctx->uci, &ctx->uciPtr, sizeof address);
+  lookupValue("network.lan.ipaddr", address, pass.uci, pass.uciPtr, sizeof address);
   if (address[0] == '\0') {
     LogMessageError("Failed to determine LAN IP address");
     return;
   }
-  if (UpdateFixedStatus(ctx, kLanIpAddr_s, address) != 0) {
+  if (pass.table.UpdateFixed(kLanIpAddr_s, address) != 0) {
     char message[256];
     snprintf(message, sizeof message, "LAN IP Address: %s", address);
     LogMessage(message);
   }
 }
 
-void StoreLanMac(GatherContext* ctx) {
+void StoreLanMac(ModemPass& pass) {
   char mac[256] = "";
-  if (GetMacAddress("lan1", mac) != 0) UpdateFixedStatus(ctx, kLanMacAddr_s, mac);
+  if (GetMacAddress("lan1", mac) != 0) pass.table.UpdateFixed(kLanMacAddr_s, mac);
 }
 
 }  // namespace
 
-void StorePdpAddress(GatherContext* ctx) {
+void StorePdpAddress(ModemPass& pass) {
   ScopedFd sock(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
   if (sock.get() < 0) return;
   struct ifreq request;
@@ -82,24 +82,24 @@ void StorePdpAddress(GatherContext* ctx) {
     if (address.sin_addr.s_addr != 0) {
       char text[INET_ADDRSTRLEN] = "";
       if (inet_ntop(AF_INET, &address.sin_addr, text, sizeof text) != nullptr) {
-        UpdateVariableStatusT(ctx, kPdpIpAddr_s, text, 0);
+        pass.table.Update(kPdpIpAddr_s, text, 0);
       }
     }
   }
 }
 
-void StoreProtocol(GatherContext* ctx) {
+void StoreProtocol(ModemPass& pass) {
   char protocol[32];
   long n = ReadRouterFile(RouterPath::kProtocol, protocol, sizeof protocol - 1);
   if (n < 0) {
-    UpdateFixedStatus(ctx, kProtocol_s, "unknown");
+    pass.table.UpdateFixed(kProtocol_s, "unknown");
     return;
   }
   // The file is written with echo: its line end is not part of the value.
   size_t len = strlen(protocol);
   if (len > 0 && protocol[len - 1] == '\n') protocol[--len] = '\0';
   if (len > 0 && protocol[len - 1] == '\r') protocol[--len] = '\0';
-  UpdateFixedStatus(ctx, kProtocol_s, protocol);
+  pass.table.UpdateFixed(kProtocol_s, protocol);
 }
 
 int ParseLteState(const char* text, char* state, size_t size) {
@@ -113,29 +113,29 @@ int ParseLteState(const char* text, char* state, size_t size) {
   return 1;
 }
 
-int GetModemStatus(GatherContext* ctx, int onlyWhenMissing, int reduced) {
-  if (ctx->printValues != 0) UpdateVariableStatusT(ctx, kCprint, "1", 0);
-  UpdateVariableStatus_l(ctx, kUpTime_i, static_cast<long>(GetUptime()));
+int GetModemStatus(ModemPass& pass, int onlyWhenMissing, int reduced) {
+  if (pass.printValues) pass.table.Update(kCprint, "1", 0);
+  pass.table.UpdateLong(kUpTime_i, static_cast<long>(GetUptime()));
   char now[24];
   snprintf(now, sizeof now, "%" PRId64, static_cast<int64_t>(time(nullptr)));
-  UpdateVariableStatusT(ctx, kStatusTime_i, now, 0);
+  pass.table.Update(kStatusTime_i, now, 0);
 
   int result = 0;
   if (!Stopping()) {
-    const int found = mmcli_GetIdx(ctx, onlyWhenMissing);
+    const int found = mmcli_GetIdx(pass, onlyWhenMissing);
     if (found == 0) {
-      if (ctx->modem->atDevice[0] != '\0')
-        PrintOutsideText(stderr, "Error opening modem: '%s'\n", ctx->modem->atDevice);
+      if (pass.session.atDevice[0] != '\0')
+        PrintOutsideText(stderr, "Error opening modem: '%s'\n", pass.session.atDevice);
     } else {
       result = reduced != 0 ? reduced : found;
-      RunModemCollectors(ctx, reduced);
+      RunModemCollectors(pass, reduced);
       // A pass cut short by a stop has not asked on every way.
-      if (!Stopping()) ctx->modem->lifeSigns.NoteAsked();
+      if (!Stopping()) pass.session.lifeSigns.NoteAsked();
     }
   }
 
-  StoreConnectionState(ctx);
-  StoreLanAddress(ctx);
-  StoreLanMac(ctx);
+  StoreConnectionState(pass);
+  StoreLanAddress(pass);
+  StoreLanMac(pass);
   return result;
 }

@@ -1,8 +1,9 @@
 #include "modem/temperatures.h"
 
-#include "config/context.h"
 #include "exec/pattern.h"
 #include "modem/channel.h"
+#include "modem/modem_pass.h"
+#include "modem/modem_session.h"
 #include "modem/parse_and_store.h"
 #include "modem/reply_rows.h"
 #include "status/status_table.h"
@@ -34,19 +35,19 @@ Temperatures ParseTemperatures(const char* reply) {
   return temperatures;
 }
 
-void StoreTemperatures(GatherContext* ctx, const Temperatures& temperatures) {
+void StoreTemperatures(ModemPass& pass, const Temperatures& temperatures) {
   for (int n = 0; n < kTemperatureCount; ++n) {
-    UpdateVariableStatusT(ctx, kReadings[n], temperatures.reading[n], 0);
+    pass.table.Update(kReadings[n], temperatures.reading[n], 0);
   }
 }
 
-int TakeTemperatures(GatherContext* ctx, const char* reply) {
-  return ParseAndStore(ctx, reply, ParseTemperatures, StoreTemperatures);
+int TakeTemperatures(ModemPass& pass, const char* reply) {
+  return ParseAndStore(pass, reply, ParseTemperatures, StoreTemperatures);
 }
 
 // The modem sends its readings after the OK of AT+QTEMP, so they come back as the answer to the
 // next command. The plain AT goes into the same buffer without clearing it.
-const char* AskTemperatures(GatherContext* ctx, const Collector&, char* reply) {
-  modem_Send(ctx, kQtempCommand, sizeof kQtempCommand, reply);
-  return modem_Send(ctx, kAtCommand, sizeof kAtCommand, reply) < 4 ? nullptr : reply;
+const char* AskTemperatures(ModemPass& pass, const Collector&, char* reply) {
+  modem_Send(pass, kQtempCommand, sizeof kQtempCommand, reply);
+  return modem_Send(pass, kAtCommand, sizeof kAtCommand, reply) < 4 ? nullptr : reply;
 }

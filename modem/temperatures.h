@@ -6,7 +6,7 @@
 #include "modem/reply_rows.h"
 
 struct Collector;
-struct GatherContext;
+struct ModemPass;
 
 constexpr int kTemperatureCount = 8;
 
@@ -19,9 +19,9 @@ struct Temperatures {
 // Takes apart the reply buffer as it stands after the two commands.
 Temperatures ParseTemperatures(const char* reply);
 // Stores the eight readings.
-void StoreTemperatures(GatherContext* ctx, const Temperatures& temperatures);
+void StoreTemperatures(ModemPass& pass, const Temperatures& temperatures);
 // ParseTemperatures and StoreTemperatures: 1 when stored, else 0.
-int TakeTemperatures(GatherContext* ctx, const char* reply);
+int TakeTemperatures(ModemPass& pass, const char* reply);
 // Sends AT+QTEMP and then a plain AT into `reply`; the reply when the second brought at least four
 // bytes, else nullptr.
-const char* AskTemperatures(GatherContext* ctx, const Collector& row, char* reply);
+const char* AskTemperatures(ModemPass& pass, const Collector& row, char* reply);

@@ -38,14 +38,14 @@ void AppendField(char** pos, const char* end, const char* text) {
 
 }  // namespace
 
-int GetCSVData(StatusTable* table, ReportState* report, char* buffer, size_t size, int header) {
+int GetCSVData(const StatusSnapshot& table, ReportState* report, char* buffer, size_t size,
+               int header) {
   char* pos = buffer;
   const char* end = buffer + size;
-  StatusTableLock lock(table);
   if (header) {
     for (uint32_t i = 0; i < kStatusCount; ++i) {
       // Index 2 has no name: its column title stays empty.
-      AppendField(&pos, end, table->entries[i].name);
+      AppendField(&pos, end, table.entries[i].name);
       if (i + 1 < kStatusCount) AppendText(&pos, end, ",", 1);
     }
     AppendText(&pos, end, "\n", 1);
@@ -55,7 +55,7 @@ int GetCSVData(StatusTable* table, ReportState* report, char* buffer, size_t siz
   ++report->csvRecords;
   AppendText(&pos, end, id, static_cast<size_t>(id_length));
   for (uint32_t i = 0; i < kStatusCount; ++i) {
-    AppendField(&pos, end, table->entries[i].value);
+    AppendField(&pos, end, table.entries[i].value);
     if (i + 1 < kStatusCount) AppendText(&pos, end, ",", 1);
   }
   AppendText(&pos, end, "\n", 1);

@@ -4,13 +4,14 @@
 #include <cstddef>
 
 struct ReportState;
-struct StatusTable;
+struct StatusSnapshot;
 
 constexpr size_t kCsvBufferSize = 4096;  // the main loop's buffer
 constexpr size_t kCsvRenderSize = 4094;  // the size it passes
 
-// Renders the table (under its lock) as "id=<n>i" and the 98 values separated by "," and ended
+// Renders the copy of the table as "id=<n>i" and the 98 values separated by "," and ended
 // by a line feed, after the line of entry names when `header` is non-zero. A value holding a
 // comma, a double quote, a CR or a LF is written in double quotes with inner quotes doubled. <n>
 // is report->csvRecords, which counts the calls. Returns 1.
-int GetCSVData(StatusTable* table, ReportState* report, char* buffer, size_t size, int header);
+int GetCSVData(const StatusSnapshot& table, ReportState* report, char* buffer, size_t size,
+               int header);

@@ -7,9 +7,9 @@
 
 #include "base/clock.h"
 #include "base/console_text.h"
-#include "config/context.h"
 #include "base/log.h"
 #include "base/url_text.h"
+#include "config/gather_config.h"
 
 namespace {
 
@@ -295,25 +295,4 @@ void InfluxLink::Post(const char* body, size_t length, PostResult* result) {
 int64_t RetryHoldSeconds(long httpCode, int64_t retryAfterS) {
   if ((httpCode != 429 && httpCode != 503) || retryAfterS <= 0) return 0;
   return retryAfterS < kMostRetryHoldS ? retryAfterS : kMostRetryHoldS;
-}
-
-int statusPostData(GatherContext* ctx, const char* record, int32_t* durationMs, size_t maxLength) {
-  *durationMs = 0;
-  InfluxRequest request;
-  if (!BuildInfluxRequest(*ctx->config, &request)) return 0;
-  const size_t length = strnlen(record, maxLength);
-  PostOptions options;
-  options.caFile = ctx->config->influxCaFile;
-  options.debug = ctx->debug != 0;
-  options.compress = ctx->config->influxGzip != 0;
-  PostResult result;
-  PostInflux(request, record, length, options, &result);
-  if (result.outcome == PostOutcome::kSent) {
-    *durationMs = result.durationMs;
-    return 1;
-  }
-  const bool ends_line = length > 0 && record[length - 1] == '\n';
-  WriteEscaped(stderr, record, ends_line ? length - 1 : length);
-  fputs(ends_line ? "\n\n" : "\n", stderr);
-  return 0;
 }

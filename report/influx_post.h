@@ -7,15 +7,10 @@
 #include "base/signals.h"
 #include "report/gzip_body.h"
 
-struct GatherContext;
 struct GatherConfig;
 
 // libcurl's global initialisation (all facilities); start-up calls it once when posting is on.
 void InfluxGlobalInit();
-
-// Posts one record as it is. 1 when the server answered 2xx; `durationMs` gets the post's
-// duration on success, else 0. On failure the record is echoed on standard error.
-int statusPostData(GatherContext* ctx, const char* record, int32_t* durationMs, size_t maxLength);
 
 // Room for the base URL and four query values of 127 characters, each percent-encoded.
 constexpr size_t kInfluxUrlSize = 1664;

@@ -11,8 +11,8 @@
 #include "base/atomic_file.h"
 #include "base/clock.h"
 #include "base/console_text.h"
-#include "config/context.h"
 #include "base/log.h"
+#include "config/gather_config.h"
 #include "report/backlog_file.h"
 #include "report/influx_post.h"
 #include "status/status_table.h"
@@ -41,13 +41,15 @@ int32_t BatchWaitMs(const GatherConfig& config, int64_t batch) {
 
 }  // namespace
 
-bool InfluxPoster::Start(GatherContext* ctx, const char* backlogPath) {
-  ctx_ = ctx;
+bool InfluxPoster::Start(const GatherConfig& config, StatusTable& table, bool debug,
+                         const StopEvent* stop, const char* backlogPath) {
+  config_ = &config;
+  table_ = &table;
   snprintf(path_, sizeof path_, "%s", backlogPath);
-  const size_t records = static_cast<size_t>(
-      BoundOr(ctx->config->backlogRecords, kDefaultBacklogRecords, 100000));
+  const size_t records =
+      static_cast<size_t>(BoundOr(config.backlogRecords, kDefaultBacklogRecords, 100000));
   const size_t bytes =
-      static_cast<size_t>(BoundOr(ctx->config->backlogKb, kDefaultBacklogKb, 65536)) * 1024;
+      static_cast<size_t>(BoundOr(config.backlogKb, kDefaultBacklogKb, 65536)) * 1024;
   file_size_ = bytes + records * kStampRoom + 1;
   body_.reset(new (std::nothrow) char[kBatchBytes + 1]);
   file_text_.reset(new (std::nothrow) char[file_size_]);
@@ -57,17 +59,17 @@ bool InfluxPoster::Start(GatherContext* ctx, const char* backlogPath) {
   }
   printf("Influx backlog: at most %zu records, %zu KB\n", records, bytes / 1024);
 
-  const int64_t batch = ctx->config->influxBatch > 0 ? ctx->config->influxBatch : 1;
+  const int64_t batch = config.influxBatch > 0 ? config.influxBatch : 1;
   batch_ = static_cast<size_t>(batch);
-  batch_wait_ms_ = BatchWaitMs(*ctx->config, batch);
+  batch_wait_ms_ = BatchWaitMs(config, batch);
   InfluxRequest request;
-  if (BuildInfluxRequest(*ctx->config, &request)) {
+  if (BuildInfluxRequest(config, &request)) {
     AddSecondsPrecision(&request);
     PostOptions options;
-    options.caFile = ctx->config->influxCaFile;
+    options.caFile = config.influxCaFile;
     options.stop = &stop_;
-    options.debug = ctx->debug != 0;
-    options.compress = ctx->config->influxGzip != 0;
+    options.debug = debug;
+    options.compress = config.influxGzip != 0;
     if (!link_.Open(request, options, kBatchBytes)) {
       LogMessageError("Influx poster: could not set up the connection (memory)");
       return false;
@@ -79,7 +81,7 @@ bool InfluxPoster::Start(GatherContext* ctx, const char* backlogPath) {
   if (saved.length > 0) {
     const BacklogLoad load =
         backlog_.Load(file_text_.get(), static_cast<size_t>(saved.length), time(nullptr),
-                      GetTicks(), kBatchBytes - kStampRoom, ctx->stop);
+                      GetTicks(), kBatchBytes - kStampRoom, stop);
     // A load cut short by a stop keeps nothing and leaves the file as it is.
     if (!load.stopped) {
       dirty_ = true;
@@ -216,7 +218,7 @@ void InfluxPoster::PostFront(std::unique_lock<std::mutex>* lock) {
   if (link_open_) {
     link_.Post(body_.get(), length, &result);
   } else {
-    BuildInfluxRequest(*ctx_->config, &unusable);  // says why nothing can be sent
+    BuildInfluxRequest(*config_, &unusable);  // says why nothing can be sent
   }
   const int64_t hold_s = RetryHoldSeconds(result.httpCode, result.retryAfterS);
   if (hold_s > 0) {
@@ -227,7 +229,7 @@ void InfluxPoster::PostFront(std::unique_lock<std::mutex>* lock) {
     LogMessage(line);
   }
   if (result.outcome == PostOutcome::kSent) {
-    UpdateFixedStatus_i(ctx_, kPostDuration_i, result.durationMs);
+    table_->UpdateFixedInt(kPostDuration_i, result.durationMs);
     last_success_ = static_cast<int64_t>(time(nullptr));
   } else if (result.outcome == PostOutcome::kRefused && records == 1) {
     // The reply is escaped by the log; the record by WriteEscaped.

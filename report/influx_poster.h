@@ -14,7 +14,9 @@
 #include "report/influx_backlog.h"
 #include "report/influx_post.h"
 
-struct GatherContext;
+struct GatherConfig;
+class StatusTable;
+class StopEvent;
 
 // Default bounds of the backlog: about 8 hours of 2 KB records at the default period; 1 MB of
 // record text, reserved twice (the records and the file's text), and the file under /tmp (a RAM
@@ -31,10 +33,13 @@ class InfluxPoster {
   InfluxPoster(const InfluxPoster&) = delete;
   InfluxPoster& operator=(const InfluxPoster&) = delete;
 
-  // Reserves the backlog (bounds from ctx->config), sets up the connection to the server (kept
-  // for the run) and the compression, takes up the records of the file at `backlogPath` and
-  // starts the thread. False (after a message) when memory or the thread could not be had.
-  bool Start(GatherContext* ctx, const char* backlogPath);
+  // Reserves the backlog (bounds from `config`), sets up the connection to the server (kept for
+  // the run) and the compression, takes up the records of the file at `backlogPath` and starts
+  // the thread, which stores each post's duration in `table`. A signalled `stop` cuts the
+  // taking up short (null: never). False (after a message) when memory or the thread could not
+  // be had. `config` and `table` must outlive the poster.
+  bool Start(const GatherConfig& config, StatusTable& table, bool debug, const StopEvent* stop,
+             const char* backlogPath);
 
   // Hands over a record built at wall time `built` and tick `builtTick`; never waits for a post
   // and never allocates. When the backlog is full the oldest records make room.
@@ -54,7 +59,8 @@ class InfluxPoster {
   void SaveBacklog(std::unique_lock<std::mutex>* lock);
   void ReportDrops(std::unique_lock<std::mutex>* lock);
 
-  GatherContext* ctx_ = nullptr;
+  const GatherConfig* config_ = nullptr;
+  StatusTable* table_ = nullptr;
   char path_[256] = "";
   pthread_t thread_{};
   bool started_ = false;

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "config/context.h"
+#include "config/gather_config.h"
 #include "report/append_text.h"
 #include "report/report_state.h"
 #include "status/status_table.h"
@@ -163,22 +163,13 @@ size_t BuildField(const StatusValue& entry, uint32_t index, ReportState* report,
 
 }  // namespace
 
-void StampInfluxRecord(GatherContext* ctx, int32_t uptime, int64_t recordTime) {
+bool InfluxRecordWanted(const GatherConfig& config) {
   char measurement[kEscapedSize];
-  if (Escape(measurement, sizeof measurement, ctx->config->schema, kMeasurementSpecials) == 0) {
-    return;
-  }
-  UpdateVariableStatus_l(ctx, kUpTime_i, static_cast<long>(uptime));
-  char text[24];
-  snprintf(text, sizeof text, "%" PRId64, recordTime);
-  UpdateVariableStatusT(ctx, kStatusTime_i, text, 0);
+  return Escape(measurement, sizeof measurement, config.schema, kMeasurementSpecials) != 0;
 }
 
-int GetInfluxData(GatherContext* ctx, ReportState* report, int64_t recordTime, char* buffer,
-                  size_t size) {
-  const GatherConfig& config = *ctx->config;
-  StatusTable& table = *ctx->statusTable;
-
+int GetInfluxData(const GatherConfig& config, const StatusSnapshot& table, ReportState* report,
+                  int64_t recordTime, char* buffer, size_t size) {
   char measurement[kEscapedSize];
   size_t measurement_len = Escape(measurement, sizeof measurement, config.schema,
                                   kMeasurementSpecials);
@@ -195,7 +186,6 @@ int GetInfluxData(GatherContext* ctx, ReportState* report, int64_t recordTime, c
     return 0;
   }
 
-  StatusLock(&table);
   char tags[512];
   size_t tags_len = 0;
   tags[0] = '\0';
@@ -210,7 +200,6 @@ int GetInfluxData(GatherContext* ctx, ReportState* report, int64_t recordTime, c
   }
   if (!AppendText(&pos, end, tags, tags_len)) {
     fprintf(stderr, "GetInfluxData pointer overrun 2\n");
-    StatusUnlock(&table);
     return 0;
   }
   const struct {
@@ -254,7 +243,6 @@ int GetInfluxData(GatherContext* ctx, ReportState* report, int64_t recordTime, c
   }
   AppendText(&pos, end, "\n", 1);
   report->lastRecordSeq = table.writeCount;
-  StatusUnlock(&table);
   report->lastPostTime = recordTime;
   return 1;
 }

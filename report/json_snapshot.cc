@@ -8,7 +8,6 @@
 #include <cstring>
 #include <ctime>
 
-#include "config/context.h"
 #include "base/log.h"
 #include "base/signals.h"
 #include "base/temp_file.h"
@@ -134,13 +133,13 @@ void ReportLeftOut(JsonWriter* writer, int leftOut) {
   writer->leftOutReported = true;
   char message[160];
   snprintf(message, sizeof message, "JSON snapshot too large: entries left out, the first is %s",
-           writer->ctx->statusTable->entries[leftOut].name);
+           kStatusNames[leftOut].name);
   LogMessageError(message);
 }
 
 }  // namespace
 
-int GetJsonData(GatherContext* ctx, char* buffer, size_t size, int64_t now) {
+int GetJsonData(const StatusSnapshot& table, char* buffer, size_t size, int64_t now) {
   char* pos = buffer;
   const char* end = buffer + size;
   AppendLiteral(&pos, end, "{\"time\": ");
@@ -152,7 +151,7 @@ int GetJsonData(GatherContext* ctx, char* buffer, size_t size, int64_t now) {
   int left_out = -1;
   char entry_text[kEntrySize];
   for (int i = 0; i < static_cast<int>(kStatusCount); ++i) {
-    const StatusValue& entry = ctx->statusTable->entries[i];
+    const StatusValue& entry = table.entries[i];
     if (entry.value[0] == '\0') continue;
     const size_t length = RenderEntry(entry, first, entry_text);
     if (AppendText(&pos, entries_end, entry_text, length)) {
@@ -180,9 +179,12 @@ JsonWriteDecision DecideJsonWrite(int64_t now, int64_t lastWrite, int64_t tableL
   return JsonWriteDecision::kWrite;
 }
 
-void InitJsonWriter(JsonWriter* writer, GatherContext* ctx) {
-  writer->ctx = ctx;
+void InitJsonWriter(JsonWriter* writer, StatusTable* table, const char* path, bool debug) {
+  writer->table = table;
+  writer->path = path;
+  writer->debug = debug;
   writer->lastWrite = 0;
+  writer->changesWritten = 0;
   writer->leftOutReported = false;
   writer->afterRender = nullptr;
   writer->afterRenderOwner = nullptr;
@@ -192,58 +194,53 @@ namespace {
 
 // SaveJsonPass up to the after-render step; *rendered tells whether it rendered.
 int PublishSnapshot(JsonWriter* writer, int64_t now, bool* rendered) {
-  GatherContext* ctx = writer->ctx;
-  StatusTable* table = ctx->statusTable;
-  StatusLock(table);
+  StatusSnapshot& copy = writer->copy;
+  writer->table->Copy(&copy);
+  // A written snapshot counts as the latest change until the table changes again.
+  const int64_t last_change = writer->lastWrite != 0 && copy.changeCount == writer->changesWritten
+                                  ? writer->lastWrite
+                                  : copy.lastChange;
   JsonWriteGaps gaps{};
-  JsonWriteDecision decision = DecideJsonWrite(now, writer->lastWrite, table->lastChange, &gaps);
+  JsonWriteDecision decision = DecideJsonWrite(now, writer->lastWrite, last_change, &gaps);
   if (decision == JsonWriteDecision::kTooSoon) {
-    StatusUnlock(table);
-    if (ctx->debug) {
+    if (writer->debug) {
       printf(" -- saveJson not yet 1: %" PRId64 " %" PRId64 "\n", gaps.sinceWrite,
              gaps.sinceChange);
     }
     return 0;
   }
   if (decision == JsonWriteDecision::kClockBehind) {
-    StatusUnlock(table);
-    if (ctx->debug) {
+    if (writer->debug) {
       printf(" -- saveJson not yet 2: %" PRId64 " %" PRId64 "\n", gaps.sinceWrite, gaps.changeGap);
     }
     return 0;
   }
-  if (ctx->debug) {
+  if (writer->debug) {
     printf(" -- saveJson now: %" PRId64 " %" PRId64 " %" PRId64 "\n", gaps.sinceWrite,
            gaps.sinceChange, gaps.changeGap);
   }
   TempFile temp;
-  if (!temp.Create(ctx->jsonFile)) {
+  if (!temp.Create(writer->path)) {
     fprintf(stderr, "Failed to write to JSON file '%s' (%s)\n", temp.path(), strerror(errno));
-    StatusUnlock(table);
     return 0;
   }
   char buffer[kJsonBufferSize];
   memset(buffer, 0, sizeof buffer);
-  ReportLeftOut(writer, GetJsonData(ctx, buffer, kJsonRenderSize, now));
+  ReportLeftOut(writer, GetJsonData(copy, buffer, kJsonRenderSize, now));
   *rendered = true;
   // A short write (a full disk) must not replace a good snapshot with a cut one.
   if (!temp.Write(buffer, strlen(buffer))) {
     fprintf(stderr, "Failed to write to JSON file '%s' (%s)\n", temp.path(), strerror(errno));
-    StatusUnlock(table);
     return 0;
   }
-  int replaced = 0;
   // A failed rename removes the temporary file: its name is new on every attempt.
   if (!temp.Commit()) {
-    fprintf(stderr, "Unable to rename %s to %s: %s\n", temp.path(), ctx->jsonFile,
-            strerror(errno));
-  } else {
-    table->lastChange = now;
-    writer->lastWrite = now;
-    replaced = 1;
+    fprintf(stderr, "Unable to rename %s to %s: %s\n", temp.path(), writer->path, strerror(errno));
+    return 0;
   }
-  StatusUnlock(table);
-  return replaced;
+  writer->lastWrite = now;
+  writer->changesWritten = copy.changeCount;
+  return 1;
 }
 
 }  // namespace
@@ -252,12 +249,12 @@ int SaveJsonPass(JsonWriter* writer, int64_t now) {
   bool rendered = false;
   const int replaced = PublishSnapshot(writer, now, &rendered);
   if (rendered && writer->afterRender != nullptr) {
-    writer->afterRender(writer->afterRenderOwner, writer->ctx);
+    writer->afterRender(writer->afterRenderOwner);
   }
   return replaced;
 }
 
-void* saveJson(void* arg) {
+void* RunJsonWriterThread(void* arg) {
   auto* writer = static_cast<JsonWriter*>(arg);
   while (!stopRequested) {
     sleep(1);

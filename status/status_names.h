@@ -22,9 +22,16 @@ enum StatusIndex : uint32_t {
 
 static_assert(kStatusCount == 98, "the status table has 98 entries");
 
+// What an entry's value depends on.
+enum class StatusKind : uint8_t {
+  kLink = 0,    // valid only while the LTE link is up: expired when it goes down
+  kModem = 1,   // read from the modem or the GPS, kept when the link goes down
+  kRouter = 2,  // the router's own values
+};
+
 struct StatusName {
   const char* name;  // null for index 2
-  uint32_t kind;     // 0: valid only while the LTE link is up; 1 and 2: otherwise
+  StatusKind kind;
 };
 
 extern const StatusName kStatusNames[kStatusCount];

@@ -12,15 +12,18 @@
 #include <thread>
 #include <vector>
 
-#include "config/context.h"
-#include "daemon/main_loop.h"
 #include "base/paths.h"
 #include "base/signals.h"
+#include "config/gather_config.h"
+#include "daemon/daemon_context.h"
+#include "daemon/main_loop.h"
 #include "modem/collectors.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "modem/sim_identity.h"
 #include "status/status_table.h"
 #include "tests/support/sim_router.h"
+#include "tests/support/table_access.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -217,17 +220,19 @@ class LinkDownLoop : public ::testing::Test {
  protected:
   void SetUp() override {
     ctx_.modem = &modem_;
+    ctx_.statusTable = &table_;
+    ctx_.pass = &pass_;
     setenv("MODEM_STATUS_ROOT", sim_.root().c_str(), 1);
     ReloadPathRoot();
-    StatusInit();
     config_.poll = 30;
     config_.period = 600;
-    ctx_.statusTable = &statusValues;
     ctx_.config = &config_;
     modem_.modemIndex = -1;
     ctx_.gpsSocket = -1;
     ctx_.uci = uci_alloc_context();
     uci_set_confdir(ctx_.uci, sim_.Path("etc/config").c_str());
+    pass_.uci = ctx_.uci;
+    pass_.uciPtr = &ctx_.uciPtr;
     stopRequested = 0;
     connectPending = 0;
     disconnectPending = 0;
@@ -243,15 +248,17 @@ class LinkDownLoop : public ::testing::Test {
   SimRouter sim_;
   GatherConfig config_{};
   ModemSession modem_;
+  StatusTable table_;
+  ModemPass pass_{table_, modem_};
   GatherContext ctx_{};
 };
 
 void* NoThread(void*) { return nullptr; }
 
 TEST_F(LinkDownLoop, LinkDownCycleIsReducedAndWaitsFiveSeconds) {
-  ctx_.lteUp = 1;
+  modem_.lteUp = 1;
   signal_disconnect = 1;  // a disconnect consumed at the loop head, polling still active
-  UpdateVariableStatusT(&ctx_, kUeRssi_i, "-70", 0);
+  table_.Update(kUeRssi_i, "-70", 0);
   ASSERT_EQ(0, pthread_create(&ctx_.gpsThread, nullptr, NoThread, nullptr));
 
   TempDir out_dir;
@@ -281,7 +288,7 @@ TEST_F(LinkDownLoop, LinkDownCycleIsReducedAndWaitsFiveSeconds) {
   EXPECT_LT(stop_ms, 1500);
   EXPECT_NE(std::string::npos, out.find("LTE Connection Status is Down\n"));
   EXPECT_NE(std::string::npos, out.find("Calling sleep for 5 seconds\n"));
-  EXPECT_EQ(-1, statusValues.entries[kUeRssi_i].lastUpdate);  // expired on the way down
+  EXPECT_EQ(-1, EntryOf(table_, kUeRssi_i).lastUpdate);  // expired on the way down
   // The reduced pass sends no radio command.
   for (const char* command : kCommonCommands) EXPECT_EQ(1, sim_.CountCalls(command)) << command;
   for (const char* command : kRadioCommands) EXPECT_EQ(0, sim_.CountCalls(command)) << command;

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "config/context.h"
 #include "base/paths.h"
 #include "modem/channel.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "modem/modem_watchdog.h"
 #include "report/json_snapshot.h"
@@ -19,6 +19,7 @@
 #include "tests/support/csv_fields.h"
 #include "tests/support/json_validator.h"
 #include "tests/support/sim_router.h"
+#include "tests/support/table_access.h"
 
 namespace {
 
@@ -28,13 +29,10 @@ int32_t SimUptime() { return sim_uptime; }
 class WatchdogSimTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ctx_.modem = &modem_;
     setenv("MODEM_STATUS_ROOT", sim_.root().c_str(), 1);
     ReloadPathRoot();
-    StatusInit();
     watchdog_ = ModemWatchdog{modem_Reset, SimUptime, false, false, false, 0};
     sim_uptime = 600;
-    ctx_.statusTable = &statusValues;
     modem_.modemIndex = 0;
     modem_.lifeSigns = ModemLifeSigns{};
     modem_.lifeSigns.NoteAsked();  // a whole pass has asked the modem
@@ -49,16 +47,15 @@ class WatchdogSimTest : public ::testing::Test {
   // A render and the watchdog step after it, as the snapshot writer runs them.
   void Render() {
     std::vector<char> buffer(kJsonBufferSize, '\0');
-    StatusLock(&statusValues);
-    GetJsonData(&ctx_, buffer.data(), kJsonRenderSize, 1700000000);
-    StatusUnlock(&statusValues);
-    RunModemWatchdog(&watchdog_, &ctx_);
+    GetJsonData(SnapshotOf(table_), buffer.data(), kJsonRenderSize, 1700000000);
+    RunModemWatchdog(&watchdog_, ctx_);
   }
   int Resets() const { return sim_.CountCalls("mmcli -m 0 -r"); }
 
   SimRouter sim_;
   ModemSession modem_;
-  GatherContext ctx_{};
+  StatusTable table_;
+  ModemPass ctx_{table_, modem_};
   ModemWatchdog watchdog_{};
 };
 
@@ -92,7 +89,7 @@ TEST_F(WatchdogSimTest, ResetsAreSpacedAndStopOnRefusalOrAnswer) {
   SetUp();
   sim_.SetScenario("default");
   Render();
-  UpdateVariableStatus_i(&ctx_, kScRssi_i, -65);
+  table_.UpdateInt(kScRssi_i, -65);
   sim_uptime = 5000;
   Render();
   EXPECT_EQ(Resets(), 1);

@@ -14,7 +14,6 @@
 #include <thread>
 #include <vector>
 
-#include "config/context.h"
 #include "report/json_snapshot.h"
 #include "status/status_table.h"
 #include "tests/support/http_test_server.h"
@@ -310,13 +309,10 @@ TEST(StatusApiLighttpdTest, ReaderAlwaysGetsACompleteDocumentWhileTheWriterRepla
 
   // The daemon's own writer pass, run as fast as it goes with a clock moving 5 s per pass, and
   // values that change (with quotes and backslashes to escape) so every file differs.
-  StatusInit();
-  GatherContext ctx{};
-  ctx.statusTable = &statusValues;
+  StatusTable table;
   const std::string snapshot = root / "tmp/corvane/modemstatus.json";
-  snprintf(ctx.jsonFile, sizeof ctx.jsonFile, "%s", snapshot.c_str());
-  JsonWriter writer;
-  InitJsonWriter(&writer, &ctx);
+  static JsonWriter writer;
+  InitJsonWriter(&writer, &table, snapshot.c_str(), false);
   std::atomic<bool> done{false};
   std::atomic<int> writes{0};
   std::thread writer_thread([&] {
@@ -324,7 +320,7 @@ TEST(StatusApiLighttpdTest, ReaderAlwaysGetsACompleteDocumentWhileTheWriterRepla
     for (int n = 0; !done; ++n) {
       for (uint32_t i = 0; i < kStatusCount; i += 3) {
         std::string value = "v" + std::to_string(n) + " \"q\" \\ " + std::string(n % 90, 'x');
-        UpdateVariableStatusT(&ctx, i, value.c_str(), now);
+        table.Update(i, value.c_str(), now);
       }
       now += 5;
       writes += SaveJsonPass(&writer, now);

@@ -12,14 +12,15 @@
 
 #include "base/clock.h"
 #include "base/paths.h"
-#include "config/context.h"
 #include "modem/channel.h"
 #include "modem/collectors.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "modem/modem_watchdog.h"
 #include "platform/uci_api.h"
 #include "status/status_table.h"
 #include "tests/support/sim_router.h"
+#include "tests/support/table_access.h"
 
 namespace {
 
@@ -61,12 +62,11 @@ class WatchdogCycleTest : public ::testing::Test {
   }
   // A fresh daemon state: table, session, watchdog.
   void Fresh() {
-    StatusInit();
     modem_ = ModemSession{};
-    ctx_ = GatherContext{};
-    ctx_.statusTable = &statusValues;
-    ctx_.modem = &modem_;
-    ctx_.uci = uci_;
+    table_ = std::make_unique<StatusTable>();
+    pass_ = std::make_unique<ModemPass>(ModemPass{*table_, modem_});
+    pass_->uci = uci_;
+    pass_->uciPtr = &uciPtr_;
     watchdog_ = ModemWatchdog{modem_Reset, SimUptime, false, false, false, 0};
     sim_.ClearCalls();
   }
@@ -74,8 +74,10 @@ class WatchdogCycleTest : public ::testing::Test {
   SimRouter sim_;
   std::string saved_path_;
   struct uci_context* uci_ = nullptr;
+  struct uci_ptr uciPtr_ {};
   ModemSession modem_;
-  GatherContext ctx_{};
+  std::unique_ptr<StatusTable> table_;
+  std::unique_ptr<ModemPass> pass_;
   ModemWatchdog watchdog_{};
 };
 
@@ -99,16 +101,16 @@ TEST_F(WatchdogCycleTest, OnlyTheModemSilentOnEveryWayIsReset) {
     Fresh();
     sim_.SetScenario(c.scenario);
     sim_uptime = 181;
-    RunModemWatchdog(&watchdog_, &ctx_);  // rendered before the first pass: nothing to judge
+    RunModemWatchdog(&watchdog_, *pass_);  // rendered before the first pass: nothing to judge
     EXPECT_EQ(0, sim_.CountCalls(kReset));
-    GetModemStatus(&ctx_, 0, 0);
+    GetModemStatus(*pass_, 0, 0);
     EXPECT_EQ(c.properties, modem_.lifeSigns.Answered(ModemWay::kProperties));
     EXPECT_EQ(c.qmi, modem_.lifeSigns.Answered(ModemWay::kQmi));
     EXPECT_TRUE(modem_.lifeSigns.Asked());
     std::vector<int> resets;
     for (int32_t uptime : {181, 186, 361, 541}) {
       sim_uptime = uptime;
-      RunModemWatchdog(&watchdog_, &ctx_);
+      RunModemWatchdog(&watchdog_, *pass_);
       resets.push_back(sim_.CountCalls(kReset));
     }
     EXPECT_EQ(c.resets, resets);

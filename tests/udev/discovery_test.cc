@@ -8,12 +8,14 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "config/context.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
+#include "tests/support/table_access.h"
 
 namespace {
 
@@ -63,12 +65,7 @@ std::string Join(const std::vector<std::string>& blocks) {
 
 class DiscoveryTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ctx_.modem = &modem_;
-    testbed_ = umockdev_testbed_new();
-    StatusInit();
-    ctx_.statusTable = &statusValues;
-  }
+  void SetUp() override { testbed_ = umockdev_testbed_new(); }
   void TearDown() override {
     udevRelease();
     g_object_unref(testbed_);
@@ -84,15 +81,16 @@ class DiscoveryTest : public ::testing::Test {
   std::string Enumerate(int* result) {
     EXPECT_EQ(1, udevCreateContext());
     testing::internal::CaptureStdout();
-    *result = udevEnumerate(&ctx_);
+    ModemPass pass{*table_, modem_};
+    *result = udevEnumerate(pass);
     return testing::internal::GetCapturedStdout();
   }
 
-  std::string StoredMac() { return statusValues.entries[kModemMacAddr_s].value; }
+  std::string StoredMac() { return EntryOf(*table_, kModemMacAddr_s).value; }
 
   UMockdevTestbed* testbed_ = nullptr;
   ModemSession modem_;
-  GatherContext ctx_{};
+  std::unique_ptr<StatusTable> table_ = std::make_unique<StatusTable>();
 };
 
 TEST_F(DiscoveryTest, EnumeratesTheModemsDevices) {
@@ -141,7 +139,7 @@ TEST_F(DiscoveryTest, EnumeratesTheModemsDevices) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TearDown();
-    ctx_ = GatherContext{};
+    table_ = std::make_unique<StatusTable>();
     modem_ = ModemSession{};
     SetUp();
     AddDevices(c.devices);
@@ -170,8 +168,9 @@ TEST_F(DiscoveryTest, NoDevicesAtAll) {
 }
 
 TEST_F(DiscoveryTest, ContextAndMonitorLifetime) {
+  ModemPass ctx_{*table_, modem_};
   testing::internal::CaptureStderr();
-  EXPECT_EQ(0, udevEnumerate(&ctx_));
+  EXPECT_EQ(0, udevEnumerate(ctx_));
   EXPECT_EQ("Cannot create udev enumerate context\n", testing::internal::GetCapturedStderr());
   EXPECT_EQ(-1, udevOpenMonitor());
 
@@ -185,11 +184,12 @@ TEST_F(DiscoveryTest, ContextAndMonitorLifetime) {
 }
 
 TEST_F(DiscoveryTest, CheckDeviceAddNeedsNameAndPath) {
-  EXPECT_EQ(0, udevCheckDeviceAdd(&ctx_, nullptr, "/x/1-1:1.2/ttyUSB2/tty/ttyUSB2", nullptr));
-  EXPECT_EQ(0, udevCheckDeviceAdd(&ctx_, "ttyUSB2", nullptr, nullptr));
+  ModemPass ctx_{*table_, modem_};
+  EXPECT_EQ(0, udevCheckDeviceAdd(ctx_, nullptr, "/x/1-1:1.2/ttyUSB2/tty/ttyUSB2", nullptr));
+  EXPECT_EQ(0, udevCheckDeviceAdd(ctx_, "ttyUSB2", nullptr, nullptr));
   EXPECT_STREQ("", modem_.atDevice);
   std::string long_name(300, 'n');
-  EXPECT_EQ(1, udevCheckDeviceAdd(&ctx_, long_name.c_str(), "/x/usbmisc/cdc-wdm0", nullptr));
+  EXPECT_EQ(1, udevCheckDeviceAdd(ctx_, long_name.c_str(), "/x/usbmisc/cdc-wdm0", nullptr));
   EXPECT_EQ(255u, strlen(modem_.qmiDevice));
 }
 

@@ -15,7 +15,7 @@ using BandConfigTest = RadioTest;
 
 TEST_F(BandConfigTest, StoresTheFirstTwoMasksAsFixedValues) {
   testing::internal::CaptureStdout();
-  TakeBandConfig(&ctx_, Reply("AT-QCFG-band.mmcli.stdout").c_str());
+  TakeBandConfig(ctx_, Reply("AT-QCFG-band.mmcli.stdout").c_str());
   EXPECT_EQ("Row: 0, 0x5af0\nRow: 1, 0x2000001e0bb1f39df\nRow: 2, 0x0\n",
             testing::internal::GetCapturedStdout());
   EXPECT_EQ("0x5af0", Value(kMCBV_s));
@@ -26,7 +26,7 @@ TEST_F(BandConfigTest, StoresTheFirstTwoMasksAsFixedValues) {
 
 TEST_F(BandConfigTest, EchoesEightRowsOfALongReplyAndToleratesAShortOne) {
   testing::internal::CaptureStdout();
-  TakeBandConfig(&ctx_, Answer("+QCFG: \"band\",1,2,3,4,5,6,7,8,9,10").c_str());
+  TakeBandConfig(ctx_, Answer("+QCFG: \"band\",1,2,3,4,5,6,7,8,9,10").c_str());
   const std::string echo = testing::internal::GetCapturedStdout();
   EXPECT_NE(std::string::npos, echo.find("Row: 7, 8\n"));
   EXPECT_EQ(std::string::npos, echo.find("Row: 8"));
@@ -34,7 +34,7 @@ TEST_F(BandConfigTest, EchoesEightRowsOfALongReplyAndToleratesAShortOne) {
   EXPECT_EQ("2", Value(kMCLBV_s));
 
   testing::internal::CaptureStdout();
-  TakeBandConfig(&ctx_, Answer("+QCFG: \"band\",0x3").c_str());
+  TakeBandConfig(ctx_, Answer("+QCFG: \"band\",0x3").c_str());
   testing::internal::GetCapturedStdout();
   EXPECT_EQ("0x3", Value(kMCBV_s));
   EXPECT_EQ("", Value(kMCLBV_s));
@@ -44,7 +44,7 @@ TEST_F(BandConfigTest, RepliesWithoutTheBandPrefixStoreNothing) {
   for (const char* answer : {"", "+QCFG: \"band\",", "+QCFG: \"nwscanmode\",0",
                              "GDBus.Error:org.freedesktop.ModemManager1.Error.MobileEquipment"}) {
     testing::internal::CaptureStdout();
-    TakeBandConfig(&ctx_, Answer(answer).c_str());
+    TakeBandConfig(ctx_, Answer(answer).c_str());
     EXPECT_EQ("", testing::internal::GetCapturedStdout()) << answer;
     EXPECT_FALSE(Written(kMCBV_s)) << answer;
   }
@@ -69,7 +69,7 @@ TEST_F(RssiBerTest, ConvertsStrengthToDbm) {
       {Answer("+CSQ: -9999999999,0"), "-4294967409", "0"},
   };
   for (const Case& c : cases) {
-    TakeRssiBer(&ctx_, c.reply.c_str());
+    TakeRssiBer(ctx_, c.reply.c_str());
     EXPECT_EQ(c.rssi, Value(kUeRssi_i)) << c.reply;
     EXPECT_EQ(c.qual, Value(kUeRxQual_i)) << c.reply;
   }
@@ -79,7 +79,7 @@ TEST_F(RssiBerTest, UnknownStrengthKeepsTheOldValueButStoresTheErrorRate) {
   for (const char* answer : {"+CSQ: 99,99", "+CSQ: 32,0"}) {
     Preset(kUeRssi_i, "-70");
     testing::internal::CaptureStdout();
-    TakeRssiBer(&ctx_, Answer(answer).c_str());
+    TakeRssiBer(ctx_, Answer(answer).c_str());
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ("-70", Value(kUeRssi_i)) << answer;
     EXPECT_FALSE(Written(kUeRssi_i)) << answer;
@@ -108,11 +108,11 @@ TEST_F(RxTxBytesTest, StoresTheCountersLettersAndDigits) {
       {"+QGDCNT: -1.5,\"9\"", "15", "9"},
   };
   for (const Case& c : cases) {
-    TakeRxTxBytes(&ctx_, Answer(c.answer).c_str());
+    TakeRxTxBytes(ctx_, Answer(c.answer).c_str());
     EXPECT_EQ(c.tx, Value(kAtTxBytes_i)) << c.answer;
     EXPECT_EQ(c.rx, Value(kAtRxBytes_i)) << c.answer;
   }
-  TakeRxTxBytes(&ctx_, Reply("AT-QGDCNT-query.mmcli.stdout").c_str());
+  TakeRxTxBytes(ctx_, Reply("AT-QGDCNT-query.mmcli.stdout").c_str());
   EXPECT_EQ("237505722", Value(kAtTxBytes_i));
   EXPECT_EQ("614994307", Value(kAtRxBytes_i));
   EXPECT_FALSE(Written(kAtRxPkts_i));
@@ -122,7 +122,7 @@ TEST_F(RxTxBytesTest, StoresTheCountersLettersAndDigits) {
 TEST_F(RxTxBytesTest, ThreeRowsMustEndInOk) {
   Preset(kAtTxBytes_i, "1");
   testing::internal::CaptureStdout();
-  TakeRxTxBytes(&ctx_, Answer("+QGDCNT: 1234,5678\r\nERROR").c_str());
+  TakeRxTxBytes(ctx_, Answer("+QGDCNT: 1234,5678\r\nERROR").c_str());
   EXPECT_EQ("GetRxTxBytes failed: expected OK row 2 got: ERROR\n",
             testing::internal::GetCapturedStdout());
   EXPECT_EQ("1", Value(kAtTxBytes_i));
@@ -155,7 +155,7 @@ TEST_F(GroupIdsTest, StoresBothIdentifiersAsFixedValues) {
   };
   for (const Case& c : cases) {
     testing::internal::CaptureStdout();
-    TakeGroupIds(&ctx_, c.reply.c_str());
+    TakeGroupIds(ctx_, c.reply.c_str());
     EXPECT_EQ(c.echo, testing::internal::GetCapturedStdout()) << c.reply;
     EXPECT_EQ(c.gid1, Value(kGID1_i)) << c.reply;
     EXPECT_EQ(c.gid2, Value(kGID2_i)) << c.reply;
@@ -168,13 +168,13 @@ TEST_F(GroupIdsTest, AskedOnceWhateverTheOutcome) {
   // as the one query; the second does not reach the channel at all.
   modem_.modemIndex = 1000;
   testing::internal::CaptureStderr();
-  GetGroupIds(&ctx_);
+  GetGroupIds(ctx_);
   EXPECT_EQ("modem_Send error: Modem index too large! - 1000\n",
             testing::internal::GetCapturedStderr());
   EXPECT_EQ(1, modem_.gidQueried);
   EXPECT_FALSE(Written(kGID1_i));
   testing::internal::CaptureStderr();
-  GetGroupIds(&ctx_);
+  GetGroupIds(ctx_);
   EXPECT_EQ("", testing::internal::GetCapturedStderr());
 }
 
@@ -195,7 +195,7 @@ std::string QtempLines(const std::vector<std::string>& values) {
 
 TEST_F(TemperaturesTest, ReadsTheLeftoverLinesAnsweredToThePlainAt) {
   // The sample holds the eight lines as one response: what the AT after AT+QTEMP gets back.
-  EXPECT_EQ(1, TakeTemperatures(&ctx_, Reply("AT-QTEMP_same-read-variant.mmcli.stdout").c_str()));
+  EXPECT_EQ(1, TakeTemperatures(ctx_, Reply("AT-QTEMP_same-read-variant.mmcli.stdout").c_str()));
   const uint32_t order[] = {kTXO_i, kTCT_i, kTPA1_i, kTS0_i, kTS1_i, kTS2_i, kTS3_i, kTS4_i};
   const char* expected[] = {"33", "33", "33", "35", "35", "35", "34", "35"};
   for (int i = 0; i < 8; ++i) EXPECT_EQ(expected[i], Value(order[i])) << i;
@@ -204,7 +204,7 @@ TEST_F(TemperaturesTest, ReadsTheLeftoverLinesAnsweredToThePlainAt) {
 TEST_F(TemperaturesTest, CleansEachValueRow) {
   const std::string reply =
       Answer(QtempLines({"\"41\"", "39", "'40'", "-5", "\"1234\"", " 7", "\"\"", "\"35\""}));
-  EXPECT_EQ(1, TakeTemperatures(&ctx_, reply.c_str()));
+  EXPECT_EQ(1, TakeTemperatures(ctx_, reply.c_str()));
   EXPECT_EQ("41", Value(kTXO_i));
   EXPECT_EQ("39", Value(kTCT_i));
   EXPECT_EQ("40", Value(kTPA1_i));
@@ -229,7 +229,7 @@ TEST_F(TemperaturesTest, AnythingButSixteenRowsStoresNothing) {
       Answer("+QTEMP: "),
   };
   for (const std::string& reply : cases) {
-    EXPECT_EQ(0, TakeTemperatures(&ctx_, reply.c_str())) << reply;
+    EXPECT_EQ(0, TakeTemperatures(ctx_, reply.c_str())) << reply;
     EXPECT_FALSE(Written(kTXO_i)) << reply;
   }
 }

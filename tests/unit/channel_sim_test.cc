@@ -11,11 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "config/context.h"
 #include "base/paths.h"
 #include "modem/channel.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "tests/support/sim_router.h"
+#include "tests/support/table_access.h"
 
 namespace {
 
@@ -28,7 +29,6 @@ class ChannelSimTest : public ::testing::Test {
     shared_sim_ = nullptr;
   }
   void SetUp() override {
-    ctx_.modem = &modem_;
     sim_.SetScenario("default");
     sim_.ClearCalls();
     setenv("MODEM_STATUS_ROOT", sim_.root().c_str(), 1);
@@ -46,7 +46,8 @@ class ChannelSimTest : public ::testing::Test {
   static SimRouter* shared_sim_;
   SimRouter& sim_ = *shared_sim_;
   ModemSession modem_;
-  GatherContext ctx_{};
+  StatusTable table_;
+  ModemPass ctx_{table_, modem_};
 };
 
 SimRouter* ChannelSimTest::shared_sim_ = nullptr;
@@ -74,10 +75,10 @@ int64_t MsSince(std::chrono::steady_clock::time_point begin) {
 
 TEST_F(ChannelSimTest, ModemComesBackUnderANewIndexAfterReset) {
   sim_.SetScenario("reset-new-index");
-  ASSERT_EQ(1, mmcli_GetIdx(&ctx_, 0));
-  EXPECT_EQ(20, modem_Reset(&ctx_));  // "successfully reseted the modem"
+  ASSERT_EQ(1, mmcli_GetIdx(ctx_, 0));
+  EXPECT_EQ(20, modem_Reset(ctx_));  // "successfully reseted the modem"
   testing::internal::CaptureStdout();
-  EXPECT_EQ(1, mmcli_GetIdx(&ctx_, 0));
+  EXPECT_EQ(1, mmcli_GetIdx(ctx_, 0));
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(1, modem_.modemIndex);
   EXPECT_NE(std::string::npos, out.find("mmcli_GetIdx found modem 1 index: 1\n"));
@@ -89,7 +90,7 @@ TEST_F(ChannelSimTest, HangingClientIsCutAtTheCommandLimit) {
   modem_.cmdTotalMs = 300;
   std::vector<char> reply(kModemReplySize, '\0');
   auto begin = std::chrono::steady_clock::now();
-  EXPECT_EQ(0, modem_Send(&ctx_, "AT+CSQ\r", 8, reply.data()));
+  EXPECT_EQ(0, modem_Send(ctx_, "AT+CSQ\r", 8, reply.data()));
   EXPECT_LT(MsSince(begin), 300 + 300);
   EXPECT_STREQ("", reply.data());
   errno = 0;

@@ -9,10 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "config/context.h"
 #include "base/log.h"
 #include "base/paths.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
+#include "tests/support/table_access.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -27,7 +28,6 @@ std::string Sample(const std::string& name) {
 class ChannelTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ctx_.modem = &modem_;
     setenv("MODEM_STATUS_ROOT", root_.path().c_str(), 1);
     ReloadPathRoot();
     modem_.modemIndex = 0;
@@ -56,7 +56,8 @@ class ChannelTest : public ::testing::Test {
 
   TempDir root_;
   ModemSession modem_;
-  GatherContext ctx_{};
+  StatusTable table_;
+  ModemPass ctx_{table_, modem_};
 };
 
 TEST_F(ChannelTest, GetIdxReadsTheListing) {
@@ -82,7 +83,7 @@ TEST_F(ChannelTest, GetIdxReadsTheListing) {
     SCOPED_TRACE(c.name);
     Answer("mmcli", c.output, c.as_error);
     modem_.modemIndex = 5;
-    EXPECT_EQ(c.result, mmcli_GetIdx(&ctx_, 0));
+    EXPECT_EQ(c.result, mmcli_GetIdx(ctx_, 0));
     EXPECT_EQ(c.index, modem_.modemIndex);
   }
   EXPECT_NE(std::string::npos, Calls().find("mmcli -L\n"));
@@ -95,23 +96,23 @@ TEST_F(ChannelTest, GetIdxReportingAndSkipping) {
   modem_.modemIndex = -1;
   for (const char* report : {"mmcli_GetIdx found modem 0 index: 0\n", ""}) {
     testing::internal::CaptureStdout();
-    EXPECT_EQ(1, mmcli_GetIdx(&ctx_, 0));
+    EXPECT_EQ(1, mmcli_GetIdx(ctx_, 0));
     EXPECT_EQ(report, testing::internal::GetCapturedStdout());
     EXPECT_EQ(0, modem_.modemIndex);
   }
   Answer("mmcli", Sample("mmcli-L_no-modems.stdout"));
   unlink((root_ / "calls.log").c_str());
   modem_.modemIndex = 3;
-  EXPECT_EQ(2, mmcli_GetIdx(&ctx_, 2));
+  EXPECT_EQ(2, mmcli_GetIdx(ctx_, 2));
   EXPECT_EQ(3, modem_.modemIndex);
   EXPECT_EQ("", Calls());
   modem_.modemIndex = -1;
-  EXPECT_EQ(0, mmcli_GetIdx(&ctx_, 1));
+  EXPECT_EQ(0, mmcli_GetIdx(ctx_, 1));
   EXPECT_EQ("mmcli -L\n", Calls());
 
   unlink((root_ / "usr/bin/mmcli").c_str());
   modem_.modemIndex = 5;
-  EXPECT_EQ(0, mmcli_GetIdx(&ctx_, 0));
+  EXPECT_EQ(0, mmcli_GetIdx(ctx_, 0));
   EXPECT_EQ(-1, modem_.modemIndex);
 }
 
@@ -144,7 +145,7 @@ TEST_F(ChannelTest, SendTurnsTheResponseLineIntoTheReply) {
     SCOPED_TRACE(c.name);
     Answer("mmcli", c.output);
     std::vector<char> reply(kModemReplySize, '\0');
-    EXPECT_EQ(c.result, modem_Send(&ctx_, "AT+CSQ\r", 8, reply.data()));
+    EXPECT_EQ(c.result, modem_Send(ctx_, "AT+CSQ\r", 8, reply.data()));
     EXPECT_EQ(c.reply, std::string(reply.data()));
   }
 }
@@ -152,7 +153,7 @@ TEST_F(ChannelTest, SendTurnsTheResponseLineIntoTheReply) {
 TEST_F(ChannelTest, SendPassesClientErrorTextOnAsReply) {
   Answer("mmcli", Sample("mmcli-m5-command_unknown-modem.stderr"), true);
   std::vector<char> reply(kModemReplySize, '\0');
-  EXPECT_EQ(16, modem_Send(&ctx_, "AT+CSQ\r", 8, reply.data()));
+  EXPECT_EQ(16, modem_Send(ctx_, "AT+CSQ\r", 8, reply.data()));
   EXPECT_STREQ("ldn't find modem", reply.data());
 }
 
@@ -180,7 +181,7 @@ TEST_F(ChannelTest, RefusalOfAtCommandsIsReportedOncePerRun) {
     testing::internal::CaptureStderr();
     for (const char* command : {"AT+CSQ\r", "AT+CPIN?\r", "AT+CSQ\r"}) {
       std::vector<char> reply(kModemReplySize, '\0');
-      modem_Send(&ctx_, command, static_cast<int>(strlen(command)) + 1, reply.data());
+      modem_Send(ctx_, command, static_cast<int>(strlen(command)) + 1, reply.data());
     }
     const std::string err = testing::internal::GetCapturedStderr();
     int count = 0;
@@ -195,7 +196,7 @@ TEST_F(ChannelTest, SendFormsTheClientArguments) {
   Answer("mmcli", Sample("mmcli-m0-command_AT-CSQ.stdout"));
   std::vector<char> reply(kModemReplySize, '\0');
   testing::internal::CaptureStdout();
-  modem_Send(&ctx_, "AT+CSQ\r", 8, reply.data());
+  modem_Send(ctx_, "AT+CSQ\r", 8, reply.data());
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ("Sending command: " + (root_ / "usr/bin/mmcli") +
                 " -m 0 --command=AT+CSQ\nGot Result Len: 22, response: '+CSQ: 23,99\n",
@@ -203,8 +204,8 @@ TEST_F(ChannelTest, SendFormsTheClientArguments) {
 
   modem_.modemIndex = 999;
   const char qeng[] = "AT+QENG=\"servingcell\"\r";
-  modem_Send(&ctx_, qeng, sizeof qeng, reply.data());
-  modem_Send(&ctx_, qeng, 6, reply.data());  // a short size cuts the command
+  modem_Send(ctx_, qeng, sizeof qeng, reply.data());
+  modem_Send(ctx_, qeng, 6, reply.data());  // a short size cuts the command
   EXPECT_EQ(
       "mmcli -m 0 --command=AT+CSQ\n"
       "mmcli -m 999 --command=AT+QENG=\"servingcell\"\n"
@@ -215,10 +216,10 @@ TEST_F(ChannelTest, SendFormsTheClientArguments) {
 TEST_F(ChannelTest, SendRefusesEmptyCommandAndLargeIndexWithoutRunningTheClient) {
   std::vector<char> reply(kModemReplySize, '#');
   testing::internal::CaptureStderr();
-  EXPECT_EQ(0, modem_Send(&ctx_, "", 1, reply.data()));
+  EXPECT_EQ(0, modem_Send(ctx_, "", 1, reply.data()));
   modem_.modemIndex = 1000;
-  EXPECT_EQ(0, modem_Send(&ctx_, "AT+CSQ\r", 8, reply.data()));
-  EXPECT_EQ(0, modem_Reset(&ctx_));
+  EXPECT_EQ(0, modem_Send(ctx_, "AT+CSQ\r", 8, reply.data()));
+  EXPECT_EQ(0, modem_Reset(ctx_));
   EXPECT_EQ(
       "Warning: modem_Send called with empty command of length 1\n"
       "modem_Send error: Modem index too large! - 1000\n"
@@ -231,12 +232,12 @@ TEST_F(ChannelTest, SendRefusesEmptyCommandAndLargeIndexWithoutRunningTheClient)
 TEST_F(ChannelTest, ResetReportsTheResponseLength) {
   // 31 characters, less the line feed and the ten skipped ones.
   Answer("mmcli", Sample("mmcli-m0-r.stdout"));
-  EXPECT_EQ(20, modem_Reset(&ctx_));
+  EXPECT_EQ(20, modem_Reset(ctx_));
   // ModemManager's refusal is long, but no usable reply.
   Answer("mmcli", Sample("mmcli-m0-r_failure-example.stderr"), true);
-  EXPECT_EQ(0, modem_Reset(&ctx_));
+  EXPECT_EQ(0, modem_Reset(ctx_));
   Answer("mmcli", "response: \n");
-  EXPECT_EQ(0, modem_Reset(&ctx_));
+  EXPECT_EQ(0, modem_Reset(ctx_));
   EXPECT_EQ("mmcli -m 0 -r\nmmcli -m 0 -r\nmmcli -m 0 -r\n", Calls());
 }
 
@@ -245,7 +246,7 @@ TEST_F(ChannelTest, QmiCmdFillsQmiResult) {
   Answer("qmicli", sample);
   memset(modem_.qmiResult, '#', sizeof modem_.qmiResult);
   testing::internal::CaptureStdout();
-  EXPECT_EQ(static_cast<int>(sample.size()), QmiCmd(&ctx_, "--nas-get-signal-info", 2000, 200));
+  EXPECT_EQ(static_cast<int>(sample.size()), QmiCmd(ctx_, "--nas-get-signal-info", 2000, 200));
   EXPECT_EQ("QmiCmd: --nas-get-signal-info\n", testing::internal::GetCapturedStdout());
   EXPECT_EQ(sample, std::string(modem_.qmiResult));
   EXPECT_EQ('\0', modem_.qmiResult[kQmiResultSize - 1]);
@@ -253,7 +254,7 @@ TEST_F(ChannelTest, QmiCmdFillsQmiResult) {
 
   // A long answer is cut to 1022 characters.
   Answer("qmicli", std::string(3000, 'q'));
-  EXPECT_EQ(1022, QmiCmd(&ctx_, "--nas-get-tx-rx-info=lte", 2000, 200));
+  EXPECT_EQ(1022, QmiCmd(ctx_, "--nas-get-tx-rx-info=lte", 2000, 200));
   EXPECT_EQ(std::string(1022, 'q'), std::string(modem_.qmiResult));
 }
 

@@ -6,25 +6,21 @@
 #include <string>
 #include <vector>
 
-#include "config/context.h"
 #include "report/report_state.h"
 #include "status/status_table.h"
 #include "tests/support/csv_fields.h"
+#include "tests/support/table_access.h"
 
 namespace {
 
 class CsvRecordTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    StatusInit();
-    ctx_.statusTable = &statusValues;
-  }
   std::string Render(int header, size_t size = kCsvRenderSize) {
     std::vector<char> buffer(kCsvBufferSize, '\0');
-    EXPECT_EQ(GetCSVData(&statusValues, &report_, buffer.data(), size, header), 1);
+    EXPECT_EQ(GetCSVData(SnapshotOf(table_), &report_, buffer.data(), size, header), 1);
     return buffer.data();
   }
-  GatherContext ctx_{};
+  StatusTable table_;
   ReportState report_{};
 };
 
@@ -58,9 +54,9 @@ TEST_F(CsvRecordTest, ValuesInTheirColumnsQuotedOnlyWhenNeeded) {
       {kUeRssi_i, "-71", "-71"},  // expired below: written like a current value
       {kExternalIpAddr, "203.0.113.7", "203.0.113.7"},
   };
-  for (const Case& c : cases) UpdateVariableStatusT(&ctx_, c.index, c.value, 0);
-  ExpireStatus(&ctx_, 0);
-  UpdateFixedStatus(&ctx_, kCprint, "0");
+  for (const Case& c : cases) table_.Update(c.index, c.value, 0);
+  table_.Expire(StatusKind::kLink);
+  table_.UpdateFixed(kCprint, "0");
   std::string record = Render(0);
   for (const Case& c : cases) {
     EXPECT_NE(record.find(std::string(",") + c.written + (c.index == 97 ? "\n" : ",")),
@@ -75,7 +71,7 @@ TEST_F(CsvRecordTest, ValuesInTheirColumnsQuotedOnlyWhenNeeded) {
 }
 
 TEST_F(CsvRecordTest, PiecesThatDoNotFitAreSkippedWhole) {
-  UpdateVariableStatusT(&ctx_, kSn_s, "ABCDEFGHIJ", 0);
+  table_.Update(kSn_s, "ABCDEFGHIJ", 0);
   const std::string rest = ",ABCDEFGHIJ" + std::string(96, ',') + "\n";
   const size_t n = 5 + rest.size();  // "id=Ni" and the rest
   // Everything fits with one byte to spare.

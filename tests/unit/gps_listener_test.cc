@@ -11,10 +11,10 @@
 #include <string>
 #include <thread>
 
-#include "config/context.h"
 #include "base/signals.h"
 #include "base/stop_event.h"
 #include "status/status_table.h"
+#include "tests/support/table_access.h"
 #include "tests/unit/fake_i2cset.h"
 
 namespace {
@@ -31,24 +31,21 @@ class GpsListenerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(i2cset_.ready());
-    StatusInit();
-    HoldLocationUpdates();
-    ctx_.statusTable = &statusValues;
     ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_DGRAM, 0, fds_));
-    ctx_.gpsSocket = fds_[0];
+    listener_.socket = fds_[0];
+    listener_.table = &table_;
   }
   void TearDown() override {
     if (running_) StopAndJoin();
     close(fds_[0]);
     close(fds_[1]);
-    HoldLocationUpdates();
   }
 
   // Each run of the listener has a stop event of its own.
   void Start() {
     stop_ = std::make_unique<StopEvent>();
-    ctx_.stop = stop_.get();
-    ASSERT_EQ(0, StartThreadWithDaemonSignalsBlocked(&thread_, gpsSocketHandler, &ctx_));
+    listener_.stop = stop_.get();
+    ASSERT_EQ(0, StartThreadWithDaemonSignalsBlocked(&thread_, RunGpsListenerThread, &listener_));
     running_ = true;
   }
 
@@ -67,14 +64,9 @@ class GpsListenerTest : public ::testing::Test {
               send(fds_[1], datagram.data(), datagram.size(), 0));
   }
 
-  static std::string Value(uint32_t index) {
-    StatusLock(&statusValues);
-    std::string value = statusValues.entries[index].value;
-    StatusUnlock(&statusValues);
-    return value;
-  }
+  std::string Value(uint32_t index) const { return EntryOf(table_, index).value; }
 
-  static bool WaitForValue(uint32_t index, const std::string& expected, int timeout_ms = 3000) {
+  bool WaitForValue(uint32_t index, const std::string& expected, int timeout_ms = 3000) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     while (Clock::now() < deadline) {
       if (Value(index) == expected) return true;
@@ -83,7 +75,8 @@ class GpsListenerTest : public ::testing::Test {
     return false;
   }
 
-  GatherContext ctx_{};
+  StatusTable table_;
+  GpsListener listener_;
   FakeI2cset i2cset_;
   int fds_[2] = {-1, -1};
   std::unique_ptr<StopEvent> stop_;
@@ -91,12 +84,10 @@ class GpsListenerTest : public ::testing::Test {
   bool running_ = false;
 };
 
-TEST_F(GpsListenerTest, HoldsDatagramsUntilUpdatesAreAllowed) {
-  Start();
+// Datagrams sent before the listener runs wait in the socket's queue.
+TEST_F(GpsListenerTest, DatagramsSentBeforeTheStartArrive) {
   Send(kNorthEast);
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_EQ("", Value(kNMEA_s));
-  AllowLocationUpdates();
+  Start();
   EXPECT_TRUE(WaitForValue(kLat_f, "48.117300"));
   EXPECT_EQ(kNorthEast, Value(kNMEA_s));
 }
@@ -104,8 +95,7 @@ TEST_F(GpsListenerTest, HoldsDatagramsUntilUpdatesAreAllowed) {
 // An empty datagram is skipped; one longer than 264 bytes is cut and the next arrives whole,
 // without its line end.
 TEST_F(GpsListenerTest, EmptyAndLongDatagrams) {
-  ctx_.debug = 1;
-  AllowLocationUpdates();
+  listener_.debug = true;
   testing::internal::CaptureStdout();
   Start();
   const std::string long_text = std::string(kNorthEast) + std::string(400, 'x');
@@ -127,13 +117,10 @@ TEST_F(GpsListenerTest, EmptyAndLongDatagrams) {
   EXPECT_EQ(2u, i2cset_.Calls().size());
 }
 
-TEST_F(GpsListenerTest, EndsWithinASecondOfStopRequestHeldOrNot) {
-  for (bool held : {true, false}) {
-    if (!held) AllowLocationUpdates();
-    Start();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_LT(StopAndJoin(), 1000) << (held ? "held" : "allowed");
-  }
+TEST_F(GpsListenerTest, EndsWithinASecondOfStopRequest) {
+  Start();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_LT(StopAndJoin(), 1000);
 }
 
 }  // namespace

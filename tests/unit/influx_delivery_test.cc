@@ -9,15 +9,16 @@
 #include <string>
 #include <thread>
 
-#include "config/context.h"
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/url_text.h"
+#include "config/gather_config.h"
 #include "report/influx_backlog.h"
 #include "report/influx_post.h"
 #include "report/influx_poster.h"
 #include "status/status_table.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/table_access.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -131,10 +132,7 @@ class DeliveryTest : public ::testing::Test {
     setenv("MODEM_STATUS_ROOT", root_.path().c_str(), 1);
     ReloadPathRoot();
     MakeDirs(root_ / "tmp/corvane");
-    StatusInit();
     ResetLogRepeat();
-    ctx_.statusTable = &statusValues;
-    ctx_.config = &config_;
     Set(config_.database, "db");
     Set(config_.userId, "u");
     Set(config_.password, "secret-pw");
@@ -153,7 +151,8 @@ class DeliveryTest : public ::testing::Test {
 
   TempDir root_;
   GatherConfig config_{};
-  GatherContext ctx_{};
+  StatusTable table_;
+  bool debug_ = false;
 };
 
 // An endless reply and one that tries to forge lines: the error line keeps 256 bytes, escaped.
@@ -221,7 +220,8 @@ TEST_F(DeliveryTest, KeptRecordsGoFirstWithTheirTimesOnceAPostSucceeds) {
   InfluxPoster poster;
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
-  ASSERT_TRUE(poster.Start(&ctx_, (root_ / "tmp/corvane/influx_backlog.lp").c_str()));
+  ASSERT_TRUE(poster.Start(config_, table_, debug_, nullptr,
+                           (root_ / "tmp/corvane/influx_backlog.lp").c_str()));
   poster.Submit("m v=1i\n", 7, kT, 0);
   ASSERT_TRUE(WaitFor([&] { return Backlog() == "m v=1i 1750000000\n"; })) << Backlog();
   poster.Submit("m v=2i\n", 7, kT + 60, 0);
@@ -255,7 +255,8 @@ TEST_F(DeliveryTest, FullBacklogAndStopDuringAPost) {
   InfluxPoster poster;
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
-  ASSERT_TRUE(poster.Start(&ctx_, (root_ / "tmp/corvane/influx_backlog.lp").c_str()));
+  ASSERT_TRUE(poster.Start(config_, table_, debug_, nullptr,
+                           (root_ / "tmp/corvane/influx_backlog.lp").c_str()));
   for (int i = 0; i < 3; ++i) poster.Submit("m v=1i\n", 7, kT + i, 0);
   ASSERT_TRUE(WaitFor([&] { return silent.Connections() > 0; }));
   const auto start = std::chrono::steady_clock::now();

@@ -8,9 +8,10 @@
 #include <string>
 
 #include "base/clock.h"
-#include "config/context.h"
 #include "base/log.h"
+#include "config/gather_config.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/post_once.h"
 
 namespace {
 
@@ -78,7 +79,6 @@ int FakeMonotonic(struct timespec* now) {
 class InfluxPostTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ctx_.config = &config_;
     ResetLogRepeat();
     Set(config_.database, "routerdb");
     Set(config_.userId, "writer");
@@ -90,14 +90,14 @@ class InfluxPostTest : public ::testing::Test {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     duration_ = -1;
-    int result = statusPostData(&ctx_, record, &duration_, 16383);
+    int result = PostRecordOnce(config_, debug_, record, &duration_, 16383);
     out_ = testing::internal::GetCapturedStdout();
     err_ = testing::internal::GetCapturedStderr();
     return result;
   }
   static constexpr const char* kRecord = "lte,serial_number=SN1 id=0i,UeRssi=-71i\n";
   GatherConfig config_{};
-  GatherContext ctx_{};
+  bool debug_ = false;
   int32_t duration_ = -1;
   std::string out_;
   std::string err_;
@@ -116,7 +116,7 @@ TEST_F(InfluxPostTest, RequestIsExactAndSecretsNeverPrinted) {
   };
   Set(config_.influxOrg, "my org");
   Set(config_.influxBucket, "b&x");
-  ctx_.debug = 1;
+  debug_ = true;
   for (const Case& c : cases) {
     HttpTestServer server(204);
     Set(config_.influxToken, c.token);

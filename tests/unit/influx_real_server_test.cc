@@ -5,24 +5,26 @@
 
 #include <cstdlib>
 #include <ctime>
-
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "base/clock.h"
-#include "config/context.h"
 #include "base/log.h"
+#include "base/paths.h"
+#include "config/gather_config.h"
+#include "daemon/record_stamp.h"
 #include "report/influx_post.h"
 #include "report/influx_poster.h"
-#include "base/paths.h"
-#include "tests/support/test_files.h"
 #include "report/influx_record.h"
 #include "report/report_state.h"
 #include "status/status_table.h"
 #include "tests/support/influx_server.h"
+#include "tests/support/post_once.h"
 #include "tests/support/sim_router.h"
+#include "tests/support/table_access.h"
 #include "tests/support/tcp_proxy.h"
+#include "tests/support/test_files.h"
 
 namespace {
 
@@ -30,10 +32,8 @@ void Set(char (&field)[128], const std::string& text) {
   snprintf(field, sizeof field, "%s", text.c_str());
 }
 
-// The context of a daemon that writes to `server`'s database as its writer.
-void WriteTo(const InfluxServer& server, GatherConfig* config, GatherContext* ctx) {
-  ctx->statusTable = &statusValues;
-  ctx->config = config;
+// The configuration of a daemon that writes to `server`'s database as its writer.
+void WriteTo(const InfluxServer& server, GatherConfig* config) {
   Set(config->influxUrl, server.BaseUrl());
   Set(config->database, InfluxServer::kDatabase);
   Set(config->userId, InfluxServer::kWriter);
@@ -43,26 +43,25 @@ void WriteTo(const InfluxServer& server, GatherConfig* config, GatherContext* ct
 TEST(InfluxRealServerTest, RecordReadsBackWithTagsAndTypedFields) {
   InfluxServer server;
   ASSERT_EQ("", server.Start());
-  StatusInit();
   ResetLogRepeat();
+  StatusTable table;
   GatherConfig config{};
-  GatherContext ctx{};
-  WriteTo(server, &config, &ctx);
+  WriteTo(server, &config);
   Set(config.account, "acc");
   Set(config.instance, "i=1");
   Set(config.schema, "lte status");
   snprintf(config.serialNumber, sizeof config.serialNumber, "SN 1,x");
-  UpdateFixedStatus(&ctx, kSn_s, "ZR 100,1");
-  UpdateFixedStatus(&ctx, kIMEI_s, "867530900000001");
-  UpdateFixedStatus(&ctx, kModemSwVersion_s, "EM12 GPAR01A21");
-  UpdateFixedStatus(&ctx, kGID1_i, "7C");
-  UpdateFixedStatus(&ctx, kGID2_i, " 01");
-  UpdateVariableStatus_i(&ctx, kUeRssi_i, -71);
-  UpdateVariableStatus_f(&ctx, kLat_f, 47.5f, 0);
-  UpdateVariableStatus_d(&ctx, kScSinr_f, 12.4, 0);
-  UpdateVariableStatusT(&ctx, kHnName_s, "Some \"Net\"\\x", 0);
-  UpdateVariableStatusT(&ctx, kGPSError, "no fix", 0);
-  UpdateVariableStatusT(&ctx, kCpuLaodAvg, "0.10 0.20", 0);
+  table.UpdateFixed(kSn_s, "ZR 100,1");
+  table.UpdateFixed(kIMEI_s, "867530900000001");
+  table.UpdateFixed(kModemSwVersion_s, "EM12 GPAR01A21");
+  table.UpdateFixed(kGID1_i, "7C");
+  table.UpdateFixed(kGID2_i, " 01");
+  table.UpdateInt(kUeRssi_i, -71);
+  table.UpdateFloat(kLat_f, 47.5f, 0);
+  table.UpdateDouble(kScSinr_f, 12.4, 0);
+  table.Update(kHnName_s, "Some \"Net\"\\x", 0);
+  table.Update(kGPSError, "no fix", 0);
+  table.Update(kCpuLaodAvg, "0.10 0.20", 0);
 
   std::vector<char> record(16384, '\0');
   testing::internal::CaptureStdout();
@@ -70,9 +69,9 @@ TEST(InfluxRealServerTest, RecordReadsBackWithTagsAndTypedFields) {
   int32_t duration = -1;
   ReportState report{};
   const int64_t now = static_cast<int64_t>(time(nullptr));
-  StampInfluxRecord(&ctx, GetUptime(), now);
-  int result = GetInfluxData(&ctx, &report, now, record.data(), 16382);
-  if (result == 1) result = statusPostData(&ctx, record.data(), &duration, 16383);
+  StampInfluxRecord(table, config, GetUptime(), now);
+  int result = GetInfluxData(config, SnapshotOf(table), &report, now, record.data(), 16382);
+  if (result == 1) result = PostRecordOnce(config, false, record.data(), &duration, 16383);
   const std::string out = testing::internal::GetCapturedStdout();
   const std::string err = testing::internal::GetCapturedStderr();
   ASSERT_EQ(1, result) << err << "\n" << record.data();
@@ -85,17 +84,29 @@ TEST(InfluxRealServerTest, RecordReadsBackWithTagsAndTypedFields) {
     std::string json;
   } expected[] = {
       // tags
-      {"serial_number", "\"SN 1,x\""}, {"hw_version", "\"1.0\""}, {"linux_version", "\"2.3\""},
-      {"status_version", "\"2.3\""}, {"master_account", "\"acc\""}, {"instance", "\"i=1\""},
-      {"imei", "\"867530900000001\""}, {"modem_swversion", "\"EM12 GPAR01A21\""},
+      {"serial_number", "\"SN 1,x\""},
+      {"hw_version", "\"1.0\""},
+      {"linux_version", "\"2.3\""},
+      {"status_version", "\"2.3\""},
+      {"master_account", "\"acc\""},
+      {"instance", "\"i=1\""},
+      {"imei", "\"867530900000001\""},
+      {"modem_swversion", "\"EM12 GPAR01A21\""},
       // fields
-      {"id", "0"}, {"UeRssi", "-71"}, {"Lat", "47.5"}, {"ScSinr", "12.4"}, {"Sn", "\"ZR 100,1\""},
-      {"HnName", "\"Some \\\"Net\\\"\\\\x\""}, {"GPS Error", "\"no fix\""},
+      {"id", "0"},
+      {"UeRssi", "-71"},
+      {"Lat", "47.5"},
+      {"ScSinr", "12.4"},
+      {"Sn", "\"ZR 100,1\""},
+      {"HnName", "\"Some \\\"Net\\\"\\\\x\""},
+      {"GPS Error", "\"no fix\""},
       {"CpuLaodAvg", "\"0.10 0.20\""},
-      {"StatusTime", statusValues.entries[kStatusTime_i].value},
-      {"UpTime", statusValues.entries[kUpTime_i].value},
+      {"StatusTime", EntryOf(table, kStatusTime_i).value},
+      {"UpTime", EntryOf(table, kUpTime_i).value},
       // left out: empty tag, typed values that are no numbers
-      {"sub_account", ""}, {"GID1", ""}, {"GID2", ""},
+      {"sub_account", ""},
+      {"GID1", ""},
+      {"GID2", ""},
   };
   for (const auto& e : expected) {
     EXPECT_EQ(e.json, InfluxColumnValue(reply.body, e.column)) << e.column << "\n" << reply.body;
@@ -114,21 +125,20 @@ TEST(InfluxRealServerTest, RecordReadsBackWithTagsAndTypedFields) {
 TEST(InfluxRealServerTest, RefusedRecordIsDroppedAndTheRestGoOn) {
   InfluxServer server;
   ASSERT_EQ("", server.Start());
-  StatusInit();
   ResetLogRepeat();
+  StatusTable table;
   TempDir root;
   setenv("MODEM_STATUS_ROOT", root.path().c_str(), 1);
   ReloadPathRoot();
   const std::string file = root / "tmp/corvane/influx_backlog.lp";
   WriteFile(file, "m v=1i 1750000001\nm v=\"two\" 1750000002\nm v=3i 1750000003\n");
   GatherConfig config{};
-  GatherContext ctx{};
-  WriteTo(server, &config, &ctx);
+  WriteTo(server, &config);
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
   {
     InfluxPoster poster;
-    ASSERT_TRUE(poster.Start(&ctx, file.c_str()));
+    ASSERT_TRUE(poster.Start(config, table, false, nullptr, file.c_str()));
     for (int i = 0; i < 250 && (poster.Waiting() > 0 || ReadFile(file) != ""); ++i) usleep(20000);
   }
   const std::string out = testing::internal::GetCapturedStdout();
@@ -154,8 +164,7 @@ TEST(InfluxRealServerTest, CompressedRecordsReadBackAsThePlainOnes) {
     InfluxServer server;
     ASSERT_EQ("", server.Start(https));
     GatherConfig config{};
-    GatherContext ctx{};
-    WriteTo(server, &config, &ctx);
+    WriteTo(server, &config);
     InfluxRequest request;
     ASSERT_EQ(1, BuildInfluxRequest(config, &request));
     AddSecondsPrecision(&request);
@@ -198,8 +207,7 @@ TEST(InfluxRealServerTest, PostsShareOneConnectionUntilTheServerClosesIt) {
   ASSERT_EQ("", server.Start());
   TcpProxy proxy(server.port());
   GatherConfig config{};
-  GatherContext ctx{};
-  WriteTo(server, &config, &ctx);
+  WriteTo(server, &config);
   Set(config.influxUrl, "http://127.0.0.1:" + std::to_string(proxy.port()));
   InfluxRequest request;
   ASSERT_EQ(1, BuildInfluxRequest(config, &request));

@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "base/clock.h"
-#include "config/context.h"
+#include "config/gather_config.h"
+#include "daemon/record_stamp.h"
 #include "report/report_state.h"
 #include "status/status_table.h"
+#include "tests/support/table_access.h"
 
 namespace {
 
@@ -24,18 +26,13 @@ void Set(char (&field)[N], const char* text) {
 class InfluxRecordTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    StatusInit();
     fake_now = 1000;
-    SetStatusClock(FakeNow);
-    ctx_.statusTable = &statusValues;
-    ctx_.config = &config_;
     Set(config_.schema, "lte");
     Set(config_.serialNumber, "SN1");
     Set(config_.account, "acc");
     Set(config_.subAccount, "sub");
     Set(config_.instance, "i1");
   }
-  void TearDown() override { SetStatusClock(nullptr); }
 
   // Stamps and builds one record at `now`, as the main loop does; stdout and stderr of the build
   // land in out_ and err_.
@@ -44,8 +41,8 @@ class InfluxRecordTest : public ::testing::Test {
     std::vector<char> buffer(16384, '\0');
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    StampInfluxRecord(&ctx_, GetUptime(), now);
-    result_ = GetInfluxData(&ctx_, &report_, now, buffer.data(), size);
+    StampInfluxRecord(table_, config_, GetUptime(), now);
+    result_ = GetInfluxData(config_, SnapshotOf(table_), &report_, now, buffer.data(), size);
     out_ = testing::internal::GetCapturedStdout();
     err_ = testing::internal::GetCapturedStderr();
     return buffer.data();
@@ -62,14 +59,14 @@ class InfluxRecordTest : public ::testing::Test {
   }
   // The tag set: what lies between the measurement "lte" and the first blank.
   static std::string Tags(const std::string& record) { return record.substr(3, record.find(" id=") - 3); }
-  void Fixed(uint32_t index, const char* text) { UpdateFixedStatus(&ctx_, index, text); }
+  void Fixed(uint32_t index, const char* text) { table_.UpdateFixed(index, text); }
   void Variable(uint32_t index, const char* text, int64_t at) {
     fake_now = at;
-    UpdateVariableStatusT(&ctx_, index, text, 0);
+    table_.Update(index, text, 0);
   }
 
   GatherConfig config_{};
-  GatherContext ctx_{};
+  StatusTable table_{FakeNow};
   ReportState report_{};
   int result_ = -1;
   std::string out_;
@@ -86,11 +83,11 @@ TEST_F(InfluxRecordTest, FirstRecordCarriesTagsIdFixedEntriesAndCounters) {
       "lte,serial_number=SN1,hw_version=1.0,linux_version=2.3,status_version=2.3,"
       "master_account=acc,sub_account=sub,instance=i1,imei=867530900000001,"
       "modem_swversion=EM12GPAR01A21M4G id=0i,Sn=\"SN1\",UpTime=" +
-      std::string(statusValues.entries[kUpTime_i].value) +
+      std::string(EntryOf(table_, kUpTime_i).value) +
       "i,StatusTime=1000i,ModemSwVersion=\"EM12GPAR01A21M4G\",IMEI=\"867530900000001\"\n";
   EXPECT_EQ(expected, record);
   EXPECT_EQ(1000, report_.lastPostTime);
-  EXPECT_EQ(1000, statusValues.entries[kStatusTime_i].lastUpdate);
+  EXPECT_EQ(1000, EntryOf(table_, kStatusTime_i).lastUpdate);
 }
 
 TEST_F(InfluxRecordTest, FreshnessAndCountersAcrossRecords) {
@@ -114,7 +111,7 @@ TEST_F(InfluxRecordTest, FreshnessAndCountersAcrossRecords) {
 
   // Written in the second of the last record: still fresh. Expired: never.
   Variable(kUeRssi_i, "-70", 1012);
-  ExpireStatus(&ctx_, 0);
+  table_.Expire(StatusKind::kLink);
   Variable(kScRsrp_i, "-96", 1010);
   EXPECT_EQ(",IMSI=\"001010123456789\",ScRsrp=-96i\n", Fields(Build(1010)));
   EXPECT_NE(std::string::npos, out_.find("Value for UeRssi_i too old"));
@@ -156,7 +153,7 @@ TEST_F(InfluxRecordTest, WallClockStepsChangeNoRecordsContent) {
     EXPECT_EQ(step.written_at + 1, report_.lastPostTime);
   }
   // The wall times published stay those the clock gave.
-  EXPECT_EQ(kT0 + kDay + 10, statusValues.entries[kUeRssi_i].lastUpdate);
+  EXPECT_EQ(kT0 + kDay + 10, EntryOf(table_, kUeRssi_i).lastUpdate);
 }
 
 // One row per value: the field it gives, or "" when a typed value that is no number is left out.
@@ -184,13 +181,13 @@ TEST_F(InfluxRecordTest, FieldTypeFollowsNameSuffix) {
       {kLat_f, "1.2.3", ""}, {kLat_f, ".", ""}, {kLat_f, "1e", ""}, {kLat_f, "+1", ""},
   };
   for (const Case& c : cases) {
-    StatusInit();
     report_ = ReportState{};
+    EmptyTable(table_);
     Variable(c.index, c.value, 1000);
     Fixed(kSn_s, "S");
     EXPECT_EQ(",Sn=\"S\"" + std::string(c.field) + "\n", Fields(Build(1000))) << "'" << c.value << "'";
     if (c.field[0] == '\0' && c.value[0] != '\0') {
-      EXPECT_NE(std::string::npos, err_.find(statusValues.entries[c.index].name)) << c.value;
+      EXPECT_NE(std::string::npos, err_.find(EntryOf(table_, c.index).name)) << c.value;
     }
   }
 }

@@ -5,10 +5,13 @@
 #include <cstdlib>
 #include <string>
 
-#include "config/context.h"
 #include "base/log.h"
+#include "config/gather_config.h"
+#include "daemon/daemon_context.h"
+#include "modem/modem_pass.h"
 #include "report/influx_post.h"
 #include "tests/support/sim_router.h"
+#include "tests/support/table_access.h"
 #include "tests/support/test_files.h"
 
 namespace {

@@ -1,5 +1,7 @@
 // What Influx requests cost on the wire: gzip bodies, records batched per request, and the pause a
 // server asks for with Retry-After.
+#include "config/influx_wire.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -12,13 +14,13 @@
 #include "base/clock.h"
 #include "base/log.h"
 #include "base/paths.h"
-#include "config/context.h"
-#include "config/influx_wire.h"
+#include "config/gather_config.h"
 #include "report/gzip_body.h"
 #include "report/influx_post.h"
 #include "report/influx_poster.h"
 #include "status/status_table.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/table_access.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -88,10 +90,7 @@ class WireTest : public ::testing::Test {
     setenv("MODEM_STATUS_ROOT", root_.path().c_str(), 1);
     ReloadPathRoot();
     MakeDirs(root_ / "tmp/corvane");
-    StatusInit();
     ResetLogRepeat();
-    ctx_.statusTable = &statusValues;
-    ctx_.config = &config_;
     Set(config_.database, "db");
     config_.period = 60;
     config_.influxBatch = 1;
@@ -108,7 +107,8 @@ class WireTest : public ::testing::Test {
   }
   void StartPoster(const HttpTestServer& server) {
     Set(config_.influxUrl, server.BaseUrl());
-    ASSERT_TRUE(poster_.Start(&ctx_, (root_ / "tmp/corvane/influx_backlog.lp").c_str()));
+    ASSERT_TRUE(poster_.Start(config_, table_, debug_, nullptr,
+                              (root_ / "tmp/corvane/influx_backlog.lp").c_str()));
   }
   void Submit(int i, int32_t tick = GetTicks()) {
     const std::string line = "m v=" + std::to_string(i) + "i\n";
@@ -131,7 +131,8 @@ class WireTest : public ::testing::Test {
 
   TempDir root_;
   GatherConfig config_{};
-  GatherContext ctx_{};
+  StatusTable table_;
+  bool debug_ = false;
   InfluxPoster poster_;
   std::string out_;
   std::string err_;
@@ -142,14 +143,15 @@ class WireTest : public ::testing::Test {
 TEST_F(WireTest, BodyIsCompressedUnlessTurnedOff) {
   HttpTestServer server(204);
   config_.influxGzip = 1;
-  ctx_.debug = 1;
+  debug_ = true;
   InfluxPoster plain;
   StartPoster(server);
   for (int i = 0; i < 20; ++i) Submit(i, GetTicks());
   ASSERT_TRUE(WaitFor([&] { return poster_.Waiting() == 0; }));
   poster_.Stop();
   config_.influxGzip = 0;
-  ASSERT_TRUE(plain.Start(&ctx_, (root_ / "tmp/corvane/other.lp").c_str()));
+  ASSERT_TRUE(
+      plain.Start(config_, table_, debug_, nullptr, (root_ / "tmp/corvane/other.lp").c_str()));
   plain.Submit("m v=99i\n", 8, kT + 99, GetTicks());
   ASSERT_TRUE(WaitFor([&] { return server.Requests().size() >= 2 && plain.Waiting() == 0; }));
   plain.Stop();

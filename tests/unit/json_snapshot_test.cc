@@ -4,22 +4,23 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-
-#include <csignal>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstring>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "config/context.h"
 #include "base/log.h"
 #include "base/signals.h"
-#include "modem/modem_session.h"
 #include "status/status_table.h"
 #include "tests/support/json_validator.h"
+#include "tests/support/table_access.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -29,29 +30,20 @@ int64_t TableNow() { return table_now; }
 
 class SnapshotTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ctx_.modem = &modem_;
-    StatusInit();
-    table_now = 1700000000;
-    SetStatusClock(TableNow);
-    ctx_.statusTable = &statusValues;
-    modem_.modemIndex = 0;
-  }
-  void TearDown() override { SetStatusClock(nullptr); }
+  void SetUp() override { table_now = 1700000000; }
 
   std::string Render(size_t size = kJsonRenderSize, int64_t now = 1700000000) {
     std::vector<char> buffer(kJsonBufferSize, '\0');
-    GetJsonData(&ctx_, buffer.data(), size, now);
+    GetJsonData(SnapshotOf(table_), buffer.data(), size, now);
     return buffer.data();
   }
 
   void Set(uint32_t index, const char* text, int64_t at) {
     table_now = at;
-    UpdateVariableStatusT(&ctx_, index, text, 0);
+    table_.Update(index, text, 0);
   }
 
-  ModemSession modem_;
-  GatherContext ctx_{};
+  StatusTable table_{TableNow};
 };
 
 TEST_F(SnapshotTest, EntriesInIndexOrderExpiredOnesKeptEmptyOnesLeftOut) {
@@ -59,7 +51,7 @@ TEST_F(SnapshotTest, EntriesInIndexOrderExpiredOnesKeptEmptyOnesLeftOut) {
   Set(kSn_s, "SN123", 4102444800);  // after 2038: every digit kept
   Set(kIMEI_s, "x", 1700000060);
   Set(kIMEI_s, "", 1700000070);  // emptied again: left out
-  ExpireStatus(&ctx_, 0);        // UeRssi_i is link-dependent
+  table_.Expire(StatusKind::kLink);  // UeRssi_i is link-dependent
   EXPECT_EQ(Render(kJsonRenderSize, 4102444805),
             "{\"time\": 4102444805,\"status\": ["
             "{\"name\":\"Sn_s\",\"value\":\"SN123\",\"lastChange\":\"4102444800\","
@@ -84,7 +76,6 @@ TEST_F(SnapshotTest, ValuesAreEscapedSoTheDocumentStaysValid) {
       {"</script>", "</script>"},
   };
   for (const Case& c : cases) {
-    StatusInit();
     Set(kHnName_s, c.value, 1700000000);
     std::string doc = Render();
     EXPECT_NE(doc.find(std::string("\"value\":\"") + c.written + "\""), std::string::npos) << doc;
@@ -114,7 +105,8 @@ TEST_F(SnapshotTest, AnOverfullTableStaysInsideTheGivenSizeAndValid) {
       if (i != kUnnamed2) Set(i, longest.c_str(), 1700000000);
     }
     std::vector<char> buffer(kJsonBufferSize, '\x7f');
-    const int left_out = GetJsonData(&ctx_, buffer.data(), kJsonRenderSize, 1700000000);
+    const int left_out =
+        GetJsonData(SnapshotOf(table_), buffer.data(), kJsonRenderSize, 1700000000);
     const size_t length = strnlen(buffer.data(), kJsonRenderSize);
     EXPECT_LT(length, kJsonRenderSize);
     EXPECT_GT(length, kJsonRenderSize - 800);
@@ -124,9 +116,9 @@ TEST_F(SnapshotTest, AnOverfullTableStaysInsideTheGivenSizeAndValid) {
     std::string error;
     EXPECT_TRUE(IsValidJson(doc, &error)) << error;
     ASSERT_GT(left_out, 0);
-    const std::string first_out = statusValues.entries[left_out].name;
+    const std::string first_out = EntryOf(table_, left_out).name;
     EXPECT_EQ(doc.find("\"name\":\"" + first_out + "\""), std::string::npos);
-    EXPECT_NE(doc.find(std::string("\"name\":\"") + statusValues.entries[left_out - 1].name),
+    EXPECT_NE(doc.find(std::string("\"name\":\"") + EntryOf(table_, left_out - 1).name),
               std::string::npos);
   }
 }
@@ -163,8 +155,8 @@ class SnapshotWriterTest : public SnapshotTest {
     UseSnapshot(dir_ / "modemstatus.json");
   }
   void UseSnapshot(const std::string& path) {
-    snprintf(ctx_.jsonFile, sizeof ctx_.jsonFile, "%s", path.c_str());
-    InitJsonWriter(&writer_, &ctx_);
+    path_ = path;
+    InitJsonWriter(&writer_, &table_, path_.c_str(), false);
   }
   // Runs one pass per second from `from` to `to` and returns the times that wrote the file.
   std::vector<int64_t> PassesWriting(int64_t from, int64_t to) {
@@ -176,6 +168,7 @@ class SnapshotWriterTest : public SnapshotTest {
   }
 
   TempDir dir_;
+  std::string path_;
   JsonWriter writer_{};
 };
 
@@ -183,12 +176,12 @@ TEST_F(SnapshotWriterTest, WritesAtOnceThenEveryFiveSeconds) {
   const int64_t t = 1700000000;
   Set(kSn_s, "SN", t - 10);
   EXPECT_EQ(PassesWriting(t, t + 11), (std::vector<int64_t>{t, t + 5, t + 10}));
-  EXPECT_EQ(statusValues.lastChange, t + 10);
   EXPECT_EQ(writer_.lastWrite, t + 10);
-  std::string doc = ReadFile(ctx_.jsonFile);
+  EXPECT_EQ(SnapshotOf(table_).lastChange, t - 10);  // the writer leaves the table alone
+  std::string doc = ReadFile(path_);
   EXPECT_EQ(doc.rfind("{\"time\": 1700000010,\"status\": [{\"name\":\"Sn_s\"", 0), 0u) << doc;
   EXPECT_TRUE(IsValidJson(doc));
-  EXPECT_FALSE(FileExists(std::string(ctx_.jsonFile) + ".tmp"));
+  EXPECT_FALSE(FileExists(std::string(path_) + ".tmp"));
 }
 
 TEST_F(SnapshotWriterTest, ClockSteppingBack) {
@@ -232,7 +225,7 @@ TEST_F(SnapshotWriterTest, FailedPassesReportAndChangeNothing) {
       small.rlim_cur = 4096;
       setrlimit(RLIMIT_FSIZE, &small);
     }
-    statusValues.lastChange = 1234;
+    Set(kIMEI_s, std::to_string(fault).c_str(), 1234);
     for (int64_t now = 1700000000; now < 1700000002; ++now) {
       testing::internal::CaptureStderr();
       EXPECT_EQ(SaveJsonPass(&writer_, now), 0);
@@ -240,7 +233,7 @@ TEST_F(SnapshotWriterTest, FailedPassesReportAndChangeNothing) {
     }
     setrlimit(RLIMIT_FSIZE, &saved);
     EXPECT_EQ(writer_.lastWrite, 0);
-    EXPECT_EQ(statusValues.lastChange, 1234);
+    EXPECT_EQ(writer_.changesWritten, 0u);
     if (fault != 0) {
       EXPECT_EQ(ReadFile(snapshot), before);
       EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"modemstatus.json"});
@@ -261,26 +254,34 @@ TEST_F(SnapshotWriterTest, LeftOutEntriesAreNamedOncePerRun) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(SaveJsonPass(&writer_, 1700000000 + 10 * pass), 1);
     notices += testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(IsValidJson(ReadFile(ctx_.jsonFile)));
+    EXPECT_TRUE(IsValidJson(ReadFile(path_)));
   }
   const std::string notice = "JSON snapshot too large: entries left out, the first is ";
   EXPECT_THAT(notices, testing::MatchesRegex("(" + notice + "[A-Za-z0-9_]+\n){2}"));
 }
 
-// A pass that renders runs the after-render step once, without the table's lock; a pass that
-// does not render runs nothing.
+// A pass that renders runs the after-render step once, without the table's lock (another thread
+// can write meanwhile); a pass that does not render runs nothing.
 TEST_F(SnapshotWriterTest, PassesThatRenderRunTheAfterRenderStep) {
   struct Seen {
+    StatusTable* table;
     int runs;
     int lockedDuringStep;
-  } seen{};
-  writer_.afterRender = [](void* owner, GatherContext* ctx) {
+  } seen{&table_, 0, 0};
+  writer_.afterRender = [](void* owner) {
     auto* s = static_cast<Seen*>(owner);
     ++s->runs;
-    if (pthread_mutex_trylock(&ctx->statusTable->lock) == 0) {
-      pthread_mutex_unlock(&ctx->statusTable->lock);
+    std::promise<void> written;
+    std::future<void> done = written.get_future();
+    std::thread writer([s, &written] {
+      s->table->UpdateInt(kCpuIdle_i, s->runs);
+      written.set_value();
+    });
+    if (done.wait_for(std::chrono::seconds(2)) == std::future_status::ready) {
+      writer.join();
     } else {
       ++s->lockedDuringStep;
+      writer.detach();
     }
   };
   writer_.afterRenderOwner = &seen;
@@ -294,15 +295,15 @@ TEST_F(SnapshotWriterTest, ThreadWritesSoonAfterStartAndStopsOnRequest) {
   Set(kSn_s, "SN", 0);
   stopRequested = 0;
   pthread_t thread;
-  ASSERT_EQ(pthread_create(&thread, nullptr, saveJson, &writer_), 0);
-  for (int i = 0; i < 40 && !FileExists(ctx_.jsonFile); ++i) usleep(50000);
+  ASSERT_EQ(pthread_create(&thread, nullptr, RunJsonWriterThread, &writer_), 0);
+  for (int i = 0; i < 40 && !FileExists(path_); ++i) usleep(50000);
   testing::internal::CaptureStdout();
   stopRequested = 1;
   pthread_join(thread, nullptr);
   std::string out = testing::internal::GetCapturedStdout();
   stopRequested = 0;
   EXPECT_NE(out.find("Exit saveJson\n"), std::string::npos);
-  std::string doc = ReadFile(ctx_.jsonFile);
+  std::string doc = ReadFile(path_);
   EXPECT_TRUE(IsValidJson(doc)) << doc;
   EXPECT_NE(doc.find("\"value\":\"SN\""), std::string::npos);
 }

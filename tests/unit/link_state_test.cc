@@ -6,11 +6,13 @@
 #include <cstdlib>
 #include <string>
 
-#include "config/context.h"
 #include "base/paths.h"
 #include "base/signals.h"
 #include "modem/collectors.h"
+#include "modem/modem_pass.h"
+#include "modem/modem_session.h"
 #include "status/status_table.h"
+#include "tests/support/table_access.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -18,8 +20,6 @@ namespace {
 class LinkStateTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    StatusInit();
-    ctx_.statusTable = &statusValues;
     signal_disconnect = 0;
     setenv("MODEM_STATUS_ROOT", root_.path().c_str(), 1);
     ReloadPathRoot();
@@ -29,18 +29,20 @@ class LinkStateTest : public ::testing::Test {
     unsetenv("MODEM_STATUS_ROOT");
     ReloadPathRoot();
   }
-  std::string Value(StatusIndex index) const { return statusValues.entries[index].value; }
+  std::string Value(StatusIndex index) const { return EntryOf(table_, index).value; }
   std::string Counters() const {
     return Value(kWWanRxBytes_i) + "," + Value(kWWanRxPkts_i) + "," + Value(kWWanTxBytes_i) + "," +
            Value(kWWanTxPkts_i);
   }
   TempDir root_;
-  GatherContext ctx_{};
+  StatusTable table_;
+  ModemSession modem_;
+  ModemPass ctx_{table_, modem_};
 };
 
 TEST_F(LinkStateTest, StoresCountersOfTheWwan0Line) {
   // A short line leaves the missing counters empty and keeps no line end.
-  TakeNetDevLine(&ctx_, "wwan0: 5 6 0 0 0 0 0 0 7\n");
+  TakeNetDevLine(ctx_, "wwan0: 5 6 0 0 0 0 0 0 7\n");
   EXPECT_EQ("5,6,7,", Counters());
 
   // The file is read in 4 KB blocks: a line cut by a block's end, or one longer than a line
@@ -57,40 +59,40 @@ TEST_F(LinkStateTest, StoresCountersOfTheWwan0Line) {
   };
   for (const auto& [content, counters] : files) {
     WriteFile(root_ / "proc/net/dev", content);
-    GetKxNetworkInfo(&ctx_);
+    GetKxNetworkInfo(ctx_);
     EXPECT_EQ(counters, Counters()) << content.substr(0, 80);
   }
 }
 
 TEST_F(LinkStateTest, ExpiresLinkValuesOncePerTransition) {
-  UpdateVariableStatusT(&ctx_, kUeRssi_i, "-70", 0);
+  table_.Update(kUeRssi_i, "-70", 0);
   signal_disconnect = 1;  // down before the first up: nothing expires
-  EXPECT_EQ(0, GetLTEConnectionStatus(&ctx_));
-  EXPECT_LT(0, statusValues.entries[kUeRssi_i].lastUpdate);
+  EXPECT_EQ(0, GetLTEConnectionStatus(ctx_));
+  EXPECT_LT(0, EntryOf(table_, kUeRssi_i).lastUpdate);
   signal_disconnect = 0;
-  EXPECT_EQ(1, GetLTEConnectionStatus(&ctx_));  // down -> up: nothing expired
-  UpdateFixedStatus(&ctx_, kApn_s, "apn");            // kind 2
-  UpdateVariableStatusT(&ctx_, kIMEI_s, "1", 0);      // kind 1
-  UpdateFixedStatus(&ctx_, kPdpIpAddr_s, "1.2.3.4");  // kind 0 but fixed
-  EXPECT_EQ(1, GetLTEConnectionStatus(&ctx_));
-  EXPECT_LT(0, statusValues.entries[kUeRssi_i].lastUpdate);
+  EXPECT_EQ(1, GetLTEConnectionStatus(ctx_));   // down -> up: nothing expired
+  table_.UpdateFixed(kApn_s, "apn");            // kind 2
+  table_.Update(kIMEI_s, "1", 0);               // kind 1
+  table_.UpdateFixed(kPdpIpAddr_s, "1.2.3.4");  // kind 0 but fixed
+  EXPECT_EQ(1, GetLTEConnectionStatus(ctx_));
+  EXPECT_LT(0, EntryOf(table_, kUeRssi_i).lastUpdate);
 
   signal_disconnect = 1;
-  EXPECT_EQ(0, GetLTEConnectionStatus(&ctx_));
-  EXPECT_EQ(-1, statusValues.entries[kUeRssi_i].lastUpdate);
-  EXPECT_LT(0, statusValues.entries[kApn_s].lastUpdate);
-  EXPECT_LT(0, statusValues.entries[kIMEI_s].lastUpdate);
-  EXPECT_LT(0, statusValues.entries[kPdpIpAddr_s].lastUpdate);
+  EXPECT_EQ(0, GetLTEConnectionStatus(ctx_));
+  EXPECT_EQ(-1, EntryOf(table_, kUeRssi_i).lastUpdate);
+  EXPECT_LT(0, EntryOf(table_, kApn_s).lastUpdate);
+  EXPECT_LT(0, EntryOf(table_, kIMEI_s).lastUpdate);
+  EXPECT_LT(0, EntryOf(table_, kPdpIpAddr_s).lastUpdate);
 
-  UpdateVariableStatusT(&ctx_, kUeRssi_i, "-71", 0);  // written while down: current again
-  EXPECT_EQ(0, GetLTEConnectionStatus(&ctx_));
-  EXPECT_LT(0, statusValues.entries[kUeRssi_i].lastUpdate);
+  table_.Update(kUeRssi_i, "-71", 0);  // written while down: current again
+  EXPECT_EQ(0, GetLTEConnectionStatus(ctx_));
+  EXPECT_LT(0, EntryOf(table_, kUeRssi_i).lastUpdate);
 
   signal_disconnect = 0;
-  EXPECT_EQ(1, GetLTEConnectionStatus(&ctx_));
+  EXPECT_EQ(1, GetLTEConnectionStatus(ctx_));
   signal_disconnect = 1;
-  EXPECT_EQ(0, GetLTEConnectionStatus(&ctx_));
-  EXPECT_EQ(-1, statusValues.entries[kUeRssi_i].lastUpdate);
+  EXPECT_EQ(0, GetLTEConnectionStatus(ctx_));
+  EXPECT_EQ(-1, EntryOf(table_, kUeRssi_i).lastUpdate);
 }
 
 }  // namespace

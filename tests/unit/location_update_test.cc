@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "config/context.h"
 #include "location/gps_listener.h"
 #include "status/status_table.h"
+#include "tests/support/table_access.h"
 #include "tests/unit/fake_i2cset.h"
 
 namespace {
@@ -34,10 +34,7 @@ class LocationUpdateTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(i2cset_.ready());
-    StatusInit();
     table_now = kAfternoon;
-    SetStatusClock(TableNow);
-    ctx_.statusTable = &statusValues;
     const char* tz = getenv("TZ");
     had_tz_ = tz != nullptr;
     if (had_tz_) saved_tz_ = tz;
@@ -45,7 +42,6 @@ class LocationUpdateTest : public ::testing::Test {
     tzset();
   }
   void TearDown() override {
-    SetStatusClock(nullptr);
     if (had_tz_) {
       setenv("TZ", saved_tz_.c_str(), 1);
     } else {
@@ -54,16 +50,16 @@ class LocationUpdateTest : public ::testing::Test {
     tzset();
   }
 
-  static const StatusValue& Entry(uint32_t index) { return statusValues.entries[index]; }
+  StatusValue Entry(uint32_t index) const { return EntryOf(table_, index); }
 
-  GatherContext ctx_{};
+  StatusTable table_{TableNow};
   FakeI2cset i2cset_;
   bool had_tz_ = false;
   std::string saved_tz_;
 };
 
 TEST_F(LocationUpdateTest, NorthEastSentenceStoresPositionWithUtcFixTime) {
-  LocationUpdateAt(&ctx_, kNorthEast, kAfternoon);
+  LocationUpdateAt(table_, kNorthEast, kAfternoon);
   EXPECT_STREQ(kNorthEast, Entry(kNMEA_s).value);
   EXPECT_STREQ("545.400024", Entry(kAlt_f).value);  // passes through single precision
   for (uint32_t index : {kNMEA_s, kLat_f, kLon_f, kAlt_f}) {
@@ -95,10 +91,9 @@ TEST_F(LocationUpdateTest, PositionsGeohashesAndFixRegister) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.sentence);
-    StatusInit();
     const size_t commands = i2cset_.Calls().size();
-    UpdateVariableStatusT(&ctx_, kGeoHash_s, "stale", 0);
-    LocationUpdateAt(&ctx_, c.sentence, kAfternoon);
+    table_.Update(kGeoHash_s, "stale", 0);
+    LocationUpdateAt(table_, c.sentence, kAfternoon);
     EXPECT_STREQ(c.latitude, Entry(kLat_f).value);
     EXPECT_STREQ(c.longitude, Entry(kLon_f).value);
     EXPECT_STREQ(c.geohash, Entry(kGeoHash_s).value);

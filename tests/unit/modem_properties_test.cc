@@ -4,22 +4,18 @@
 
 #include <string>
 
-#include "config/context.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
 #include "tests/support/platform_samples.h"
+#include "tests/support/table_access.h"
 
 namespace {
 
 class ModemPropertiesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ctx_.modem = &modem_;
-    StatusInit();
-    ctx_.statusTable = &statusValues;
-    modem_.bearerIndex = -1;
-  }
-  std::string Value(StatusIndex index) const { return statusValues.entries[index].value; }
+  void SetUp() override { modem_.bearerIndex = -1; }
+  std::string Value(StatusIndex index) const { return EntryOf(table_, index).value; }
   // One line as mmcli prints it: the key padded to `width`, " : ", the value.
   static std::string Line(const std::string& key, const std::string& value, size_t width = 47) {
     std::string padded = key;
@@ -27,31 +23,32 @@ class ModemPropertiesTest : public ::testing::Test {
     return padded + " : " + value + "\n";
   }
   ModemSession modem_;
-  GatherContext ctx_{};
+  StatusTable table_;
+  ModemPass ctx_{table_, modem_};
 };
 
 TEST_F(ModemPropertiesTest, ReadsTheCapturedModemAndBearerListings) {
-  TakeModemKeyValues(&ctx_, PlatformSample("mmcli-m0-K_mm1.20.stdout").c_str());
+  TakeModemKeyValues(ctx_, PlatformSample("mmcli-m0-K_mm1.20.stdout").c_str());
   EXPECT_EQ("64%", Value(kSignalPercent_s));
   EXPECT_EQ("866758041234564", Value(kIMEI_s));
   EXPECT_EQ("555.123.0147", Value(kPhoneNumber_s));  // 11 digits: the country digit dropped
   EXPECT_STREQ("fast.t-mobile.com", modem_.initialBearerApn);
   EXPECT_EQ(2, modem_.bearerIndex);
-  EXPECT_EQ(1, statusValues.entries[kIMEI_s].fixed);
-  EXPECT_EQ(0, statusValues.entries[kSignalPercent_s].fixed);
+  EXPECT_EQ(1, EntryOf(table_, kIMEI_s).fixed);
+  EXPECT_EQ(0, EntryOf(table_, kSignalPercent_s).fixed);
   // The bearer's listing has narrower padding.
-  TakeModemKeyValues(&ctx_, PlatformSample("mmcli-b2-K.stdout").c_str());
+  TakeModemKeyValues(ctx_, PlatformSample("mmcli-b2-K.stdout").c_str());
   EXPECT_STREQ("fast.t-mobile.com", modem_.bearerApn);
 }
 
 TEST_F(ModemPropertiesTest, NoValueMarkReadsAsEmpty) {
-  UpdateFixedStatus(&ctx_, kIMEI_s, "old");
+  table_.UpdateFixed(kIMEI_s, "old");
   const std::string output =
       Line("modem.3gpp.imei", "--") + Line("modem.3gpp.eps.initial-bearer.settings.apn", "--") +
       Line("modem.generic.signal-quality.value", "--") + Line("bearer.properties.apn", "--", 40);
   strcpy(modem_.bearerApn, "stale");
   strcpy(modem_.initialBearerApn, "stale");
-  TakeModemKeyValues(&ctx_, output.c_str());
+  TakeModemKeyValues(ctx_, output.c_str());
   EXPECT_EQ("", Value(kIMEI_s));
   EXPECT_EQ("", Value(kSignalPercent_s));
   EXPECT_STREQ("", modem_.initialBearerApn);
@@ -64,7 +61,7 @@ TEST_F(ModemPropertiesTest, ValueTextKeptAsItComes) {
       {"modem.3gpp.imei : 12\\\t34", "1234"},  // no line end; backslash and tab dropped
   };
   for (const auto& [output, imei] : cases) {
-    TakeModemKeyValues(&ctx_, output.c_str());
+    TakeModemKeyValues(ctx_, output.c_str());
     EXPECT_EQ(imei, Value(kIMEI_s)) << output;
   }
 }
@@ -73,30 +70,29 @@ TEST_F(ModemPropertiesTest, LongValueIsCutTo127AndTheRestOfItsLineSkipped) {
   const std::string long_value(200, '7');
   const std::string output = Line("modem.3gpp.eps.initial-bearer.settings.apn", long_value) +
                              Line("modem.3gpp.imei", "123");
-  TakeModemKeyValues(&ctx_, output.c_str());
+  TakeModemKeyValues(ctx_, output.c_str());
   EXPECT_EQ(std::string(127, '7'), modem_.initialBearerApn);
   EXPECT_EQ("123", Value(kIMEI_s));
 
-  TakeModemKeyValues(&ctx_, Line("modem.3gpp.imei", std::string(127, '8')).c_str());
+  TakeModemKeyValues(ctx_, Line("modem.3gpp.imei", std::string(127, '8')).c_str());
   EXPECT_EQ(std::string(127, '8'), Value(kIMEI_s));
 }
 
 TEST_F(ModemPropertiesTest, ReadingStopsAtALineWithoutColonOrBlank) {
   for (const char* stray : {"stray words here\n", "nothing\n"}) {
-    StatusInit();
     const std::string output = Line("modem.3gpp.imei", "111") + stray +
                                Line("modem.generic.signal-quality.value", "50");
-    TakeModemKeyValues(&ctx_, output.c_str());
+    TakeModemKeyValues(ctx_, output.c_str());
     EXPECT_EQ("111", Value(kIMEI_s)) << stray;
     EXPECT_EQ("", Value(kSignalPercent_s)) << stray;  // the next line's colon is not borrowed
   }
 }
 
 TEST_F(ModemPropertiesTest, BearerPathWithoutBearerPartLeavesIndex) {
-  TakeModemKeyValues(&ctx_, Line("modem.generic.bearers.value[1]", "/org/x/Thing/3").c_str());
+  TakeModemKeyValues(ctx_, Line("modem.generic.bearers.value[1]", "/org/x/Thing/3").c_str());
   EXPECT_EQ(-1, modem_.bearerIndex);
   TakeModemKeyValues(
-      &ctx_,
+      ctx_,
       Line("modem.generic.bearers.value[1]", "/org/freedesktop/ModemManager1/Bearer/17").c_str());
   EXPECT_EQ(17, modem_.bearerIndex);
 }
@@ -126,14 +122,14 @@ TEST_F(ModemPropertiesTest, ModemValuesMarkThePropertiesWayAnswered) {
   };
   for (const Case& c : cases) {
     modem_ = ModemSession{};
-    TakeModemKeyValues(&ctx_, c.output.c_str());
+    TakeModemKeyValues(ctx_, c.output.c_str());
     EXPECT_EQ(c.answered, modem_.lifeSigns.Answered(ModemWay::kProperties)) << c.output;
     EXPECT_FALSE(modem_.lifeSigns.Answered(ModemWay::kQmi));
     EXPECT_FALSE(modem_.lifeSigns.Asked());
   }
   // The captured listings of a healthy modem.
   modem_ = ModemSession{};
-  TakeModemKeyValues(&ctx_, PlatformSample("mmcli-m0-K_mm1.20.stdout").c_str());
+  TakeModemKeyValues(ctx_, PlatformSample("mmcli-m0-K_mm1.20.stdout").c_str());
   EXPECT_TRUE(modem_.lifeSigns.Answered(ModemWay::kProperties));
 }
 

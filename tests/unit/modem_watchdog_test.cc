@@ -6,15 +6,16 @@
 
 #include <cstdio>
 
-#include "config/context.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
+#include "tests/support/table_access.h"
 
 namespace {
 
 int resets = 0;
 int32_t uptime = 0;
-int CountingReset(GatherContext*) {
+int CountingReset(ModemPass&) {
   ++resets;
   return 1;
 }
@@ -28,20 +29,19 @@ class ModemWatchdogTest : public ::testing::Test {
   }
   // A fresh table and a fresh watchdog, as at the daemon's start; the uptime stays.
   void Restart() {
-    StatusInit();
-    ctx_.statusTable = &statusValues;
+    for (uint32_t i = 0; i < kStatusCount; ++i) table_.Update(i, "");  // no value anywhere
     modem_ = ModemSession{};
     modem_.modemIndex = 0;
     modem_.lifeSigns.NoteAsked();  // a whole pass has asked the modem
-    ctx_.modem = &modem_;
     watchdog_ = ModemWatchdog{CountingReset, FakeUptime, false, false, false, 0};
     resets = 0;
   }
-  void Set(uint32_t index, const char* text) { UpdateVariableStatusT(&ctx_, index, text, 0); }
-  void Watch() { RunModemWatchdog(&watchdog_, &ctx_); }
+  void Set(uint32_t index, const char* text) { table_.Update(index, text, 0); }
+  void Watch() { RunModemWatchdog(&watchdog_, ctx_); }
 
   ModemSession modem_;
-  GatherContext ctx_{};
+  StatusTable table_;
+  ModemPass ctx_{table_, modem_};
   ModemWatchdog watchdog_{};
 };
 
@@ -62,8 +62,8 @@ TEST_F(ModemWatchdogTest, WaitsForUptimeAndCountsOnlyModemValues) {
     Watch();
     Set(key, "");  // the value goes away again
     Watch();
-    EXPECT_TRUE(watchdog_.answered) << statusValues.entries[key].name;
-    EXPECT_EQ(resets, 0) << statusValues.entries[key].name;
+    EXPECT_TRUE(watchdog_.answered) << EntryOf(table_, key).name;
+    EXPECT_EQ(resets, 0) << EntryOf(table_, key).name;
   }
   Restart();
   Set(kIMEI_s, "1");
@@ -101,9 +101,7 @@ TEST_F(ModemWatchdogTest, OnlyAModemSilentOnEveryWayIsReset) {
     if (c.properties) modem_.lifeSigns.NoteAnswer(ModemWay::kProperties);
     if (c.qmi) modem_.lifeSigns.NoteAnswer(ModemWay::kQmi);
     if (c.asked) modem_.lifeSigns.NoteAsked();
-    StatusLock(&statusValues);
-    EXPECT_EQ(c.verdict, JudgeModem(&statusValues, modem_.lifeSigns));
-    StatusUnlock(&statusValues);
+    EXPECT_EQ(c.verdict, JudgeModem(table_, modem_.lifeSigns));
     for (int32_t at : {181, 186, 361, 541}) {
       uptime = at;
       Watch();
@@ -132,17 +130,17 @@ TEST_F(ModemWatchdogTest, WaitsForAWholePassBeforeJudging) {
   EXPECT_TRUE(watchdog_.answered);
 }
 
-TEST(ValidATResponseTest, AnyOfTheAnswerEntriesCounts) {
+TEST(AnsweredAtCommandTest, AnyOfTheAnswerEntriesCounts) {
   for (StatusIndex index :
        {kModemSwVersion_s, kIMSI_s, kMCBV_s, kMCLBV_s, kUeRssi_i, kScMcc_i, kScRssi_i}) {
-    StatusInit();
-    EXPECT_EQ(0, validATResponse(&statusValues));
-    snprintf(statusValues.entries[index].value, kStatusValueSize, "1");
-    EXPECT_EQ(1, validATResponse(&statusValues)) << index;
+    StatusTable table;
+    EXPECT_FALSE(AnsweredAtCommand(table));
+    table.Update(index, "1");
+    EXPECT_TRUE(AnsweredAtCommand(table)) << index;
   }
-  StatusInit();
-  snprintf(statusValues.entries[kIMEI_s].value, kStatusValueSize, "359");
-  EXPECT_EQ(0, validATResponse(&statusValues));
+  StatusTable table;
+  table.Update(kIMEI_s, "359");
+  EXPECT_FALSE(AnsweredAtCommand(table));
 }
 
 }  // namespace

@@ -1,29 +1,28 @@
-// Shared fixture of the radio parser tests: a fresh status table, a context and value access.
+// Shared fixture of the radio parser tests: a fresh status table, a modem pass and value access.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "config/context.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
 #include "tests/support/platform_samples.h"
+#include "tests/support/table_access.h"
 
 class RadioTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ctx_.modem = &modem_;
-    StatusInit();
-    ctx_.statusTable = &statusValues;
-    modem_.modemIndex = 0;
-  }
+  void SetUp() override { modem_.modemIndex = 0; }
 
-  static std::string Value(uint32_t index) { return statusValues.entries[index].value; }
-  static bool Written(uint32_t index) { return statusValues.entries[index].lastUpdate != 0; }
-  static bool Fixed(uint32_t index) { return statusValues.entries[index].fixed != 0; }
-  static void Preset(uint32_t index, const char* text) {
-    snprintf(statusValues.entries[index].value, kStatusValueSize, "%s", text);
+  std::string Value(uint32_t index) const { return EntryOf(table_, index).value; }
+  // Written since the latest Preset or Mark (or since the start).
+  bool Written(uint32_t index) const { return EntryOf(table_, index).writeSeq > mark_; }
+  void Mark() { mark_ = SnapshotOf(table_).writeCount; }
+  bool Fixed(uint32_t index) const { return EntryOf(table_, index).fixed != 0; }
+  void Preset(uint32_t index, const char* text) {
+    table_.Update(index, text);
+    Mark();
   }
   // The reply modem_Send hands over for a captured mmcli --command output.
   static std::string Reply(const std::string& sample) {
@@ -35,5 +34,7 @@ class RadioTest : public ::testing::Test {
   }
 
   ModemSession modem_;
-  GatherContext ctx_{};
+  uint64_t mark_ = 0;
+  StatusTable table_;
+  ModemPass ctx_{table_, modem_};
 };

@@ -33,7 +33,7 @@ class ServingCellTest : public RadioTest {
   std::pair<std::string, std::string> Parse(const std::string& reply, int* result = nullptr) {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    const int r = TakeServingCell(&ctx_, reply.c_str());
+    const int r = TakeServingCell(ctx_, reply.c_str());
     if (r != 0) SetHpueLed(modem_.lastTxPower);  // as GetServingCellInfo follows a stored report
     if (result != nullptr) *result = r;
     std::string out = testing::internal::GetCapturedStdout();
@@ -53,7 +53,7 @@ TEST_F(ServingCellTest, RealConnectedReport) {
       {kScRssi_i, "-66"},   {kScSinr_f, "6.000000"}, {kScRx_i, "-100"},
   };
   for (const auto& [index, text] : expected) {
-    EXPECT_EQ(text, Value(index)) << statusValues.entries[index].name;
+    EXPECT_EQ(text, Value(index)) << EntryOf(table_, index).name;
   }
   EXPECT_EQ((std::vector<std::string>{"led hpue_blue off", "led hpue_green on"}), gpio_.Calls());
 }
@@ -113,7 +113,6 @@ TEST_F(ServingCellTest, RowCountsThatAreAccepted) {
       Answer(Qeng(ConnectedFields()) + "\r\n\r\nOK"),  // as a raw tty would show it
   };
   for (const std::string& reply : replies) {
-    StatusInit();
     int result = 0;
     const auto [out, err] = Parse(reply, &result);
     EXPECT_EQ(1, result) << reply;
@@ -141,7 +140,6 @@ TEST_F(ServingCellTest, FieldConversions) {
       {17, " -5", kScRx_i, "-116"},        {17, " -2147483648", kScRx_i, "-2147483648"},
   };
   for (const Case& c : cases) {
-    StatusInit();
     Preset(c.index, "keep");
     std::vector<std::string> fields = ConnectedFields();
     fields[c.row - 1] = c.field;

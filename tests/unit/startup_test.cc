@@ -8,9 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "config/context.h"
 #include "base/log.h"
+#include "config/gather_config.h"
+#include "daemon/daemon_context.h"
 #include "status/status_table.h"
+#include "tests/support/table_access.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -23,8 +25,6 @@ using testing::internal::GetCapturedStdout;
 class StartupPiecesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    StatusInit();
-    ctx_.statusTable = &statusValues;
     ctx_.config = &config_;
     ResetLogRepeat();
   }
@@ -195,15 +195,16 @@ TEST_F(StartupPiecesTest, SerialNumberFile) {
   };
   const std::string path = dir_ / "serialNumber";
   for (const auto& c : cases) {
-    StatusInit();
     ResetLogRepeat();
+    StatusTable table;
+    ctx_.statusTable = &table;
     unlink(path.c_str());
     if (c.content != nullptr) WriteFile(path, c.content);
     CaptureStderr();
     ReadSerialNumber(&ctx_, &config_, path.c_str());
-    EXPECT_EQ(statusValues.entries[kSn_s].value, c.stored);
+    EXPECT_EQ(EntryOf(table, kSn_s).value, c.stored);
     EXPECT_EQ(GetCapturedStderr(), c.stored.empty() ? "Failed to locate system serial number\n" : "");
-    EXPECT_EQ(statusValues.entries[kSn_s].fixed, c.stored.empty() ? 0 : 1);
+    EXPECT_EQ(EntryOf(table, kSn_s).fixed, c.stored.empty() ? 0 : 1);
   }
 }
 
@@ -225,8 +226,9 @@ TEST_F(StartupPiecesTest, BuildInformationFile) {
       {nullptr, "", ""},
   };
   for (const Case& c : cases) {
-    StatusInit();
     ResetLogRepeat();
+    StatusTable table;
+    ctx_.statusTable = &table;
     const std::string path = dir_ / "corvane_build_info";
     unlink(path.c_str());
     if (c.content != nullptr) WriteFile(path, c.content);
@@ -236,8 +238,8 @@ TEST_F(StartupPiecesTest, BuildInformationFile) {
     const std::string err = GetCapturedStderr();
     const std::string out = GetCapturedStdout();
     const std::string label = c.content != nullptr ? c.content : "(no file)";
-    EXPECT_STREQ(statusValues.entries[kSwVersion_s].value, c.version) << label;
-    EXPECT_STREQ(statusValues.entries[kSystemName_s].value, c.system) << label;
+    EXPECT_STREQ(EntryOf(table, kSwVersion_s).value, c.version) << label;
+    EXPECT_STREQ(EntryOf(table, kSystemName_s).value, c.system) << label;
     if (c.content == nullptr) {
       EXPECT_EQ(err, "Failed to open KX build info file\n");
       EXPECT_STREQ(ctx_.systemName, "Unknown");

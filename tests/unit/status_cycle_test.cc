@@ -6,10 +6,11 @@
 #include <cstdlib>
 #include <string>
 
-#include "config/context.h"
 #include "base/paths.h"
+#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
+#include "tests/support/table_access.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -17,9 +18,6 @@ namespace {
 class StatusCycleFilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ctx_.modem = &modem_;
-    StatusInit();
-    ctx_.statusTable = &statusValues;
     setenv("MODEM_STATUS_ROOT", root_.path().c_str(), 1);
     ReloadPathRoot();
   }
@@ -27,10 +25,11 @@ class StatusCycleFilesTest : public ::testing::Test {
     unsetenv("MODEM_STATUS_ROOT");
     ReloadPathRoot();
   }
-  std::string Value(StatusIndex index) const { return statusValues.entries[index].value; }
+  std::string Value(StatusIndex index) const { return EntryOf(table_, index).value; }
   TempDir root_;
   ModemSession modem_;
-  GatherContext ctx_{};
+  StatusTable table_;
+  ModemPass ctx_{table_, modem_};
 };
 
 TEST_F(StatusCycleFilesTest, ProtocolWithoutItsLineEnd) {
@@ -46,13 +45,13 @@ TEST_F(StatusCycleFilesTest, ProtocolWithoutItsLineEnd) {
   };
   for (const Case& c : cases) {
     WriteFile(root_ / "tmp/corvane/protocol", c.content);
-    StoreProtocol(&ctx_);
+    StoreProtocol(ctx_);
     EXPECT_EQ(c.stored, Value(kProtocol_s)) << c.content;
   }
   unlink((root_ / "tmp/corvane/protocol").c_str());
-  StoreProtocol(&ctx_);
+  StoreProtocol(ctx_);
   EXPECT_EQ("unknown", Value(kProtocol_s));
-  EXPECT_EQ(1, statusValues.entries[kProtocol_s].fixed);
+  EXPECT_EQ(1, EntryOf(table_, kProtocol_s).fixed);
 }
 
 TEST(ParseLteState, FindsTheQuotedState) {

@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "config/context.h"
+#include "config/gather_config.h"
+#include "daemon/record_stamp.h"
 #include "location/location_update.h"
 #include "report/csv_record.h"
 #include "report/influx_backlog.h"
@@ -19,6 +20,7 @@
 #include "report/json_snapshot.h"
 #include "report/report_state.h"
 #include "status/status_table.h"
+#include "tests/support/table_access.h"
 
 namespace {
 
@@ -50,46 +52,41 @@ TEST(Year2040Test, BuildHasSixtyFourBitTimeFileOffsetsAndInodes) {
 class Year2040TableTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    StatusInit();
     table_now = k2040;
-    SetStatusClock(TableNow);
-    ctx_.statusTable = &statusValues;
-    ctx_.config = &config_;
     snprintf(config_.schema, sizeof config_.schema, "lte");
   }
-  void TearDown() override { SetStatusClock(nullptr); }
 
   std::string Json(int64_t now) {
     std::vector<char> buffer(kJsonBufferSize, '\0');
-    StatusTableLock lock(&statusValues);
-    GetJsonData(&ctx_, buffer.data(), kJsonRenderSize, now);
+    GetJsonData(SnapshotOf(table_), buffer.data(), kJsonRenderSize, now);
     return buffer.data();
   }
   std::string Csv() {
     std::vector<char> buffer(kCsvBufferSize, '\0');
-    GetCSVData(&statusValues, &report_, buffer.data(), kCsvRenderSize, 1);
+    GetCSVData(SnapshotOf(table_), &report_, buffer.data(), kCsvRenderSize, 1);
     return buffer.data();
   }
   std::string Influx(int64_t recordTime) {
     std::vector<char> buffer(16384, '\0');
     testing::internal::CaptureStdout();
-    StampInfluxRecord(&ctx_, 42, recordTime);
-    EXPECT_EQ(GetInfluxData(&ctx_, &report_, recordTime, buffer.data(), 16382), 1);
+    StampInfluxRecord(table_, config_, 42, recordTime);
+    EXPECT_EQ(
+        GetInfluxData(config_, SnapshotOf(table_), &report_, recordTime, buffer.data(), 16382), 1);
     testing::internal::GetCapturedStdout();
     return buffer.data();
   }
 
   GatherConfig config_{};
-  GatherContext ctx_{};
+  StatusTable table_{TableNow};
   ReportState report_{};
 };
 
 TEST_F(Year2040TableTest, StoredTimeIsRenderedWholeInJsonCsvAndInflux) {
-  UpdateVariableStatusT(&ctx_, kUeRssi_i, "-71", 0);
+  table_.Update(kUeRssi_i, "-71", 0);
   table_now = k2040 + 7;
-  UpdateVariableStatusT(&ctx_, kUeRssi_i, "-72", 0);  // a change moves lastChange too
-  EXPECT_EQ(statusValues.entries[kUeRssi_i].lastUpdate, k2040 + 7);
-  EXPECT_EQ(statusValues.entries[kUeRssi_i].lastChange, k2040 + 7);
+  table_.Update(kUeRssi_i, "-72", 0);  // a change moves lastChange too
+  EXPECT_EQ(EntryOf(table_, kUeRssi_i).lastUpdate, k2040 + 7);
+  EXPECT_EQ(EntryOf(table_, kUeRssi_i).lastChange, k2040 + 7);
 
   // The first record after start-up (lastPostTime 0) carries every value written, also when the
   // times are past 2^31 seconds; its own time is the StatusTime_i integer field.
@@ -122,7 +119,7 @@ TEST_F(Year2040TableTest, StoredTimeIsRenderedWholeInJsonCsvAndInflux) {
 
 TEST_F(Year2040TableTest, ValueOlderThanALaterRecordIsLeftOutAcross2038) {
   table_now = k2040 - 100;
-  UpdateVariableStatusT(&ctx_, kUeRssi_i, "-71", 0);
+  table_.Update(kUeRssi_i, "-71", 0);
   EXPECT_NE(Influx(k2040 - 50).find(",UeRssi=-71i"), std::string::npos);
   // Not written again since that record: the next one leaves it out.
   EXPECT_EQ(Influx(k2040 + 10).find(",UeRssi="), std::string::npos);
