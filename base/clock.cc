@@ -10,17 +10,7 @@
 // 32-bit glibc build needs _TIME_BITS=64 (the build sets it); musl has 64 bits everywhere.
 static_assert(sizeof(time_t) >= 8, "time_t must have 64 bits");
 
-namespace {
-
 int SystemMonotonic(struct timespec* now) { return clock_gettime(CLOCK_MONOTONIC, now); }
-
-MonotonicReader monotonic_reader = SystemMonotonic;
-
-}  // namespace
-
-void SetMonotonicReader(MonotonicReader reader) {
-  monotonic_reader = reader != nullptr ? reader : SystemMonotonic;
-}
 
 int32_t GetUptime() {
   struct sysinfo info {};
@@ -32,14 +22,9 @@ int32_t GetUptime() {
   return static_cast<int32_t>(info.uptime);
 }
 
-int sleep_ms(int32_t ms) {
-  uint32_t us = static_cast<uint32_t>(ms) * 1000u;
-  return usleep(us) == 0 ? 1 : 0;
-}
-
-int32_t GetTicks() {
+int32_t ReadTicks(MonotonicReader reader) {
   struct timespec now {};
-  while (monotonic_reader(&now) != 0) usleep(1000);
+  while (reader(&now) != 0) usleep(1000);
   uint32_t secs = static_cast<uint32_t>(now.tv_sec);
   uint32_t ms = secs * 1000u + static_cast<uint32_t>(now.tv_nsec / 1000000);
   return static_cast<int32_t>(ms);

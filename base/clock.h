@@ -1,5 +1,5 @@
-// Time: uptime in seconds, a millisecond sleep and the monotonic millisecond tick that every
-// duration and time limit is measured with.
+// Time: uptime in seconds and the monotonic millisecond tick that every duration and time limit is
+// measured with.
 #pragma once
 
 #include <cstdint>
@@ -8,18 +8,18 @@
 // Seconds since boot (sysinfo); a failed call is reported on standard error.
 int32_t GetUptime();
 
-// Sleeps ms milliseconds; 1 when the sleep completed, 0 when cut short or failed.
-int sleep_ms(int32_t ms);
+// A monotonic clock: clock_gettime(CLOCK_MONOTONIC), or the one a test hands in.
+using MonotonicReader = int (*)(struct timespec* now);
+int SystemMonotonic(struct timespec* now);
 
-// Milliseconds of the monotonic clock in 32-bit arithmetic: wraps about every 49.7 days, so
-// callers compare ticks only through differences (TicksBetween).
-int32_t GetTicks();
+// Milliseconds of `reader` in 32-bit arithmetic: wraps about every 49.7 days, so callers compare
+// ticks only through differences (TicksBetween). A failed read is retried after a millisecond.
+int32_t ReadTicks(MonotonicReader reader);
+
+// ReadTicks of the system's monotonic clock.
+inline int32_t GetTicks() { return ReadTicks(SystemMonotonic); }
 
 // later - earlier, modulo 2^32, read as signed.
 inline int32_t TicksBetween(int32_t earlier, int32_t later) {
   return static_cast<int32_t>(static_cast<uint32_t>(later) - static_cast<uint32_t>(earlier));
 }
-
-// The clock GetTicks reads; tests inject one (nullptr restores clock_gettime(CLOCK_MONOTONIC)).
-using MonotonicReader = int (*)(struct timespec* now);
-void SetMonotonicReader(MonotonicReader reader);

@@ -17,7 +17,7 @@ static_assert(std::atomic<StopEvent*>::is_always_lock_free, "the handler reads i
 
 }  // namespace
 
-void onInterrupt(int) {
+void OnInterrupt(int) {
   stopRequested = 1;
   StopEvent* stop = interrupt_stop.load();
   if (stop != nullptr) stop->Signal();
@@ -25,7 +25,7 @@ void onInterrupt(int) {
 
 const StopEvent* InterruptStopEvent() { return interrupt_stop.load(); }
 
-void onLinkSignal(int signo) {
+void OnLinkSignal(int signo) {
   if (signo == SIGUSR1) {
     connectNoticesToLog.fetch_add(1);
     connectPending = 1;
@@ -52,12 +52,12 @@ void SetHandler(int signo, void (*handler)(int)) {
 void InstallInterruptHandler(StopEvent* stop) {
   interrupt_stop.store(stop);
   SetHandler(SIGUSR1, SIG_IGN);
-  SetHandler(SIGINT, onInterrupt);
+  SetHandler(SIGINT, OnInterrupt);
 }
 
 void InstallLinkSignalHandlers() {
-  SetHandler(SIGUSR1, onLinkSignal);
-  SetHandler(SIGUSR2, onLinkSignal);
+  SetHandler(SIGUSR1, OnLinkSignal);
+  SetHandler(SIGUSR2, OnLinkSignal);
 }
 
 int StartThreadWithDaemonSignalsBlocked(pthread_t* thread, void* (*body)(void*), void* arg) {

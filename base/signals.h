@@ -23,15 +23,15 @@ extern SignalFlag signal_disconnect;
 extern SignalFlag connectNoticesToLog;
 extern SignalFlag disconnectNoticesToLog;
 
-void onInterrupt(int signo);   // SIGINT: sets stopRequested and signals the installed stop event
-void onLinkSignal(int signo);  // SIGUSR1 connect, SIGUSR2 disconnect
+void OnInterrupt(int signo);   // SIGINT: sets stopRequested and signals the installed stop event
+void OnLinkSignal(int signo);  // SIGUSR1 connect, SIGUSR2 disconnect
 
-// SIGUSR1 ignored, SIGINT to onInterrupt, which from then on also signals `stop` (kept by the
+// SIGUSR1 ignored, SIGINT to OnInterrupt, which from then on also signals `stop` (kept by the
 // caller for the rest of the process).
 void InstallInterruptHandler(StopEvent* stop);
 // The stop event SIGINT signals; nullptr before InstallInterruptHandler.
 const StopEvent* InterruptStopEvent();
-// SIGUSR1 and SIGUSR2 to onLinkSignal.
+// SIGUSR1 and SIGUSR2 to OnLinkSignal.
 void InstallLinkSignalHandlers();
 
 // Starts a thread with SIGINT, SIGUSR1 and SIGUSR2 blocked, so they reach the main thread.

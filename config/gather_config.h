@@ -25,4 +25,5 @@ struct GatherConfig {
   int64_t backlogKb;       // most kilobytes of record text kept
   int64_t influxBatch;     // records per request, 1 to 60 (influx_batch)
   uint8_t influxGzip;      // 1: request bodies gzip-compressed (influx_compress 'gzip')
+  char gpsdTid[16];        // the GPS daemon's tracker id (zel_gpsd)
 };

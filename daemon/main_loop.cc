@@ -16,13 +16,12 @@
 #include "base/plain_file.h"
 #include "base/scoped_handles.h"
 #include "base/signals.h"
-#include "daemon/daemon_context.h"
+#include "config/gather_config.h"
 #include "daemon/record_stamp.h"
 #include "modem/collectors.h"
 #include "modem/discovery.h"
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
-#include "platform/uci_api.h"
 #include "report/csv_record.h"
 #include "report/influx_poster.h"
 #include "report/influx_record.h"
@@ -78,9 +77,10 @@ void SleepOneSecond() {
 
 // Other programs read the record file: it is replaced whole, never seen empty or cut. A failure
 // leaves the last good record in place and is reported once until a write succeeds again.
-void WriteCsvRecord(GatherContext* ctx, const char* csvPath, LoopState* state) {
+void WriteCsvRecord(const LoopParts& parts, LoopState* state) {
+  const char* csvPath = parts.options.csvPath;
   memset(work_buffer, 0, kCsvBufferSize);
-  ctx->statusTable->Copy(&table_copy);
+  parts.table.Copy(&table_copy);
   GetCSVData(table_copy, &state->report, work_buffer, kCsvRenderSize,
              state->csv_header_pending ? 1 : 0);
   if (!ReplaceFileAtomically(csvPath, work_buffer, strlen(work_buffer))) {
@@ -95,17 +95,17 @@ void WriteCsvRecord(GatherContext* ctx, const char* csvPath, LoopState* state) {
   state->csv_header_pending = false;
 }
 
-void MaybePostInflux(GatherContext* ctx, int32_t start_tick, LoopState* state) {
+void MaybePostInflux(const LoopParts& parts, int32_t start_tick, LoopState* state) {
   const int32_t elapsed = TicksBetween(state->last_post_tick, start_tick);
-  if (static_cast<int64_t>(elapsed) < ctx->config->period * 1000) return;
+  if (static_cast<int64_t>(elapsed) < parts.config.period * 1000) return;
   // The poster thread sends the record: the loop never waits on the network.
-  if (ctx->influxEnabled != 0) {
+  if (parts.options.influx) {
     memset(work_buffer, 0, sizeof work_buffer);
     const int32_t uptime = GetUptime();
     const int64_t record_time = static_cast<int64_t>(time(nullptr));
-    StampInfluxRecord(*ctx->statusTable, *ctx->config, uptime, record_time);
-    ctx->statusTable->Copy(&table_copy);
-    if (GetInfluxData(*ctx->config, table_copy, &state->report, record_time, work_buffer,
+    StampInfluxRecord(parts.table, parts.config, uptime, record_time);
+    parts.table.Copy(&table_copy);
+    if (GetInfluxData(parts.config, table_copy, &state->report, record_time, work_buffer,
                       kInfluxRenderSize) != 0 &&
         state->poster != nullptr) {
       state->poster->Submit(work_buffer, strlen(work_buffer), state->report.lastPostTime,
@@ -116,8 +116,8 @@ void MaybePostInflux(GatherContext* ctx, int32_t start_tick, LoopState* state) {
 }
 
 // Seconds left of the poll interval that started at `start_tick`, at least 1.
-int32_t RemainingWait(const GatherContext* ctx, int32_t start_tick) {
-  const uint32_t poll_ms = static_cast<uint32_t>(ctx->config->poll) * 1000u;
+int32_t RemainingWait(const GatherConfig& config, int32_t start_tick) {
+  const uint32_t poll_ms = static_cast<uint32_t>(config.poll) * 1000u;
   const int32_t remaining =
       static_cast<int32_t>(poll_ms - static_cast<uint32_t>(TicksBetween(start_tick, GetTicks())));
   return remaining < 1000 ? 1 : remaining / 1000;
@@ -125,21 +125,21 @@ int32_t RemainingWait(const GatherContext* ctx, int32_t start_tick) {
 
 // A status cycle: link check, full or reduced pass, CSV and Influx when the link is up. Returns
 // the wait in seconds.
-int32_t RunStatusCycle(GatherContext* ctx, const char* csvPath, LoopState* state) {
+int32_t RunStatusCycle(const LoopParts& parts, LoopState* state) {
   const int32_t start_tick = GetTicks();
-  if (GetLTEConnectionStatus(*ctx->pass) == 0) {
+  if (GetLTEConnectionStatus(parts.pass) == 0) {
     puts("LTE Connection Status is Down");
     fflush(stdout);
-    GetModemStatus(*ctx->pass, 0, 1);
+    GetModemStatus(parts.pass, 0, 1);
     return 5;
   }
   puts("LTE Connection Status is OK");
   fflush(stdout);
-  GetModemStatus(*ctx->pass, 0, 0);
+  GetModemStatus(parts.pass, 0, 0);
   if (stopRequested) return 1;
-  if (ctx->csvEnabled != 0) WriteCsvRecord(ctx, csvPath, state);
-  MaybePostInflux(ctx, start_tick, state);
-  return RemainingWait(ctx, start_tick);
+  if (parts.options.csv) WriteCsvRecord(parts, state);
+  MaybePostInflux(parts, start_tick, state);
+  return RemainingWait(parts.config, start_tick);
 }
 
 // The wait step: one-second slices until the time is up, a link notice arrives or a stop is
@@ -165,27 +165,11 @@ void Wait(int32_t seconds, LoopState* state) {
   }
 }
 
-int WindDown(GatherContext* ctx, InfluxPoster* poster) {
-  if (poster != nullptr) poster->Stop();
-  pthread_join(ctx->gpsThread, nullptr);
-  if (ctx->gpsSocket != -1) {
-    close(ctx->gpsSocket);
-    ctx->gpsSocket = -1;
-  }
-  if (ctx->jsonEnabled != 0) pthread_join(ctx->jsonThread, nullptr);
-  if (ctx->uci != nullptr) {
-    uci_free_context(ctx->uci);
-    ctx->uci = nullptr;
-  }
-  udevRelease();
-  return 0;
-}
-
 }  // namespace
 
-int RunMainLoop(GatherContext* ctx, const char* csvPath, InfluxPoster* poster) {
+void RunMainLoop(const LoopParts& parts) {
   LoopState state;
-  state.poster = poster;
+  state.poster = parts.poster;
   while (!stopRequested) {
     LogLinkNotices();
     int32_t pause_wait = 5;
@@ -199,14 +183,13 @@ int RunMainLoop(GatherContext* ctx, const char* csvPath, InfluxPoster* poster) {
 
     int32_t wait_seconds;
     if (state.polling_active) {
-      wait_seconds = RunStatusCycle(ctx, csvPath, &state);
+      wait_seconds = RunStatusCycle(parts, &state);
     } else {
-      GetLTEConnectionStatus(*ctx->pass);
-      ctx->modem->qmiSetupDone = 0;
+      GetLTEConnectionStatus(parts.pass);
+      parts.pass.session.qmiSetupDone = 0;
       wait_seconds = pause_wait;
     }
     if (stopRequested) break;
     Wait(wait_seconds, &state);
   }
-  return WindDown(ctx, poster);
 }

@@ -1,10 +1,21 @@
-// The polling loop on the main thread after start-up, and the wind-down.
+// The polling loop on the main thread: status cycles, records and the waits between them.
 #pragma once
 
-struct GatherContext;
-class InfluxPoster;
+#include "daemon/daemon_options.h"
 
-// Runs passes until stopRequested is set, then winds down (threads joined, socket closed, UCI and
-// udev released). Returns the process exit status (0). `csvPath` is the -f argument or empty;
-// `poster` takes the Influx records (none: they are built and not sent).
-int RunMainLoop(GatherContext* ctx, const char* csvPath, InfluxPoster* poster = nullptr);
+struct GatherConfig;
+class InfluxPoster;
+struct ModemPass;
+class StatusTable;
+
+// What the loop works with; the daemon owns each part.
+struct LoopParts {
+  const DaemonOptions& options;
+  const GatherConfig& config;
+  StatusTable& table;
+  ModemPass& pass;       // the modem steps' table, session and way to ModemManager
+  InfluxPoster* poster;  // takes the Influx records; none: they are built and not sent
+};
+
+// Runs passes until stopRequested is set.
+void RunMainLoop(const LoopParts& parts);

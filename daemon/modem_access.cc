@@ -5,8 +5,8 @@
 
 #include "base/console_text.h"
 #include "config/config_lookup.h"
-#include "daemon/daemon_context.h"
 #include "modem/mm_dbus.h"
+#include "platform/uci_api.h"
 
 ModemAccess ParseModemAccess(const char* text) {
   if (text[0] == '\0' || strcmp(text, "mmcli") == 0) return ModemAccess::kMmcli;
@@ -14,29 +14,28 @@ ModemAccess ParseModemAccess(const char* text) {
   return ModemAccess::kUnknown;
 }
 
-void ChooseModemAccess(GatherContext* ctx, ModemBus* bus) {
-  ctx->modemBus = nullptr;
+ModemBus* ChooseModemAccess(struct uci_context* uci, ModemBus* bus) {
   char text[16] = "";
-  struct uci_ptr ptr = ctx->uciPtr;
-  lookupValue("zel.status_gather.modem_access", text, ctx->uci, &ptr, sizeof text);
+  struct uci_ptr ptr {};
+  lookupValue("zel.status_gather.modem_access", text, uci, &ptr, sizeof text);
   switch (ParseModemAccess(text)) {
     case ModemAccess::kMmcli:
-      return;
+      return nullptr;
     case ModemAccess::kUnknown:
       PrintOutsideText(stdout, "modem_access '%s' is not 'mmcli' or 'dbus': using mmcli\n", text);
-      return;
+      return nullptr;
     case ModemAccess::kDbus:
       break;
   }
   if (!ModemBus::Built()) {
     printf("modem_access 'dbus' is not built in: using mmcli\n");
-    return;
+    return nullptr;
   }
   char why[256];
   if (!bus->Open(why, sizeof why)) {
     PrintOutsideText(stdout, "modem_access 'dbus': no bus (%s): using mmcli\n", why);
-    return;
+    return nullptr;
   }
   printf("modem_access: ModemManager over D-Bus\n");
-  ctx->modemBus = bus;
+  return bus;
 }

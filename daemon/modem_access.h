@@ -2,7 +2,7 @@
 // its D-Bus API on the bus connection `main` owns.
 #pragma once
 
-struct GatherContext;
+struct uci_context;
 class ModemBus;
 
 enum class ModemAccess { kMmcli, kDbus, kUnknown };
@@ -10,6 +10,6 @@ enum class ModemAccess { kMmcli, kDbus, kUnknown };
 // "mmcli" or empty: kMmcli; "dbus": kDbus; anything else: kUnknown.
 ModemAccess ParseModemAccess(const char* text);
 
-// Reads the option and, for 'dbus', opens `bus` and sets ctx->modemBus. Any other outcome leaves
-// the mmcli way with one line saying why (unknown value, not built, no bus).
-void ChooseModemAccess(GatherContext* ctx, ModemBus* bus);
+// Reads the option through `uci` and, for 'dbus', opens `bus` and returns it. Any other outcome
+// returns null (the mmcli way), with one line saying why (unknown value, not built, no bus).
+ModemBus* ChooseModemAccess(struct uci_context* uci, ModemBus* bus);

@@ -19,15 +19,10 @@
 #include "base/plain_file.h"
 #include "base/signals.h"
 #include "config/config_lookup.h"
+#include "config/gather_config.h"
 #include "config/influx_wire.h"
-#include "daemon/daemon_context.h"
+#include "daemon/daemon_options.h"
 #include "exec/zel_exec.h"
-#include "location/gps_listener.h"
-#include "modem/discovery.h"
-#include "modem/modem_pass.h"
-#include "modem/modem_session.h"
-#include "report/influx_post.h"
-#include "report/json_snapshot.h"
 #include "status/status_table.h"
 
 namespace {
@@ -57,10 +52,10 @@ const TextOption kTextOptions[] = {
 };
 
 // A number option read as text into a cleared 10-byte buffer; 0 when missing.
-int64_t LookupNumber(const char* key, GatherContext* ctx, struct uci_ptr* ptr) {
+int64_t LookupNumber(const char* key, struct uci_context* uci, struct uci_ptr* ptr) {
   char text[10];
   memset(text, 0, sizeof text);
-  lookupValue(key, text, ctx->uci, ptr, sizeof text);
+  lookupValue(key, text, uci, ptr, sizeof text);
   return static_cast<int64_t>(atoi(text));
 }
 
@@ -83,13 +78,29 @@ bool CutAtNewline(char* line) {
   return true;
 }
 
-// Held for the whole run. False (after a message) when another copy runs or the lock cannot be
-// taken; a missing folder is left to the steps that need it, which report it.
-bool TakeInstanceLock() {
-  static InstanceLock lock;
+// influx_batch and influx_compress; a value out of their range is said on the console once.
+void ReadInfluxWireOptions(struct uci_context* uci, GatherConfig* config, struct uci_ptr* ptr) {
+  const int64_t batch = LookupNumber("zel.status_gather.influx_batch", uci, ptr);
+  config->influxBatch = BoundInfluxBatch(batch);
+  if (batch > kMostInfluxBatch) {
+    printf("influx_batch %lld is more than %lld: using %lld\n", static_cast<long long>(batch),
+           static_cast<long long>(kMostInfluxBatch), static_cast<long long>(config->influxBatch));
+  }
+  char text[16] = "";
+  lookupValue("zel.status_gather.influx_compress", text, uci, ptr, sizeof text);
+  const InfluxCompress compress = ParseInfluxCompress(text);
+  config->influxGzip = compress == InfluxCompress::kNone ? 0 : 1;
+  if (compress == InfluxCompress::kUnknown) {
+    PrintOutsideText(stdout, "influx_compress '%s' is not 'gzip' or 'none': using gzip\n", text);
+  }
+}
+
+}  // namespace
+
+bool TakeInstanceLock(InstanceLock* lock) {
   const char* path = RouterPathOf(RouterPath::kInstanceLock);
   long holder = 0;
-  switch (lock.Take(path, &holder)) {
+  switch (lock->Take(path, &holder)) {
     case LockResult::kHeld:
     case LockResult::kNoFolder:
       return true;
@@ -113,25 +124,6 @@ bool TakeInstanceLock() {
   return false;
 }
 
-// influx_batch and influx_compress; a value out of their range is said on the console once.
-void ReadInfluxWireOptions(GatherContext* ctx, GatherConfig* config, struct uci_ptr* ptr) {
-  const int64_t batch = LookupNumber("zel.status_gather.influx_batch", ctx, ptr);
-  config->influxBatch = BoundInfluxBatch(batch);
-  if (batch > kMostInfluxBatch) {
-    printf("influx_batch %lld is more than %lld: using %lld\n", static_cast<long long>(batch),
-           static_cast<long long>(kMostInfluxBatch), static_cast<long long>(config->influxBatch));
-  }
-  char text[16] = "";
-  lookupValue("zel.status_gather.influx_compress", text, ctx->uci, ptr, sizeof text);
-  const InfluxCompress compress = ParseInfluxCompress(text);
-  config->influxGzip = compress == InfluxCompress::kNone ? 0 : 1;
-  if (compress == InfluxCompress::kUnknown) {
-    PrintOutsideText(stdout, "influx_compress '%s' is not 'gzip' or 'none': using gzip\n", text);
-  }
-}
-
-}  // namespace
-
 void PrintUsage(const char* program) {
   fprintf(stderr, "%s [-f <file>] [-j file] [-c] [-i] [-l] [-d] [-p <seconds>]\n  VERSION %d.%d\n",
           program, kVersionMajor, kVersionMinor);
@@ -143,19 +135,19 @@ bool IsHelpRequest(int argc, char* const argv[]) {
   return strcmp(first, "-h") == 0 || strcmp(first, "-?") == 0 || strcmp(first, "--help") == 0;
 }
 
-void ReadConfiguration(GatherContext* ctx, GatherConfig* config) {
-  struct uci_ptr ptr = ctx->uciPtr;
+void ReadConfiguration(struct uci_context* uci, GatherConfig* config) {
+  struct uci_ptr ptr {};
   for (const TextOption& option : kTextOptions) {
     char* field = reinterpret_cast<char*>(config) + option.offset;
-    lookupValue(option.key, field, ctx->uci, &ptr, 128);
+    lookupValue(option.key, field, uci, &ptr, 128);
   }
-  config->period = LookupNumber("zel.status_gather.period", ctx, &ptr);
-  config->poll = LookupNumber("zel.status_gather.poll", ctx, &ptr);
-  config->backlogRecords = LookupNumber("zel.status_gather.backlog_records", ctx, &ptr);
-  config->backlogKb = LookupNumber("zel.status_gather.backlog_kb", ctx, &ptr);
-  ReadInfluxWireOptions(ctx, config, &ptr);
-  if (!lookupValue("zel_gpsd.gpsd.tid", ctx->gpsdTid, ctx->uci, &ptr, sizeof ctx->gpsdTid)) {
-    lookupValue("zel_gpsd.@gpsd[0].tid", ctx->gpsdTid, ctx->uci, &ptr, sizeof ctx->gpsdTid);
+  config->period = LookupNumber("zel.status_gather.period", uci, &ptr);
+  config->poll = LookupNumber("zel.status_gather.poll", uci, &ptr);
+  config->backlogRecords = LookupNumber("zel.status_gather.backlog_records", uci, &ptr);
+  config->backlogKb = LookupNumber("zel.status_gather.backlog_kb", uci, &ptr);
+  ReadInfluxWireOptions(uci, config, &ptr);
+  if (!lookupValue("zel_gpsd.gpsd.tid", config->gpsdTid, uci, &ptr, sizeof config->gpsdTid)) {
+    lookupValue("zel_gpsd.@gpsd[0].tid", config->gpsdTid, uci, &ptr, sizeof config->gpsdTid);
   }
 }
 
@@ -164,11 +156,11 @@ void ApplyConfigDefaults(GatherConfig* config) {
   if (config->poll == 0) config->poll = 15;
 }
 
-int OpenGpsSocket(GatherContext* ctx, const char* path) {
-  ctx->gpsSocket = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (ctx->gpsSocket < 0) {
+int OpenGpsSocket(const char* path) {
+  const int sock = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (sock < 0) {
     LogMessageError("Unable to create local socket");
-    return 0;
+    return -1;
   }
   struct sockaddr_un address;
   memset(&address, 0, sizeof address);
@@ -178,45 +170,43 @@ int OpenGpsSocket(GatherContext* ctx, const char* path) {
   bool bound = strlen(path) < sizeof address.sun_path;
   if (bound) {
     strncpy(address.sun_path, path, sizeof address.sun_path - 1);
-    bound = bind(ctx->gpsSocket, reinterpret_cast<struct sockaddr*>(&address), sizeof address) == 0;
+    bound = bind(sock, reinterpret_cast<struct sockaddr*>(&address), sizeof address) == 0;
   }
   if (!bound) {
     LogMessageError("Could not bind GPS socket");
-    close(ctx->gpsSocket);
-    ctx->gpsSocket = -1;
-    return 0;
+    close(sock);
+    return -1;
   }
-  printf("GPS socket created: %d\n", ctx->gpsSocket);
-  return 1;
+  printf("GPS socket created: %d\n", sock);
+  return sock;
 }
 
-OptionsResult ParseOptions(int argc, char* argv[], GatherContext* ctx, GatherConfig* config,
-                           char* csvPath) {
+OptionsResult ParseOptions(int argc, char* argv[], DaemonOptions* options, GatherConfig* config) {
   int option;
   while ((option = getopt(argc, argv, "sicrj:f:p:ld?h")) != -1) {
     switch (option) {
       case 'f':
-        if (!KeepPath('f', optarg, csvPath)) return OptionsResult::kRefused;
+        if (!KeepPath('f', optarg, options->csvPath)) return OptionsResult::kRefused;
         PrintOutsideText(stdout, "CSV Filename is: %s\n", optarg);
-        ctx->csvEnabled = 1;
+        options->csv = true;
         break;
       case 'j':
-        if (!KeepPath('j', optarg, ctx->jsonFile)) return OptionsResult::kRefused;
+        if (!KeepPath('j', optarg, options->jsonPath)) return OptionsResult::kRefused;
         PrintOutsideText(stdout, "JSON filename is: %s\n", optarg);
-        ctx->jsonEnabled = 1;
+        options->json = true;
         break;
       case 'p':
         config->period = static_cast<int64_t>(atoi(optarg));
         printf("Influx Period is: %lld seconds\n", static_cast<long long>(config->period));
         break;
       case 'c':
-        ctx->printValues = 1;
+        options->printValues = true;
         break;
       case 'i':
-        ctx->influxEnabled = 1;
+        options->influx = true;
         break;
       case 'd':
-        ctx->debug = 1;
+        options->debug = true;
         break;
       case 's':
       case 'r':
@@ -229,7 +219,7 @@ OptionsResult ParseOptions(int argc, char* argv[], GatherContext* ctx, GatherCon
   return OptionsResult::kRun;
 }
 
-void ReadSerialNumber(GatherContext* ctx, GatherConfig* config, const char* path) {
+void ReadSerialNumber(StatusTable& table, GatherConfig* config, const char* path, bool debug) {
   // Its folder is writable by other programs: a link or a FIFO there counts as no file.
   const long n = ReadRegularFileInto(path, config->serialNumber, 127);
   if (n < 2) {
@@ -237,8 +227,8 @@ void ReadSerialNumber(GatherContext* ctx, GatherConfig* config, const char* path
     return;
   }
   if (config->serialNumber[n - 1] == '\n') config->serialNumber[n - 1] = '\0';
-  if (ctx->debug) PrintOutsideText(stdout, "Serial Number: '%s'\n", config->serialNumber);
-  ctx->statusTable->UpdateFixed(kSn_s, config->serialNumber);
+  if (debug) PrintOutsideText(stdout, "Serial Number: '%s'\n", config->serialNumber);
+  table.UpdateFixed(kSn_s, config->serialNumber);
 }
 
 void ReadLinuxVersion(GatherConfig* config, const StopEvent* stop) {
@@ -254,8 +244,8 @@ void ReadLinuxVersion(GatherConfig* config, const StopEvent* stop) {
   if (config->linuxVersion[n - 1] == '\n') config->linuxVersion[n - 1] = '\0';
 }
 
-void ReadBuildInfo(GatherContext* ctx, const char* path) {
-  snprintf(ctx->systemName, sizeof ctx->systemName, "%s", "Unknown");
+void ReadBuildInfo(StatusTable& table, const char* path, char (&systemName)[kSystemNameSize]) {
+  snprintf(systemName, sizeof systemName, "%s", "Unknown");
   FILE* file = fopen(path, "re");
   if (file == nullptr) {
     LogMessageError("Failed to open KX build info file");
@@ -272,110 +262,19 @@ void ReadBuildInfo(GatherContext* ctx, const char* path) {
     if (version != nullptr && CutAtNewline(version)) {
       version += strlen("Version: ");
       PrintOutsideText(stdout, "Software Version: '%s'\n", version);
-      ctx->statusTable->UpdateFixed(kSwVersion_s, version);
+      table.UpdateFixed(kSwVersion_s, version);
     }
     if (board != nullptr && CutAtNewline(board)) {
       board += strlen("Target board: ");
       PrintOutsideText(stdout, "Target Board: '%s'\n", board);
       if (strcmp(board, "kx") == 0) {
-        snprintf(ctx->systemName, sizeof ctx->systemName, "%s", "KX");
+        snprintf(systemName, sizeof systemName, "%s", "KX");
       } else if (strcmp(board, "lu") == 0 || strcmp(board, "lumora") == 0) {
-        snprintf(ctx->systemName, sizeof ctx->systemName, "%s", "Lumora");
+        snprintf(systemName, sizeof systemName, "%s", "Lumora");
       }
     }
   }
-  strncat(ctx->systemName, "-ZR47", sizeof ctx->systemName - strlen(ctx->systemName) - 1);
-  PrintOutsideText(stdout, "System Name: '%s'\n", ctx->systemName);
-  ctx->statusTable->UpdateFixed(kSystemName_s, ctx->systemName);
-}
-
-int RunStartup(int argc, char* argv[], GatherContext* ctx, GatherConfig* config,
-               ModemSession* modem, ModemPass* pass, char* csvPath, JsonWriter* jsonWriter,
-               StopEvent* stop) {
-  if (IsHelpRequest(argc, argv)) {
-    PrintUsage(argv[0]);
-    return 0;
-  }
-  ReloadPathRoot();
-  // What the daemon creates is readable by others and writable by root only, whatever umask it
-  // inherited: the snapshot 0644, the GPS socket not writable by other users.
-  umask(022);
-  if (!TakeInstanceLock()) return 1;
-  InstallInterruptHandler(stop);
-
-  memset(config, 0, sizeof *config);
-  StatusTable* table = ctx->statusTable;
-  *ctx = GatherContext{};
-  ctx->statusTable = table;
-  ctx->modem = modem;
-  ctx->pass = pass;
-  ctx->stop = stop;
-  memset(csvPath, 0, kPathArgSize);
-
-  ctx->uci = uci_alloc_context();
-  if (ctx->uci == nullptr) {
-    LogMessageError("Failed to allocate UCI context");
-    return 1;
-  }
-  uci_set_confdir(ctx->uci, RouterPathOf(RouterPath::kUciConfigDir));
-  ReadConfiguration(ctx, config);
-
-  if (config->influxUrl[0] != '\0') {
-    ctx->influxEnabled = 1;
-    ReportPostStatus("Starting");
-  } else {
-    ReportPostStatus("Disabled");
-  }
-  ApplyConfigDefaults(config);
-
-  // Datagrams that arrive before the listener runs wait in the socket's queue.
-  if (!OpenGpsSocket(ctx, RouterPathOf(RouterPath::kGpsSocket))) return 1;
-
-  switch (ParseOptions(argc, argv, ctx, config, csvPath)) {
-    case OptionsResult::kUsage:
-      PrintUsage(argv[0]);
-      return 0;
-    case OptionsResult::kRefused:
-      return 1;
-    case OptionsResult::kRun:
-      break;
-  }
-
-  LogMessage("Daemon starting");
-  if (ctx->influxEnabled) InfluxGlobalInit();
-
-  ctx->config = config;
-  pass->uci = ctx->uci;
-  pass->uciPtr = &ctx->uciPtr;
-  pass->printValues = ctx->printValues != 0;
-  ctx->statusTable->SetEcho(ctx->printValues != 0);
-  ctx->gps.socket = ctx->gpsSocket;
-  ctx->gps.table = ctx->statusTable;
-  ctx->gps.stop = ctx->stop;
-  ctx->gps.debug = ctx->debug != 0;
-  if (StartThreadWithDaemonSignalsBlocked(&ctx->gpsThread, RunGpsListenerThread, &ctx->gps) != 0) {
-    LogMessageError("Could not start GPS listener thread");
-    return 1;
-  }
-
-  ReadSerialNumber(ctx, config, RouterPathOf(RouterPath::kSerialNumber));
-  ReadLinuxVersion(config, ctx->stop);
-  if (ctx->debug) PrintOutsideText(stdout, "Linux Version: '%s'\n", config->linuxVersion);
-  ReadBuildInfo(ctx, RouterPathOf(RouterPath::kBuildInfo));
-
-  if (!udevCreateContext()) {
-    LogMessageError("Can't create udev");
-    exit(1);
-  }
-  udevEnumerate(*ctx->pass);
-  udevOpenMonitor();
-
-  jsonWriter->debug = ctx->debug != 0;
-  if (ctx->jsonEnabled &&
-      StartThreadWithDaemonSignalsBlocked(&ctx->jsonThread, RunJsonWriterThread, jsonWriter) != 0) {
-    LogMessageError("Could not start JSON writer thread");
-    return 1;
-  }
-  InstallLinkSignalHandlers();
-  return -1;
+  strncat(systemName, "-ZR47", sizeof systemName - strlen(systemName) - 1);
+  PrintOutsideText(stdout, "System Name: '%s'\n", systemName);
+  table.UpdateFixed(kSystemName_s, systemName);
 }

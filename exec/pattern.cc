@@ -26,7 +26,7 @@ bool FindPattern(const PatternArea* area, size_t* after_match, size_t* input_end
 
 }  // namespace
 
-int compile_regex(regex_t* regex, const char* expression) {
+int CompilePattern(regex_t* regex, const char* expression) {
   if (strnlen(expression, kMaxExpression + 1) > kMaxExpression) {
     puts("Regex definition input exceeded len");
     return 1;
@@ -41,7 +41,7 @@ int compile_regex(regex_t* regex, const char* expression) {
   return 0;
 }
 
-int match_regex(regex_t* regex, const char* text, char* destination) {
+int MatchPattern(regex_t* regex, const char* text, char* destination) {
   regmatch_t match[1];
   int rc = regexec(regex, text, 1, match, 0);
   if (rc != 0) {
@@ -63,7 +63,7 @@ int match_regex(regex_t* regex, const char* text, char* destination) {
 int DoRegX(PatternArea* area) {
   ScopedRegex regex;
   if (!regex.Compile(area->pattern)) return 0;
-  int found = match_regex(regex.get(), area->input, area->output);
+  int found = MatchPattern(regex.get(), area->input, area->output);
   if (!found) {
     PrintOutsideText(stdout, "DoRegX got no match Input: %s\n", area->input);
     PrintOutsideText(stdout, "Regex : %s\n", area->pattern);

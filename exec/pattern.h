@@ -13,8 +13,8 @@ struct PatternArea {
   char output[kPatternAreaSize];
 };
 
-int compile_regex(regex_t* regex, const char* expression);     // 0 compiled, 1 failed
-int match_regex(regex_t* regex, const char* text, char* destination);  // 1 copied, else 0
+int CompilePattern(regex_t* regex, const char* expression);             // 0 compiled, 1 failed
+int MatchPattern(regex_t* regex, const char* text, char* destination);  // 1 copied, else 0
 // 1 when the expression in area.pattern matches area.input; the match goes to area.output.
 int DoRegX(PatternArea* area);
 // 1 when text follows the first occurrence of area.pattern; that text goes to area.output.
@@ -35,10 +35,10 @@ class ScopedRegex {
   }
   ScopedRegex(const ScopedRegex&) = delete;
   ScopedRegex& operator=(const ScopedRegex&) = delete;
-  // 1 when compiled (through compile_regex, with its messages), else 0.
+  // 1 when compiled (through CompilePattern, with its messages), else 0.
   int Compile(const char* expression) {
     if (compiled_) regfree(&regex_);
-    compiled_ = compile_regex(&regex_, expression) == 0;
+    compiled_ = CompilePattern(&regex_, expression) == 0;
     return compiled_ ? 1 : 0;
   }
   regex_t* get() { return compiled_ ? &regex_ : nullptr; }

@@ -6,8 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "config/gather_config.h"
-#include "daemon/daemon_context.h"
 #include "fuzz/fuzz_support.h"
 #include "location/location_update.h"
 #include "modem/modem_pass.h"

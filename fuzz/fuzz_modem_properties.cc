@@ -2,8 +2,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "config/gather_config.h"
-#include "daemon/daemon_context.h"
 #include "fuzz/fuzz_support.h"
 #include "modem/modem_pass.h"
 #include "modem/modem_properties.h"

@@ -4,8 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "config/gather_config.h"
-#include "daemon/daemon_context.h"
 #include "fuzz/fuzz_support.h"
 #include "modem/link_state.h"
 #include "modem/modem_pass.h"
@@ -25,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TakeNetDevLine(ctx, line);
   // The stored counters never carry a separator.
   for (uint32_t index : {kWWanRxBytes_i, kWWanRxPkts_i, kWWanTxBytes_i, kWWanTxPkts_i}) {
-    if (strpbrk(EntryOf(table_, index).value, " \t\r\n") != nullptr) abort();
+    if (strpbrk(EntryOf(FuzzTable(), index).value, " \t\r\n") != nullptr) abort();
   }
   return 0;
 }

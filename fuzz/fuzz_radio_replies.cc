@@ -5,8 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "config/gather_config.h"
-#include "daemon/daemon_context.h"
 #include "fuzz/fuzz_support.h"
 #include "modem/band_rssi.h"
 #include "modem/data_counters.h"

@@ -11,7 +11,7 @@ struct Interval {
 
 }  // namespace
 
-int geohash_encode(double latitude, double longitude, char* output, int32_t length) {
+int EncodeGeohash(double latitude, double longitude, char* output, int32_t length) {
   if (length < 2) return 0;
   // The negated comparisons also refuse NaN.
   if (!(latitude <= 90.0 && latitude >= -90.0) || !(longitude <= 180.0 && longitude >= -180.0)) {

@@ -4,4 +4,4 @@
 #include <cstdint>
 
 // Writes exactly `length` characters (no terminator); 0 when length < 2, else 1.
-int geohash_encode(double latitude, double longitude, char* output, int32_t length);
+int EncodeGeohash(double latitude, double longitude, char* output, int32_t length);

@@ -126,7 +126,7 @@ void LocationUpdateAt(StatusTable& table, const char* text, int64_t now) {
   }
 
   char geohash[14] = {};
-  if (geohash_encode(latitude, longitude, geohash, 12) != 0) {
+  if (EncodeGeohash(latitude, longitude, geohash, 12) != 0) {
     table.Update(kGeoHash_s, geohash, 0);
   }
 

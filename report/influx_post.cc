@@ -225,7 +225,7 @@ void InfluxLink::Post(const char* body, size_t length, PostResult* result) {
   memset(result, 0, sizeof *result);
   result->outcome = PostOutcome::kRetry;
   result->retryAfterS = -1;
-  const int32_t start = GetTicks();
+  const int32_t start = ReadTicks(options_.clock);
   if (options_.debug) {
     printf("URL: %s\n", request_.shownUrl);
     printf("Post Data: '%.*s'\n", static_cast<int>(length), body);
@@ -269,7 +269,7 @@ void InfluxLink::Post(const char* body, size_t length, PostResult* result) {
   }
   result->outcome = OutcomeOfCode(result->httpCode);
   if (result->outcome == PostOutcome::kSent) {
-    const int32_t elapsed = TicksBetween(start, GetTicks());
+    const int32_t elapsed = TicksBetween(start, ReadTicks(options_.clock));
     result->durationMs = elapsed;
     char line[256];
     snprintf(line, sizeof line, "Post to Influx database successful (took %d ms)", elapsed);

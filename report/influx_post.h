@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/clock.h"
 #include "base/signals.h"
 #include "report/gzip_body.h"
 
@@ -59,6 +60,7 @@ struct PostOptions {
   bool compress = false;                  // sends the body gzip-compressed (Content-Encoding)
   int32_t connectTimeoutMs = kInfluxConnectTimeoutMs;
   int32_t totalTimeoutMs = kInfluxTotalTimeoutMs;
+  MonotonicReader clock = SystemMonotonic;  // measures each post's duration
 };
 
 // Posts `length` bytes of `body` to `request` and classifies the outcome; prints the outcome line

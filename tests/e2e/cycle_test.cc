@@ -15,12 +15,13 @@
 #include "base/paths.h"
 #include "base/signals.h"
 #include "config/gather_config.h"
-#include "daemon/daemon_context.h"
+#include "daemon/daemon_options.h"
 #include "daemon/main_loop.h"
 #include "modem/collectors.h"
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "modem/sim_identity.h"
+#include "platform/uci_api.h"
 #include "status/status_table.h"
 #include "tests/support/sim_router.h"
 #include "tests/support/table_access.h"
@@ -158,7 +159,11 @@ TEST_F(CycleE2E, LinkNoticesPauseResumeAndExpireLinkValues) {
   ASSERT_TRUE(daemon.WaitForOutput("Calling sleep for 15 seconds", 3000)) << daemon.Output();
   usleep(300 * 1000);
   EXPECT_EQ(1, daemon.CountOutput("Disconnected signal"));
-  EXPECT_EQ(2u, WaitLines(daemon.Output()).size());
+  // Both notices usually land in the same wait and pause once; when the daemon gets to run
+  // between them, the second ends the first pause wait and pauses again.
+  const int pauses = daemon.CountOutput("Calling sleep for 15 seconds");
+  EXPECT_TRUE(pauses == 1 || pauses == 2) << daemon.Output();
+  EXPECT_EQ(static_cast<size_t>(1 + pauses), WaitLines(daemon.Output()).size());
   EXPECT_TRUE(sim_.Calls().empty());  // a paused pass only checks the link
   EXPECT_TRUE(expired_becomes("WWanRxBytes_i", true)) << ReadFile(snapshot);
   EXPECT_TRUE(expired_becomes("IMEI_s", false)) << ReadFile(snapshot);       // kind 1 stays
@@ -166,12 +171,12 @@ TEST_F(CycleE2E, LinkNoticesPauseResumeAndExpireLinkValues) {
 
   // A further notice while paused ends the pause wait and pauses again.
   daemon.Signal(SIGUSR2);
-  ASSERT_TRUE(daemon.WaitForOutputCount("Calling sleep for 15 seconds", 2, 3000))
+  ASSERT_TRUE(daemon.WaitForOutputCount("Calling sleep for 15 seconds", pauses + 1, 3000))
       << daemon.Output();
   EXPECT_EQ(1, daemon.CountOutput("LTE Connection Status is OK"));
 
   daemon.Signal(SIGUSR1);
-  ASSERT_TRUE(daemon.WaitForOutputCount("Calling sleep for ", 4, 8000)) << daemon.Output();
+  ASSERT_TRUE(daemon.WaitForOutputCount("Calling sleep for ", pauses + 3, 8000)) << daemon.Output();
   EXPECT_EQ(1, daemon.CountOutput("Connected signal"));
   EXPECT_EQ(2, daemon.CountOutput("LTE Connection Status is OK"));
   // The QMI setup requests go out again on the first pass after the pause.
@@ -219,27 +224,22 @@ TEST_F(CycleE2E, SigintDuringASlowClientCallExitsPromptly) {
 class LinkDownLoop : public ::testing::Test {
  protected:
   void SetUp() override {
-    ctx_.modem = &modem_;
-    ctx_.statusTable = &table_;
-    ctx_.pass = &pass_;
     setenv("MODEM_STATUS_ROOT", sim_.root().c_str(), 1);
     ReloadPathRoot();
     config_.poll = 30;
     config_.period = 600;
-    ctx_.config = &config_;
     modem_.modemIndex = -1;
-    ctx_.gpsSocket = -1;
-    ctx_.uci = uci_alloc_context();
-    uci_set_confdir(ctx_.uci, sim_.Path("etc/config").c_str());
-    pass_.uci = ctx_.uci;
-    pass_.uciPtr = &ctx_.uciPtr;
+    uci_ = uci_alloc_context();
+    uci_set_confdir(uci_, sim_.Path("etc/config").c_str());
+    pass_.uci = uci_;
+    pass_.uciPtr = &uciPtr_;
     stopRequested = 0;
     connectPending = 0;
     disconnectPending = 0;
     signal_disconnect = 0;
   }
   void TearDown() override {
-    if (ctx_.uci != nullptr) uci_free_context(ctx_.uci);
+    uci_free_context(uci_);
     stopRequested = 0;
     signal_disconnect = 0;
     unsetenv("MODEM_STATUS_ROOT");
@@ -250,16 +250,15 @@ class LinkDownLoop : public ::testing::Test {
   ModemSession modem_;
   StatusTable table_;
   ModemPass pass_{table_, modem_};
-  GatherContext ctx_{};
+  DaemonOptions options_;
+  struct uci_context* uci_ = nullptr;
+  struct uci_ptr uciPtr_ {};
 };
-
-void* NoThread(void*) { return nullptr; }
 
 TEST_F(LinkDownLoop, LinkDownCycleIsReducedAndWaitsFiveSeconds) {
   modem_.lteUp = 1;
   signal_disconnect = 1;  // a disconnect consumed at the loop head, polling still active
   table_.Update(kUeRssi_i, "-70", 0);
-  ASSERT_EQ(0, pthread_create(&ctx_.gpsThread, nullptr, NoThread, nullptr));
 
   TempDir out_dir;
   const std::string out_path = out_dir / "stdout";
@@ -267,8 +266,7 @@ TEST_F(LinkDownLoop, LinkDownCycleIsReducedAndWaitsFiveSeconds) {
   const int saved = dup(1);
   FILE* capture = freopen(out_path.c_str(), "w", stdout);
   ASSERT_NE(nullptr, capture);
-  int status = -1;
-  std::thread loop([&] { status = RunMainLoop(&ctx_, ""); });
+  std::thread loop([&] { RunMainLoop(LoopParts{options_, config_, table_, pass_, nullptr}); });
   bool waited = false;
   for (int i = 0; i < 150 && !waited; ++i) {
     usleep(100 * 1000);
@@ -284,7 +282,6 @@ TEST_F(LinkDownLoop, LinkDownCycleIsReducedAndWaitsFiveSeconds) {
   const std::string out = ReadFile(out_path);
 
   ASSERT_TRUE(waited) << out;
-  EXPECT_EQ(0, status);
   EXPECT_LT(stop_ms, 1500);
   EXPECT_NE(std::string::npos, out.find("LTE Connection Status is Down\n"));
   EXPECT_NE(std::string::npos, out.find("Calling sleep for 5 seconds\n"));
@@ -292,7 +289,6 @@ TEST_F(LinkDownLoop, LinkDownCycleIsReducedAndWaitsFiveSeconds) {
   // The reduced pass sends no radio command.
   for (const char* command : kCommonCommands) EXPECT_EQ(1, sim_.CountCalls(command)) << command;
   for (const char* command : kRadioCommands) EXPECT_EQ(0, sim_.CountCalls(command)) << command;
-  EXPECT_EQ(nullptr, ctx_.uci);  // released by the wind-down
 }
 
 }  // namespace

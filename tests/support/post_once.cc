@@ -8,7 +8,7 @@
 #include "report/influx_post.h"
 
 int PostRecordOnce(const GatherConfig& config, bool debug, const char* record, int32_t* durationMs,
-                   size_t maxLength) {
+                   size_t maxLength, MonotonicReader monotonic) {
   *durationMs = 0;
   InfluxRequest request;
   if (!BuildInfluxRequest(config, &request)) return 0;
@@ -17,6 +17,7 @@ int PostRecordOnce(const GatherConfig& config, bool debug, const char* record, i
   options.caFile = config.influxCaFile;
   options.debug = debug;
   options.compress = config.influxGzip != 0;
+  options.clock = monotonic;
   PostResult result;
   PostInflux(request, record, length, options, &result);
   if (result.outcome == PostOutcome::kSent) {

@@ -4,9 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/clock.h"
+
 struct GatherConfig;
 
 // Posts `record` as it is. 1 when the server answered 2xx; `durationMs` gets the post's duration
 // on success, else 0. On failure the record is echoed on standard error.
+// The duration is measured on `monotonic`.
 int PostRecordOnce(const GatherConfig& config, bool debug, const char* record, int32_t* durationMs,
-                   size_t maxLength);
+                   size_t maxLength, MonotonicReader monotonic = SystemMonotonic);

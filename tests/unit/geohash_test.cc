@@ -43,7 +43,7 @@ TEST(GeohashTest, Encodes) {
     SCOPED_TRACE(testing::Message() << c.latitude << " " << c.longitude << " " << c.length);
     char buffer[20];
     memset(buffer, '#', sizeof buffer);
-    EXPECT_EQ(c.result, geohash_encode(c.latitude, c.longitude, buffer, c.length));
+    EXPECT_EQ(c.result, EncodeGeohash(c.latitude, c.longitude, buffer, c.length));
     // Exactly `length` characters and no terminator; nothing at all when refused.
     const std::string written = c.expected == nullptr ? "" : c.expected;
     EXPECT_EQ(written + std::string(sizeof buffer - written.size(), '#'),

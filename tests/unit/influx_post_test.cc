@@ -84,13 +84,12 @@ class InfluxPostTest : public ::testing::Test {
     Set(config_.userId, "writer");
     Set(config_.password, "pa55&word");
   }
-  void TearDown() override { SetMonotonicReader(nullptr); }
   int Post(const std::string& url, const char* record = kRecord) {
     Set(config_.influxUrl, url);
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     duration_ = -1;
-    int result = PostRecordOnce(config_, debug_, record, &duration_, 16383);
+    int result = PostRecordOnce(config_, debug_, record, &duration_, 16383, clock_);
     out_ = testing::internal::GetCapturedStdout();
     err_ = testing::internal::GetCapturedStderr();
     return result;
@@ -98,6 +97,7 @@ class InfluxPostTest : public ::testing::Test {
   static constexpr const char* kRecord = "lte,serial_number=SN1 id=0i,UeRssi=-71i\n";
   GatherConfig config_{};
   bool debug_ = false;
+  MonotonicReader clock_ = SystemMonotonic;
   int32_t duration_ = -1;
   std::string out_;
   std::string err_;
@@ -207,7 +207,7 @@ TEST_F(InfluxPostTest, SilentServerEndsByTheTimeout) {
 
 TEST_F(InfluxPostTest, DurationComesFromTheTickClock) {
   HttpTestServer server(204);
-  SetMonotonicReader(FakeMonotonic);
+  clock_ = FakeMonotonic;
   for (int32_t step : {5000, 5001}) {
     fake_ms = 1000;
     fake_step_ms = step;

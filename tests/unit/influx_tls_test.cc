@@ -7,7 +7,6 @@
 
 #include "base/log.h"
 #include "config/gather_config.h"
-#include "daemon/daemon_context.h"
 #include "modem/modem_pass.h"
 #include "report/influx_post.h"
 #include "tests/support/sim_router.h"

@@ -52,11 +52,11 @@ TEST(DoRegXTest, ExpressionLengthLimit) {
   std::string expression(2049, 'a');
   regex_t regex;
   testing::internal::CaptureStdout();
-  EXPECT_EQ(1, compile_regex(&regex, expression.c_str()));
+  EXPECT_EQ(1, CompilePattern(&regex, expression.c_str()));
   EXPECT_EQ("Regex definition input exceeded len\n", testing::internal::GetCapturedStdout());
 
   std::string at_limit(2048, 'a');
-  ASSERT_EQ(0, compile_regex(&regex, at_limit.c_str()));
+  ASSERT_EQ(0, CompilePattern(&regex, at_limit.c_str()));
   regfree(&regex);
 }
 

@@ -10,7 +10,8 @@
 
 #include "base/log.h"
 #include "config/gather_config.h"
-#include "daemon/daemon_context.h"
+#include "daemon/daemon_options.h"
+#include "platform/uci_api.h"
 #include "status/status_table.h"
 #include "tests/support/table_access.h"
 #include "tests/support/test_files.h"
@@ -24,10 +25,7 @@ using testing::internal::GetCapturedStdout;
 
 class StartupPiecesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ctx_.config = &config_;
-    ResetLogRepeat();
-  }
+  void SetUp() override { ResetLogRepeat(); }
 
   OptionsResult Parse(std::vector<std::string> args) {
     args.insert(args.begin(), "modem-statusd");
@@ -38,14 +36,15 @@ class StartupPiecesTest : public ::testing::Test {
     opterr = 0;
     CaptureStdout();
     OptionsResult result =
-        ParseOptions(static_cast<int>(args.size()), argv.data(), &ctx_, &config_, csv_);
+        ParseOptions(static_cast<int>(args.size()), argv.data(), &options_, &config_);
     printed_ = GetCapturedStdout();
     return result;
   }
 
-  GatherContext ctx_{};
+  DaemonOptions options_;
+  struct uci_context* uci_ = nullptr;
+  char systemName_[kSystemNameSize] = {};
   GatherConfig config_{};
-  char csv_[kPathArgSize] = {};
   std::string printed_;
   TempDir dir_;
 };
@@ -54,13 +53,13 @@ TEST_F(StartupPiecesTest, OptionsSetTheirFlags) {
   config_.period = 60;
   ASSERT_EQ(Parse({"-c", "-i", "-d", "-s", "-r", "-l", "-f", "/tmp/a.csv", "-j", "/tmp/s.json"}),
             OptionsResult::kRun);
-  EXPECT_EQ(ctx_.printValues, 1);
-  EXPECT_EQ(ctx_.influxEnabled, 1);
-  EXPECT_EQ(ctx_.debug, 1);
-  EXPECT_EQ(ctx_.csvEnabled, 1);
-  EXPECT_EQ(ctx_.jsonEnabled, 1);
-  EXPECT_STREQ(csv_, "/tmp/a.csv");
-  EXPECT_STREQ(ctx_.jsonFile, "/tmp/s.json");
+  EXPECT_EQ(options_.printValues, 1);
+  EXPECT_EQ(options_.influx, 1);
+  EXPECT_EQ(options_.debug, 1);
+  EXPECT_EQ(options_.csv, 1);
+  EXPECT_EQ(options_.json, 1);
+  EXPECT_STREQ(options_.csvPath, "/tmp/a.csv");
+  EXPECT_STREQ(options_.jsonPath, "/tmp/s.json");
   EXPECT_EQ(config_.period, 60);
   EXPECT_EQ(printed_, "CSV Filename is: /tmp/a.csv\nJSON filename is: /tmp/s.json\n");
 }
@@ -96,18 +95,17 @@ TEST_F(StartupPiecesTest, HelpUnknownAndMissingArgumentGiveUsage) {
 TEST_F(StartupPiecesTest, PathArgumentsAreLimitedTo126Characters) {
   const std::string fits(126, 'p');
   ASSERT_EQ(Parse({"-f", fits, "-j", fits}), OptionsResult::kRun);
-  EXPECT_EQ(std::string(csv_), fits);
-  EXPECT_EQ(std::string(ctx_.jsonFile), fits);
+  EXPECT_EQ(std::string(options_.csvPath), fits);
+  EXPECT_EQ(std::string(options_.jsonPath), fits);
   for (const char* option : {"-f", "-j"}) {
-    memset(csv_, 0, sizeof csv_);
-    ctx_ = GatherContext{};
+    options_ = DaemonOptions{};
     CaptureStderr();
     EXPECT_EQ(Parse({option, fits + "q"}), OptionsResult::kRefused);
     EXPECT_EQ(GetCapturedStderr(), std::string("Path of ") + option +
                                        " is longer than 126 characters: " + fits + "q\n");
-    EXPECT_EQ(csv_[0], '\0');
-    EXPECT_EQ(ctx_.jsonFile[0], '\0');
-    EXPECT_EQ(ctx_.csvEnabled + ctx_.jsonEnabled, 0);
+    EXPECT_EQ(options_.csvPath[0], '\0');
+    EXPECT_EQ(options_.jsonPath[0], '\0');
+    EXPECT_EQ(options_.csv + options_.json, 0);
   }
 }
 
@@ -130,18 +128,18 @@ TEST_F(StartupPiecesTest, ConfigurationAndDefaults) {
                                 "\toption sub_account 'sub'\n" + c.zel);
     WriteFile(dir_ / "zel_gpsd", "config gpsd 'gpsd'\n\toption tid 'averyveryverylongtid'\n");
     config_ = GatherConfig{};
-    ctx_.uci = uci_alloc_context();
-    uci_set_confdir(ctx_.uci, dir_.path().c_str());
+    uci_ = uci_alloc_context();
+    uci_set_confdir(uci_, dir_.path().c_str());
     CaptureStdout();
-    ReadConfiguration(&ctx_, &config_);
+    ReadConfiguration(uci_, &config_);
     const std::string out = GetCapturedStdout();
     ApplyConfigDefaults(&config_);
-    uci_free_context(ctx_.uci);
+    uci_free_context(uci_);
     EXPECT_EQ(config_.period, c.period) << c.zel;
     EXPECT_EQ(config_.poll, c.poll) << c.zel;
     EXPECT_STREQ(config_.influxUrl, "https://db.example");
     EXPECT_STREQ(config_.subAccount, "sub");
-    EXPECT_STREQ(ctx_.gpsdTid, "averyveryverylo");
+    EXPECT_STREQ(config_.gpsdTid, "averyveryverylo");
     EXPECT_EQ(out.find("@gpsd[0]"), std::string::npos) << "no fallback after a found tid";
   }
 }
@@ -166,12 +164,12 @@ TEST_F(StartupPiecesTest, InfluxWireOptions) {
   for (const Case& c : cases) {
     WriteFile(dir_ / "zel", std::string("config status_gather 'status_gather'\n") + c.zel);
     config_ = GatherConfig{};
-    ctx_.uci = uci_alloc_context();
-    uci_set_confdir(ctx_.uci, dir_.path().c_str());
+    uci_ = uci_alloc_context();
+    uci_set_confdir(uci_, dir_.path().c_str());
     CaptureStdout();
-    ReadConfiguration(&ctx_, &config_);
+    ReadConfiguration(uci_, &config_);
     const std::string out = GetCapturedStdout();
-    uci_free_context(ctx_.uci);
+    uci_free_context(uci_);
     EXPECT_EQ(c.gzip, config_.influxGzip) << c.zel;
     EXPECT_EQ(c.batch, config_.influxBatch) << c.zel;
     const bool said = out.find("using ") != std::string::npos;
@@ -197,11 +195,10 @@ TEST_F(StartupPiecesTest, SerialNumberFile) {
   for (const auto& c : cases) {
     ResetLogRepeat();
     StatusTable table;
-    ctx_.statusTable = &table;
     unlink(path.c_str());
     if (c.content != nullptr) WriteFile(path, c.content);
     CaptureStderr();
-    ReadSerialNumber(&ctx_, &config_, path.c_str());
+    ReadSerialNumber(table, &config_, path.c_str(), options_.debug);
     EXPECT_EQ(EntryOf(table, kSn_s).value, c.stored);
     EXPECT_EQ(GetCapturedStderr(), c.stored.empty() ? "Failed to locate system serial number\n" : "");
     EXPECT_EQ(EntryOf(table, kSn_s).fixed, c.stored.empty() ? 0 : 1);
@@ -228,13 +225,12 @@ TEST_F(StartupPiecesTest, BuildInformationFile) {
   for (const Case& c : cases) {
     ResetLogRepeat();
     StatusTable table;
-    ctx_.statusTable = &table;
     const std::string path = dir_ / "corvane_build_info";
     unlink(path.c_str());
     if (c.content != nullptr) WriteFile(path, c.content);
     CaptureStdout();
     CaptureStderr();
-    ReadBuildInfo(&ctx_, path.c_str());
+    ReadBuildInfo(table, path.c_str(), systemName_);
     const std::string err = GetCapturedStderr();
     const std::string out = GetCapturedStdout();
     const std::string label = c.content != nullptr ? c.content : "(no file)";
@@ -242,12 +238,12 @@ TEST_F(StartupPiecesTest, BuildInformationFile) {
     EXPECT_STREQ(EntryOf(table, kSystemName_s).value, c.system) << label;
     if (c.content == nullptr) {
       EXPECT_EQ(err, "Failed to open KX build info file\n");
-      EXPECT_STREQ(ctx_.systemName, "Unknown");
+      EXPECT_STREQ(systemName_, "Unknown");
       EXPECT_EQ(out, "");
     } else {
       EXPECT_NE(out.find(std::string("System Name: '") + c.system + "'\n"), std::string::npos)
           << out;
-      EXPECT_STREQ(ctx_.systemName, c.system);
+      EXPECT_STREQ(systemName_, c.system);
     }
   }
 }

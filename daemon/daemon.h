@@ -1,0 +1,73 @@
+// The daemon: owns its options, instance lock, configuration, status table, modem session, stop
+// event and threads; starts them in that order and stops them in reverse.
+#pragma once
+
+#include <pthread.h>
+
+#include "base/instance_lock.h"
+#include "base/scoped_handles.h"
+#include "config/gather_config.h"
+#include "daemon/daemon_options.h"
+#include "location/gps_listener.h"
+#include "modem/mm_dbus.h"
+#include "modem/modem_pass.h"
+#include "modem/modem_session.h"
+#include "modem/modem_watchdog.h"
+#include "platform/uci_api.h"
+#include "report/influx_poster.h"
+#include "report/json_snapshot.h"
+#include "status/status_table.h"
+
+class StopEvent;
+
+class Daemon {
+ public:
+  // `stop` is signalled by SIGINT from start-up on; it must outlive the daemon's threads.
+  explicit Daemon(StopEvent& stop);
+  ~Daemon();
+  Daemon(const Daemon&) = delete;
+  Daemon& operator=(const Daemon&) = delete;
+
+  // Start-up, the polling loop until a stop is requested, and the wind-down. Returns the process
+  // exit status.
+  int Run(int argc, char* argv[]);
+
+  // What the snapshot writer's after-render step, the modem watchdog, works with.
+  struct WatchdogStep {
+    ModemWatchdog* watchdog;
+    ModemPass* pass;
+  };
+
+ private:
+  enum class Started { kRun, kDone, kFailed };
+
+  // The start-up steps up to the polling loop: kRun when the loop should run; kDone (help or usage)
+  // and kFailed (after a message) end the process with status 0 and 1.
+  Started Start(int argc, char* argv[]);
+  // Ends the threads, the poster and the handles that were started, in reverse order.
+  void Stop();
+  // The mmcli or D-Bus way to ModemManager, as zel.status_gather.modem_access chooses.
+  void ChooseModemWay();
+
+  StopEvent& stop_;
+  DaemonOptions options_;
+  InstanceLock lock_;
+  struct uci_context* uci_ = nullptr;
+  struct uci_ptr uciPtr_ {};
+  GatherConfig config_{};
+  StatusTable table_;
+  ModemSession session_;
+  ModemBus modemBus_;
+  ModemPass pass_{table_, session_};
+  ScopedFd gpsSocket_;
+  GpsListener gps_;
+  pthread_t gpsThread_{};
+  bool gpsStarted_ = false;
+  ModemWatchdog watchdog_;
+  WatchdogStep watchdogStep_{&watchdog_, &pass_};
+  JsonWriter jsonWriter_{};
+  pthread_t jsonThread_{};
+  bool jsonStarted_ = false;
+  InfluxPoster poster_;
+  bool udevCreated_ = false;
+};
