@@ -241,6 +241,64 @@ TEST_F(QmiGlibLinkTest, TablesEqualTheQmicliWays) {
   }
 }
 
+// Answers of shapes the scenarios do not have, where the rows the parsers read move: the link's
+// records equal those parsed from what the real qmicli prints for the same answer.
+TEST_F(QmiGlibLinkTest, OtherShapesReadAsTheRealQmicliPrintsThem) {
+  struct Shape {
+    const char* request;
+    const char* text;
+  };
+  const Shape shapes[] = {
+      {"--nas-get-lte-cphy-ca-info",
+       "[/dev/cdc-wdm0] Successfully got carrier aggregation info\n"
+       "Secondary Cell Info\n\tPhysical Cell ID: '82'\n\tRX Channel: '1000'\n\tDL Bandwidth: '20'\n"
+       "\tLTE Band: 'eutran-12'\n\tState: 'activated'\nSecondary Cell index: '2'\n"},
+      {"--nas-get-lte-cphy-ca-info",
+       "[/dev/cdc-wdm0] Successfully got carrier aggregation info\nDL Bandwidth: '10'\n"
+       "Primary Cell Info\n\tPhysical Cell ID: '251'\n\tRX Channel: '2175'\n\tDL Bandwidth: '20'\n"
+       "\tLTE Band: 'eutran-4'\n"
+       "Secondary Cell 1 Info\n\tPhysical Cell ID: '82'\n\tRX Channel: '1000'\n\tDL Bandwidth: '20'\n"
+       "\tLTE Band: 'eutran-66'\n\tState: 'deactivated'\n\tCell index: '3'\n"
+       "Secondary Cell 2 Info\n\tPhysical Cell ID: '83'\n\tRX Channel: '1001'\n\tDL Bandwidth: '5'\n"
+       "\tLTE Band: 'eutran-7'\n\tState: 'activated'\n\tCell index: '5'\n"},
+      {"--nas-get-tx-rx-info=lte",
+       "[/dev/cdc-wdm0] Successfully got TX/RX info\n"
+       "RX Chain 0:\n\tRadio tuned: 'no'\n\tPower: '-110.0 dBm'\n\tECIO: '0.0 dB'\n\tRSRP: '-140.5 dBm'\n"
+       "\tPhase: '359.99 degrees'\nTX:\n\tIn traffic: 'yes'\n\tPower: '23.9 dBm'\n"},
+      {"--nas-get-signal-info",
+       "[/dev/cdc-wdm0] Successfully got signal info\nCDMA:\n\tRSSI: '-70 dBm'\n\tECIO: '-2.5 dBm'\n"
+       "GSM:\n\tRSSI: '-80 dBm'\nWCDMA:\n\tRSSI: '-75 dBm'\n\tECIO: '-3.0 dBm'\n"
+       "LTE:\n\tRSSI: '-66 dBm'\n\tRSRQ: '-11 dB'\n\tRSRP: '-96 dBm'\n\tSNR: '-1.5 dB'\n"},
+  };
+  const std::string dir = Root() + "/sim/scenarios/shapes/";
+  mkdir(dir.c_str(), 0755);
+  std::ofstream(dir + "parent") << "default\n";
+  SetScenario("shapes");
+  QmiGlibLink link(nullptr);
+  for (const Shape& shape : shapes) {
+    SCOPED_TRACE(shape.text);
+    std::ofstream(dir + "qmicli_-d_@_-p_" + shape.request + ".out", std::ios::trunc) << shape.text;
+    const ProgramResult real =
+        RunProgram({"/usr/bin/qmicli", "-d", kDevice, "-p", shape.request}, {"LC_ALL=C"}, 5000);
+    ASSERT_EQ(real.out, shape.text) << real.err;  // the proxy sent what qmicli prints so
+    if (strcmp(shape.request, "--nas-get-lte-cphy-ca-info") == 0) {
+      CaInfo ca{};
+      ASSERT_EQ(link.ReadCaInfo(kDevice, kLimitMs, &ca), QmiAnswer::kAnswered);
+      const CaInfo want = ParseCaInfo(real.out.c_str());
+      EXPECT_EQ(ca.valid, want.valid);
+      EXPECT_STREQ(ca.band, want.band);
+    } else if (strcmp(shape.request, "--nas-get-tx-rx-info=lte") == 0) {
+      TxRxInfo txRx{};
+      ASSERT_EQ(link.ReadTxRxInfo(kDevice, kLimitMs, &txRx), QmiAnswer::kAnswered);
+      ExpectSame(txRx, ParseTxRxInfo(real.out.c_str()));
+    } else {
+      SignalInfo signal{};
+      ASSERT_EQ(link.ReadSignalInfo(kDevice, kLimitMs, &signal), QmiAnswer::kAnswered);
+      EXPECT_STREQ(signal.snr, ParseSignalInfo(real.out.c_str()).snr);
+    }
+  }
+}
+
 TEST_F(QmiGlibLinkTest, ErrorStatusesAreRefusals) {
   QmiGlibLink link(nullptr);
   SetScenario("signal-error");
