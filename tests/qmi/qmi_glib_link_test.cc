@@ -411,6 +411,12 @@ TEST_F(QmiGlibLinkTest, AnotherDeviceIsOpenedAfterTheFirstIsReleased) {
   EXPECT_EQ(std::string(link.problem()).rfind("couldn't create QmiDevice: ", 0), 0u) << link.problem();
   EXPECT_EQ(link.ReadSignalInfo(kDevice, kLimitMs, &signal), QmiAnswer::kAnswered);
   EXPECT_EQ(CountCalls("qmi /dev/cdc-wdm1 ctl release nas"), 1);
+  // Opening alone, as the daemon does to choose its way at start-up.
+  char why[160];
+  EXPECT_FALSE(link.Open("/dev/cdc-wdm9", kLimitMs, why, sizeof why));
+  EXPECT_EQ(std::string(why).rfind("couldn't create QmiDevice: ", 0), 0u) << why;
+  EXPECT_TRUE(link.Open(kDevice, kLimitMs, why, sizeof why)) << why;
+  EXPECT_EQ(link.ReadSignalInfo(kDevice, kLimitMs, &signal), QmiAnswer::kAnswered);
 }
 
 TEST_F(QmiGlibLinkTest, AProxyThatGoesAndComesBack) {
