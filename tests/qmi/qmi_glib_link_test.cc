@@ -26,6 +26,7 @@
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
+#include "tests/support/fake_board.h"
 #include "tests/support/sim_router.h"
 
 namespace {
@@ -211,8 +212,9 @@ TEST_F(QmiGlibLinkTest, TablesEqualTheQmicliWays) {
     const bool noProxy = strcmp(scenario, "no proxy") == 0;
     StatusTable qmicliTable(FixedClock), libqmiTable(FixedClock);
     ModemSession qmicliSession, libqmiSession;
-    ModemPass qmicli{qmicliTable, qmicliSession};
-    ModemPass libqmi{libqmiTable, libqmiSession};
+    RecordingBoard qmicliBoard, libqmiBoard;
+    ModemPass qmicli{qmicliTable, qmicliSession, qmicliBoard};
+    ModemPass libqmi{libqmiTable, libqmiSession, libqmiBoard};
     QmiGlibLink link(nullptr);
     SetScenario(noProxy ? "default" : scenario);
     if (noProxy) {
