@@ -45,6 +45,7 @@ void ReadInfluxWire(UciSource& uci, DaemonConfig* config) {
   }
 }
 
+// modem_access and qmi_access; a value that names no way is said on the console once.
 void ReadModemAccess(UciSource& uci, DaemonConfig* config) {
   char text[16] = "";
   LookupValue(uci, "zel.status_gather.modem_access", text, sizeof text);
@@ -52,6 +53,13 @@ void ReadModemAccess(UciSource& uci, DaemonConfig* config) {
   if (config->modemAccess == ModemAccess::kUnknown) {
     PrintOutsideText(stdout, "modem_access '%s' is not 'mmcli' or 'dbus': using mmcli\n", text);
     config->modemAccess = ModemAccess::kMmcli;
+  }
+  char qmi[16] = "";
+  LookupValue(uci, "zel.status_gather.qmi_access", qmi, sizeof qmi);
+  config->qmiAccess = ParseQmiAccess(qmi);
+  if (config->qmiAccess == QmiAccess::kUnknown) {
+    PrintOutsideText(stdout, "qmi_access '%s' is not 'qmicli' or 'libqmi': using qmicli\n", qmi);
+    config->qmiAccess = QmiAccess::kQmicli;
   }
 }
 

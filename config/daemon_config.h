@@ -42,6 +42,7 @@ struct DaemonConfig {
   int64_t influxBatch = 1;                          // records per request, 1 to kMostInfluxBatch
   InfluxCompress influxCompress = InfluxCompress::kGzip;  // kGzip or kNone, never kUnknown
   ModemAccess modemAccess = ModemAccess::kMmcli;          // kMmcli or kDbus, never kUnknown
+  QmiAccess qmiAccess = QmiAccess::kQmicli;               // kQmicli or kLibqmi, never kUnknown
   char gpsdTid[16] = "";  // the GPS daemon's tid (at most 15 characters)
   // The unit's serial number (at most 127 characters), which tags the Influx records; not an
   // option: start-up reads it from the router's file after the configuration.
