@@ -1,4 +1,4 @@
-// What running a client through Zel_Exec costs beyond the client itself, next to the reference
+// What running a client through RunProgram costs beyond the client itself, next to the reference
 // read loop that keeps reading until the idle limit has passed after the output has ended.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -14,12 +14,12 @@
 #include <string>
 
 #include "base/clock.h"
-#include "exec/zel_exec.h"
+#include "exec/program_run.h"
 
 namespace {
 
 constexpr int32_t kTotalMs = 2000;
-constexpr int32_t kIdleMs = 100;  // the modem commands' idle limit
+constexpr int32_t kIdleMs = 100;  // the reference loop's idle limit
 constexpr int32_t kOutputSize = 32768;
 char output[kOutputSize];
 
@@ -115,7 +115,7 @@ void BM_Run(benchmark::State& state) {
       SpawnOnly(path, argv);
     } else if (kWhich == 1) {
       output[0] = '\0';
-      int32_t n = Zel_Exec(path, argv, kTotalMs, kIdleMs, output, kOutputSize);
+      int32_t n = RunProgram({path, argv, kTotalMs, nullptr}, output, kOutputSize).length;
       if (n != state.range(0)) state.SkipWithError("short output");
     } else {
       output[0] = '\0';
@@ -131,7 +131,7 @@ void Sizes(benchmark::internal::Benchmark* b) { b->Arg(0)->Arg(1024)->Arg(16384)
 
 BENCHMARK_TEMPLATE(BM_Run, 0)->Name("spawn_only")->Apply(Sizes)->UseRealTime()
     ->Unit(benchmark::kMicrosecond)->Repetitions(9)->ReportAggregatesOnly(true);
-BENCHMARK_TEMPLATE(BM_Run, 1)->Name("zel_exec")->Apply(Sizes)->UseRealTime()
+BENCHMARK_TEMPLATE(BM_Run, 1)->Name("run_program")->Apply(Sizes)->UseRealTime()
     ->Unit(benchmark::kMicrosecond)->Repetitions(9)->ReportAggregatesOnly(true);
 BENCHMARK_TEMPLATE(BM_Run, 2)->Name("literal_loop")->Apply(Sizes)->UseRealTime()
     ->Unit(benchmark::kMicrosecond)->Iterations(4)->Repetitions(9)->ReportAggregatesOnly(true);

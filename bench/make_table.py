@@ -40,13 +40,13 @@ def met(ok):
 exec_b = medians(load("exec.json"))
 for size, label in ((0, "exits at once"), (1024, "prints 1 KB"), (16384, "prints 16 KB")):
     spawn = exec_b["spawn_only/%d/repeats:9/real_time" % size]
-    zel = exec_b["zel_exec/%d/repeats:9/real_time" % size]
+    run = exec_b["run_program/%d/repeats:9/real_time" % size]
     lit = exec_b["literal_loop/%d/iterations:4/repeats:9/real_time" % size]
     base_wall, base_cpu = us(spawn, "real_time"), us(spawn, "cpu_time")
     row("Child %s: run alone (posix_spawn, wait; wall / parent CPU)" % label,
         "%.0f µs / %.0f µs (child CPU %.0f µs)" % (base_wall, base_cpu, spawn["child_cpu_us"]))
-    row("  Zel_Exec overhead beyond the child (wall / parent CPU)",
-        "%+.0f µs / %+.0f µs" % (us(zel, "real_time") - base_wall, us(zel, "cpu_time") - base_cpu))
+    row("  RunProgram overhead beyond the child (wall / parent CPU)",
+        "%+.0f µs / %+.0f µs" % (us(run, "real_time") - base_wall, us(run, "cpu_time") - base_cpu))
     row("  literal read loop overhead, idle limit 100 ms (wall / parent CPU)",
         "%+.0f µs / %+.0f µs" % (us(lit, "real_time") - base_wall, us(lit, "cpu_time") - base_cpu))
 

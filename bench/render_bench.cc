@@ -6,7 +6,7 @@
 #include <ctime>
 
 #include "base/clock.h"
-#include "config/gather_config.h"
+#include "config/daemon_config.h"
 #include "daemon/record_stamp.h"
 #include "report/csv_record.h"
 #include "report/influx_record.h"
@@ -16,7 +16,7 @@
 
 namespace {
 
-GatherConfig config;
+DaemonConfig config;
 StatusTable table;
 StatusSnapshot copy;  // each render works on a copy taken under the lock, as the daemon's do
 ReportState report;

@@ -1,22 +1,18 @@
-// The CGI's configuration: one UCI option looked up through libuci (or the built-in reader).
+// The CGI's configuration: the zel.api options, looked up through the shared UCI access.
 #pragma once
 
 #include <cstddef>
 
 #include "cgi/allowed_origin.h"
 
-struct uci_context;
+class UciSource;
 
 constexpr size_t kApiValueSize = 16;  // at most 15 characters kept
 
 // Looks up the dotted option `name` ("package.section.option", extended syntax allowed) and copies
 // at most 15 characters of its text into `value` (kApiValueSize bytes). On failure writes
 // "Lookup for name: '<name>' failed" to standard error and leaves `value` unchanged. 1 when found.
-int LookupApiOption(struct uci_context* uci, const char* name, char* value);
-
-// Reads "zel.api.status" from the configuration under $MODEM_STATUS_ROOT/etc/config into `value`
-// (left unchanged when it cannot be read). 1 when found.
-int ReadApiStatus(char* value);
+int LookupApiOption(UciSource& uci, const char* name, char* value);
 
 // What one request needs of the configuration.
 struct ApiConfig {
@@ -27,5 +23,6 @@ struct ApiConfig {
 };
 
 // Reads "zel.api.status" (a missing one reported as LookupApiOption does) and the optional
-// "zel.api.allow_origin" (missing: no message) through one UCI context.
+// "zel.api.allow_origin" (missing: no message) from the configuration under
+// $MODEM_STATUS_ROOT/etc/config, through one UCI context.
 void ReadApiConfig(ApiConfig* config);

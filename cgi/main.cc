@@ -1,9 +1,9 @@
 // modem-status-api: serves the daemon's JSON snapshot as a CGI program.
 #include <cstdio>
 
+#include "base/paths.h"
 #include "cgi/allowed_origin.h"
 #include "cgi/api_config.h"
-#include "cgi/cgi_paths.h"
 #include "cgi/status_reply.h"
 
 int main() {
@@ -18,9 +18,7 @@ int main() {
             "zel.api.allow_origin is neither '*' nor one origin (scheme://host[:port]): "
             "no Access-Control-Allow-Origin header is sent\n");
   }
-  char snapshot[512];
-  WriteStatusReply(stdout, config.status, RootedPath(kSnapshotPath, snapshot, sizeof snapshot),
-                   origin);
+  WriteStatusReply(stdout, config.status, RouterPathOf(RouterPath::kSnapshot), origin);
   fflush(stdout);
   return 0;
 }

@@ -5,6 +5,7 @@
 
 #include "base/console_text.h"
 #include "base/url_text.h"
+#include "config/uci_source.h"
 
 namespace {
 
@@ -19,30 +20,27 @@ bool IsSecret(const char* key) {
 
 }  // namespace
 
-int lookupValue(const char* key, char* destination, struct uci_context* uci, struct uci_ptr* ptr,
-                int32_t size) {
-  if (size == 0) size = kDefaultSize;
-  // The lookup splits the text it parses in place, so it works on a copy (option keys are short).
-  char path[256];
-  const size_t key_len = strlen(key);
-  if (key_len >= sizeof path) {
+void ShowLookup(const char* key, const char* value) {
+  if (value == nullptr) {
     PrintOutsideText(stdout, "Lookup for name: '%s' failed\n", key);
-    return 0;
+    return;
   }
-  memcpy(path, key, key_len + 1);
-  int rc = uci_lookup_ptr(uci, ptr, path, true);
-  if (rc != UCI_OK || !(ptr->flags & uci_ptr::UCI_LOOKUP_COMPLETE) || ptr->o == nullptr ||
-      ptr->o->type != UCI_TYPE_STRING || size < 0) {
-    if (rc != UCI_OK && rc != UCI_ERR_NOTFOUND) uci_perror(uci, key);
-    PrintOutsideText(stdout, "Lookup for name: '%s' failed\n", key);
-    return 0;
-  }
-  const char* value = ptr->o->v.string;
   // A URL may carry a password in its user information.
   char shown[256];
   MaskUrlPassword(value, shown, sizeof shown);
   PrintOutsideText(stdout, "Lookup for name: '%s' = '%s'\n", key,
                    IsSecret(key) && value[0] != '\0' ? "********" : shown);
+}
+
+int LookupValue(UciSource& uci, const char* key, char* destination, int32_t size) {
+  if (size == 0) size = kDefaultSize;
+  const char* value = size < 0 ? nullptr : uci.Find(key);
+  if (value == nullptr) {
+    if (size > 0) uci.ReportLastError(key);
+    ShowLookup(key, nullptr);
+    return 0;
+  }
+  ShowLookup(key, value);
   if (strcmp(key, kCloudHostKey) == 0 && strstr(value, "://") == nullptr) {
     snprintf(destination, static_cast<size_t>(size), "https://%s", value);
   } else {

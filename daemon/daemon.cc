@@ -15,7 +15,6 @@
 #include "daemon/startup.h"
 #include "modem/channel.h"
 #include "modem/discovery.h"
-#include "platform/uci_api.h"
 #include "report/influx_post.h"
 
 namespace {
@@ -36,7 +35,8 @@ Daemon::~Daemon() { Stop(); }
 int Daemon::Run(int argc, char* argv[]) {
   const Started started = Start(argc, argv);
   if (started == Started::kRun) {
-    LoopParts parts{options_, config_, table_, pass_, options_.influx ? &poster_ : nullptr};
+    LoopParts parts{options_, config_, table_, pass_, uci_,
+                    options_.influx ? &poster_ : nullptr};
     RunMainLoop(parts);
   }
   Stop();
@@ -56,13 +56,11 @@ Daemon::Started Daemon::Start(int argc, char* argv[]) {
   if (!TakeInstanceLock(&lock_)) return Started::kFailed;
   InstallInterruptHandler(&stop_);
 
-  uci_ = uci_alloc_context();
-  if (uci_ == nullptr) {
+  if (!uci_.Open(RouterPathOf(RouterPath::kUciConfigDir))) {
     LogMessageError("Failed to allocate UCI context");
     return Started::kFailed;
   }
-  uci_set_confdir(uci_, RouterPathOf(RouterPath::kUciConfigDir));
-  ReadConfiguration(uci_, &config_);
+  config_ = ReadDaemonConfig(uci_);
 
   if (config_.influxUrl[0] != '\0') {
     options_.influx = true;
@@ -70,7 +68,6 @@ Daemon::Started Daemon::Start(int argc, char* argv[]) {
   } else {
     ReportPostStatus("Disabled");
   }
-  ApplyConfigDefaults(&config_);
 
   // Datagrams that arrive before the listener runs wait in the socket's queue.
   gpsSocket_.Reset(OpenGpsSocket(RouterPathOf(RouterPath::kGpsSocket)));
@@ -90,12 +87,11 @@ Daemon::Started Daemon::Start(int argc, char* argv[]) {
   if (options_.influx) InfluxGlobalInit();
 
   table_.SetEcho(options_.printValues);
-  pass_.uci = uci_;
-  pass_.uciPtr = &uciPtr_;
   pass_.printValues = options_.printValues;
   gps_.socket = gpsSocket_.get();
   gps_.table = &table_;
   gps_.stop = &stop_;
+  gps_.board = &board_;
   gps_.debug = options_.debug;
   if (StartThreadWithDaemonSignalsBlocked(&gpsThread_, RunGpsListenerThread, &gps_) != 0) {
     LogMessageError("Could not start GPS listener thread");
@@ -104,8 +100,9 @@ Daemon::Started Daemon::Start(int argc, char* argv[]) {
   gpsStarted_ = true;
 
   ReadSerialNumber(table_, &config_, RouterPathOf(RouterPath::kSerialNumber), options_.debug);
-  ReadLinuxVersion(&config_, &stop_);
-  if (options_.debug) PrintOutsideText(stdout, "Linux Version: '%s'\n", config_.linuxVersion);
+  char linuxVersion[kLinuxVersionSize] = "";
+  ReadLinuxVersion(linuxVersion, &stop_);
+  if (options_.debug) PrintOutsideText(stdout, "Linux Version: '%s'\n", linuxVersion);
   char systemName[kSystemNameSize];
   ReadBuildInfo(table_, RouterPathOf(RouterPath::kBuildInfo), systemName);
 
@@ -136,7 +133,7 @@ Daemon::Started Daemon::Start(int argc, char* argv[]) {
   return Started::kRun;
 }
 
-void Daemon::ChooseModemWay() { links_.Choose(uci_); }
+void Daemon::ChooseModemWay() { links_.Choose(config_.modemAccess); }
 
 void Daemon::Stop() {
   poster_.Stop();
@@ -154,10 +151,6 @@ void Daemon::Stop() {
     gpsStarted_ = false;
   }
   gpsSocket_.Reset(-1);
-  if (uci_ != nullptr) {
-    uci_free_context(uci_);
-    uci_ = nullptr;
-  }
   if (udevCreated_) {
     udevRelease();
     udevCreated_ = false;

@@ -6,14 +6,15 @@
 
 #include "base/instance_lock.h"
 #include "base/scoped_handles.h"
-#include "config/gather_config.h"
+#include "config/daemon_config.h"
+#include "config/uci_source.h"
 #include "daemon/daemon_options.h"
 #include "daemon/modem_access.h"
+#include "exec/router_board.h"
 #include "location/gps_listener.h"
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "modem/modem_watchdog.h"
-#include "platform/uci_api.h"
 #include "report/influx_poster.h"
 #include "report/json_snapshot.h"
 #include "status/status_table.h"
@@ -46,19 +47,20 @@ class Daemon {
   Started Start(int argc, char* argv[]);
   // Ends the threads, the poster and the handles that were started, in reverse order.
   void Stop();
-  // The mmcli or D-Bus way to ModemManager, as zel.status_gather.modem_access chooses.
+  // The mmcli or D-Bus way to ModemManager, as the configured modem_access chooses.
   void ChooseModemWay();
 
   StopEvent& stop_;
   DaemonOptions options_;
   InstanceLock lock_;
-  struct uci_context* uci_ = nullptr;
-  struct uci_ptr uciPtr_ {};
-  GatherConfig config_{};
+  UciSource uci_;
+  DaemonConfig config_{};
   StatusTable table_;
   ModemSession session_;
+  // The router's LEDs, fix register and interface names; its tools are looked up on PATH here.
+  RouterBoard board_{&stop_};
   ModemLinks links_;
-  ModemPass pass_{table_, session_, links_.manager(), links_.qmi()};
+  ModemPass pass_{table_, session_, board_, links_.manager(), links_.qmi()};
   ScopedFd gpsSocket_;
   GpsListener gps_;
   pthread_t gpsThread_{};

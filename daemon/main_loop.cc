@@ -16,7 +16,8 @@
 #include "base/plain_file.h"
 #include "base/scoped_handles.h"
 #include "base/signals.h"
-#include "config/gather_config.h"
+#include "config/network_options.h"
+#include "config/daemon_config.h"
 #include "daemon/record_stamp.h"
 #include "modem/collectors.h"
 #include "modem/discovery.h"
@@ -116,7 +117,7 @@ void MaybePostInflux(const LoopParts& parts, int32_t start_tick, LoopState* stat
 }
 
 // Seconds left of the poll interval that started at `start_tick`, at least 1.
-int32_t RemainingWait(const GatherConfig& config, int32_t start_tick) {
+int32_t RemainingWait(const DaemonConfig& config, int32_t start_tick) {
   const uint32_t poll_ms = static_cast<uint32_t>(config.poll) * 1000u;
   const int32_t remaining =
       static_cast<int32_t>(poll_ms - static_cast<uint32_t>(TicksBetween(start_tick, GetTicks())));
@@ -126,6 +127,7 @@ int32_t RemainingWait(const GatherConfig& config, int32_t start_tick) {
 // A status cycle: link check, full or reduced pass, CSV and Influx when the link is up. Returns
 // the wait in seconds.
 int32_t RunStatusCycle(const LoopParts& parts, LoopState* state) {
+  parts.pass.network = ReadNetworkOptions(parts.uci);
   const int32_t start_tick = GetTicks();
   if (GetLTEConnectionStatus(parts.pass) == 0) {
     puts("LTE Connection Status is Down");

@@ -3,17 +3,19 @@
 
 #include "daemon/daemon_options.h"
 
-struct GatherConfig;
+struct DaemonConfig;
 class InfluxPoster;
 struct ModemPass;
 class StatusTable;
+class UciSource;
 
 // What the loop works with; the daemon owns each part.
 struct LoopParts {
   const DaemonOptions& options;
-  const GatherConfig& config;
+  const DaemonConfig& config;
   StatusTable& table;
   ModemPass& pass;       // the modem steps' table, session and way to ModemManager
+  UciSource& uci;        // where each cycle's network options are read
   InfluxPoster* poster;  // takes the Influx records; none: they are built and not sent
 };
 

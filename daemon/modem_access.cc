@@ -1,32 +1,12 @@
 #include "daemon/modem_access.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "base/console_text.h"
-#include "config/config_lookup.h"
-#include "platform/uci_api.h"
 
-ModemAccess ParseModemAccess(const char* text) {
-  if (text[0] == '\0' || strcmp(text, "mmcli") == 0) return ModemAccess::kMmcli;
-  if (strcmp(text, "dbus") == 0) return ModemAccess::kDbus;
-  return ModemAccess::kUnknown;
-}
-
-void ModemLinks::Choose(struct uci_context* uci) {
+void ModemLinks::Choose(ModemAccess access) {
   chosen_.Take(&mmcli_);
-  char text[16] = "";
-  struct uci_ptr ptr {};
-  lookupValue("zel.status_gather.modem_access", text, uci, &ptr, sizeof text);
-  switch (ParseModemAccess(text)) {
-    case ModemAccess::kMmcli:
-      return;
-    case ModemAccess::kUnknown:
-      PrintOutsideText(stdout, "modem_access '%s' is not 'mmcli' or 'dbus': using mmcli\n", text);
-      return;
-    case ModemAccess::kDbus:
-      break;
-  }
+  if (access != ModemAccess::kDbus) return;
   if (!ModemBus::Built()) {
     printf("modem_access 'dbus' is not built in: using mmcli\n");
     return;

@@ -6,17 +6,12 @@
 #include <atomic>
 #include <cstdint>
 
+#include "config/modem_access_option.h"
 #include "modem/mm_dbus.h"
 #include "modem/mmcli_link.h"
 #include "modem/qmicli_link.h"
 
-struct uci_context;
 class StopEvent;
-
-enum class ModemAccess { kMmcli, kDbus, kUnknown };
-
-// "mmcli" or empty: kMmcli; "dbus": kDbus; anything else: kUnknown.
-ModemAccess ParseModemAccess(const char* text);
 
 // Owns every link for the run and hands the modem pass the chosen ones. Every request ends at once
 // when `stop` is signalled.
@@ -27,9 +22,10 @@ class ModemLinks {
   ModemLinks(const ModemLinks&) = delete;
   ModemLinks& operator=(const ModemLinks&) = delete;
 
-  // Reads the option through `uci` and, for 'dbus', opens the bus and takes that way. Any other
-  // outcome keeps the mmcli way, with one line saying why (unknown value, not built, no bus).
-  void Choose(struct uci_context* uci);
+  // For `access` kDbus opens the bus and takes that way; when that way is not built or there is
+  // no bus, keeps the mmcli way with one line saying why. Any other value: the mmcli way,
+  // silently (an unknown configured value was said when the configuration was read).
+  void Choose(ModemAccess access);
 
   // The way to ModemManager: the mmcli way until Choose took another.
   ModemManagerLink& manager() { return chosen_; }

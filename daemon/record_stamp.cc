@@ -3,11 +3,11 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "config/gather_config.h"
+#include "config/daemon_config.h"
 #include "report/influx_record.h"
 #include "status/status_table.h"
 
-void StampInfluxRecord(StatusTable& table, const GatherConfig& config, int32_t uptime,
+void StampInfluxRecord(StatusTable& table, const DaemonConfig& config, int32_t uptime,
                        int64_t recordTime) {
   if (!InfluxRecordWanted(config)) return;
   table.UpdateLong(kUpTime_i, static_cast<long>(uptime));

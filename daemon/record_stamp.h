@@ -4,9 +4,9 @@
 #include <cstdint>
 
 class StatusTable;
-struct GatherConfig;
+struct DaemonConfig;
 
 // Stores `uptime` in UpTime_i and `recordTime` in StatusTime_i, which the record then carries;
 // nothing when the schema gives no measurement name (no record is made).
-void StampInfluxRecord(StatusTable& table, const GatherConfig& config, int32_t uptime,
+void StampInfluxRecord(StatusTable& table, const DaemonConfig& config, int32_t uptime,
                        int64_t recordTime);

@@ -18,46 +18,15 @@
 #include "base/paths.h"
 #include "base/plain_file.h"
 #include "base/signals.h"
-#include "config/config_lookup.h"
-#include "config/gather_config.h"
-#include "config/influx_wire.h"
+#include "config/daemon_config.h"
 #include "daemon/daemon_options.h"
-#include "exec/zel_exec.h"
+#include "exec/program_run.h"
 #include "status/status_table.h"
 
 namespace {
 
 constexpr int kVersionMajor = 0;
 constexpr int kVersionMinor = 1;
-
-// Configuration text options, in the order they are read.
-struct TextOption {
-  const char* key;
-  size_t offset;
-};
-
-const TextOption kTextOptions[] = {
-    {"zel.status_gather.influx_url", offsetof(GatherConfig, influxUrl)},
-    {"zel.status_gather.influx_token", offsetof(GatherConfig, influxToken)},
-    {"zel.status_gather.influx_org", offsetof(GatherConfig, influxOrg)},
-    {"zel.status_gather.influx_bucket", offsetof(GatherConfig, influxBucket)},
-    {"zel.status_gather.database", offsetof(GatherConfig, database)},
-    {"zel.status_gather.schema", offsetof(GatherConfig, schema)},
-    {"zel.status_gather.userid", offsetof(GatherConfig, userId)},
-    {"zel.status_gather.password", offsetof(GatherConfig, password)},
-    {"zel.status_gather.account", offsetof(GatherConfig, account)},
-    {"zel.status_gather.sub_account", offsetof(GatherConfig, subAccount)},
-    {"zel.status_gather.instance", offsetof(GatherConfig, instance)},
-    {"zel.status_gather.influx_ca_file", offsetof(GatherConfig, influxCaFile)},
-};
-
-// A number option read as text into a cleared 10-byte buffer; 0 when missing.
-int64_t LookupNumber(const char* key, struct uci_context* uci, struct uci_ptr* ptr) {
-  char text[10];
-  memset(text, 0, sizeof text);
-  lookupValue(key, text, uci, ptr, sizeof text);
-  return static_cast<int64_t>(atoi(text));
-}
 
 // Copies a -f or -j argument into its field; false (after a message) when it does not fit.
 bool KeepPath(char option, const char* argument, char* field) {
@@ -76,23 +45,6 @@ bool CutAtNewline(char* line) {
   if (newline == nullptr) return false;
   *newline = '\0';
   return true;
-}
-
-// influx_batch and influx_compress; a value out of their range is said on the console once.
-void ReadInfluxWireOptions(struct uci_context* uci, GatherConfig* config, struct uci_ptr* ptr) {
-  const int64_t batch = LookupNumber("zel.status_gather.influx_batch", uci, ptr);
-  config->influxBatch = BoundInfluxBatch(batch);
-  if (batch > kMostInfluxBatch) {
-    printf("influx_batch %lld is more than %lld: using %lld\n", static_cast<long long>(batch),
-           static_cast<long long>(kMostInfluxBatch), static_cast<long long>(config->influxBatch));
-  }
-  char text[16] = "";
-  lookupValue("zel.status_gather.influx_compress", text, uci, ptr, sizeof text);
-  const InfluxCompress compress = ParseInfluxCompress(text);
-  config->influxGzip = compress == InfluxCompress::kNone ? 0 : 1;
-  if (compress == InfluxCompress::kUnknown) {
-    PrintOutsideText(stdout, "influx_compress '%s' is not 'gzip' or 'none': using gzip\n", text);
-  }
 }
 
 }  // namespace
@@ -135,27 +87,6 @@ bool IsHelpRequest(int argc, char* const argv[]) {
   return strcmp(first, "-h") == 0 || strcmp(first, "-?") == 0 || strcmp(first, "--help") == 0;
 }
 
-void ReadConfiguration(struct uci_context* uci, GatherConfig* config) {
-  struct uci_ptr ptr {};
-  for (const TextOption& option : kTextOptions) {
-    char* field = reinterpret_cast<char*>(config) + option.offset;
-    lookupValue(option.key, field, uci, &ptr, 128);
-  }
-  config->period = LookupNumber("zel.status_gather.period", uci, &ptr);
-  config->poll = LookupNumber("zel.status_gather.poll", uci, &ptr);
-  config->backlogRecords = LookupNumber("zel.status_gather.backlog_records", uci, &ptr);
-  config->backlogKb = LookupNumber("zel.status_gather.backlog_kb", uci, &ptr);
-  ReadInfluxWireOptions(uci, config, &ptr);
-  if (!lookupValue("zel_gpsd.gpsd.tid", config->gpsdTid, uci, &ptr, sizeof config->gpsdTid)) {
-    lookupValue("zel_gpsd.@gpsd[0].tid", config->gpsdTid, uci, &ptr, sizeof config->gpsdTid);
-  }
-}
-
-void ApplyConfigDefaults(GatherConfig* config) {
-  if (config->period == 0) config->period = 60;
-  if (config->poll == 0) config->poll = 15;
-}
-
 int OpenGpsSocket(const char* path) {
   const int sock = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (sock < 0) {
@@ -181,7 +112,7 @@ int OpenGpsSocket(const char* path) {
   return sock;
 }
 
-OptionsResult ParseOptions(int argc, char* argv[], DaemonOptions* options, GatherConfig* config) {
+OptionsResult ParseOptions(int argc, char* argv[], DaemonOptions* options, DaemonConfig* config) {
   int option;
   while ((option = getopt(argc, argv, "sicrj:f:p:ld?h")) != -1) {
     switch (option) {
@@ -219,7 +150,7 @@ OptionsResult ParseOptions(int argc, char* argv[], DaemonOptions* options, Gathe
   return OptionsResult::kRun;
 }
 
-void ReadSerialNumber(StatusTable& table, GatherConfig* config, const char* path, bool debug) {
+void ReadSerialNumber(StatusTable& table, DaemonConfig* config, const char* path, bool debug) {
   // Its folder is writable by other programs: a link or a FIFO there counts as no file.
   const long n = ReadRegularFileInto(path, config->serialNumber, 127);
   if (n < 2) {
@@ -231,17 +162,18 @@ void ReadSerialNumber(StatusTable& table, GatherConfig* config, const char* path
   table.UpdateFixed(kSn_s, config->serialNumber);
 }
 
-void ReadLinuxVersion(GatherConfig* config, const StopEvent* stop) {
+void ReadLinuxVersion(char* version, const StopEvent* stop) {
   char program[] = "uname";
   char option[] = "-r";
   char* const args[] = {program, option, nullptr};
-  int32_t n = Zel_Exec(RouterPathOf(RouterPath::kUname), args, 1000, 100, config->linuxVersion,
-                       127, stop);
+  int32_t n = RunProgram({RouterPathOf(RouterPath::kUname), args, 1000, stop}, version,
+                         kLinuxVersionSize - 1)
+                  .length;
   if (n <= 0) {
     LogMessageError("Determining Linux version failed");
     return;
   }
-  if (config->linuxVersion[n - 1] == '\n') config->linuxVersion[n - 1] = '\0';
+  if (version[n - 1] == '\n') version[n - 1] = '\0';
 }
 
 void ReadBuildInfo(StatusTable& table, const char* path, char (&systemName)[kSystemNameSize]) {

@@ -1,6 +1,6 @@
 // Feeds arbitrary datagrams to the location update as the GPS listener hands them over (at most
 // 264 bytes, terminated). The first 4 bytes move the receive time, so fixes around midnight and
-// far from the fix time are reached. The I2C command is replaced by a no-op.
+// far from the fix time are reached. The board switches nothing.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CopyInput(data + 4, size - 4, text, 265);
   static ModemSession modem;
   ModemPass ctx = FuzzPass(&modem);
-  LocationUpdateAt(ctx.table, text, now);
+  LocationUpdateAt(ctx.table, ctx.board, text, now);
 
   NmeaFields fields;
   const int32_t count = SplitNmeaFields(text, &fields);

@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // As the mmcli link has it: a zero-filled 1024-byte output buffer holding at most 1022 characters
-  // (NUL bytes included: Zel_Exec counts them), and the caller's zero-filled reply buffer.
+  // (NUL bytes included: RunProgram counts them), and the caller's zero-filled reply buffer.
   char out[1024] = {};
   const size_t n = CopyInput(data, size, out, 1023);
   char copy[1024];

@@ -1,5 +1,6 @@
 // Helpers the fuzz targets share: terminated copies of the input, a quiet standard output, the
-// status table set up as the daemon has it, and a private scratch directory.
+// status table set up as the daemon has it, a board that starts no tool, and a private scratch
+// directory.
 #pragma once
 
 #include <cstdint>
@@ -9,11 +10,11 @@
 #include <filesystem>
 #include <string>
 
-#include "exec/shell_command.h"
 #include "modem/mmcli_link.h"
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "modem/qmicli_link.h"
+#include "platform/board.h"
 #include "status/status_table.h"
 
 // Copies at most cap - 1 bytes of the input into `text` and terminates it. Returns the count.
@@ -29,12 +30,21 @@ inline void QuietStdout() {
   if (freopen("/dev/null", "w", stdout) == nullptr) abort();
 }
 
-inline int NoShell(const char*) { return 0; }
+// The router's board with its LED and I2C switches doing nothing: no process per input.
+class QuietBoard : public Board {
+ public:
+  bool SetHpueLeds(bool) override { return true; }
+  bool SetFixRegister(bool) override { return true; }
+  const char* WwanInterface() const override { return "wwan0"; }
+  const char* LanInterface() const override { return "lan1"; }
+};
 
-// The LED and I2C commands replaced by a no-op.
-inline void InitStatusForFuzzing() {
-  QuietStdout();
-  SetShellCommandRunner(NoShell);
+inline void InitStatusForFuzzing() { QuietStdout(); }
+
+// The board the inputs run against: one for the process.
+inline Board& FuzzBoard() {
+  static QuietBoard board;
+  return board;
 }
 
 // The status table the inputs are stored in: one for the process, as the daemon has one.
@@ -43,13 +53,13 @@ inline StatusTable& FuzzTable() {
   return table;
 }
 
-// A pass on that table with `modem` (fresh for each input) as its modem session. Its links run
-// the router's clients; no target asks through them.
+// A pass on that table and the quiet board with `modem` (fresh for each input) as its modem
+// session. Its links run the router's clients; no target asks through them.
 inline ModemPass FuzzPass(ModemSession* modem) {
   static MmcliLink manager(nullptr);
   static QmicliLink qmi(nullptr);
   *modem = ModemSession{};
-  return ModemPass{FuzzTable(), *modem, manager, qmi};
+  return ModemPass{FuzzTable(), *modem, FuzzBoard(), manager, qmi};
 }
 
 // A directory of its own under $TMPDIR, else /dev/shm (a file write per input on a disk-backed /tmp

@@ -53,7 +53,7 @@ void RunGpsListener(const GpsListener& listener) {
     }
     if (received <= 0) continue;
     buffer[received] = '\0';
-    LocationUpdate(*listener.table, buffer);
+    LocationUpdate(*listener.table, *listener.board, buffer);
     if (listener.debug) {
       PrintOutsideText(stdout, "GPS Value: '%.*s'\n", static_cast<int>(NmeaTextLength(buffer)),
                        buffer);

@@ -2,6 +2,7 @@
 // a location update.
 #pragma once
 
+class Board;
 class StatusTable;
 class StopEvent;
 
@@ -9,6 +10,7 @@ class StopEvent;
 struct GpsListener {
   int socket = -1;  // the bound datagram socket
   StatusTable* table = nullptr;
+  Board* board = nullptr;           // the fix register
   const StopEvent* stop = nullptr;  // ends the listener
   bool debug = false;               // -d: each datagram is traced
 };

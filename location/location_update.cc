@@ -7,8 +7,8 @@
 #include <ctime>
 
 #include "base/console_text.h"
-#include "exec/shell_command.h"
 #include "location/geohash.h"
+#include "platform/board.h"
 #include "status/status_table.h"
 
 namespace {
@@ -97,7 +97,7 @@ int32_t NmeaTextLength(const char* text) {
   return static_cast<int32_t>(length);
 }
 
-void LocationUpdateAt(StatusTable& table, const char* text, int64_t now) {
+void LocationUpdateAt(StatusTable& table, Board& board, const char* text, int64_t now) {
   const int32_t length = NmeaTextLength(text);
   PrintOutsideText(stdout, "Location Update from GPS daemon: \"%.*s\"\n", static_cast<int>(length),
                    text);
@@ -131,13 +131,9 @@ void LocationUpdateAt(StatusTable& table, const char* text, int64_t now) {
   }
 
   // No lock is held here; datagrams that arrive meanwhile wait in the socket's queue.
-  if (latitude != 0.0 && longitude != 0.0) {
-    RunShellCommand("i2cset -y 0 0x50 0x40 2");
-  } else {
-    RunShellCommand("i2cset -y 0 0x50 0x40 0");
-  }
+  board.SetFixRegister(latitude != 0.0 && longitude != 0.0);
 }
 
-void LocationUpdate(StatusTable& table, const char* text) {
-  LocationUpdateAt(table, text, static_cast<int64_t>(time(nullptr)));
+void LocationUpdate(StatusTable& table, Board& board, const char* text) {
+  LocationUpdateAt(table, board, text, static_cast<int64_t>(time(nullptr)));
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+class Board;
 class StatusTable;
 
 constexpr int kNmeaFieldCount = 15;
@@ -33,6 +34,6 @@ double NmeaDegrees(const char* value, const char* hemisphere, char negativeHemis
 int32_t NmeaTextLength(const char* text);
 
 // Turns one received sentence into position values, the geohash and the I2C fix register.
-void LocationUpdate(StatusTable& table, const char* text);
+void LocationUpdate(StatusTable& table, Board& board, const char* text);
 // LocationUpdate with the current time given (tests inject it).
-void LocationUpdateAt(StatusTable& table, const char* text, int64_t now);
+void LocationUpdateAt(StatusTable& table, Board& board, const char* text, int64_t now);

@@ -18,7 +18,7 @@
 namespace {
 
 // The HPUE LEDs follow the transmit power the session holds.
-void FollowTxPower(ModemPass& pass) { SetHpueLed(pass.session.lastTxPower); }
+void FollowTxPower(ModemPass& pass) { SetHpueLed(pass.board, pass.session.lastTxPower); }
 
 using S = ModemSession;
 

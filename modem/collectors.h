@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+class Board;
 struct ModemPass;
 
 // One status cycle: finds the modem and, when one is listed, runs the collector rows (the
@@ -15,5 +16,5 @@ void GetModemProperties(ModemPass& pass);  // ModemManager's modem and bearer pr
 void GetKxNetworkInfo(ModemPass& pass);    // /proc/net/dev counters of wwan0
 int GetLTEConnectionStatus(ModemPass& pass);
 // Lights the blue HPUE LED for a transmit power of 24 or more, else the green one (the dark one is
-// switched first); returns the result of the second LED command.
-int SetHpueLed(int32_t txPower);
+// switched first). True when both LED switches succeeded.
+bool SetHpueLed(Board& board, int32_t txPower);

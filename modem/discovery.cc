@@ -12,6 +12,7 @@
 #include "base/console_text.h"
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
+#include "platform/board.h"
 #include "status/status_table.h"
 
 struct udev* udev = nullptr;
@@ -95,7 +96,7 @@ int udevEnumerate(ModemPass& pass) {
     char wwan_mac[kMacTextSize] = {};
     if (name != nullptr && strstr(name, "cdc-wdm") != nullptr && address == nullptr) {
       // The control device has no address of its own: take the modem's network interface's.
-      if (GetMacAddress("wwan0", wwan_mac)) address = wwan_mac;
+      if (GetMacAddress(pass.board.WwanInterface(), wwan_mac)) address = wwan_mac;
     }
     if (udevCheckDeviceAdd(pass, name, path, address) == 1) {
       found = 1;

@@ -13,6 +13,7 @@
 #include "modem/collectors.h"
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
+#include "platform/board.h"
 #include "status/status_table.h"
 
 namespace {
@@ -61,7 +62,7 @@ void GetKxNetworkInfo(ModemPass& pass) {
   LineReader lines(file.get());
   char line[1024];
   while (lines.Next(line, 1023)) {
-    if (strstr(line, "wwan0") != nullptr) {
+    if (strstr(line, pass.board.WwanInterface()) != nullptr) {
       TakeNetDevLine(pass, line);
       return;
     }

@@ -5,14 +5,12 @@
 
 #include "base/console_text.h"
 #include "base/paths.h"
-#include "exec/zel_exec.h"
+#include "exec/program_run.h"
 
 namespace {
 
 constexpr int kClientOutputSize = 1024;
 constexpr int kPropertiesOutputSize = 16384;
-constexpr int kListIdleMs = 100;
-constexpr int kCommandIdleMs = 100;
 // A reply line of the client starts with these many characters before the answer ("response: ").
 constexpr int kResponsePrefix = 10;
 constexpr int kListTokens = 15;
@@ -138,15 +136,15 @@ int32_t MmcliLink::Run(const char* flag, int32_t index, const char* argument, in
   char indexText[12];
   snprintf(indexText, sizeof indexText, "%d", index);
   char* argv[] = {Arg("mmcli"), Arg(flag), indexText, Arg(argument), nullptr};
-  return Zel_Exec(RouterPathOf(RouterPath::kMmcli), argv, totalLimitMs, kCommandIdleMs, output,
-                  outputSize - 1, stop_);
+  const ProgramRun run{RouterPathOf(RouterPath::kMmcli), argv, totalLimitMs, stop_};
+  return RunProgram(run, output, static_cast<size_t>(outputSize - 1)).length;
 }
 
 void MmcliLink::List(int32_t totalLimitMs, ModemListing* listing) {
   char out[kClientOutputSize] = {};
   char* argv[] = {Arg("mmcli"), Arg("-L"), nullptr};
-  const int32_t len = Zel_Exec(RouterPathOf(RouterPath::kMmcli), argv, totalLimitMs, kListIdleMs,
-                               out, kClientOutputSize - 1, stop_);
+  const ProgramRun run{RouterPathOf(RouterPath::kMmcli), argv, totalLimitMs, stop_};
+  const int32_t len = RunProgram(run, out, kClientOutputSize - 1).length;
   ReadModemListing(out, len, listing);
 }
 

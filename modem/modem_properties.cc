@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "base/console_text.h"
-#include "config/config_lookup.h"
+#include "config/network_options.h"
 #include "modem/collectors.h"
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
@@ -102,7 +102,12 @@ void GetModemProperties(ModemPass& pass) {
   const char* apn = session->bearerApn;
   if (apn[0] == '\0') apn = session->initialBearerApn;
   if (apn[0] == '\0') {
-    lookupValue("network.wwan.apn", session->bearerApn, pass.uci, pass.uciPtr, 128);
+    // The configured APN stands in when the modem names none.
+    const NetworkOption<kApnSize>& option = pass.network.wwanApn;
+    ShowNetworkOption(kWwanApnKey, option);
+    if (option.found) {
+      snprintf(session->bearerApn, sizeof session->bearerApn, "%s", option.text);
+    }
     apn = session->bearerApn;
     if (apn[0] == '\0') return;
   }

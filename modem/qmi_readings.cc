@@ -5,7 +5,8 @@
 #include <cstring>
 
 #include "base/paths.h"
-#include "exec/zel_exec.h"
+#include "base/signals.h"
+#include "exec/program_run.h"
 #include "modem/collectors.h"
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
@@ -145,8 +146,8 @@ const char* AskHomeNetwork(ModemPass& pass, const Collector&, AtReply*) {
   memset(session->qmiResult, 0, sizeof session->qmiResult);
   char program_name[] = "home-network.sh";
   char* const argv[] = {program_name, session->qmiDevice, nullptr};
-  if (Zel_Exec(RouterPathOf(RouterPath::kHomeNetwork), argv, 2000, 500, session->qmiResult,
-               kQmiResultSize - 1) <= 0) {
+  const ProgramRun run{RouterPathOf(RouterPath::kHomeNetwork), argv, 2000, InterruptStopEvent()};
+  if (RunProgram(run, session->qmiResult, kQmiResultSize - 1).length <= 0) {
     return nullptr;
   }
   return session->qmiResult;

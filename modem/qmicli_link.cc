@@ -5,11 +5,9 @@
 
 #include "base/console_text.h"
 #include "base/paths.h"
-#include "exec/zel_exec.h"
+#include "exec/program_run.h"
 
 namespace {
-
-constexpr int kIdleMs = 100;
 
 char* Arg(const char* text) { return const_cast<char*>(text); }
 
@@ -20,8 +18,8 @@ QmiAnswer QmicliLink::Run(const char* device, const char* request, int32_t total
   fflush(stdout);
   memset(output_, 0, sizeof output_);
   char* argv[] = {Arg("qmicli"), Arg("-d"), Arg(device), Arg("-p"), Arg(request), nullptr};
-  if (Zel_Exec(RouterPathOf(RouterPath::kQmicli), argv, totalLimitMs, kIdleMs, output_,
-               kQmicliOutputSize - 1, stop_) <= 0) {
+  const ProgramRun run{RouterPathOf(RouterPath::kQmicli), argv, totalLimitMs, stop_};
+  if (RunProgram(run, output_, kQmicliOutputSize - 1).length <= 0) {
     return QmiAnswer::kNone;
   }
   return QmiOutputIsError(output_) ? QmiAnswer::kRefused : QmiAnswer::kAnswered;

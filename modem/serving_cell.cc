@@ -7,13 +7,13 @@
 
 #include "base/console_text.h"
 #include "exec/pattern.h"
-#include "exec/shell_command.h"
 #include "modem/channel.h"
 #include "modem/collectors.h"
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "modem/parse_and_store.h"
 #include "modem/reply_rows.h"
+#include "platform/board.h"
 #include "status/status_table.h"
 
 namespace {
@@ -30,18 +30,10 @@ const char* BandwidthText(const char* row) {
   return code >= 0 && code <= 5 ? kBandwidths[code] : nullptr;
 }
 
-// The LED tool runs through the shell; the dark LED is switched before the lit one.
-int RunShell(const char* command) { return RunShellCommand(command); }
-
 }  // namespace
 
-int SetHpueLed(int32_t txPower) {
-  if (txPower < kHpueThreshold) {
-    RunShell("gpio led hpue_blue off");
-    return RunShell("gpio led hpue_green on");
-  }
-  RunShell("gpio led hpue_green off");
-  return RunShell("gpio led hpue_blue on");
+bool SetHpueLed(Board& board, int32_t txPower) {
+  return board.SetHpueLeds(txPower >= kHpueThreshold);
 }
 
 ServingCell ParseServingCell(const char* reply) {

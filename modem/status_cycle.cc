@@ -18,13 +18,13 @@
 #include "base/plain_file.h"
 #include "base/scoped_handles.h"
 #include "base/signals.h"
-#include "config/config_lookup.h"
 #include "modem/channel.h"
 #include "modem/collector_table.h"
 #include "modem/collectors.h"
 #include "modem/discovery.h"
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
+#include "platform/board.h"
 #include "status/status_table.h"
 
 namespace {
@@ -50,8 +50,8 @@ void StoreConnectionState(ModemPass& pass) {
 }
 
 void StoreLanAddress(ModemPass& pass) {
-  char address[32] = "";
-  lookupValue("network.lan.ipaddr", address, pass.uci, pass.uciPtr, sizeof address);
+  ShowNetworkOption(kLanIpAddrKey, pass.network.lanIpAddr);
+  const char* address = pass.network.lanIpAddr.text;
   if (address[0] == '\0') {
     LogMessageError("Failed to determine LAN IP address");
     return;
@@ -65,7 +65,7 @@ void StoreLanAddress(ModemPass& pass) {
 
 void StoreLanMac(ModemPass& pass) {
   char mac[256] = "";
-  if (GetMacAddress("lan1", mac) != 0) pass.table.UpdateFixed(kLanMacAddr_s, mac);
+  if (GetMacAddress(pass.board.LanInterface(), mac) != 0) pass.table.UpdateFixed(kLanMacAddr_s, mac);
 }
 
 }  // namespace
@@ -75,7 +75,7 @@ void StorePdpAddress(ModemPass& pass) {
   if (sock.get() < 0) return;
   struct ifreq request;
   memset(&request, 0, sizeof request);
-  snprintf(request.ifr_name, IFNAMSIZ, "%s", "wwan0");
+  snprintf(request.ifr_name, IFNAMSIZ, "%s", pass.board.WwanInterface());
   if (ioctl(sock.get(), SIOCGIFADDR, &request) == 0) {
     struct sockaddr_in address;
     memcpy(&address, &request.ifr_addr, sizeof address);

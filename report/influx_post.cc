@@ -9,7 +9,7 @@
 #include "base/console_text.h"
 #include "base/log.h"
 #include "base/url_text.h"
-#include "config/gather_config.h"
+#include "config/daemon_config.h"
 
 namespace {
 
@@ -119,7 +119,7 @@ int PercentEncode(const char* text, char* out, size_t size) {
   return 1;
 }
 
-int BuildInfluxRequest(const GatherConfig& config, InfluxRequest* request) {
+int BuildInfluxRequest(const DaemonConfig& config, InfluxRequest* request) {
   memset(request, 0, sizeof *request);
   // Each value is at most 127 characters, so at most 381 once encoded.
   char first[400];

@@ -8,7 +8,7 @@
 #include "base/signals.h"
 #include "report/gzip_body.h"
 
-struct GatherConfig;
+struct DaemonConfig;
 
 // libcurl's global initialisation (all facilities); start-up calls it once when posting is on.
 void InfluxGlobalInit();
@@ -26,7 +26,7 @@ struct InfluxRequest {
 
 // Fills `request` from the configuration with the query values percent-encoded. Returns 1, or 0
 // with a message on standard error when a token is set without org and bucket.
-int BuildInfluxRequest(const GatherConfig& config, InfluxRequest* request);
+int BuildInfluxRequest(const DaemonConfig& config, InfluxRequest* request);
 
 // Percent-encodes every byte of `text` but letters, digits and "-._~" into `out` (size bytes,
 // always terminated). Returns 1, or 0 when it was cut short.

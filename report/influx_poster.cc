@@ -12,7 +12,7 @@
 #include "base/clock.h"
 #include "base/console_text.h"
 #include "base/log.h"
-#include "config/gather_config.h"
+#include "config/daemon_config.h"
 #include "report/backlog_file.h"
 #include "report/influx_post.h"
 #include "status/status_table.h"
@@ -25,14 +25,9 @@ constexpr size_t kStampRoom = 24;
 // The longest a batch waits for its oldest record to be sent: a day.
 constexpr int64_t kMostBatchWaitMs = 86400000;
 
-int64_t BoundOr(int64_t configured, int64_t fallback, int64_t most) {
-  if (configured <= 0) return fallback;
-  return configured < most ? configured : most;
-}
-
 // How long the oldest of a batch of `batch` records may wait: `batch` record periods (a status
 // cycle when records follow every cycle).
-int32_t BatchWaitMs(const GatherConfig& config, int64_t batch) {
+int32_t BatchWaitMs(const DaemonConfig& config, int64_t batch) {
   int64_t interval = config.period > 0 ? config.period : config.poll;
   if (interval <= 0) interval = 1;
   const int64_t ms = batch * interval * 1000;
@@ -41,15 +36,13 @@ int32_t BatchWaitMs(const GatherConfig& config, int64_t batch) {
 
 }  // namespace
 
-bool InfluxPoster::Start(const GatherConfig& config, StatusTable& table, bool debug,
+bool InfluxPoster::Start(const DaemonConfig& config, StatusTable& table, bool debug,
                          const StopEvent* stop, const char* backlogPath) {
   config_ = &config;
   table_ = &table;
   snprintf(path_, sizeof path_, "%s", backlogPath);
-  const size_t records =
-      static_cast<size_t>(BoundOr(config.backlogRecords, kDefaultBacklogRecords, 100000));
-  const size_t bytes =
-      static_cast<size_t>(BoundOr(config.backlogKb, kDefaultBacklogKb, 65536)) * 1024;
+  const size_t records = static_cast<size_t>(config.backlogRecords);
+  const size_t bytes = static_cast<size_t>(config.backlogKb) * 1024;
   file_size_ = bytes + records * kStampRoom + 1;
   body_.reset(new (std::nothrow) char[kBatchBytes + 1]);
   file_text_.reset(new (std::nothrow) char[file_size_]);
@@ -59,7 +52,7 @@ bool InfluxPoster::Start(const GatherConfig& config, StatusTable& table, bool de
   }
   printf("Influx backlog: at most %zu records, %zu KB\n", records, bytes / 1024);
 
-  const int64_t batch = config.influxBatch > 0 ? config.influxBatch : 1;
+  const int64_t batch = config.influxBatch;
   batch_ = static_cast<size_t>(batch);
   batch_wait_ms_ = BatchWaitMs(config, batch);
   InfluxRequest request;
@@ -69,7 +62,7 @@ bool InfluxPoster::Start(const GatherConfig& config, StatusTable& table, bool de
     options.caFile = config.influxCaFile;
     options.stop = &stop_;
     options.debug = debug;
-    options.compress = config.influxGzip != 0;
+    options.compress = config.influxCompress == InfluxCompress::kGzip;
     if (!link_.Open(request, options, kBatchBytes)) {
       LogMessageError("Influx poster: could not set up the connection (memory)");
       return false;

@@ -14,15 +14,10 @@
 #include "report/influx_backlog.h"
 #include "report/influx_post.h"
 
-struct GatherConfig;
+struct DaemonConfig;
 class StatusTable;
 class StopEvent;
 
-// Default bounds of the backlog: about 8 hours of 2 KB records at the default period; 1 MB of
-// record text, reserved twice (the records and the file's text), and the file under /tmp (a RAM
-// file system on the router) while records wait.
-constexpr int64_t kDefaultBacklogRecords = 500;
-constexpr int64_t kDefaultBacklogKb = 1024;
 // Most bytes of records in one request.
 constexpr size_t kBatchBytes = 65536;
 
@@ -38,7 +33,7 @@ class InfluxPoster {
   // the thread, which stores each post's duration in `table`. A signalled `stop` cuts the
   // taking up short (null: never). False (after a message) when memory or the thread could not
   // be had. `config` and `table` must outlive the poster.
-  bool Start(const GatherConfig& config, StatusTable& table, bool debug, const StopEvent* stop,
+  bool Start(const DaemonConfig& config, StatusTable& table, bool debug, const StopEvent* stop,
              const char* backlogPath);
 
   // Hands over a record built at wall time `built` and tick `builtTick`; never waits for a post
@@ -59,7 +54,7 @@ class InfluxPoster {
   void SaveBacklog(std::unique_lock<std::mutex>* lock);
   void ReportDrops(std::unique_lock<std::mutex>* lock);
 
-  const GatherConfig* config_ = nullptr;
+  const DaemonConfig* config_ = nullptr;
   StatusTable* table_ = nullptr;
   char path_[256] = "";
   pthread_t thread_{};

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "config/gather_config.h"
+#include "config/daemon_config.h"
 #include "report/append_text.h"
 #include "report/report_state.h"
 #include "status/status_table.h"
@@ -163,12 +163,12 @@ size_t BuildField(const StatusValue& entry, uint32_t index, ReportState* report,
 
 }  // namespace
 
-bool InfluxRecordWanted(const GatherConfig& config) {
+bool InfluxRecordWanted(const DaemonConfig& config) {
   char measurement[kEscapedSize];
   return Escape(measurement, sizeof measurement, config.schema, kMeasurementSpecials) != 0;
 }
 
-int GetInfluxData(const GatherConfig& config, const StatusSnapshot& table, ReportState* report,
+int GetInfluxData(const DaemonConfig& config, const StatusSnapshot& table, ReportState* report,
                   int64_t recordTime, char* buffer, size_t size) {
   char measurement[kEscapedSize];
   size_t measurement_len = Escape(measurement, sizeof measurement, config.schema,

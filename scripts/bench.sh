@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the Release benchmarks (build-bench) and prints one table of what the daemon costs: the
-# Zel_Exec micro-benchmarks, status cycles and idle time of the real daemon against the simulated
+# RunProgram micro-benchmarks, status cycles and idle time of the real daemon against the simulated
 # router, the cost per cycle of each way to ModemManager (mmcli or D-Bus), the bytes each Influx
 # record costs on the wire, render times and the stripped program sizes. Nothing here passes or
 # fails on a time.
@@ -32,7 +32,7 @@ cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DMODEM_STATUS_BENCH=ON \
   -DMODEM_STATUS_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 >/dev/null
 
-step "Zel_Exec against the child alone and the literal read loop"
+step "RunProgram against the child alone and the literal read loop"
 "$build/bench/exec_bench" --benchmark_out="$out/exec.json" --benchmark_out_format=json \
   >/dev/null
 step "render times"

@@ -13,6 +13,7 @@ packages=(
   clang libclang-rt-14-dev
   chromium chromium-driver python3-selenium
   modemmanager modemmanager-dev dbus-daemon python3-dbus python3-gi libglib2.0-dev
+  libqmi-utils libqmi-glib-dev libmbim-glib-dev util-linux
 )
 
 missing=()

@@ -80,7 +80,7 @@ cmake --build build-tsan -j2 --target modem-statusd modem-status-api unit_tests 
 stage "tests: ThreadSanitizer (end-to-end and threaded unit tests)"
 run_ctest --test-dir build-tsan -L e2e
 run_ctest --test-dir build-tsan -L unit \
-  -R 'Concurrency|SnapshotWriter|GpsListener|ZelExec|StatusApi|Delivery|StopEvent'
+  -R 'Concurrency|SnapshotWriter|GpsListener|ProgramRun|ToolsOnPath|StatusApi|Delivery|StopEvent'
 
 stage "fuzz: ${FUZZ_SECONDS:-20} s per target"
 bash scripts/fuzz.sh "${FUZZ_SECONDS:-20}"

@@ -14,15 +14,16 @@
 
 #include "base/paths.h"
 #include "base/signals.h"
-#include "config/gather_config.h"
+#include "config/daemon_config.h"
+#include "config/uci_source.h"
 #include "daemon/daemon_options.h"
 #include "daemon/main_loop.h"
 #include "modem/collectors.h"
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "modem/sim_identity.h"
-#include "platform/uci_api.h"
 #include "status/status_table.h"
+#include "tests/support/fake_board.h"
 #include "tests/support/sim_router.h"
 #include "tests/support/table_access.h"
 #include "tests/support/test_files.h"
@@ -230,31 +231,27 @@ class LinkDownLoop : public ::testing::Test {
     config_.poll = 30;
     config_.period = 600;
     modem_.modemIndex = -1;
-    uci_ = uci_alloc_context();
-    uci_set_confdir(uci_, sim_.Path("etc/config").c_str());
-    pass_.uci = uci_;
-    pass_.uciPtr = &uciPtr_;
+    ASSERT_TRUE(uci_.Open(sim_.Path("etc/config").c_str()));
     stopRequested = 0;
     connectPending = 0;
     disconnectPending = 0;
     signal_disconnect = 0;
   }
   void TearDown() override {
-    uci_free_context(uci_);
     stopRequested = 0;
     signal_disconnect = 0;
     unsetenv("MODEM_STATUS_ROOT");
     ReloadPathRoot();
   }
   SimRouter sim_;
-  GatherConfig config_{};
+  DaemonConfig config_{};
   ModemSession modem_;
   StatusTable table_;
+  RecordingBoard board_;
   ClientLinks links_;
-  ModemPass pass_{table_, modem_, links_.mmcli, links_.qmicli};
+  ModemPass pass_{table_, modem_, board_, links_.mmcli, links_.qmicli};
   DaemonOptions options_;
-  struct uci_context* uci_ = nullptr;
-  struct uci_ptr uciPtr_ {};
+  UciSource uci_;
 };
 
 TEST_F(LinkDownLoop, LinkDownCycleIsReducedAndWaitsFiveSeconds) {
@@ -268,7 +265,8 @@ TEST_F(LinkDownLoop, LinkDownCycleIsReducedAndWaitsFiveSeconds) {
   const int saved = dup(1);
   FILE* capture = freopen(out_path.c_str(), "w", stdout);
   ASSERT_NE(nullptr, capture);
-  std::thread loop([&] { RunMainLoop(LoopParts{options_, config_, table_, pass_, nullptr}); });
+  std::thread loop(
+      [&] { RunMainLoop(LoopParts{options_, config_, table_, pass_, uci_, nullptr}); });
   bool waited = false;
   for (int i = 0; i < 150 && !waited; ++i) {
     usleep(100 * 1000);

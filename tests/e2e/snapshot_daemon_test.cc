@@ -17,6 +17,7 @@
 #include "report/json_snapshot.h"
 #include "status/status_table.h"
 #include "tests/support/csv_fields.h"
+#include "tests/support/fake_board.h"
 #include "tests/support/json_validator.h"
 #include "tests/support/sim_router.h"
 #include "tests/support/table_access.h"
@@ -55,8 +56,9 @@ class WatchdogSimTest : public ::testing::Test {
   SimRouter sim_;
   ModemSession modem_;
   StatusTable table_;
+  RecordingBoard board_;
   ClientLinks links_;
-  ModemPass ctx_{table_, modem_, links_.mmcli, links_.qmicli};
+  ModemPass ctx_{table_, modem_, board_, links_.mmcli, links_.qmicli};
   ModemWatchdog watchdog_{};
 };
 

@@ -117,11 +117,12 @@ TEST_F(StartupTest, StartsAndPublishesTheIdentity) {
   for (const std::string& line : expected) EXPECT_NE(out.find(line), std::string::npos) << line << out;
   EXPECT_EQ(out.find("hunter2"), std::string::npos);
   EXPECT_EQ(out.find("tok-123"), std::string::npos);
-  // One line per configuration key in start-up (20 with the tid fallback).
+  // One line per configuration key in start-up (22 with the tid fallback, modem_access and
+  // qmi_access).
   size_t lookups = 0;
   const size_t started = out.find("System Name:");
   for (size_t pos = 0; (pos = out.find("Lookup for name: ", pos)) < started; ++pos) ++lookups;
-  EXPECT_EQ(lookups, 20u);
+  EXPECT_EQ(lookups, 22u);
   EXPECT_EQ(sim_.CountCalls("uname -r"), 1);
   for (const char* entry : {R"("name":"Sn_s","value":"ZR47-000123")",
                             R"("name":"SwVersion_s","value":"4.2.1")",

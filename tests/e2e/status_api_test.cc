@@ -77,6 +77,9 @@ TEST(StatusApiCgiTest, EveryReplyByteForByte) {
       {"disabled", disabled.c_str(), snap.c_str(), kDisabled, ""},
       {"option missing", missing.c_str(), snap.c_str(), kDisabled, kLookupFailed},
       {"no configuration", nullptr, snap.c_str(), kDisabled, kLookupFailed},
+      // The shared lookup says no more than the failure line on the CGI's standard error.
+      {"malformed configuration", "config api 'api'\n\toption status 'enabled\n", snap.c_str(),
+       kDisabled, kLookupFailed},
       {"snapshot missing", enabled.c_str(), nullptr, kEmptyList, ""},
       {"snapshot a directory", enabled.c_str(), kDirectory, kEmptyList, ""},
       {"snapshot empty", enabled.c_str(), "", kEmptyList, ""},

@@ -12,13 +12,15 @@
 
 #include "base/clock.h"
 #include "base/paths.h"
+#include "config/network_options.h"
+#include "config/uci_source.h"
 #include "modem/channel.h"
 #include "modem/collectors.h"
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "modem/modem_watchdog.h"
-#include "platform/uci_api.h"
 #include "status/status_table.h"
+#include "tests/support/fake_board.h"
 #include "tests/support/sim_router.h"
 #include "tests/support/table_access.h"
 #include "tests/support/client_links.h"
@@ -47,17 +49,11 @@ class WatchdogCycleTest : public ::testing::Test {
  protected:
   void SetUp() override {
     setenv("MODEM_STATUS_ROOT", sim_.root().c_str(), 1);
-    const char* path = getenv("PATH");
-    saved_path_ = path != nullptr ? path : "";
-    setenv("PATH", (sim_.root() + "/usr/sbin:/usr/bin:/bin").c_str(), 1);  // gpio, i2cset
     ReloadPathRoot();
-    uci_ = uci_alloc_context();
-    uci_set_confdir(uci_, sim_.Path("etc/config").c_str());
+    ASSERT_TRUE(uci_.Open(sim_.Path("etc/config").c_str()));
     AddPartlySilentScenarios(sim_);
   }
   void TearDown() override {
-    uci_free_context(uci_);
-    setenv("PATH", saved_path_.c_str(), 1);
     unsetenv("MODEM_STATUS_ROOT");
     ReloadPathRoot();
   }
@@ -65,17 +61,16 @@ class WatchdogCycleTest : public ::testing::Test {
   void Fresh() {
     modem_ = ModemSession{};
     table_ = std::make_unique<StatusTable>();
-    pass_ = std::make_unique<ModemPass>(ModemPass{*table_, modem_, links_.mmcli, links_.qmicli});
-    pass_->uci = uci_;
-    pass_->uciPtr = &uciPtr_;
+    pass_ = std::make_unique<ModemPass>(
+        ModemPass{*table_, modem_, board_, links_.mmcli, links_.qmicli});
+    pass_->network = ReadNetworkOptions(uci_);
     watchdog_ = ModemWatchdog{ResetModem, SimUptime, false, false, false, 0};
     sim_.ClearCalls();
   }
 
   SimRouter sim_;
-  std::string saved_path_;
-  struct uci_context* uci_ = nullptr;
-  struct uci_ptr uciPtr_ {};
+  RecordingBoard board_;
+  UciSource uci_;
   ModemSession modem_;
   ClientLinks links_;
   std::unique_ptr<StatusTable> table_;

@@ -1,6 +1,5 @@
 // Test helpers for the captured outputs of the router's tools: reading a sample, turning mmcli's
-// --command output into the answer the mmcli link hands to the parsers, and a fake
-// `gpio` tool on PATH that records the LED commands.
+// --command output into the answer the mmcli link hands to the parsers.
 #pragma once
 
 #include <string>
@@ -16,18 +15,3 @@ std::string PlatformSample(const std::string& name);
 // skipped.
 std::string AsModemReply(const std::string& mmcliOutput);
 
-// Puts a `gpio` script first on PATH for the fixture's lifetime; every call appends its arguments
-// as one line to a log.
-class FakeGpio {
- public:
-  FakeGpio();
-  ~FakeGpio();
-  FakeGpio(const FakeGpio&) = delete;
-  FakeGpio& operator=(const FakeGpio&) = delete;
-  std::vector<std::string> Calls() const;  // "led hpue_blue off", ... in call order
-  void Clear() const;
-
- private:
-  TempDir dir_;
-  std::string old_path_;
-};

@@ -4,10 +4,10 @@
 #include <cstring>
 
 #include "base/console_text.h"
-#include "config/gather_config.h"
+#include "config/daemon_config.h"
 #include "report/influx_post.h"
 
-int PostRecordOnce(const GatherConfig& config, bool debug, const char* record, int32_t* durationMs,
+int PostRecordOnce(const DaemonConfig& config, bool debug, const char* record, int32_t* durationMs,
                    size_t maxLength, MonotonicReader monotonic) {
   *durationMs = 0;
   InfluxRequest request;
@@ -16,7 +16,7 @@ int PostRecordOnce(const GatherConfig& config, bool debug, const char* record, i
   PostOptions options;
   options.caFile = config.influxCaFile;
   options.debug = debug;
-  options.compress = config.influxGzip != 0;
+  options.compress = config.influxCompress == InfluxCompress::kGzip;
   options.clock = monotonic;
   PostResult result;
   PostInflux(request, record, length, options, &result);

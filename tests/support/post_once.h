@@ -6,10 +6,10 @@
 
 #include "base/clock.h"
 
-struct GatherConfig;
+struct DaemonConfig;
 
 // Posts `record` as it is. 1 when the server answered 2xx; `durationMs` gets the post's duration
 // on success, else 0. On failure the record is echoed on standard error.
 // The duration is measured on `monotonic`.
-int PostRecordOnce(const GatherConfig& config, bool debug, const char* record, int32_t* durationMs,
+int PostRecordOnce(const DaemonConfig& config, bool debug, const char* record, int32_t* durationMs,
                    size_t maxLength, MonotonicReader monotonic = SystemMonotonic);

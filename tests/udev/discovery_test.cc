@@ -15,6 +15,7 @@
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
+#include "tests/support/fake_board.h"
 #include "tests/support/table_access.h"
 #include "tests/support/client_links.h"
 
@@ -82,8 +83,9 @@ class DiscoveryTest : public ::testing::Test {
   std::string Enumerate(int* result) {
     EXPECT_EQ(1, udevCreateContext());
     testing::internal::CaptureStdout();
+    RecordingBoard board;
     ClientLinks links;
-    ModemPass pass{*table_, modem_, links.mmcli, links.qmicli};
+    ModemPass pass{*table_, modem_, board, links.mmcli, links.qmicli};
     *result = udevEnumerate(pass);
     return testing::internal::GetCapturedStdout();
   }
@@ -170,10 +172,11 @@ TEST_F(DiscoveryTest, NoDevicesAtAll) {
 }
 
 TEST_F(DiscoveryTest, ContextLifetime) {
-  ClientLinks links;
-  ModemPass pass{*table_, modem_, links.mmcli, links.qmicli};
+  RecordingBoard board_;
+  ClientLinks links_;
+  ModemPass ctx_{*table_, modem_, board_, links_.mmcli, links_.qmicli};
   testing::internal::CaptureStderr();
-  EXPECT_EQ(0, udevEnumerate(pass));
+  EXPECT_EQ(0, udevEnumerate(ctx_));
   EXPECT_EQ("Cannot create udev enumerate context\n", testing::internal::GetCapturedStderr());
 
   AddDevices(kLoopback);
@@ -184,8 +187,9 @@ TEST_F(DiscoveryTest, ContextLifetime) {
 }
 
 TEST_F(DiscoveryTest, CheckDeviceAddNeedsNameAndPath) {
-  ClientLinks links;
-  ModemPass ctx_{*table_, modem_, links.mmcli, links.qmicli};
+  RecordingBoard board_;
+  ClientLinks links_;
+  ModemPass ctx_{*table_, modem_, board_, links_.mmcli, links_.qmicli};
   EXPECT_EQ(0, udevCheckDeviceAdd(ctx_, nullptr, "/x/1-1:1.2/ttyUSB2/tty/ttyUSB2", nullptr));
   EXPECT_EQ(0, udevCheckDeviceAdd(ctx_, "ttyUSB2", nullptr, nullptr));
   EXPECT_STREQ("", modem_.atDevice);

@@ -15,6 +15,7 @@
 #include "modem/channel.h"
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
+#include "tests/support/fake_board.h"
 #include "tests/support/sim_router.h"
 #include "tests/support/table_access.h"
 #include "tests/support/client_links.h"
@@ -47,8 +48,9 @@ class ChannelSimTest : public ::testing::Test {
   SimRouter& sim_ = *shared_sim_;
   ModemSession modem_;
   StatusTable table_;
+  RecordingBoard board_;
   ClientLinks links_;
-  ModemPass ctx_{table_, modem_, links_.mmcli, links_.qmicli};
+  ModemPass ctx_{table_, modem_, board_, links_.mmcli, links_.qmicli};
 };
 
 SimRouter* ChannelSimTest::shared_sim_ = nullptr;

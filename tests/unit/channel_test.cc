@@ -14,9 +14,10 @@
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "modem/qmicli_link.h"
-#include "tests/support/client_links.h"
+#include "tests/support/fake_board.h"
 #include "tests/support/table_access.h"
 #include "tests/support/test_files.h"
+#include "tests/support/client_links.h"
 
 namespace {
 
@@ -58,8 +59,9 @@ class ChannelTest : public ::testing::Test {
   TempDir root_;
   ModemSession modem_;
   StatusTable table_;
+  RecordingBoard board_;
   ClientLinks links_;
-  ModemPass ctx_{table_, modem_, links_.mmcli, links_.qmicli};
+  ModemPass ctx_{table_, modem_, board_, links_.mmcli, links_.qmicli};
 };
 
 TEST_F(ChannelTest, FindModemReadsTheListing) {
@@ -146,8 +148,8 @@ TEST_F(ChannelTest, SendTurnsTheResponseLineIntoTheAnswer) {
 
 // ModemManager's error lines are refusals: none of their text reaches a parser.
 TEST_F(ChannelTest, SendTakesTheClientErrorAsRefusal) {
-  for (const char* sample :
-       {"mmcli-m5-command_unknown-modem.stderr", "mmcli-command_modem-replied-ERROR.stderr"}) {
+  for (const char* sample : {"mmcli-m5-command_unknown-modem.stderr",
+                             "mmcli-command_modem-replied-ERROR.stderr"}) {
     Answer("mmcli", Sample(sample), true);
     AtReply reply{};
     EXPECT_EQ(MmAnswer::kRefused, SendAtCommand(ctx_, "AT+CSQ", &reply)) << sample;

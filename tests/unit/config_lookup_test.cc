@@ -1,12 +1,14 @@
-// lookupValue: size rules, the cloud host rule, extended section references, failures that leave
+// LookupValue: size rules, the cloud host rule, extended section references, failures that leave
 // the buffer alone, and masked secrets.
 #include "config/config_lookup.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 
+#include "config/uci_source.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -30,30 +32,23 @@ class LookupValueTest : public ::testing::Test {
               "\toption status '1'\n");
     WriteFile(dir_ / "zel_gpsd", "config gpsd\n\toption tid 'gps-tid'\nconfig gpsd\n\toption tid 'second'\n");
     WriteFile(dir_ / "broken", "config x\n\toption 'unterminated\n");
-    uci_ = uci_alloc_context();
-    ASSERT_NE(uci_, nullptr);
-    uci_set_confdir(uci_, dir_.path().c_str());
+    Reload();
+    ASSERT_TRUE(uci_->Ready());
   }
-  void TearDown() override { uci_free_context(uci_); }
 
   // Runs one lookup into buffer_ and keeps what it printed.
   int Lookup(const char* key, int32_t size) {
     CaptureStdout();
-    int rc = lookupValue(key, buffer_, uci_, &ptr_, size);
+    int rc = LookupValue(*uci_, key, buffer_, size);
     printed_ = GetCapturedStdout();
     return rc;
   }
 
   // A fresh context: packages are read once per context.
-  void Reload() {
-    uci_free_context(uci_);
-    uci_ = uci_alloc_context();
-    uci_set_confdir(uci_, dir_.path().c_str());
-  }
+  void Reload() { uci_ = std::make_unique<UciSource>(dir_.path().c_str()); }
 
   TempDir dir_;
-  uci_context* uci_ = nullptr;
-  uci_ptr ptr_{};
+  std::unique_ptr<UciSource> uci_;
   char buffer_[256] = {};
   std::string printed_;
 };

@@ -14,8 +14,8 @@
 #include "base/signals.h"
 #include "base/stop_event.h"
 #include "status/status_table.h"
+#include "tests/support/fake_board.h"
 #include "tests/support/table_access.h"
-#include "tests/unit/fake_i2cset.h"
 
 namespace {
 
@@ -30,10 +30,10 @@ constexpr const char* kSouthWest =
 class GpsListenerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(i2cset_.ready());
     ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_DGRAM, 0, fds_));
     listener_.socket = fds_[0];
     listener_.table = &table_;
+    listener_.board = &board_;
   }
   void TearDown() override {
     if (running_) StopAndJoin();
@@ -77,7 +77,7 @@ class GpsListenerTest : public ::testing::Test {
 
   StatusTable table_;
   GpsListener listener_;
-  FakeI2cset i2cset_;
+  RecordingBoard board_;
   int fds_[2] = {-1, -1};
   std::unique_ptr<StopEvent> stop_;
   pthread_t thread_{};
@@ -114,7 +114,7 @@ TEST_F(GpsListenerTest, EmptyAndLongDatagrams) {
             out.find("Location Update from GPS daemon: \"" +
                      std::string(kSouthWest).substr(0, strlen(kSouthWest) - 2) + "\"\n"));
   EXPECT_NE(std::string::npos, out.find("Exit gpsSocketHandler\n"));
-  EXPECT_EQ(2u, i2cset_.Calls().size());
+  EXPECT_EQ(2u, board_.Calls().size());
 }
 
 TEST_F(GpsListenerTest, EndsWithinASecondOfStopRequest) {

@@ -12,7 +12,7 @@
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/url_text.h"
-#include "config/gather_config.h"
+#include "config/daemon_config.h"
 #include "report/influx_backlog.h"
 #include "report/influx_post.h"
 #include "report/influx_poster.h"
@@ -150,7 +150,7 @@ class DeliveryTest : public ::testing::Test {
   }
 
   TempDir root_;
-  GatherConfig config_{};
+  DaemonConfig config_{};
   StatusTable table_;
   bool debug_ = false;
 };

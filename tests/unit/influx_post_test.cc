@@ -9,7 +9,7 @@
 
 #include "base/clock.h"
 #include "base/log.h"
-#include "config/gather_config.h"
+#include "config/daemon_config.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/post_once.h"
 
@@ -33,7 +33,7 @@ TEST(InfluxRequestTest, VersionFollowsTokenAndValuesArePercentEncoded) {
        "http://h:8086/api/v2/write?org=my%20org&bucket=b%26x", "Authorization: Token tok=en"},
   };
   for (const Case& c : cases) {
-    GatherConfig config{};
+    DaemonConfig config{};
     Set(config.influxUrl, "http://h:8086");
     Set(config.influxToken, c.token);
     Set(config.influxOrg, c.org);
@@ -50,7 +50,7 @@ TEST(InfluxRequestTest, VersionFollowsTokenAndValuesArePercentEncoded) {
 }
 
 TEST(InfluxRequestTest, LongestValuesStillFit) {
-  GatherConfig config{};
+  DaemonConfig config{};
   std::string all_encoded(127, '&');
   Set(config.influxUrl, std::string(127, 'u'));
   Set(config.database, all_encoded);
@@ -95,7 +95,7 @@ class InfluxPostTest : public ::testing::Test {
     return result;
   }
   static constexpr const char* kRecord = "lte,serial_number=SN1 id=0i,UeRssi=-71i\n";
-  GatherConfig config_{};
+  DaemonConfig config_{};
   bool debug_ = false;
   MonotonicReader clock_ = SystemMonotonic;
   int32_t duration_ = -1;

@@ -12,7 +12,7 @@
 #include "base/clock.h"
 #include "base/log.h"
 #include "base/paths.h"
-#include "config/gather_config.h"
+#include "config/daemon_config.h"
 #include "daemon/record_stamp.h"
 #include "report/influx_post.h"
 #include "report/influx_poster.h"
@@ -33,7 +33,7 @@ void Set(char (&field)[128], const std::string& text) {
 }
 
 // The configuration of a daemon that writes to `server`'s database as its writer.
-void WriteTo(const InfluxServer& server, GatherConfig* config) {
+void WriteTo(const InfluxServer& server, DaemonConfig* config) {
   Set(config->influxUrl, server.BaseUrl());
   Set(config->database, InfluxServer::kDatabase);
   Set(config->userId, InfluxServer::kWriter);
@@ -45,7 +45,7 @@ TEST(InfluxRealServerTest, RecordReadsBackWithTagsAndTypedFields) {
   ASSERT_EQ("", server.Start());
   ResetLogRepeat();
   StatusTable table;
-  GatherConfig config{};
+  DaemonConfig config{};
   WriteTo(server, &config);
   Set(config.account, "acc");
   Set(config.instance, "i=1");
@@ -132,7 +132,7 @@ TEST(InfluxRealServerTest, RefusedRecordIsDroppedAndTheRestGoOn) {
   ReloadPathRoot();
   const std::string file = root / "tmp/corvane/influx_backlog.lp";
   WriteFile(file, "m v=1i 1750000001\nm v=\"two\" 1750000002\nm v=3i 1750000003\n");
-  GatherConfig config{};
+  DaemonConfig config{};
   WriteTo(server, &config);
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
@@ -163,7 +163,7 @@ TEST(InfluxRealServerTest, CompressedRecordsReadBackAsThePlainOnes) {
   for (bool https : {false, true}) {
     InfluxServer server;
     ASSERT_EQ("", server.Start(https));
-    GatherConfig config{};
+    DaemonConfig config{};
     WriteTo(server, &config);
     InfluxRequest request;
     ASSERT_EQ(1, BuildInfluxRequest(config, &request));
@@ -206,7 +206,7 @@ TEST(InfluxRealServerTest, PostsShareOneConnectionUntilTheServerClosesIt) {
   InfluxServer server;
   ASSERT_EQ("", server.Start());
   TcpProxy proxy(server.port());
-  GatherConfig config{};
+  DaemonConfig config{};
   WriteTo(server, &config);
   Set(config.influxUrl, "http://127.0.0.1:" + std::to_string(proxy.port()));
   InfluxRequest request;
@@ -251,7 +251,7 @@ TEST(InfluxRealServerTest, NewConnectionsResumeTheTlsSession) {
   ASSERT_TRUE(endpoint.WaitForOutput("\n", 10000)) << endpoint.Output();
   const int port = atoi(endpoint.Output().c_str() + 5);
   TcpProxy proxy(port);
-  GatherConfig config{};
+  DaemonConfig config{};
   snprintf(config.influxUrl, sizeof config.influxUrl, "https://127.0.0.1:%d", proxy.port());
   Set(config.database, "db");
   InfluxRequest request;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "base/clock.h"
-#include "config/gather_config.h"
+#include "config/daemon_config.h"
 #include "daemon/record_stamp.h"
 #include "report/report_state.h"
 #include "status/status_table.h"
@@ -65,7 +65,7 @@ class InfluxRecordTest : public ::testing::Test {
     table_.Update(index, text, 0);
   }
 
-  GatherConfig config_{};
+  DaemonConfig config_{};
   StatusTable table_{FakeNow};
   ReportState report_{};
   int result_ = -1;

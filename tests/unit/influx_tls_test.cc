@@ -6,7 +6,7 @@
 #include <string>
 
 #include "base/log.h"
-#include "config/gather_config.h"
+#include "config/daemon_config.h"
 #include "modem/modem_pass.h"
 #include "report/influx_post.h"
 #include "tests/support/sim_router.h"
@@ -51,7 +51,7 @@ TEST(InfluxTlsTest, CertificateIsCheckedAgainstTheCaFileAndTheHostName) {
        "no alternative certificate subject name matches target host name 'localhost'"},
   };
   for (const auto& c : cases) {
-    GatherConfig config{};
+    DaemonConfig config{};
     snprintf(config.influxUrl, sizeof config.influxUrl, "https://%s:%s", c.host, port.c_str());
     snprintf(config.database, sizeof config.database, "db");
     InfluxRequest request;

@@ -14,7 +14,7 @@
 #include "base/clock.h"
 #include "base/log.h"
 #include "base/paths.h"
-#include "config/gather_config.h"
+#include "config/daemon_config.h"
 #include "report/gzip_body.h"
 #include "report/influx_post.h"
 #include "report/influx_poster.h"
@@ -94,7 +94,7 @@ class WireTest : public ::testing::Test {
     Set(config_.database, "db");
     config_.period = 60;
     config_.influxBatch = 1;
-    config_.influxGzip = 1;
+    config_.influxCompress = InfluxCompress::kGzip;
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
   }
@@ -130,7 +130,7 @@ class WireTest : public ::testing::Test {
   std::string Backlog() const { return ReadFile(root_ / "tmp/corvane/influx_backlog.lp"); }
 
   TempDir root_;
-  GatherConfig config_{};
+  DaemonConfig config_{};
   StatusTable table_;
   bool debug_ = false;
   InfluxPoster poster_;
@@ -142,14 +142,14 @@ class WireTest : public ::testing::Test {
 // and no Content-Encoding at all. The debug echo shows the plain text either way.
 TEST_F(WireTest, BodyIsCompressedUnlessTurnedOff) {
   HttpTestServer server(204);
-  config_.influxGzip = 1;
+  config_.influxCompress = InfluxCompress::kGzip;
   debug_ = true;
   InfluxPoster plain;
   StartPoster(server);
   for (int i = 0; i < 20; ++i) Submit(i, GetTicks());
   ASSERT_TRUE(WaitFor([&] { return poster_.Waiting() == 0; }));
   poster_.Stop();
-  config_.influxGzip = 0;
+  config_.influxCompress = InfluxCompress::kNone;
   ASSERT_TRUE(
       plain.Start(config_, table_, debug_, nullptr, (root_ / "tmp/corvane/other.lp").c_str()));
   plain.Submit("m v=99i\n", 8, kT + 99, GetTicks());

@@ -9,8 +9,8 @@
 
 #include "location/gps_listener.h"
 #include "status/status_table.h"
+#include "tests/support/fake_board.h"
 #include "tests/support/table_access.h"
-#include "tests/unit/fake_i2cset.h"
 
 namespace {
 
@@ -33,7 +33,6 @@ int64_t TableNow() { return table_now; }
 class LocationUpdateTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(i2cset_.ready());
     table_now = kAfternoon;
     const char* tz = getenv("TZ");
     had_tz_ = tz != nullptr;
@@ -53,13 +52,13 @@ class LocationUpdateTest : public ::testing::Test {
   StatusValue Entry(uint32_t index) const { return EntryOf(table_, index); }
 
   StatusTable table_{TableNow};
-  FakeI2cset i2cset_;
+  RecordingBoard board_;
   bool had_tz_ = false;
   std::string saved_tz_;
 };
 
 TEST_F(LocationUpdateTest, NorthEastSentenceStoresPositionWithUtcFixTime) {
-  LocationUpdateAt(table_, kNorthEast, kAfternoon);
+  LocationUpdateAt(table_, board_, kNorthEast, kAfternoon);
   EXPECT_STREQ(kNorthEast, Entry(kNMEA_s).value);
   EXPECT_STREQ("545.400024", Entry(kAlt_f).value);  // passes through single precision
   for (uint32_t index : {kNMEA_s, kLat_f, kLon_f, kAlt_f}) {
@@ -80,25 +79,25 @@ TEST_F(LocationUpdateTest, PositionsGeohashesAndFixRegister) {
     const char* geohash;
     const char* command;
   } cases[] = {
-      {kNorthEast, "48.117300", "11.516667", "u281wp6ptfc4", "i2cset -y 0 0x50 0x40 2"},
-      {kSouthWest, "-48.117300", "-11.516667", "5xry3btb6jnv", "i2cset -y 0 0x50 0x40 2"},
+      {kNorthEast, "48.117300", "11.516667", "u281wp6ptfc4", "fix on"},
+      {kSouthWest, "-48.117300", "-11.516667", "5xry3btb6jnv", "fix on"},
       {"$GPGGA,123519,0000.000,N,01131.000,E,1,08,0.9,12.0,M,46.9,M,,*47", "0.000000",
-       "11.516667", "krbpypfpvzcp", "i2cset -y 0 0x50 0x40 0"},
+       "11.516667", "krbpypfpvzcp", "fix off"},
       {"$GPGGA,123519,abc,N,def,E,1,08,0.9,1,M,46.9,M,,*47", "0.000000", "0.000000",
-       "7zzzzzzzzzzz", "i2cset -y 0 0x50 0x40 0"},
+       "7zzzzzzzzzzz", "fix off"},
       {"$GPGGA,123519,9100.000,N,01131.000,E,1,08,0.9,1,M,46.9,M,,*47", "91.000000",
-       "11.516667", "", "i2cset -y 0 0x50 0x40 2"},
+       "11.516667", "", "fix on"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.sentence);
-    const size_t commands = i2cset_.Calls().size();
+    const size_t commands = board_.Calls().size();
     table_.Update(kGeoHash_s, "stale", 0);
-    LocationUpdateAt(table_, c.sentence, kAfternoon);
+    LocationUpdateAt(table_, board_, c.sentence, kAfternoon);
     EXPECT_STREQ(c.latitude, Entry(kLat_f).value);
     EXPECT_STREQ(c.longitude, Entry(kLon_f).value);
     EXPECT_STREQ(c.geohash, Entry(kGeoHash_s).value);
-    ASSERT_EQ(commands + 1, i2cset_.Calls().size());
-    EXPECT_EQ(c.command, i2cset_.Calls().back());
+    ASSERT_EQ(commands + 1, board_.Calls().size());
+    EXPECT_EQ(c.command, board_.Calls().back());
   }
 }
 

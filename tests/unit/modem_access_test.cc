@@ -1,4 +1,4 @@
-#include "daemon/modem_access.h"
+#include "config/modem_access_option.h"
 
 #include <gtest/gtest.h>
 

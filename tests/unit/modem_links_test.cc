@@ -16,6 +16,7 @@
 #include "modem/qmi_readings.h"
 #include "modem/temperatures.h"
 #include "status/status_table.h"
+#include "tests/support/fake_board.h"
 #include "tests/support/table_access.h"
 
 namespace {
@@ -104,7 +105,8 @@ class ModemLinksTest : public ::testing::Test {
   ModemSession modem_;
   StatusTable table_;
   uint64_t mark_ = 0;
-  ModemPass ctx_{table_, modem_, manager_, qmi_};
+  RecordingBoard board_;
+  ModemPass ctx_{table_, modem_, board_, manager_, qmi_};
 };
 
 TEST_F(ModemLinksTest, PropertiesAskTheListedBearerAndStoreWhatWasReported) {

@@ -4,10 +4,12 @@
 
 #include <string>
 
+#include "modem/collectors.h"
 #include "modem/modem_pass.h"
 #include "modem/mmcli_link.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
+#include "tests/support/fake_board.h"
 #include "tests/support/platform_samples.h"
 #include "tests/support/table_access.h"
 #include "tests/support/client_links.h"
@@ -35,8 +37,9 @@ class ModemPropertiesTest : public ::testing::Test {
   }
   ModemSession modem_;
   StatusTable table_;
+  RecordingBoard board_;
   ClientLinks links_;
-  ModemPass ctx_{table_, modem_, links_.mmcli, links_.qmicli};
+  ModemPass ctx_{table_, modem_, board_, links_.mmcli, links_.qmicli};
 };
 
 TEST_F(ModemPropertiesTest, ReadsTheCapturedModemAndBearerListings) {
@@ -142,6 +145,23 @@ TEST_F(ModemPropertiesTest, ModemValuesMarkThePropertiesWayAnswered) {
   modem_ = ModemSession{};
   Take(PlatformSample("mmcli-m0-K_mm1.20.stdout").c_str());
   EXPECT_TRUE(modem_.lifeSigns.Answered(ModemWay::kProperties));
+}
+
+// With no APN from the modem the configured one is shown and stored; without either, none.
+TEST_F(ModemPropertiesTest, ConfiguredApnStandsInWhenTheModemNamesNone) {
+  modem_.modemIndex = -1;  // nothing to ask
+  for (const bool configured : {false, true}) {
+    ctx_.network.wwanApn.found = configured;
+    snprintf(ctx_.network.wwanApn.text, sizeof ctx_.network.wwanApn.text, "%s",
+             configured ? "iot.apn" : "");
+    testing::internal::CaptureStdout();
+    GetModemProperties(ctx_);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(configured ? "iot.apn" : "", Value(kApn_s));
+    EXPECT_EQ(configured ? "Lookup for name: 'network.wwan.apn' = 'iot.apn'\nAPN: 'iot.apn'\n"
+                         : "Lookup for name: 'network.wwan.apn' failed\n",
+              out);
+  }
 }
 
 TEST(FormatPhoneNumber, Forms) {

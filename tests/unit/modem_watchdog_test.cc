@@ -9,6 +9,7 @@
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
+#include "tests/support/fake_board.h"
 #include "tests/support/table_access.h"
 #include "tests/support/client_links.h"
 
@@ -42,8 +43,9 @@ class ModemWatchdogTest : public ::testing::Test {
 
   ModemSession modem_;
   StatusTable table_;
+  RecordingBoard board_;
   ClientLinks links_;
-  ModemPass ctx_{table_, modem_, links_.mmcli, links_.qmicli};
+  ModemPass ctx_{table_, modem_, board_, links_.mmcli, links_.qmicli};
   ModemWatchdog watchdog_{};
 };
 

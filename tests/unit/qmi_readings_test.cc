@@ -26,7 +26,6 @@ class TxRxInfoTest : public RadioTest {
     for (uint32_t index : kChainValues) values.push_back(Value(index));
     return values;
   }
-  FakeGpio gpio_;
 };
 
 const std::vector<std::string> kSampleChains = {"-61.2", "-5.5", "-93.6", "13.06",
@@ -52,15 +51,15 @@ TEST_F(TxRxInfoTest, NoCompleteTxBlockKeepsThePower) {
     EXPECT_EQ(kSampleChains, Chains()) << output;
     EXPECT_EQ("25.0", Value(kQmiTxPwr_f)) << output;
     EXPECT_EQ(7, modem_.lastTxPower) << output;
-    EXPECT_TRUE(gpio_.Calls().empty()) << output;
+    EXPECT_TRUE(board_.Calls().empty()) << output;
   }
 }
 
 // The in-traffic sample as it is (4.3 dBm) and with other powers: 24 or more lights blue.
 TEST_F(TxRxInfoTest, TransmitPowerIsStoredAndSelectsTheLed) {
   const std::string f1 = PlatformSample("qmicli_nas-get-tx-rx-info-lte.stdout");
-  const std::vector<std::string> green = {"led hpue_blue off", "led hpue_green on"};
-  const std::vector<std::string> blue = {"led hpue_green off", "led hpue_blue on"};
+  const std::vector<std::string> green = {"leds low"};
+  const std::vector<std::string> blue = {"leds high"};
   struct Case {
     const char* power;
     const char* stored;
@@ -75,14 +74,14 @@ TEST_F(TxRxInfoTest, TransmitPowerIsStoredAndSelectsTheLed) {
   for (const Case& c : cases) {
     std::string output = f1;
     output.replace(output.find("4.3 dBm"), 7, c.power);
-    gpio_.Clear();
+    board_.Clear();
     ASSERT_EQ(1, TakeTxRxInfo(ctx_, ParseTxRxInfo(output.c_str()))) << c.power;
-    SetHpueLed(modem_.lastTxPower);  // as GetTxRxInfo follows a stored power
+    SetHpueLed(board_, modem_.lastTxPower);  // as GetTxRxInfo follows a stored power
     EXPECT_EQ(kSampleChains, Chains()) << c.power;
     EXPECT_TRUE(Written(kQmiRxC1Phase_f));  // 'unknown' phase stores the empty text
     EXPECT_EQ(c.stored, Value(kQmiTxPwr_f)) << c.power;
     EXPECT_EQ(c.last, modem_.lastTxPower) << c.power;
-    EXPECT_EQ(c.blue ? blue : green, gpio_.Calls()) << c.power;
+    EXPECT_EQ(c.blue ? blue : green, board_.Calls()) << c.power;
   }
 }
 

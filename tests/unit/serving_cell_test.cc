@@ -34,12 +34,11 @@ class ServingCellTest : public RadioTest {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     const int r = TakeServingCell(ctx_, reply.c_str());
-    if (r != 0) SetHpueLed(modem_.lastTxPower);  // as GetServingCellInfo follows a stored report
+    if (r != 0) SetHpueLed(board_, modem_.lastTxPower);  // as GetServingCellInfo follows a stored report
     if (result != nullptr) *result = r;
     std::string out = testing::internal::GetCapturedStdout();
     return {out, testing::internal::GetCapturedStderr()};
   }
-  FakeGpio gpio_;
 };
 
 TEST_F(ServingCellTest, RealConnectedReport) {
@@ -55,7 +54,7 @@ TEST_F(ServingCellTest, RealConnectedReport) {
   for (const auto& [index, text] : expected) {
     EXPECT_EQ(text, Value(index)) << EntryOf(table_, index).name;
   }
-  EXPECT_EQ((std::vector<std::string>{"led hpue_blue off", "led hpue_green on"}), gpio_.Calls());
+  EXPECT_EQ((std::vector<std::string>{"leds low"}), board_.Calls());
 }
 
 TEST_F(ServingCellTest, RealIdleReportWithDashFieldsKeepsTheReceiveValue) {
@@ -94,7 +93,7 @@ TEST_F(ServingCellTest, RefusedReportsStoreNothingAndLeaveTheLeds) {
     EXPECT_EQ(c.err, err) << c.reply;
     EXPECT_FALSE(Written(kScMode_s)) << c.reply;
   }
-  EXPECT_TRUE(gpio_.Calls().empty());
+  EXPECT_TRUE(board_.Calls().empty());
 }
 
 TEST_F(ServingCellTest, RowCountsThatAreAccepted) {
@@ -184,7 +183,7 @@ TEST_F(ServingCellTest, ParsedValue) {
       EXPECT_EQ(c.rx, cell.rx) << reply;
     }
   }
-  EXPECT_TRUE(gpio_.Calls().empty());  // parsing alone never drives the LEDs
+  EXPECT_TRUE(board_.Calls().empty());  // parsing alone never drives the LEDs
 }
 
 }  // namespace

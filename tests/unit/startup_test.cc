@@ -1,4 +1,4 @@
-// Start-up pieces in-process: option parsing, configuration defaults and the identity values.
+// Start-up pieces in-process: option parsing and the identity values.
 #include "daemon/startup.h"
 
 #include <gtest/gtest.h>
@@ -9,9 +9,8 @@
 #include <vector>
 
 #include "base/log.h"
-#include "config/gather_config.h"
+#include "config/daemon_config.h"
 #include "daemon/daemon_options.h"
-#include "platform/uci_api.h"
 #include "status/status_table.h"
 #include "tests/support/table_access.h"
 #include "tests/support/test_files.h"
@@ -42,9 +41,8 @@ class StartupPiecesTest : public ::testing::Test {
   }
 
   DaemonOptions options_;
-  struct uci_context* uci_ = nullptr;
   char systemName_[kSystemNameSize] = {};
-  GatherConfig config_{};
+  DaemonConfig config_{};
   std::string printed_;
   TempDir dir_;
 };
@@ -106,77 +104,6 @@ TEST_F(StartupPiecesTest, PathArgumentsAreLimitedTo126Characters) {
     EXPECT_EQ(options_.csvPath[0], '\0');
     EXPECT_EQ(options_.jsonPath[0], '\0');
     EXPECT_EQ(options_.csv + options_.json, 0);
-  }
-}
-
-TEST_F(StartupPiecesTest, ConfigurationAndDefaults) {
-  struct Case {
-    const char* zel;
-    int64_t period;
-    int64_t poll;
-  };
-  const Case cases[] = {
-      {"", 60, 15},
-      {"\toption period '30'\n", 30, 15},  // poll does not follow period
-      {"\toption poll '5'\n", 60, 5},
-      {"\toption period '-1'\n\toption poll '0'\n", -1, 15},
-      {"\toption period '123456789012'\n", 123456789, 15},  // read through a 10-byte buffer
-  };
-  for (const Case& c : cases) {
-    WriteFile(dir_ / "zel", std::string("config status_gather 'status_gather'\n") +
-                                "\toption influx_url 'https://db.example'\n"
-                                "\toption sub_account 'sub'\n" + c.zel);
-    WriteFile(dir_ / "zel_gpsd", "config gpsd 'gpsd'\n\toption tid 'averyveryverylongtid'\n");
-    config_ = GatherConfig{};
-    uci_ = uci_alloc_context();
-    uci_set_confdir(uci_, dir_.path().c_str());
-    CaptureStdout();
-    ReadConfiguration(uci_, &config_);
-    const std::string out = GetCapturedStdout();
-    ApplyConfigDefaults(&config_);
-    uci_free_context(uci_);
-    EXPECT_EQ(config_.period, c.period) << c.zel;
-    EXPECT_EQ(config_.poll, c.poll) << c.zel;
-    EXPECT_STREQ(config_.influxUrl, "https://db.example");
-    EXPECT_STREQ(config_.subAccount, "sub");
-    EXPECT_STREQ(config_.gpsdTid, "averyveryverylo");
-    EXPECT_EQ(out.find("@gpsd[0]"), std::string::npos) << "no fallback after a found tid";
-  }
-}
-
-// influx_compress and influx_batch: defaults, bounds and the one line for a value out of range.
-TEST_F(StartupPiecesTest, InfluxWireOptions) {
-  struct Case {
-    const char* zel;
-    uint8_t gzip;
-    int64_t batch;
-    const char* line;  // printed once, or "" for none
-  };
-  const Case cases[] = {
-      {"", 1, 1, ""},
-      {"\toption influx_compress 'none'\n\toption influx_batch '10'\n", 0, 10, ""},
-      {"\toption influx_compress 'gzip'\n\toption influx_batch '60'\n", 1, 60, ""},
-      {"\toption influx_compress 'zstd'\n", 1, 1,
-       "influx_compress 'zstd' is not 'gzip' or 'none': using gzip\n"},
-      {"\toption influx_batch '61'\n", 1, 60, "influx_batch 61 is more than 60: using 60\n"},
-      {"\toption influx_batch '-3'\n", 1, 1, ""},
-  };
-  for (const Case& c : cases) {
-    WriteFile(dir_ / "zel", std::string("config status_gather 'status_gather'\n") + c.zel);
-    config_ = GatherConfig{};
-    uci_ = uci_alloc_context();
-    uci_set_confdir(uci_, dir_.path().c_str());
-    CaptureStdout();
-    ReadConfiguration(uci_, &config_);
-    const std::string out = GetCapturedStdout();
-    uci_free_context(uci_);
-    EXPECT_EQ(c.gzip, config_.influxGzip) << c.zel;
-    EXPECT_EQ(c.batch, config_.influxBatch) << c.zel;
-    const bool said = out.find("using ") != std::string::npos;
-    EXPECT_EQ(c.line[0] != '\0', said) << c.zel << out;
-    if (c.line[0] != '\0') {
-      EXPECT_NE(std::string::npos, out.find(c.line)) << out;
-    }
   }
 }
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "config/gather_config.h"
+#include "config/daemon_config.h"
 #include "daemon/record_stamp.h"
 #include "location/location_update.h"
 #include "report/csv_record.h"
@@ -76,7 +76,7 @@ class Year2040TableTest : public ::testing::Test {
     return buffer.data();
   }
 
-  GatherConfig config_{};
+  DaemonConfig config_{};
   StatusTable table_{TableNow};
   ReportState report_{};
 };

@@ -1,4 +1,4 @@
-// Feeds arbitrary bytes through a pipe into Zel_Exec: /bin/cat prints a file holding the input,
+// Feeds arbitrary bytes through a pipe into RunProgram: /bin/cat prints a file holding the input,
 // captured with a small output size chosen by the first byte (or the command channel's 1023).
 // Checks what is stored and that no descriptor or child is left behind.
 #include <dirent.h>
@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "exec/zel_exec.h"
+#include "exec/program_run.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {
@@ -48,7 +48,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   memset(output, 0, sizeof output);
   memset(output + output_size, 'x', sizeof output - static_cast<size_t>(output_size));
   char* argv[] = {const_cast<char*>("cat"), const_cast<char*>(path.c_str()), nullptr};
-  const int32_t stored = Zel_Exec("/bin/cat", argv, 5000, 100, output, output_size);
+  const ProgramOutcome outcome = RunProgram({"/bin/cat", argv, 5000, nullptr}, output,
+                                            static_cast<size_t>(output_size));
+  const int32_t stored = outcome.length;
+  if (outcome.end != RunEnd::kExited) abort();
 
   // Everything up to outputSize - 1 characters is stored and terminated; a NUL in a chunk ends the
   // chunk's text, so a stored byte is the input's byte or NUL.

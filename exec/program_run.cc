@@ -1,4 +1,4 @@
-#include "exec/zel_exec.h"
+#include "exec/program_run.h"
 
 #include <fcntl.h>
 #include <sched.h>
@@ -22,11 +22,11 @@
 // Sanitizer runtimes keep per-process state that a child sharing the daemon's memory would change
 // through their interceptors: instrumented builds start the child with fork.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define ZEL_EXEC_USE_FORK 1
+#define PROGRAM_RUN_USE_FORK 1
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
     __has_feature(memory_sanitizer)
-#define ZEL_EXEC_USE_FORK 1
+#define PROGRAM_RUN_USE_FORK 1
 #endif
 #endif
 
@@ -36,6 +36,8 @@ constexpr int kScratchSize = 1024;
 constexpr int kMaxFdToClose = 65536;
 // Stack of the child between its start and execve: a few system calls only.
 constexpr size_t kChildStackSize = 16384;
+// The child's end of the pipe that reports a failed execve.
+constexpr int kErrorFd = 3;
 
 class Pipe {
  public:
@@ -75,9 +77,10 @@ int AboveStandard(int fd) {
 
 // Child side, between the start and execve. The child shares the daemon's memory (the daemon
 // waits meanwhile), so only system calls that touch nothing but the child's own stack are made:
-// no locks, no stdio, no heap.
-[[noreturn]] void RunChild(int in_read, int out_write, const char* path, char* const argv[],
-                           const char* failure, size_t failure_len, int max_fd,
+// no locks, no stdio, no heap. When execve fails, its errno goes to `error_write` (closed on a
+// successful execve).
+[[noreturn]] void RunChild(int in_read, int out_write, int error_write, const char* path,
+                           char* const argv[], char* const envp[], int max_fd,
                            const sigset_t* empty_mask, pid_t daemon_pid) {
   // Own process group, so the whole tree can be killed at the limit.
   setpgid(0, 0);
@@ -95,20 +98,24 @@ int AboveStandard(int fd) {
 
   in_read = AboveStandard(in_read);
   out_write = AboveStandard(out_write);
+  error_write = AboveStandard(error_write);
   if (dup2(in_read, 0) < 0 || dup2(out_write, 1) < 0 || dup2(out_write, 2) < 0) _exit(127);
+  // The error pipe becomes descriptor 3, closed by a successful execve.
+  if (error_write != kErrorFd && dup2(error_write, kErrorFd) < 0) _exit(127);
+  fcntl(kErrorFd, F_SETFD, FD_CLOEXEC);
 
   // Only the standard descriptors go to the program, whatever the rest of the daemon opened.
   bool closed = false;
 #ifdef SYS_close_range
-  closed = syscall(SYS_close_range, 3u, ~0u, 0u) == 0;
+  closed = syscall(SYS_close_range, kErrorFd + 1u, ~0u, 0u) == 0;
 #endif
   if (!closed) {
-    for (int fd = 3; fd < max_fd; ++fd) close(fd);
+    for (int fd = kErrorFd + 1; fd < max_fd; ++fd) close(fd);
   }
 
-  char* const empty_env[] = {nullptr};
-  execve(path, argv, empty_env);
-  ssize_t ignored = write(2, failure, failure_len);
+  execve(path, argv, envp);
+  int error = errno;
+  ssize_t ignored = write(kErrorFd, &error, sizeof error);
   (void)ignored;
   _exit(127);
 }
@@ -116,10 +123,10 @@ int AboveStandard(int fd) {
 struct ChildStart {
   int in_read;
   int out_write;
+  int error_write;
   const char* path;
   char* const* argv;
-  const char* failure;
-  size_t failure_len;
+  char* const* envp;
   int max_fd;
   const sigset_t* empty_mask;
   pid_t daemon_pid;
@@ -127,15 +134,15 @@ struct ChildStart {
 
 int ChildMain(void* arg) {
   const auto* start = static_cast<const ChildStart*>(arg);
-  RunChild(start->in_read, start->out_write, start->path, start->argv, start->failure,
-           start->failure_len, start->max_fd, start->empty_mask, start->daemon_pid);
+  RunChild(start->in_read, start->out_write, start->error_write, start->path, start->argv,
+           start->envp, start->max_fd, start->empty_mask, start->daemon_pid);
 }
 
 // Starts the child without copying the daemon's address space (which fork would do, page table by
 // page table, for every client run): the child borrows the memory on a stack of its own and the
 // calling thread waits until it has called execve or exited.
 pid_t StartChild(ChildStart* start, char* stack, size_t stack_size) {
-#ifdef ZEL_EXEC_USE_FORK
+#ifdef PROGRAM_RUN_USE_FORK
   (void)stack;
   (void)stack_size;
   pid_t pid = fork();
@@ -169,11 +176,17 @@ bool HasEnded(pid_t pid) {
   }
 }
 
+// How the child ended: by itself (with its wait status) or killed by the run.
+struct Reaped {
+  bool endedByItself;
+  int waitStatus;
+};
+
 // Gives the child what is left of the total limit to end. A child still running then, or one whose
 // output is still held open by processes it started, has its whole process group killed. The child
 // is always reaped.
-void ReapChild(pid_t pid, int32_t start, int32_t totalLimitMs, bool output_ended,
-               const StopEvent* stop) {
+Reaped ReapChild(pid_t pid, int32_t start, int32_t totalLimitMs, bool output_ended,
+                 const StopEvent* stop) {
   bool ended = HasEnded(pid);
   if (!ended) {
     ScopedFd pidfd(OpenPidFd(pid));
@@ -198,40 +211,43 @@ void ReapChild(pid_t pid, int32_t start, int32_t totalLimitMs, bool output_ended
     kill(-pid, SIGKILL);
     kill(pid, SIGKILL);
   }
-  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
+  return {ended, status};
+}
+
+// The exit status of a wait status, or 128 + the signal that ended the process.
+int ExitStatus(int waitStatus) {
+  if (WIFEXITED(waitStatus)) return WEXITSTATUS(waitStatus);
+  if (WIFSIGNALED(waitStatus)) return 128 + WTERMSIG(waitStatus);
+  return -1;
+}
+
+ProgramOutcome NotStarted(const char* path, const char* step, int error) {
+  fprintf(stderr, "Could not start %s: %s %s\n", path, step, strerror(error));
+  return {};
 }
 
 }  // namespace
 
-int32_t Zel_Exec(const char* path, char* const argv[], int32_t totalLimitMs, int32_t idleLimitMs,
-                 char* output, int32_t outputSize) {
-  return Zel_Exec(path, argv, totalLimitMs, idleLimitMs, output, outputSize,
-                  InterruptStopEvent());
-}
-
-int32_t Zel_Exec(const char* path, char* const argv[], int32_t totalLimitMs, int32_t idleLimitMs,
-                 char* output, int32_t outputSize, const StopEvent* stop) {
-  (void)idleLimitMs;
-  if (Stopped(stop)) return 0;
+ProgramOutcome RunProgram(const ProgramRun& run, char* output, size_t size) {
+  const StopEvent* stop = run.stop;
+  ProgramOutcome outcome;
+  if (Stopped(stop)) {
+    outcome.end = RunEnd::kStopped;
+    return outcome;
+  }
   int32_t start = GetTicks();
 
   Pipe to_child;
-  if (!to_child.Open()) {
-    fputs("ZEL_Exec parent to child pipe failure\n", stderr);
-    return -1;
-  }
+  if (!to_child.Open()) return NotStarted(run.path, "(input pipe)", errno);
   Pipe from_child;
-  if (!from_child.Open()) {
-    fputs("ZEL_Exec child to parent pipe failure\n", stderr);
-    return -1;
-  }
+  if (!from_child.Open()) return NotStarted(run.path, "(output pipe)", errno);
+  Pipe exec_error;
+  if (!exec_error.Open()) return NotStarted(run.path, "(error pipe)", errno);
 
-  // Everything the child needs is prepared before the fork.
-  char failure[320];
-  int failure_len = snprintf(failure, sizeof failure, "Zel_Exec of: %s Failed\n", path);
-  if (failure_len < 0) failure_len = 0;
-  if (failure_len >= static_cast<int>(sizeof failure)) failure_len = sizeof failure - 1;
+  // Everything the child needs is prepared before it starts.
   // Upper bound for closing descriptors one by one where the kernel cannot close a range.
   struct rlimit files {};
   int max_fd = kMaxFdToClose;
@@ -241,11 +257,17 @@ int32_t Zel_Exec(const char* path, char* const argv[], int32_t totalLimitMs, int
   sigset_t all, empty, previous;
   sigfillset(&all);
   sigemptyset(&empty);
+  char* const empty_env[] = {nullptr};
 
-  pid_t daemon_pid = getpid();
-
-  ChildStart child{to_child.read_end.get(), from_child.write_end.get(), path, argv, failure,
-                   static_cast<size_t>(failure_len), max_fd, &empty, daemon_pid};
+  ChildStart child{to_child.read_end.get(),
+                   from_child.write_end.get(),
+                   exec_error.write_end.get(),
+                   run.path,
+                   run.argv,
+                   run.environment != nullptr ? run.environment : empty_env,
+                   max_fd,
+                   &empty,
+                   getpid()};
   alignas(16) char child_stack[kChildStackSize];
 
   // No signal handler may run in the child before its dispositions are reset: it would run on
@@ -254,25 +276,36 @@ int32_t Zel_Exec(const char* path, char* const argv[], int32_t totalLimitMs, int
   pid_t pid = StartChild(&child, child_stack, sizeof child_stack);
   int fork_errno = errno;
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  if (pid < 0) {
-    fprintf(stderr, "Zel_Exec fork failed %s\n", strerror(fork_errno));
-    return 0;
-  }
+  if (pid < 0) return NotStarted(run.path, "(fork)", fork_errno);
   // The child has set its own group before execve; this call only covers a kernel that let the
   // daemon run on early.
   setpgid(pid, pid);
 
   to_child.read_end.Close();
   from_child.write_end.Close();
+  exec_error.write_end.Close();
+
+  // Empty once execve succeeded (the child's end closed with it); the errno when it failed.
+  int exec_errno = 0;
+  ssize_t error_got;
+  do {
+    error_got = read(exec_error.read_end.get(), &exec_errno, sizeof exec_errno);
+  } while (error_got < 0 && errno == EINTR);
+  if (error_got == static_cast<ssize_t>(sizeof exec_errno)) {
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return NotStarted(run.path, "", exec_errno);
+  }
 
   char scratch[kScratchSize];
-  int32_t stored = 0;
-  int32_t remaining = outputSize - 1;
+  size_t stored = 0;
+  size_t remaining = size > 0 ? size - 1 : 0;
   bool first_read = true;
   bool output_ended = false;
+  bool read_failed = false;
   while (!Stopped(stop)) {
     // Wait for output or the stop event, never past the total limit.
-    int64_t left = MsLeft(start, totalLimitMs);
+    int64_t left = MsLeft(start, run.totalLimitMs);
     if (left <= 0) break;
     struct pollfd pfds[2] = {{from_child.read_end.get(), POLLIN, 0}, {StopFd(stop), POLLIN, 0}};
     int ready = poll(pfds, 2, PollMs(left));
@@ -285,8 +318,10 @@ int32_t Zel_Exec(const char* path, char* const argv[], int32_t totalLimitMs, int
       } while (got < 0 && errno == EINTR);
     }
     if (got < 0) {
-      fputs(first_read ? "Zel_Exec problem reading pipe\n" : "Zel_Exec problem reading pipe again\n",
-            stderr);
+      fprintf(stderr, first_read ? "Could not read the output of %s\n"
+                                 : "Could not read the output of %s again\n",
+              run.path);
+      read_failed = true;
       break;
     }
     first_read = false;
@@ -294,21 +329,39 @@ int32_t Zel_Exec(const char* path, char* const argv[], int32_t totalLimitMs, int
       output_ended = true;
       break;
     }
-    if (remaining <= 0) break;
-    int32_t n = static_cast<int32_t>(got);
-    if (n > remaining) n = remaining;
+    if (remaining == 0) {
+      outcome.truncated = true;
+      break;
+    }
+    size_t n = static_cast<size_t>(got);
+    if (n > remaining) {
+      n = remaining;
+      outcome.truncated = true;
+    }
     // A NUL inside the chunk ends the text; the chunk still counts whole.
-    strncpy(output + stored, scratch, static_cast<size_t>(n));
+    strncpy(output + stored, scratch, n);
     stored += n;
     output[stored] = '\0';
     remaining -= n;
     // Once the buffer is full the rest would only be read and dropped.
-    if (remaining <= 0) break;
-    if (TicksBetween(start, GetTicks()) > totalLimitMs) break;
+    if (remaining == 0) {
+      outcome.truncated = true;
+      break;
+    }
+    if (TicksBetween(start, GetTicks()) > run.totalLimitMs) break;
   }
 
   from_child.read_end.Close();
   to_child.write_end.Close();
-  ReapChild(pid, start, totalLimitMs, output_ended, stop);
-  return stored;
+  Reaped reaped = ReapChild(pid, start, run.totalLimitMs, output_ended, stop);
+  outcome.length = static_cast<int32_t>(stored);
+  if (reaped.endedByItself && (output_ended || outcome.truncated || read_failed)) {
+    outcome.end = RunEnd::kExited;
+    outcome.status = ExitStatus(reaped.waitStatus);
+  } else if (Stopped(stop)) {
+    outcome.end = RunEnd::kStopped;
+  } else {
+    outcome.end = RunEnd::kTimedOut;
+  }
+  return outcome;
 }
