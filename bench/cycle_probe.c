@@ -7,7 +7,9 @@
  * where a child's wall time runs from fork/clone/posix_spawn to the wait that reaps it, CPU_NS is the
  * daemon's own CPU time (all its threads, no children), CHILDREN_CPU_NS what the reaped children
  * used, and the allocation counts are heap calls (malloc, calloc, realloc, aligned forms) of the
- * main thread and of every thread. */
+ * main thread and of every thread. Every program the daemon starts adds a line
+ *   exec NAME
+ * (the last part of the path given to execve) before the cycle line of the cycle it ran in. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <execinfo.h>
@@ -77,13 +79,16 @@ typedef int (*SpawnFn)(pid_t*, const char*, const posix_spawn_file_actions_t*,
                        const posix_spawnattr_t*, char* const[], char* const[]);
 typedef pid_t (*WaitpidFn)(pid_t, int*, int);
 typedef int (*NanosleepFn)(const struct timespec*, struct timespec*);
+typedef int (*ExecveFn)(const char*, char* const[], char* const[]);
 
 static ForkFn real_fork;
 static CloneFn real_clone;
 static SpawnFn real_posix_spawn;
 static WaitpidFn real_waitpid;
 static NanosleepFn real_nanosleep;
+static ExecveFn real_execve;
 static int log_fd = -1;
+static char log_path[4096];
 static pid_t main_tid;
 
 #define kSlots 16
@@ -121,8 +126,12 @@ __attribute__((constructor)) static void Init(void) {
   real_posix_spawn = (SpawnFn)dlsym(RTLD_NEXT, "posix_spawn");
   real_waitpid = (WaitpidFn)dlsym(RTLD_NEXT, "waitpid");
   real_nanosleep = (NanosleepFn)dlsym(RTLD_NEXT, "nanosleep");
+  real_execve = (ExecveFn)dlsym(RTLD_NEXT, "execve");
   const char* path = getenv("BENCH_PROBE_LOG");
-  if (path != NULL) log_fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (path != NULL) {
+    log_fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    snprintf(log_path, sizeof log_path, "%s", path);
+  }
   const char* trace = getenv("BENCH_PROBE_TRACE");
   if (trace != NULL) {
     void* warm[2];
@@ -170,6 +179,27 @@ int posix_spawn(pid_t* pid, const char* path, const posix_spawn_file_actions_t* 
   int rc = real_posix_spawn(pid, path, actions, attr, argv, envp);
   if (rc == 0 && pid != NULL) Started(*pid, start);
   return rc;
+}
+
+/* Called in the child, which may still share the daemon's memory and has its descriptors moved:
+ * the log is opened afresh; system calls only, no stdio, no heap. */
+int execve(const char* path, char* const argv[], char* const envp[]) {
+  int fd = log_path[0] != '\0' ? open(log_path, O_WRONLY | O_APPEND | O_CLOEXEC) : -1;
+  if (fd >= 0) {
+    const char* name = strrchr(path, '/');
+    name = name != NULL ? name + 1 : path;
+    char line[128];
+    size_t n = strlen(name);
+    if (n > sizeof line - 7) n = sizeof line - 7;
+    memcpy(line, "exec ", 5);
+    memcpy(line + 5, name, n);
+    line[5 + n] = '\n';
+    if (write(fd, line, n + 6) < 0) {
+      /* lost */
+    }
+  }
+  if (fd >= 0) close(fd);
+  return real_execve(path, argv, envp);
 }
 
 pid_t waitpid(pid_t pid, int* status, int options) {
