@@ -7,7 +7,8 @@
  * where a child's wall time runs from fork/clone/posix_spawn to the wait that reaps it, CPU_NS is the
  * daemon's own CPU time (all its threads, no children), CHILDREN_CPU_NS what the reaped children
  * used, and the allocation counts are heap calls (malloc, calloc, realloc, aligned forms) of the
- * main thread and of every thread. Every program the daemon starts adds a line
+ * main thread and of every thread. With BENCH_PROBE_EXECS set, every program the daemon starts
+ * adds a line
  *   exec NAME
  * (the last part of the path given to execve) before the cycle line of the cycle it ran in. */
 #define _GNU_SOURCE
@@ -130,7 +131,7 @@ __attribute__((constructor)) static void Init(void) {
   const char* path = getenv("BENCH_PROBE_LOG");
   if (path != NULL) {
     log_fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    snprintf(log_path, sizeof log_path, "%s", path);
+    if (getenv("BENCH_PROBE_EXECS") != NULL) snprintf(log_path, sizeof log_path, "%s", path);
   }
   const char* trace = getenv("BENCH_PROBE_TRACE");
   if (trace != NULL) {

@@ -71,7 +71,8 @@ L: device=../../../1-1:1.4
 # Run by umockdev-run: the driver link's target is made in the test bed, the probe preloaded after
 # umockdev's library, and the daemon takes this process's place.
 START = ('mkdir -p "$UMOCKDEV_DIR/sys/bus/usb/drivers/qmi_wwan" && '
-         'export LD_PRELOAD="$LD_PRELOAD:$BENCH_PROBE" BENCH_PROBE_LOG="$BENCH_LOG" && exec "$@"')
+         'export LD_PRELOAD="$LD_PRELOAD:$BENCH_PROBE" BENCH_PROBE_LOG="$BENCH_LOG" '
+         'BENCH_PROBE_EXECS=1 && exec "$@"')
 
 
 def missing_tool():

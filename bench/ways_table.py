@@ -1,0 +1,62 @@
+"""Rows of the benchmark table for the three ways to the modem (bench/modem_ways.py's result)."""
+
+ROUTER_PROGRAMS = {"home-network.sh", "gpio"}
+LABELS = (("mmcli+qmicli", "mmcli + qmicli"), ("dbus+qmicli", "D-Bus + qmicli"),
+          ("dbus+libqmi", "D-Bus + libqmi"))
+MOST_CPU_SHARE = 0.10     # of the mmcli + qmicli way's CPU per cycle
+MOST_MEMORY_ABOVE_KB = 1536
+MOST_GROWTH_KB = 64       # over the long run, from its second sample on
+
+
+def met(ok):
+    return "met" if ok else "**missed**"
+
+
+def ways_rows(ways):
+    """(measurement, value, goal, verdict) rows; `ways` is None when the run was not made."""
+    if ways is None or "skipped" in ways:
+        return [("CPU per status cycle by way to the modem (real mmcli and qmicli)",
+                 "not measured: %s" % (ways["skipped"] if ways else "no run"), "", "")]
+    rows = []
+    total = {k: ways[k]["own_cpu_ms"] + ways[k]["children_cpu_ms"] for k, _ in LABELS}
+    for key, label in LABELS:
+        w = ways[key]
+        kids = w["children_per_cycle"]
+        note = ""
+        if key == "dbus+libqmi" and kids.get("qmicli", 0) > 0:
+            note = " (this build still ran qmicli for qmi_access 'libqmi')"
+        rows.append(("CPU per status cycle, %s: daemon + every child (%d cycles, real clients, "
+                     "10 ms ticks)%s" % (label, ways["cycles"], note),
+                     "%.1f ms (daemon %.1f ms, children %.1f ms)"
+                     % (total[key], w["own_cpu_ms"], w["children_cpu_ms"]), "", ""))
+        rows.append(("  programs started per cycle, %s" % label,
+                     ", ".join("%s %.1f" % (n, c) for n, c in
+                               sorted(kids.items(), key=lambda i: (-i[1], i[0]))) or "none",
+                     "", ""))
+    base = total["mmcli+qmicli"]
+    ratio = total["dbus+libqmi"] / base if base > 0 else float("nan")
+    rows.append(("  D-Bus + libqmi / mmcli + qmicli, total CPU per cycle", "%.0f %%" % (100 * ratio),
+                 "≤ %d %%" % (100 * MOST_CPU_SHARE), met(ratio <= MOST_CPU_SHARE)))
+    libqmi = ways["dbus+libqmi"]
+    others = sorted(n for n in libqmi["children_per_cycle"] if n not in ROUTER_PROGRAMS)
+    shells = libqmi["shells_per_cycle"]
+    rows.append(("  D-Bus + libqmi: programs per cycle other than the router's own; shells",
+                 "%s; %.1f shells" % (", ".join(others) or "none", shells), "none; no shell",
+                 met(not others and shells == 0)))
+    for key, label in LABELS:
+        first, last = ways[key]["private_dirty_kb"]
+        rows.append(("  private dirty memory, %s (after the first cycle → the last)" % label,
+                     "%d KB → %d KB" % (first, last), "", ""))
+    above = libqmi["private_dirty_kb"][1] - ways["mmcli+qmicli"]["private_dirty_kb"][1]
+    rows.append(("  private dirty memory, D-Bus + libqmi beyond mmcli + qmicli", "%+d KB" % above,
+                 "≤ %d KB" % MOST_MEMORY_ABOVE_KB, met(above <= MOST_MEMORY_ABOVE_KB)))
+    series = libqmi.get("memory_over_time", [])
+    if len(series) >= 3:
+        # From the second sample (cycle 20) on: the first cycles fill caches once.
+        start, end = series[1], series[-1]
+        growth = end[1] - start[1]
+        rows.append(("  private dirty memory, D-Bus + libqmi over %d cycles (cycle %d → %d)"
+                     % (end[0], start[0], end[0]),
+                     "%d KB → %d KB (%+d KB)" % (start[1], end[1], growth),
+                     "flat: ≤ +%d KB" % MOST_GROWTH_KB, met(growth <= MOST_GROWTH_KB)))
+    return rows
