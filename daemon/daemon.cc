@@ -28,7 +28,7 @@ void RunWatchdogAfterRender(void* step) {
 }  // namespace
 
 Daemon::Daemon(StopEvent& stop)
-    : stop_(stop), watchdog_{modem_Reset, GetUptime, false, false, false, 0} {}
+    : stop_(stop), links_(&stop), watchdog_{ResetModem, GetUptime, false, false, false, 0} {}
 
 Daemon::~Daemon() { Stop(); }
 
@@ -112,7 +112,6 @@ Daemon::Started Daemon::Start(int argc, char* argv[]) {
   }
   udevCreated_ = true;
   udevEnumerate(pass_);
-  udevOpenMonitor();
 
   InitJsonWriter(&jsonWriter_, &table_, options_.jsonPath, options_.debug);
   jsonWriter_.afterRender = RunWatchdogAfterRender;
@@ -134,7 +133,7 @@ Daemon::Started Daemon::Start(int argc, char* argv[]) {
   return Started::kRun;
 }
 
-void Daemon::ChooseModemWay() { pass_.bus = ChooseModemAccess(config_.modemAccess, &modemBus_); }
+void Daemon::ChooseModemWay() { links_.Choose(config_.modemAccess); }
 
 void Daemon::Stop() {
   poster_.Stop();

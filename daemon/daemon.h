@@ -9,9 +9,9 @@
 #include "config/daemon_config.h"
 #include "config/uci_source.h"
 #include "daemon/daemon_options.h"
+#include "daemon/modem_access.h"
 #include "exec/router_board.h"
 #include "location/gps_listener.h"
-#include "modem/mm_dbus.h"
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "modem/modem_watchdog.h"
@@ -59,8 +59,8 @@ class Daemon {
   ModemSession session_;
   // The router's LEDs, fix register and interface names; its tools are looked up on PATH here.
   RouterBoard board_{&stop_};
-  ModemBus modemBus_;
-  ModemPass pass_{table_, session_, board_};
+  ModemLinks links_;
+  ModemPass pass_{table_, session_, board_, links_.manager(), links_.qmi()};
   ScopedFd gpsSocket_;
   GpsListener gps_;
   pthread_t gpsThread_{};

@@ -132,12 +132,12 @@ int32_t RunStatusCycle(const LoopParts& parts, LoopState* state) {
   if (GetLTEConnectionStatus(parts.pass) == 0) {
     puts("LTE Connection Status is Down");
     fflush(stdout);
-    GetModemStatus(parts.pass, 0, 1);
+    GetModemStatus(parts.pass, 1);
     return 5;
   }
   puts("LTE Connection Status is OK");
   fflush(stdout);
-  GetModemStatus(parts.pass, 0, 0);
+  GetModemStatus(parts.pass, 0);
   if (stopRequested) return 1;
   if (parts.options.csv) WriteCsvRecord(parts, state);
   MaybePostInflux(parts, start_tick, state);

@@ -3,19 +3,19 @@
 #include <cstdio>
 
 #include "base/console_text.h"
-#include "modem/mm_dbus.h"
 
-ModemBus* ChooseModemAccess(ModemAccess access, ModemBus* bus) {
-  if (access != ModemAccess::kDbus) return nullptr;
+void ModemLinks::Choose(ModemAccess access) {
+  chosen_.Take(&mmcli_);
+  if (access != ModemAccess::kDbus) return;
   if (!ModemBus::Built()) {
     printf("modem_access 'dbus' is not built in: using mmcli\n");
-    return nullptr;
+    return;
   }
   char why[256];
-  if (!bus->Open(why, sizeof why)) {
+  if (!bus_.Open(why, sizeof why)) {
     PrintOutsideText(stdout, "modem_access 'dbus': no bus (%s): using mmcli\n", why);
-    return nullptr;
+    return;
   }
   printf("modem_access: ModemManager over D-Bus\n");
-  return bus;
+  chosen_.Take(&bus_);
 }

@@ -1,12 +1,68 @@
-// The way to ModemManager chosen by zel.status_gather.modem_access: the mmcli client (default) or
-// its D-Bus API on the bus connection the daemon owns.
+// The daemon's links to the modem: the way to ModemManager chosen by
+// zel.status_gather.modem_access (the mmcli client by default, or its D-Bus API) and the qmicli
+// client for QMI.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+
 #include "config/modem_access_option.h"
+#include "modem/mm_dbus.h"
+#include "modem/mmcli_link.h"
+#include "modem/qmicli_link.h"
 
-class ModemBus;
+class StopEvent;
 
-// For `access` kDbus opens `bus` and returns it; when that way is not built or there is no bus,
-// returns null (the mmcli way) with one line saying why. Any other value: null, silently (an
-// unknown configured value was said when the configuration was read).
-ModemBus* ChooseModemAccess(ModemAccess access, ModemBus* bus);
+// Owns every link for the run and hands the modem pass the chosen ones. Every request ends at once
+// when `stop` is signalled.
+class ModemLinks {
+ public:
+  explicit ModemLinks(const StopEvent* stop)
+      : mmcli_(stop), bus_(stop), qmicli_(stop), chosen_(&mmcli_) {}
+  ModemLinks(const ModemLinks&) = delete;
+  ModemLinks& operator=(const ModemLinks&) = delete;
+
+  // For `access` kDbus opens the bus and takes that way; when that way is not built or there is
+  // no bus, keeps the mmcli way with one line saying why. Any other value: the mmcli way,
+  // silently (an unknown configured value was said when the configuration was read).
+  void Choose(ModemAccess access);
+
+  // The way to ModemManager: the mmcli way until Choose took another.
+  ModemManagerLink& manager() { return chosen_; }
+  QmiLink& qmi() { return qmicli_; }
+
+ private:
+  // Stands for the chosen way: the modem pass is built before the option is read, and the
+  // watchdog's reset on the snapshot writer's thread may ask while the way is being chosen.
+  class ChosenWay : public ModemManagerLink {
+   public:
+    explicit ChosenWay(ModemManagerLink* way) : way_(way) {}
+    void Take(ModemManagerLink* way) { way_.store(way); }
+
+    const char* TraceName() const override { return way_.load()->TraceName(); }
+    void List(int32_t totalLimitMs, ModemListing* listing) override {
+      way_.load()->List(totalLimitMs, listing);
+    }
+    MmAnswer ReadModem(int32_t index, int32_t totalLimitMs, ModemProperties* properties) override {
+      return way_.load()->ReadModem(index, totalLimitMs, properties);
+    }
+    MmAnswer ReadBearer(int32_t index, int32_t totalLimitMs, BearerProperties* bearer) override {
+      return way_.load()->ReadBearer(index, totalLimitMs, bearer);
+    }
+    MmAnswer Command(int32_t index, const char* command, int32_t totalLimitMs,
+                     AtReply* reply) override {
+      return way_.load()->Command(index, command, totalLimitMs, reply);
+    }
+    MmAnswer Reset(int32_t index, int32_t totalLimitMs) override {
+      return way_.load()->Reset(index, totalLimitMs);
+    }
+
+   private:
+    std::atomic<ModemManagerLink*> way_;
+  };
+
+  MmcliLink mmcli_;
+  ModemBus bus_;  // its one bus connection stays open for the whole run
+  QmicliLink qmicli_;
+  ChosenWay chosen_;
+};

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "fuzz/fuzz_support.h"
-#include "modem/channel.h"
+#include "modem/mmcli_link.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   QuietStdout();
@@ -16,11 +16,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The client's output lands in a zero-filled 1024-byte buffer, at most 1022 characters of it.
   char out[1024] = {};
   const size_t n = CopyInput(data, size, out, 1023);
-  long index = -2;
-  char token[63];
-  if (ReadModemListing(out, static_cast<int>(n), &index, token, sizeof token) == 1) {
-    // A modem number is a whole number in the 32-bit range, written as the token says.
-    if (index < 0 || index > INT_MAX || strtol(token, nullptr, 10) != index) abort();
+  ModemListing listing{};
+  listing.index = -2;
+  if (ReadModemListing(out, static_cast<int>(n), &listing) == 1) {
+    // A modem number is a whole number in the 32-bit range, written as the listing says.
+    if (!listing.found || listing.index < 0 ||
+        strtol(listing.number, nullptr, 10) != listing.index) {
+      abort();
+    }
+  } else if (listing.found) {
+    abort();
   }
   return 0;
 }

@@ -1,8 +1,10 @@
-// Feeds arbitrary text to the reader of `mmcli -K` key-value output and to the own-number format.
+// Feeds arbitrary text to the mmcli link's readers of key-value output, the store of what they
+// read, and the own-number format.
 #include <cstdint>
 #include <cstring>
 
 #include "fuzz/fuzz_support.h"
+#include "modem/mmcli_link.h"
 #include "modem/modem_pass.h"
 #include "modem/modem_properties.h"
 #include "tests/support/table_access.h"
@@ -17,8 +19,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t n = CopyInput(data, size, text, sizeof text);
   static ModemSession modem;
   ModemPass ctx = FuzzPass(&modem);
-  TakeModemKeyValues(ctx, text);
-  if (strnlen(modem.initialBearerApn, sizeof modem.initialBearerApn) == sizeof modem.initialBearerApn ||
+  ModemProperties properties{};
+  ReadModemKeyValues(text, &properties);
+  StoreModemProperties(ctx, properties);
+  BearerProperties bearer{};
+  ReadBearerKeyValues(text, &bearer);
+  StoreBearerProperties(ctx, bearer);
+  if (strnlen(modem.initialBearerApn, sizeof modem.initialBearerApn) ==
+          sizeof modem.initialBearerApn ||
       strnlen(modem.bearerApn, sizeof modem.bearerApn) == sizeof modem.bearerApn) {
     abort();  // an APN field left unterminated
   }

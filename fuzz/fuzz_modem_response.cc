@@ -1,10 +1,10 @@
-// Feeds arbitrary client output to the reply step of modem_Send and modem_Reset.
+// Feeds arbitrary client output to the mmcli link's reader of reply lines (AT commands, reset).
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "fuzz/fuzz_support.h"
-#include "modem/channel.h"
+#include "modem/mmcli_link.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   QuietStdout();
@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // As modem_Send has it: a zero-filled 1024-byte output buffer holding at most 1022 characters
+  // As the mmcli link has it: a zero-filled 1024-byte output buffer holding at most 1022 characters
   // (NUL bytes included: RunProgram counts them), and the caller's zero-filled reply buffer.
   char out[1024] = {};
   const size_t n = CopyInput(data, size, out, 1023);
@@ -28,6 +28,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   char out2[1024];
   memcpy(out2, copy, sizeof out2);
-  if (TakeModemResponse(out2, static_cast<int>(n), nullptr) != len) abort();  // modem_Reset's use
+  if (TakeModemResponse(out2, static_cast<int>(n), nullptr) != len) abort();  // the reset's use
   return 0;
 }

@@ -1,5 +1,5 @@
-// Feeds arbitrary text to the QMI readers and the home-network reader, as the client's output lands
-// in the session's qmiResult (at most 1022 characters).
+// Feeds arbitrary text to the QMI readers and the home-network reader, as the qmicli link's (or
+// the script's) output (at most 1022 characters).
 #include <cstdint>
 #include <cstring>
 
@@ -20,9 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   char* output = modem.qmiResult;
   CopyInput(data, size, output, kQmiResultSize - 1);
   QmiOutputIsError(output);
-  TakeTxRxInfo(ctx, output);
-  TakeCAInfo(ctx, output);
-  TakeSignalInfo(ctx, output);
+  TakeTxRxInfo(ctx, ParseTxRxInfo(output));
+  TakeCAInfo(ctx, ParseCaInfo(output));
+  TakeSignalInfo(ctx, ParseSignalInfo(output));
   TakeHomeNetwork(ctx, output);
   return 0;
 }

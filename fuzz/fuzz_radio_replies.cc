@@ -1,6 +1,6 @@
-// Feeds arbitrary text to every AT reply parser, as modem_Send hands a reply over: serving cell,
-// band and RSSI, data counters, group ids, temperatures, the SIM identity steps and the LTE state
-// file.
+// Feeds arbitrary text to every AT reply parser, as the ModemManager link hands an answer over:
+// serving cell, band and RSSI, data counters, group ids, temperatures, the SIM identity steps and
+// the LTE state file.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>

@@ -10,8 +10,10 @@
 #include <filesystem>
 #include <string>
 
+#include "modem/mmcli_link.h"
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
+#include "modem/qmicli_link.h"
 #include "platform/board.h"
 #include "status/status_table.h"
 
@@ -52,10 +54,12 @@ inline StatusTable& FuzzTable() {
 }
 
 // A pass on that table and the quiet board with `modem` (fresh for each input) as its modem
-// session.
+// session. Its links run the router's clients; no target asks through them.
 inline ModemPass FuzzPass(ModemSession* modem) {
+  static MmcliLink manager(nullptr);
+  static QmicliLink qmi(nullptr);
   *modem = ModemSession{};
-  return ModemPass{FuzzTable(), *modem, FuzzBoard()};
+  return ModemPass{FuzzTable(), *modem, FuzzBoard(), manager, qmi};
 }
 
 // A directory of its own under $TMPDIR, else /dev/shm (a file write per input on a disk-backed /tmp

@@ -22,7 +22,7 @@ struct RssiBer {
   char rxQual[kCsqNumberSize];
 };
 
-// Each takes apart a reply as modem_Send hands it over.
+// Each takes apart a reply as the ModemManager link hands it over.
 BandConfig ParseBandConfig(const char* reply);
 RssiBer ParseRssiBer(const char* reply);
 // Each stores what its report holds.

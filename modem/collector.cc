@@ -1,26 +1,26 @@
 #include "modem/collector.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "modem/channel.h"
 #include "modem/modem_pass.h"
-#include "modem/modem_session.h"
-#include "modem/qmi_readings.h"
-#include "status/status_table.h"
 
-const char* AskModem(ModemPass& pass, const Collector& row, char* reply) {
-  const int size = static_cast<int>(strlen(row.command)) + 1;
-  return modem_Send(pass, row.command, size, reply) > 0 ? reply : nullptr;
+const char* AskModem(ModemPass& pass, const Collector& row, AtReply* scratch) {
+  return SendAtCommand(pass, row.command, scratch) == MmAnswer::kAnswered ? scratch->text : nullptr;
 }
 
-const char* AskQmi(ModemPass& pass, const Collector& row, char*) {
-  if (QmiCmd(pass, row.command, row.totalMs) <= 0) return nullptr;
-  const char* output = pass.session.qmiResult;
-  if (QmiOutputIsError(output)) return nullptr;
-  pass.session.lifeSigns.NoteAnswer(ModemWay::kQmi);
-  return output;
+namespace {
+
+// What a row's request gave: -1 no reply, 0 a reply with nothing stored, 1 stored.
+int Ask(ModemPass& pass, const Collector& row) {
+  if (row.qmi != nullptr) return row.qmi(pass, row.totalMs);
+  AtReply scratch{};
+  const char* text = row.request(pass, row, &scratch);
+  if (text == nullptr) return -1;
+  return row.take != nullptr && row.take(pass, text) != 0 ? 1 : 0;
 }
+
+}  // namespace
 
 int RunCollector(ModemPass& pass, const Collector& row) {
   ModemSession* session = &pass.session;
@@ -29,14 +29,13 @@ int RunCollector(ModemPass& pass, const Collector& row) {
     row.step(pass);
     return 1;
   }
-  char reply[kModemReplySize] = {};
-  const char* text = row.request(pass, row, reply);
+  const int taken = Ask(pass, row);
   if (row.mark == OnceMark::kWhenAsked) session->*row.once = 1;
-  if (text == nullptr) {
+  if (taken < 0) {
     if (row.failure != nullptr) fputs(row.failure, stderr);
     return 0;
   }
-  if (row.take == nullptr || row.take(pass, text) == 0) return 0;
+  if (taken == 0) return 0;
   if (row.mark == OnceMark::kWhenTaken) session->*row.once = 1;
   if (row.afterTaken != nullptr) row.afterTaken(pass);
   return 1;

@@ -4,16 +4,20 @@
 
 #include <cstdint>
 
+#include "modem/modem_manager_link.h"
 #include "modem/modem_session.h"
 
 struct ModemPass;
 struct Collector;
 
-// Issues a row's request into `reply` (kModemReplySize bytes, zero-filled) or the session's QMI
-// buffer. Returns the text to take, or nullptr when no usable reply came back.
-using CollectorRequest = const char* (*)(ModemPass& pass, const Collector& row, char* reply);
+// Issues a row's request, with `scratch` (zero-filled) for its answer. Returns the text to take,
+// or nullptr when no usable reply came back.
+using CollectorRequest = const char* (*)(ModemPass& pass, const Collector& row, AtReply* scratch);
 // Takes a reply apart and stores what it holds. Returns 1 when something was stored, else 0.
 using CollectorTake = int (*)(ModemPass& pass, const char* reply);
+// Asks the QMI link for one reading within `totalMs` and stores it: -1 when no answer came, else 1
+// when something was stored and 0 when not.
+using QmiRequest = int (*)(ModemPass& pass, int32_t totalMs);
 
 // When a row sets its run-once flag.
 enum class OnceMark : uint8_t {
@@ -24,15 +28,16 @@ enum class OnceMark : uint8_t {
 
 struct Collector {
   CollectorRequest request = nullptr;
-  const char* command = nullptr;  // the AT command with its CR, or the QMI client's argument
-  int32_t totalMs = 0;            // QMI time limit
+  const char* command = nullptr;          // the AT command as the modem takes it ("AT+CSQ")
+  QmiRequest qmi = nullptr;               // a QMI reading instead of a request and a parser
+  int32_t totalMs = 0;                    // the QMI request's limit
   uint8_t ModemSession::*once = nullptr;  // nullptr: every pass; else skipped while it is set
   OnceMark mark = OnceMark::kNever;
-  CollectorTake take = nullptr;                  // nullptr: the reply is not read
-  void (*afterTaken)(ModemPass&) = nullptr;      // runs when the parser took a reply
-  const char* failure = nullptr;                 // printed to stderr when no reply came back
-  bool fullPassOnly = false;                     // skipped on reduced passes
-  void (*step)(ModemPass&) = nullptr;  // a step that reads on its own instead of a request
+  CollectorTake take = nullptr;              // nullptr: the reply is not read
+  void (*afterTaken)(ModemPass&) = nullptr;  // runs when the parser took a reply
+  const char* failure = nullptr;             // printed to stderr when no reply came back
+  bool fullPassOnly = false;                 // skipped on reduced passes
+  void (*step)(ModemPass&) = nullptr;        // a step that reads on its own instead of a request
 
   constexpr Collector Once(uint8_t ModemSession::*flag, OnceMark when) const {
     Collector row = *this;
@@ -57,11 +62,9 @@ struct Collector {
   }
 };
 
-// The two requests most rows use: an AT command through modem_Send, and a QMI client call whose
-// output lands in the session (the client's own error report counts as no reply; any other reply
-// notes the QMI way as answered in the session's life signs).
-const char* AskModem(ModemPass& pass, const Collector& row, char* reply);
-const char* AskQmi(ModemPass& pass, const Collector& row, char* reply);
+// The request most rows use: the row's AT command through the ModemManager link; the answer when
+// ModemManager gave one.
+const char* AskModem(ModemPass& pass, const Collector& row, AtReply* scratch);
 
 constexpr Collector AtRow(const char* command, CollectorTake take) {
   Collector row;
@@ -71,12 +74,10 @@ constexpr Collector AtRow(const char* command, CollectorTake take) {
   return row;
 }
 
-constexpr Collector QmiRow(const char* argument, int32_t totalMs, CollectorTake take) {
+constexpr Collector QmiRow(QmiRequest qmi, int32_t totalMs) {
   Collector row;
-  row.request = AskQmi;
-  row.command = argument;
+  row.qmi = qmi;
   row.totalMs = totalMs;
-  row.take = take;
   return row;
 }
 

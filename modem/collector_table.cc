@@ -1,12 +1,12 @@
 #include "modem/collector_table.h"
 
 #include "base/signals.h"
+#include "modem/modem_pass.h"
 #include "modem/band_rssi.h"
 #include "modem/collector.h"
 #include "modem/collectors.h"
 #include "modem/data_counters.h"
 #include "modem/group_ids.h"
-#include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "modem/qmi_readings.h"
 #include "modem/serving_cell.h"
@@ -24,37 +24,32 @@ using S = ModemSession;
 
 // The one-time QMI requests (SIM power on, autoconnect) share one flag, set after the second.
 constexpr Collector kSimPowerOn =
-    QmiRow("--uim-sim-power-on=1", 1000, nullptr).Once(&S::qmiSetupDone, OnceMark::kNever);
+    QmiRow(QmiPowerOnSim, 1000).Once(&S::qmiSetupDone, OnceMark::kNever);
 constexpr Collector kAutoconnect =
-    QmiRow("--wds-set-autoconnect-settings=enabled", 1000, nullptr)
-        .Once(&S::qmiSetupDone, OnceMark::kWhenAsked);
+    QmiRow(QmiEnableAutoconnect, 1000).Once(&S::qmiSetupDone, OnceMark::kWhenAsked);
 constexpr Collector kProperties = StepRow(GetModemProperties);
 constexpr Collector kSimState =
-    AtRow("AT+CPIN?\r", TakeSimState).Once(&S::simReadySeen, OnceMark::kWhenTaken);
+    AtRow("AT+CPIN?", TakeSimState).Once(&S::simReadySeen, OnceMark::kWhenTaken);
 constexpr Collector kIccid =
-    AtRow("AT+QCCID\r", TakeIccid).Once(&S::iccidRead, OnceMark::kWhenTaken);
-constexpr Collector kImsi = AtRow("AT+CIMI\r", TakeImsi).Once(&S::imsiRead, OnceMark::kWhenTaken);
+    AtRow("AT+QCCID", TakeIccid).Once(&S::iccidRead, OnceMark::kWhenTaken);
+constexpr Collector kImsi = AtRow("AT+CIMI", TakeImsi).Once(&S::imsiRead, OnceMark::kWhenTaken);
 constexpr Collector kSwVersion =
-    AtRow("AT+CGMR\r", TakeSwVersion).Once(&S::swVersionRead, OnceMark::kWhenTaken);
+    AtRow("AT+CGMR", TakeSwVersion).Once(&S::swVersionRead, OnceMark::kWhenTaken);
 constexpr Collector kProtocol = StepRow(StoreProtocol);
-constexpr Collector kBandConfig = AtRow("AT+QCFG=\"band\"\r", TakeBandConfig);
+constexpr Collector kBandConfig = AtRow("AT+QCFG=\"band\"", TakeBandConfig);
 constexpr Collector kTemperatures = RequestRow(AskTemperatures, TakeTemperatures);
 constexpr Collector kPdpAddress = StepRow(StorePdpAddress);
 
 constexpr Collector kServingCell =
-    AtRow("AT+QENG=\"servingcell\"\r", TakeServingCell).Then(FollowTxPower).OnFullPass();
-constexpr Collector kRssiBer = AtRow("AT+CSQ\r", TakeRssiBer).OnFullPass();
+    AtRow("AT+QENG=\"servingcell\"", TakeServingCell).Then(FollowTxPower).OnFullPass();
+constexpr Collector kRssiBer = AtRow("AT+CSQ", TakeRssiBer).OnFullPass();
 constexpr Collector kGroupIds =
-    AtRow("AT+QGID\r", TakeGroupIds).Once(&S::gidQueried, OnceMark::kWhenAsked).OnFullPass();
-constexpr Collector kDataCounters = AtRow("AT+QGDCNT?\r", TakeRxTxBytes).OnFullPass();
-constexpr Collector kTxRx =
-    QmiRow("--nas-get-tx-rx-info=lte", 2000, TakeTxRxInfo).Then(FollowTxPower).OnFullPass();
+    AtRow("AT+QGID", TakeGroupIds).Once(&S::gidQueried, OnceMark::kWhenAsked).OnFullPass();
+constexpr Collector kDataCounters = AtRow("AT+QGDCNT?", TakeRxTxBytes).OnFullPass();
+constexpr Collector kTxRx = QmiRow(QmiTxRxInfo, 2000).Then(FollowTxPower).OnFullPass();
 constexpr Collector kCarrierAggregation =
-    QmiRow("--nas-get-lte-cphy-ca-info", 1000, TakeCAInfo)
-        .OrSay("GetCAInfo failed\n")
-        .OnFullPass();
-constexpr Collector kSignal =
-    QmiRow("--nas-get-signal-info", 2000, TakeSignalInfo).OnFullPass();
+    QmiRow(QmiCaInfo, 1000).OrSay("GetCAInfo failed\n").OnFullPass();
+constexpr Collector kSignal = QmiRow(QmiSignalInfo, 2000).OnFullPass();
 constexpr Collector kHomeNetwork = RequestRow(AskHomeNetwork, TakeHomeNetwork).OnFullPass();
 constexpr Collector kNetDev = StepRow(GetKxNetworkInfo).OnFullPass();
 
@@ -75,18 +70,3 @@ void RunModemCollectors(ModemPass& pass, int reduced) {
     RunCollector(pass, *row);
   }
 }
-
-void GetSimState(ModemPass& pass) { RunCollector(pass, kSimState); }
-void GetIccid(ModemPass& pass) { RunCollector(pass, kIccid); }
-void GetImsi(ModemPass& pass) { RunCollector(pass, kImsi); }
-void GetModemSwVersion(ModemPass& pass) { RunCollector(pass, kSwVersion); }
-void GetBandConfig(ModemPass& pass) { RunCollector(pass, kBandConfig); }
-void GetTemperatures(ModemPass& pass) { RunCollector(pass, kTemperatures); }
-void GetServingCellInfo(ModemPass& pass) { RunCollector(pass, kServingCell); }
-void GetRssiBer(ModemPass& pass) { RunCollector(pass, kRssiBer); }
-void GetGroupIds(ModemPass& pass) { RunCollector(pass, kGroupIds); }
-void GetRxTxBytes(ModemPass& pass) { RunCollector(pass, kDataCounters); }
-void GetTxRxInfo(ModemPass& pass) { RunCollector(pass, kTxRx); }
-void GetCAInfo(ModemPass& pass) { RunCollector(pass, kCarrierAggregation); }
-void GetSignalInfo(ModemPass& pass) { RunCollector(pass, kSignal); }
-void GetHomeNetwork(ModemPass& pass) { RunCollector(pass, kHomeNetwork); }

@@ -7,25 +7,14 @@
 class Board;
 struct ModemPass;
 
-int GetModemStatus(ModemPass& pass, int onlyWhenMissing, int reduced);
+// One status cycle: finds the modem and, when one is listed, runs the collector rows (the
+// full-pass ones only when `reduced` is 0). Returns 0 without a modem, else `reduced` when it is
+// set, else 1.
+int GetModemStatus(ModemPass& pass, int reduced);
 
-void GetModemProperties(ModemPass& pass);  // mmcli -K properties
-void GetSimState(ModemPass& pass);         // SIM state and identity
-void GetIccid(ModemPass& pass);
-void GetImsi(ModemPass& pass);
-void GetModemSwVersion(ModemPass& pass);
-void GetRxTxBytes(ModemPass& pass);      // AT data counters
-void GetKxNetworkInfo(ModemPass& pass);  // /proc/net/dev counters of wwan0
+void GetModemProperties(ModemPass& pass);  // ModemManager's modem and bearer properties
+void GetKxNetworkInfo(ModemPass& pass);    // /proc/net/dev counters of wwan0
 int GetLTEConnectionStatus(ModemPass& pass);
-void GetBandConfig(ModemPass& pass);
-void GetRssiBer(ModemPass& pass);
-void GetTemperatures(ModemPass& pass);
-void GetServingCellInfo(ModemPass& pass);
 // Lights the blue HPUE LED for a transmit power of 24 or more, else the green one (the dark one is
 // switched first). True when both LED switches succeeded.
 bool SetHpueLed(Board& board, int32_t txPower);
-void GetGroupIds(ModemPass& pass);
-void GetTxRxInfo(ModemPass& pass);  // QMI readings
-void GetCAInfo(ModemPass& pass);
-void GetSignalInfo(ModemPass& pass);
-void GetHomeNetwork(ModemPass& pass);

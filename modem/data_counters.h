@@ -12,7 +12,7 @@ struct DataCounters {
   char rxBytes[kCounterTextSize];
 };
 
-// Takes apart a counter reply as modem_Send hands it over.
+// Takes apart a counter reply as the ModemManager link hands it over.
 DataCounters ParseDataCounters(const char* reply);
 // Stores the sent and received bytes.
 void StoreDataCounters(ModemPass& pass, const DataCounters& counters);

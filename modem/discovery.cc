@@ -19,8 +19,6 @@ struct udev* udev = nullptr;
 
 namespace {
 
-struct udev_monitor* mon = nullptr;
-
 constexpr char kZeroAddress[] = "00:00:00:00:00:00";
 constexpr int kMacTextSize = 18;
 
@@ -149,25 +147,7 @@ int udevCheckDeviceAdd(ModemPass& pass, const char* name, const char* path, cons
   return 0;
 }
 
-int udevOpenMonitor() {
-  if (udev == nullptr) return -1;
-  if (mon == nullptr) {
-    mon = udev_monitor_new_from_netlink(udev, "udev");
-    if (mon == nullptr) {
-      fputs("Cannot create udev monitor\n", stderr);
-      return -1;
-    }
-    udev_monitor_filter_add_match_subsystem_devtype(mon, "net", nullptr);
-    udev_monitor_filter_add_match_subsystem_devtype(mon, "tty", nullptr);
-    udev_monitor_filter_add_match_subsystem_devtype(mon, "usbmisc", nullptr);
-    udev_monitor_enable_receiving(mon);
-  }
-  return udev_monitor_get_fd(mon);
-}
-
 void udevRelease() {
-  if (mon != nullptr) udev_monitor_unref(mon);
-  mon = nullptr;
   if (udev != nullptr) udev_unref(udev);
   udev = nullptr;
 }

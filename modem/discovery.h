@@ -1,5 +1,5 @@
 // Finding the modem's devices with libudev (AT port, QMI control device, network device and its
-// MAC), the udev monitor, and the MAC address of a network interface.
+// MAC) and the MAC address of a network interface.
 #pragma once
 
 struct ModemPass;
@@ -15,10 +15,7 @@ int udevCreateContext();
 int udevEnumerate(ModemPass& pass);
 // 1 when the device is the AT port or the QMI device, else 0; a wwan interface records its MAC.
 int udevCheckDeviceAdd(ModemPass& pass, const char* name, const char* path, const char* address);
-// Opens the udev monitor (nothing reads its events: hot-plugging is not followed); returns its
-// descriptor, or -1 without a context or when the monitor cannot be created.
-int udevOpenMonitor();
-// Releases the monitor and the context.
+// Releases the context.
 void udevRelease();
 // Writes the interface's hardware address as "xx:xx:xx:xx:xx:xx" into output (18 bytes); 1 on
 // success, 0 when the interface is unknown or its address is all zeros.

@@ -14,7 +14,7 @@ struct GroupIds {
   char gid2[kReplyRowSize];
 };
 
-// Takes apart a group-identifier reply as modem_Send hands it over.
+// Takes apart a group-identifier reply as the ModemManager link hands it over.
 GroupIds ParseGroupIds(const char* reply);
 // Stores GID1 and GID2 as fixed values.
 void StoreGroupIds(ModemPass& pass, const GroupIds& ids);

@@ -1,6 +1,5 @@
 #include "modem/mm_dbus.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,15 +18,13 @@ constexpr char kRootPath[] = "/org/freedesktop/ModemManager1";
 constexpr char kModemInterface[] = "org.freedesktop.ModemManager1.Modem";
 constexpr char k3gppInterface[] = "org.freedesktop.ModemManager1.Modem.Modem3gpp";
 constexpr char kBearerInterface[] = "org.freedesktop.ModemManager1.Bearer";
-// ModemManager's own limit for one AT command, in seconds: mmcli's default.
+// ModemManager's own limit for one AT command, in seconds (the client's default too).
 constexpr guint32 kCommandSeconds = 30;
 
 // ModemManager's texts reach the daemon's table, which keeps at most 127 characters of a value.
 // One character more is kept, so a value too long for the table still reads as too long; an
 // escaped value never passes four times that. A longer answer is cut before anything copies it.
 constexpr gsize kValueCut = 128;
-// Room for mmcli's error lines: the message of a D-Bus error is the peer's text.
-constexpr int kMessageCut = 512;
 // GDBus keeps the buffer it read the largest message into for as long as the connection lives.
 // After an answer larger than this, the connection is dropped and made again on the next request.
 constexpr gsize kLargeAnswerBytes = 256 * 1024;
@@ -69,29 +66,6 @@ using Object = UniqueResource<GObjectTraits>;
 using Variant = UniqueResource<VariantTraits>;
 using Error = UniqueResource<ErrorTraits>;
 using Chars = UniqueResource<CharsTraits>;
-
-// The client output being written: always terminated, cut at the buffer's end.
-class Text {
- public:
-  Text(char* output, int32_t size) : out_(output), size_(size) {
-    if (size_ > 0) out_[0] = '\0';
-  }
-  __attribute__((format(printf, 2, 3))) void Add(const char* format, ...) {
-    if (len_ >= size_ - 1) return;
-    va_list args;
-    va_start(args, format);
-    int n = vsnprintf(out_ + len_, static_cast<size_t>(size_ - len_), format, args);
-    va_end(args);
-    if (n > 0) len_ = n < size_ - len_ ? len_ + n : size_ - 1;
-  }
-  int32_t length() const { return len_; }
-  bool full() const { return len_ >= size_ - 1; }
-
- private:
-  char* out_;
-  int32_t size_;
-  int32_t len_ = 0;
-};
 
 // One request's end: the limit over all its calls.
 class Deadline {
@@ -177,26 +151,10 @@ bool NoAnswer(const GError* error) {
          g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NO_REPLY);
 }
 
-bool ServiceMissing(const GError* error) {
-  return g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_SERVICE_UNKNOWN) ||
-         g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NAME_HAS_NO_OWNER);
-}
-
-bool ObjectMissing(const GError* error) {
-  return g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_OBJECT) ||
-         g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD) ||
-         g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_INTERFACE);
-}
-
-// mmcli's line for a failed request on one object.
-void AddFailure(Text* text, const GError* error, const char* objectMissing, const char* failed) {
-  if (ServiceMissing(error)) {
-    text->Add("error: couldn't find the ModemManager process in the bus\n");
-  } else if (ObjectMissing(error)) {
-    text->Add("%s\n", objectMissing);
-  } else {
-    text->Add("%s: '%.*s'\n", failed, kMessageCut, error->message);
-  }
+// A request that drew an error: no answer when the call timed out or was stopped (like a client
+// killed at its limit), else ModemManager's refusal (no such object, no service, its own error).
+MmAnswer Failure(const GError* error) {
+  return NoAnswer(error) ? MmAnswer::kNone : MmAnswer::kRefused;
 }
 
 // A string of an answer, pointing into the GVariant that holds it (no copy is made).
@@ -220,37 +178,24 @@ Borrowed StringOf(GVariant* dictionary, const char* key) {
   return BorrowString(value.get());
 }
 
-// A string value as mmcli prints it with -K: escaped, "--" when there is none. At most kValueCut
-// bytes of it are read.
-void AddValue(Text* text, const char* key, Borrowed value) {
-  if (value.length == 0) {
-    text->Add("%s : --\n", key);
-    return;
-  }
+// Keeps a string value as the table holds it: at most kValueCut bytes of it read, escaped
+// C-style, then at most 127 characters.
+void Keep(PropertyText* property, Borrowed value) {
   char cut[kValueCut + 1];
   const gsize n = static_cast<gsize>(value.Cut(kValueCut));
   memcpy(cut, value.text, n);
   cut[n] = '\0';
   Chars escaped(g_strescape(cut, nullptr));
-  text->Add("%s : %s\n", key, escaped.get());
+  KeepProperty(property, escaped.get());
 }
 
-void AddList(Text* text, const char* key, GVariant* properties, const char* name, const char* type) {
+// The first string of the list property `name` (of type `type`), when the list has one.
+void KeepFirst(PropertyText* property, GVariant* properties, const char* name, const char* type) {
   Variant list(properties != nullptr ? g_variant_lookup_value(properties, name, G_VARIANT_TYPE(type))
                                      : nullptr);
-  gsize count = list.valid() ? g_variant_n_children(list.get()) : 0;
-  if (count == 0) {
-    text->Add("%s : --\n", key);
-    return;
-  }
-  text->Add("%s.length : %u\n", key, static_cast<unsigned>(count));
-  // A list of any length ends where the output does.
-  for (gsize i = 0; i < count && !text->full(); ++i) {
-    Variant item(g_variant_get_child_value(list.get(), i));
-    char itemKey[96];
-    snprintf(itemKey, sizeof itemKey, "%s.value[%u]", key, static_cast<unsigned>(i + 1));
-    AddValue(text, itemKey, BorrowString(item.get()));
-  }
+  if (!list.valid() || g_variant_n_children(list.get()) == 0) return;
+  Variant item(g_variant_get_child_value(list.get(), 0));
+  Keep(property, BorrowString(item.get()));
 }
 
 // Properties.GetAll of one interface: the a{sv} dictionary, or null with the error.
@@ -260,14 +205,6 @@ Variant GetAll(GDBusConnection* bus, const char* path, const char* interface,
                        g_variant_new("(s)", interface), "(a{sv})", deadline, stop, error);
   if (!reply.valid()) return reply;
   return Variant(g_variant_get_child_value(reply.get(), 0));
-}
-
-// Without a connection a request answers as mmcli does when it cannot reach the bus.
-template <typename Bus>
-bool HaveBus(const Bus& bus, Text* text) {
-  if (bus.valid()) return true;
-  text->Add("error: couldn't get bus\n");
-  return false;
 }
 
 constexpr size_t kObjectPathSize = 64;
@@ -359,146 +296,134 @@ void* ModemBus::TakeConnection() {
   return connection_.valid() ? g_object_ref(connection_.get()) : nullptr;
 }
 
-int32_t ModemBus::List(int32_t totalLimitMs, const StopEvent* stop, char* output,
-                       int32_t outputSize) {
-  Text text(output, outputSize);
+void ModemBus::List(int32_t totalLimitMs, ModemListing* listing) {
+  listing->found = false;
   BusLease bus(this);
-  if (!HaveBus(bus, &text)) return text.length();
+  if (!bus.valid()) return;
   Error error;
   Variant reply = Call(G_DBUS_CONNECTION(bus.get()), kRootPath,
                        "org.freedesktop.DBus.ObjectManager", "GetManagedObjects", nullptr,
-                       "(a{oa{sa{sv}}})", Deadline(totalLimitMs), stop, &error);
-  if (!reply.valid()) {
-    if (!NoAnswer(error.get())) AddFailure(&text, error.get(), "No modems were found", "error: couldn't list modems");
-    return text.length();
-  }
+                       "(a{oa{sa{sv}}})", Deadline(totalLimitMs), stop_, &error);
+  if (!reply.valid()) return;
   Variant objects(g_variant_get_child_value(reply.get(), 0));
   GVariantIter iter;
   g_variant_iter_init(&iter, objects.get());
   const char* path = nullptr;
   GVariant* interfaces = nullptr;
-  int found = 0;
-  while (!text.full() && g_variant_iter_next(&iter, "{&o@a{sa{sv}}}", &path, &interfaces)) {
+  while (g_variant_iter_next(&iter, "{&o@a{sa{sv}}}", &path, &interfaces)) {
     Variant hold(interfaces);
     Variant modem(g_variant_lookup_value(interfaces, kModemInterface, G_VARIANT_TYPE("a{sv}")));
     if (!modem.valid()) continue;
-    Borrowed maker = StringOf(modem.get(), "Manufacturer");
-    Borrowed model = StringOf(modem.get(), "Model");
-    if (maker.length == 0) maker = Borrowed{"unknown", 7};
-    if (model.length == 0) model = Borrowed{"unknown", 7};
-    text.Add("    %s [%.*s] %.*s\n", path, maker.Cut(kValueCut), maker.text, model.Cut(kValueCut),
-             model.text);
-    ++found;
+    // The first modem: its number is the fifth part of its path (".../ModemManager1/Modem/<n>").
+    char parts[5][kListedNumberSize] = {};
+    int count = 0;
+    for (const char* p = path; *p != '\0' && count < 5;) {
+      while (*p == '/') ++p;
+      const char* end = p + strcspn(p, "/");
+      if (end > p) {
+        snprintf(parts[count++], kListedNumberSize, "%.*s", static_cast<int>(end - p), p);
+      }
+      p = end;
+    }
+    if (count == 5 && ReadModemNumber(parts[4], &listing->index)) {
+      snprintf(listing->number, sizeof listing->number, "%s", parts[4]);
+      listing->found = true;
+    }
+    return;
   }
-  if (found == 0) text.Add("No modems were found\n");
-  return text.length();
 }
 
-int32_t ModemBus::Command(int32_t index, const char* command, int32_t totalLimitMs,
-                          const StopEvent* stop, char* output, int32_t outputSize) {
-  Text text(output, outputSize);
+MmAnswer ModemBus::Command(int32_t index, const char* command, int32_t totalLimitMs,
+                           AtReply* reply) {
+  reply->forbidden = false;
   BusLease bus(this);
-  if (!HaveBus(bus, &text)) return text.length();
+  if (!bus.valid()) return MmAnswer::kNone;
   char path[kObjectPathSize];
   ObjectPath(path, "Modem", index);
   Error error;
-  Variant reply = Call(G_DBUS_CONNECTION(bus.get()), path, kModemInterface, "Command",
-                       g_variant_new("(su)", command, kCommandSeconds), "(s)",
-                       Deadline(totalLimitMs), stop, &error);
-  if (reply.valid()) {
-    // The reply is read in place; what does not fit the output is never copied.
-    Variant answer(g_variant_get_child_value(reply.get(), 0));
-    const Borrowed response = BorrowString(answer.get());
-    text.Add("response: '%.*s'\n", response.Cut(static_cast<gsize>(outputSize)), response.text);
-  } else if (!NoAnswer(error.get())) {
-    AddFailure(&text, error.get(), "error: couldn't find modem", "error: command failed");
+  Variant answer = Call(G_DBUS_CONNECTION(bus.get()), path, kModemInterface, "Command",
+                        g_variant_new("(su)", command, kCommandSeconds), "(s)",
+                        Deadline(totalLimitMs), stop_, &error);
+  if (!answer.valid()) {
+    // ModemManager passes AT commands only in its debug mode or when built to allow them.
+    reply->forbidden =
+        error.valid() &&
+        strstr(error.get()->message, "ModemManager1.Error.Core.Unauthorized") != nullptr;
+    return Failure(error.get());
   }
-  return text.length();
+  // The answer is read in place; what does not fit the reply is never copied.
+  Variant text(g_variant_get_child_value(answer.get(), 0));
+  const Borrowed said = BorrowString(text.get());
+  int n = said.Cut(static_cast<gsize>(kAtAnswerLimit));
+  if (said.length > static_cast<gsize>(kAtAnswerLimit)) {
+    while (n > 0 && (said.text[n - 1] == '\r' || said.text[n - 1] == '\n' ||
+                     said.text[n - 1] == '\t')) {
+      --n;
+    }
+  }
+  memcpy(reply->text, said.text, static_cast<size_t>(n));
+  reply->text[n] = '\0';
+  reply->length = n;
+  return MmAnswer::kAnswered;
 }
 
-int32_t ModemBus::Reset(int32_t index, int32_t totalLimitMs, const StopEvent* stop, char* output,
-                        int32_t outputSize) {
-  Text text(output, outputSize);
+MmAnswer ModemBus::Reset(int32_t index, int32_t totalLimitMs) {
   BusLease bus(this);
-  if (!HaveBus(bus, &text)) return text.length();
+  if (!bus.valid()) return MmAnswer::kNone;
   char path[kObjectPathSize];
   ObjectPath(path, "Modem", index);
   Error error;
   Variant reply = Call(G_DBUS_CONNECTION(bus.get()), path, kModemInterface, "Reset", nullptr, "()",
-                       Deadline(totalLimitMs), stop, &error);
-  if (reply.valid()) {
-    text.Add("successfully reseted the modem\n");
-  } else if (!NoAnswer(error.get())) {
-    AddFailure(&text, error.get(), "error: couldn't find modem", "error: couldn't reset the modem");
-  }
-  return text.length();
+                       Deadline(totalLimitMs), stop_, &error);
+  return reply.valid() ? MmAnswer::kAnswered : Failure(error.get());
 }
 
-int32_t ModemBus::ModemKeyValues(int32_t index, int32_t totalLimitMs, const StopEvent* stop,
-                                 char* output, int32_t outputSize) {
-  Text text(output, outputSize);
+MmAnswer ModemBus::ReadModem(int32_t index, int32_t totalLimitMs, ModemProperties* properties) {
   BusLease bus(this);
-  if (!HaveBus(bus, &text)) return text.length();
+  if (!bus.valid()) return MmAnswer::kNone;
   char path[kObjectPathSize];
   ObjectPath(path, "Modem", index);
   const Deadline deadline(totalLimitMs);
   Error error;
-  Variant modem = GetAll(G_DBUS_CONNECTION(bus.get()), path, kModemInterface, deadline, stop, &error);
-  if (!modem.valid()) {
-    if (!NoAnswer(error.get())) {
-      AddFailure(&text, error.get(), "error: couldn't find modem", "error: couldn't get modem");
-    }
-    return text.length();
-  }
+  Variant modem =
+      GetAll(G_DBUS_CONNECTION(bus.get()), path, kModemInterface, deadline, stop_, &error);
+  if (!modem.valid()) return Failure(error.get());
   Error error3gpp;
-  Variant gpp = GetAll(G_DBUS_CONNECTION(bus.get()), path, k3gppInterface, deadline, stop, &error3gpp);
-  if (!gpp.valid() && NoAnswer(error3gpp.get())) {
-    output[0] = '\0';  // the client would have been killed before printing anything
-    return 0;
-  }
+  Variant gpp =
+      GetAll(G_DBUS_CONNECTION(bus.get()), path, k3gppInterface, deadline, stop_, &error3gpp);
+  if (!gpp.valid() && NoAnswer(error3gpp.get())) return MmAnswer::kNone;
 
-  // In the order mmcli prints them.
-  AddValue(&text, "modem.generic.revision", StringOf(modem.get(), "Revision"));
-  AddList(&text, "modem.generic.own-numbers", modem.get(), "OwnNumbers", "as");
+  *properties = ModemProperties{};
+  Keep(&properties->revision, StringOf(modem.get(), "Revision"));
+  KeepFirst(&properties->ownNumber, modem.get(), "OwnNumbers", "as");
   guint32 quality = 0;
   gboolean recent = FALSE;
   g_variant_lookup(modem.get(), "SignalQuality", "(ub)", &quality, &recent);
-  text.Add("modem.generic.signal-quality.value : %u\n", quality);
-  text.Add("modem.generic.signal-quality.recent : %s\n", recent ? "yes" : "no");
+  properties->signalQuality.present = true;
+  snprintf(properties->signalQuality.text, sizeof properties->signalQuality.text, "%u", quality);
   if (gpp.valid()) {
-    AddValue(&text, "modem.3gpp.imei", StringOf(gpp.get(), "Imei"));
-    AddValue(&text, "modem.3gpp.operator-name", StringOf(gpp.get(), "OperatorName"));
+    Keep(&properties->imei, StringOf(gpp.get(), "Imei"));
     Variant settings(g_variant_lookup_value(gpp.get(), "InitialEpsBearerSettings",
                                             G_VARIANT_TYPE("a{sv}")));
-    AddValue(&text, "modem.3gpp.eps.initial-bearer.settings.apn",
-             StringOf(settings.get(), "apn"));
+    Keep(&properties->initialBearerApn, StringOf(settings.get(), "apn"));
   }
-  AddList(&text, "modem.generic.bearers", modem.get(), "Bearers", "ao");
-  return text.length();
+  KeepFirst(&properties->firstBearer, modem.get(), "Bearers", "ao");
+  return MmAnswer::kAnswered;
 }
 
-int32_t ModemBus::BearerKeyValues(int32_t index, int32_t totalLimitMs, const StopEvent* stop,
-                                  char* output, int32_t outputSize) {
-  Text text(output, outputSize);
+MmAnswer ModemBus::ReadBearer(int32_t index, int32_t totalLimitMs, BearerProperties* bearer) {
   BusLease bus(this);
-  if (!HaveBus(bus, &text)) return text.length();
+  if (!bus.valid()) return MmAnswer::kNone;
   char path[kObjectPathSize];
   ObjectPath(path, "Bearer", index);
   Error error;
-  Variant bearer = GetAll(G_DBUS_CONNECTION(bus.get()), path, kBearerInterface,
-                          Deadline(totalLimitMs), stop, &error);
-  if (!bearer.valid()) {
-    if (!NoAnswer(error.get())) {
-      char missing[128];
-      snprintf(missing, sizeof missing, "error: couldn't find bearer at '%s': 'not found in any modem'",
-               path);
-      AddFailure(&text, error.get(), missing, "error: couldn't get bearer");
-    }
-    return text.length();
-  }
-  Variant settings(g_variant_lookup_value(bearer.get(), "Properties", G_VARIANT_TYPE("a{sv}")));
-  AddValue(&text, "bearer.properties.apn", StringOf(settings.get(), "apn"));
-  return text.length();
+  Variant properties = GetAll(G_DBUS_CONNECTION(bus.get()), path, kBearerInterface,
+                              Deadline(totalLimitMs), stop_, &error);
+  if (!properties.valid()) return Failure(error.get());
+  *bearer = BearerProperties{};
+  Variant settings(g_variant_lookup_value(properties.get(), "Properties", G_VARIANT_TYPE("a{sv}")));
+  Keep(&bearer->apn, StringOf(settings.get(), "apn"));
+  return MmAnswer::kAnswered;
 }
 
 #else  // built without GIO: the D-Bus way is not there
@@ -511,29 +436,10 @@ bool ModemBus::Open(char* why, int whySize) {
 }
 void* ModemBus::TakeConnection() { return nullptr; }
 void ModemBus::Forget(void*) {}
-namespace {
-int32_t Nothing(char* output, int32_t outputSize) {
-  if (outputSize > 0) output[0] = '\0';
-  return 0;
-}
-}  // namespace
-int32_t ModemBus::List(int32_t, const StopEvent*, char* output, int32_t outputSize) {
-  return Nothing(output, outputSize);
-}
-int32_t ModemBus::Command(int32_t, const char*, int32_t, const StopEvent*, char* output,
-                          int32_t outputSize) {
-  return Nothing(output, outputSize);
-}
-int32_t ModemBus::Reset(int32_t, int32_t, const StopEvent*, char* output, int32_t outputSize) {
-  return Nothing(output, outputSize);
-}
-int32_t ModemBus::ModemKeyValues(int32_t, int32_t, const StopEvent*, char* output,
-                                 int32_t outputSize) {
-  return Nothing(output, outputSize);
-}
-int32_t ModemBus::BearerKeyValues(int32_t, int32_t, const StopEvent*, char* output,
-                                  int32_t outputSize) {
-  return Nothing(output, outputSize);
-}
+void ModemBus::List(int32_t, ModemListing* listing) { listing->found = false; }
+MmAnswer ModemBus::ReadModem(int32_t, int32_t, ModemProperties*) { return MmAnswer::kNone; }
+MmAnswer ModemBus::ReadBearer(int32_t, int32_t, BearerProperties*) { return MmAnswer::kNone; }
+MmAnswer ModemBus::Command(int32_t, const char*, int32_t, AtReply*) { return MmAnswer::kNone; }
+MmAnswer ModemBus::Reset(int32_t, int32_t) { return MmAnswer::kNone; }
 
 #endif

@@ -1,11 +1,12 @@
-// ModemManager reached over its D-Bus API on one bus connection kept for the daemon's life, each
-// request answered with the text mmcli prints for the same request so one set of readers serves both.
+// ModemManager reached over its D-Bus API on one bus connection kept for the daemon's life: the
+// answer records are filled from the D-Bus values directly.
 #pragma once
 
 #include <cstdint>
 #include <mutex>
 
 #include "base/unique_resource.h"
+#include "modem/modem_manager_link.h"
 
 class StopEvent;
 
@@ -15,12 +16,14 @@ struct BusConnectionTraits {
   static int Release(Handle handle);
 };
 
-// Every request is bounded by `totalLimitMs` and ends at once when `stop` is signalled (null: never
-// stopped). It writes at most outputSize - 1 characters and a terminator into `output` and returns
-// their number, like a client run: 0 when no answer came in time or the request was stopped.
-class ModemBus {
+// Each request waits on a main context of its own, so the status cycle and the watchdog's reset
+// (on the snapshot writer's thread) may ask at once. Strings are read in place, at most 128 bytes
+// of each; after an answer over 256 KB the connection is dropped and made again on the next
+// request, so the memory GDBus read it into goes with it.
+class ModemBus : public ModemManagerLink {
  public:
-  ModemBus() = default;
+  // Requests end at once when `stop` is signalled (null: never stopped).
+  explicit ModemBus(const StopEvent* stop = nullptr) : stop_(stop) {}
   ModemBus(const ModemBus&) = delete;
   ModemBus& operator=(const ModemBus&) = delete;
 
@@ -28,24 +31,17 @@ class ModemBus {
   static bool Built();
 
   // Connects to the bus named by DBUS_SYSTEM_BUS_ADDRESS, else the system bus. Returns false with a
-  // reason in `why` when there is no bus. A connection lost later is made again on the next request.
+  // reason in `why` when there is no bus. A connection lost later is made again on the next
+  // request.
   bool Open(char* why, int whySize);
 
-  // `mmcli -L`: one line per modem ("    <object path> [<manufacturer>] <model>") or
-  // "No modems were found".
-  int32_t List(int32_t totalLimitMs, const StopEvent* stop, char* output, int32_t outputSize);
-  // `mmcli -m <index> --command=<command>`: "response: '<reply>'" or mmcli's error line.
-  int32_t Command(int32_t index, const char* command, int32_t totalLimitMs, const StopEvent* stop,
-                  char* output, int32_t outputSize);
-  // `mmcli -m <index> -r`.
-  int32_t Reset(int32_t index, int32_t totalLimitMs, const StopEvent* stop, char* output,
-                int32_t outputSize);
-  // `mmcli -m <index> -K` and `mmcli -b <index> -K`: "<key> : <value>" lines of the keys the
-  // daemon reads (values escaped and "--" for none, as mmcli prints them), read fresh each time.
-  int32_t ModemKeyValues(int32_t index, int32_t totalLimitMs, const StopEvent* stop, char* output,
-                         int32_t outputSize);
-  int32_t BearerKeyValues(int32_t index, int32_t totalLimitMs, const StopEvent* stop, char* output,
-                          int32_t outputSize);
+  const char* TraceName() const override { return "dbus"; }
+  void List(int32_t totalLimitMs, ModemListing* listing) override;
+  MmAnswer ReadModem(int32_t index, int32_t totalLimitMs, ModemProperties* properties) override;
+  MmAnswer ReadBearer(int32_t index, int32_t totalLimitMs, BearerProperties* bearer) override;
+  MmAnswer Command(int32_t index, const char* command, int32_t totalLimitMs,
+                   AtReply* reply) override;
+  MmAnswer Reset(int32_t index, int32_t totalLimitMs) override;
 
  private:
   friend class BusLease;
@@ -54,6 +50,7 @@ class ModemBus {
   // Lets go of `bus` when it is still the open connection: the next request connects again.
   void Forget(void* bus);
 
+  const StopEvent* stop_;
   std::mutex mutex_;  // the watchdog's reset runs on the snapshot writer's thread
   UniqueResource<BusConnectionTraits> connection_;
 };

@@ -1,102 +1,24 @@
 #include "modem/modem_properties.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "base/console_text.h"
-#include "base/paths.h"
-#include "base/signals.h"
-#include "exec/program_run.h"
+#include "config/network_options.h"
 #include "modem/collectors.h"
-#include "modem/mm_dbus.h"
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
 
 namespace {
 
-constexpr int kPropertiesOutputSize = 16384;
-
-// Copies the value that starts at `p` up to the line end into `value` (at most 127 characters,
-// a backslash-tab pair dropped). Returns the position after the line end, or the end of the text.
-const char* CopyValue(const char* p, char* value) {
-  int len = 0;
-  while (*p != '\0' && *p != '\n') {
-    if (p[0] == '\\' && p[1] == '\t') {
-      p += 2;
-      continue;
-    }
-    if (len < kPropertyValueSize - 1) value[len++] = *p;
-    ++p;  // past the cut, the rest of the line is skipped
-  }
-  value[len] = '\0';
-  return *p == '\n' ? p + 1 : p;
-}
-
-void ActOnKey(ModemPass& pass, const char* key, const char* value) {
-  if (strcmp(key, "modem.generic.signal-quality.value") == 0) {
-    char percent[10] = "";
-    if (value[0] != '\0') snprintf(percent, sizeof percent, "%s%%", value);
-    pass.table.Update(kSignalPercent_s, percent, 0);
-  } else if (strcmp(key, "modem.3gpp.imei") == 0) {
-    pass.table.UpdateFixed(kIMEI_s, value);
-  } else if (strcmp(key, "modem.generic.own-numbers.value[1]") == 0) {
-    char number[kPropertyValueSize];
-    FormatPhoneNumber(value, number, sizeof number);
-    pass.table.UpdateFixed(kPhoneNumber_s, number);
-    PrintOutsideText(stdout, "Phone Number: %s\n", number);
-  } else if (strcmp(key, "modem.3gpp.eps.initial-bearer.settings.apn") == 0) {
-    snprintf(pass.session.initialBearerApn, sizeof pass.session.initialBearerApn, "%s", value);
-  } else if (strcmp(key, "bearer.properties.apn") == 0) {
-    snprintf(pass.session.bearerApn, sizeof pass.session.bearerApn, "%s", value);
-  } else if (strcmp(key, "modem.generic.bearers.value[1]") == 0) {
-    const char* bearer = strstr(value, "/Bearer/");
-    if (bearer != nullptr) pass.session.bearerIndex = atoi(bearer + 8);
-  } else {
-    return;
-  }
+// The echo of a property taken, named by its key in ModemManager's key-value listing.
+void Echo(const char* key, const char* value) {
   PrintOutsideText(stdout, "Key: '%s' Value: '%s'\n", key, value);
 }
 
-// Whether a property value comes from the modem itself: its IMEI, its firmware version, or a
-// signal quality above 0 (ModemManager shows 0 while it has no reading).
-bool ShowsModemAlive(const char* key, const char* value) {
-  if (value[0] == '\0') return false;
-  if (strcmp(key, "modem.generic.signal-quality.value") == 0) return strcmp(value, "0") != 0;
-  return strcmp(key, "modem.3gpp.imei") == 0 || strcmp(key, "modem.generic.revision") == 0;
-}
-
-// Runs `mmcli <flag> <index> -K` (or asks the same over D-Bus) and reads its output. Returns 1 when the output was read.
-int QueryProperties(ModemPass& pass, const char* flag, int32_t index) {
-  char index_text[12];
-  snprintf(index_text, sizeof index_text, "%d", index);
-  PrintOutsideText(stdout, "Sending command: %s %s %s %s\n",
-                   pass.bus != nullptr ? "dbus" : RouterPathFixed(RouterPath::kMmcli), flag,
-                   index_text, "-K");
-  char arg0[] = "mmcli";
-  char arg3[] = "-K";
-  char flag_arg[4];
-  snprintf(flag_arg, sizeof flag_arg, "%s", flag);
-  char* argv[] = {arg0, flag_arg, index_text, arg3, nullptr};
-  static char output[kPropertiesOutputSize];  // main thread only; too large for a small stack
-  memset(output, 0, sizeof output);
-  int32_t len = 0;
-  if (pass.bus == nullptr) {
-    len = RunProgram({RouterPathOf(RouterPath::kMmcli), argv, pass.session.cmdTotalMs,
-                      InterruptStopEvent()},
-                     output, kPropertiesOutputSize - 1)
-              .length;
-  } else if (flag[1] == 'm') {
-    len = pass.bus->ModemKeyValues(index, pass.session.cmdTotalMs, InterruptStopEvent(), output,
-                                   kPropertiesOutputSize - 1);
-  } else {
-    len = pass.bus->BearerKeyValues(index, pass.session.cmdTotalMs, InterruptStopEvent(), output,
-                                    kPropertiesOutputSize - 1);
-  }
-  if (len <= 10 || output[0] == '\0') return 0;
-  TakeModemKeyValues(pass, output);
-  return 1;
+void AnnounceRequest(ModemPass& pass, const char* flag, int32_t index) {
+  PrintOutsideText(stdout, "Sending command: %s %s %d -K\n", pass.manager.TraceName(), flag, index);
 }
 
 }  // namespace
@@ -114,51 +36,79 @@ void FormatPhoneNumber(const char* value, char* destination, size_t size) {
   snprintf(destination, size, "%s", value);
 }
 
-void TakeModemKeyValues(ModemPass& pass, const char* output) {
-  const char* line = output;
-  while (*line != '\0') {
-    const char* line_end = strchr(line, '\n');
-    if (line_end == nullptr) line_end = line + strlen(line);
-    const char* blank = static_cast<const char*>(memchr(line, ' ', line_end - line));
-    if (blank == nullptr) return;
-    const char* colon = static_cast<const char*>(memchr(blank, ':', line_end - blank));
-    if (colon == nullptr || colon + 1 == line_end) return;
-
-    char key[kPropertyValueSize];
-    const size_t key_len = static_cast<size_t>(blank - line);
-    snprintf(key, sizeof key, "%.*s", static_cast<int>(key_len), line);
-
-    // The value starts after the colon and the blank that follows it.
-    const char* start = colon + 1;
-    if (*start == ' ') ++start;
-    char value[kPropertyValueSize];
-    line = CopyValue(start, value);
-    if (strcmp(value, "--") == 0) value[0] = '\0';  // mmcli's mark for "no value"
-    if (ShowsModemAlive(key, value)) pass.session.lifeSigns.NoteAnswer(ModemWay::kProperties);
-    ActOnKey(pass, key, value);
+void StoreModemProperties(ModemPass& pass, const ModemProperties& properties) {
+  ModemSession* session = &pass.session;
+  if (PropertiesShowModemAlive(properties)) session->lifeSigns.NoteAnswer(ModemWay::kProperties);
+  if (properties.ownNumber.present) {
+    char number[kPropertyValueSize];
+    FormatPhoneNumber(properties.ownNumber.text, number, sizeof number);
+    pass.table.UpdateFixed(kPhoneNumber_s, number);
+    PrintOutsideText(stdout, "Phone Number: %s\n", number);
+    Echo("modem.generic.own-numbers.value[1]", properties.ownNumber.text);
+  }
+  if (properties.signalQuality.present) {
+    char percent[10] = "";
+    if (properties.signalQuality.text[0] != '\0') {
+      snprintf(percent, sizeof percent, "%s%%", properties.signalQuality.text);
+    }
+    pass.table.Update(kSignalPercent_s, percent, 0);
+    Echo("modem.generic.signal-quality.value", properties.signalQuality.text);
+  }
+  if (properties.imei.present) {
+    pass.table.UpdateFixed(kIMEI_s, properties.imei.text);
+    Echo("modem.3gpp.imei", properties.imei.text);
+  }
+  if (properties.initialBearerApn.present) {
+    snprintf(session->initialBearerApn, sizeof session->initialBearerApn, "%s",
+             properties.initialBearerApn.text);
+    Echo("modem.3gpp.eps.initial-bearer.settings.apn", properties.initialBearerApn.text);
+  }
+  if (properties.firstBearer.present) {
+    const int32_t bearer = BearerIndexOf(properties.firstBearer);
+    if (bearer >= 0) session->bearerIndex = bearer;
+    Echo("modem.generic.bearers.value[1]", properties.firstBearer.text);
   }
 }
 
-void GetModemProperties(ModemPass& pass) {
-  pass.session.initialBearerApn[0] = '\0';
-  pass.session.bearerApn[0] = '\0';
-  pass.session.bearerIndex = -1;
+void StoreBearerProperties(ModemPass& pass, const BearerProperties& bearer) {
+  if (!bearer.apn.present) return;
+  snprintf(pass.session.bearerApn, sizeof pass.session.bearerApn, "%s", bearer.apn.text);
+  Echo("bearer.properties.apn", bearer.apn.text);
+}
 
-  if (pass.session.modemIndex >= 0 && QueryProperties(pass, "-m", pass.session.modemIndex) != 0 &&
-      pass.session.bearerIndex >= 0) {
-    QueryProperties(pass, "-b", pass.session.bearerIndex);
+void GetModemProperties(ModemPass& pass) {
+  ModemSession* session = &pass.session;
+  session->initialBearerApn[0] = '\0';
+  session->bearerApn[0] = '\0';
+  session->bearerIndex = -1;
+
+  if (session->modemIndex >= 0) {
+    AnnounceRequest(pass, "-m", session->modemIndex);
+    ModemProperties properties{};
+    if (pass.manager.ReadModem(session->modemIndex, session->cmdTotalMs, &properties) ==
+        MmAnswer::kAnswered) {
+      StoreModemProperties(pass, properties);
+      if (session->bearerIndex >= 0) {
+        AnnounceRequest(pass, "-b", session->bearerIndex);
+        BearerProperties bearer{};
+        if (pass.manager.ReadBearer(session->bearerIndex, session->cmdTotalMs, &bearer) ==
+            MmAnswer::kAnswered) {
+          StoreBearerProperties(pass, bearer);
+        }
+      }
+    }
   }
 
-  const char* apn = pass.session.bearerApn;
-  if (apn[0] == '\0') apn = pass.session.initialBearerApn;
+  const char* apn = session->bearerApn;
+  if (apn[0] == '\0') apn = session->initialBearerApn;
   if (apn[0] == '\0') {
     // The configured APN stands in when the modem names none.
     const NetworkOption<kApnSize>& option = pass.network.wwanApn;
     ShowNetworkOption(kWwanApnKey, option);
     if (option.found) {
-      snprintf(pass.session.bearerApn, sizeof pass.session.bearerApn, "%s", option.text);
+      snprintf(session->bearerApn, sizeof session->bearerApn, "%s", option.text);
     }
-    apn = pass.session.bearerApn;
+    apn = session->bearerApn;
     if (apn[0] == '\0') return;
   }
   PrintOutsideText(stdout, "APN: '%s'\n", apn);

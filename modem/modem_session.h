@@ -1,5 +1,5 @@
 // What the modem steps share from pass to pass: which modem, its devices, the command limits, the
-// run-once flags, the last transmit power and the QMI client's output.
+// run-once flags, the last transmit power and the home-network script's output.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +16,7 @@ constexpr int kApnSize = 128;
 // is written only when it changes), and lifeSigns, which the watchdog reads (atomic).
 struct ModemSession {
   int32_t modemIndex = -1;  // ModemManager index, -1 when none is known
-  int32_t cmdTotalMs = 2000;  // total limit of one mmcli command
+  int32_t cmdTotalMs = 2000;  // total limit of one ModemManager request
 
   // Device paths and the modem's MAC address found by discovery; empty when unknown.
   char atDevice[kDevicePathSize] = {};
@@ -46,6 +46,6 @@ struct ModemSession {
   // Whole-number part of the latest LTE transmit-power reading; the HPUE LEDs follow it.
   int32_t lastTxPower = 0;
 
-  // Output of the latest QMI client call (or of the home-network script), terminated.
+  // Output of the latest home-network script run, terminated.
   char qmiResult[kQmiResultSize] = {};
 };

@@ -41,9 +41,8 @@ void RunModemWatchdog(ModemWatchdog* watchdog, ModemPass& pass) {
   const int32_t uptime = watchdog->uptime();
   if (uptime < kResetAfterUptime) return;
   if (watchdog->resetAccepted && uptime - watchdog->lastResetUptime < kResetSpacing) return;
-  // No usable reply (no modem index, a reply too short to be ModemManager's, or its error): give
-  // up for good.
-  if (watchdog->reset(pass) <= 0) {
+  // No reset taken (no modem index, no answer, or ModemManager's refusal): give up for good.
+  if (watchdog->reset(pass) != MmAnswer::kAnswered) {
     watchdog->stopped = true;
     return;
   }

@@ -5,14 +5,16 @@
 
 #include <cstdint>
 
+#include "modem/modem_manager_link.h"
+
 struct ModemPass;
 class StatusTable;
 class ModemLifeSigns;
 
-using ModemResetFunction = int (*)(ModemPass& pass);
+using ModemResetFunction = MmAnswer (*)(ModemPass& pass);
 using UptimeFunction = int32_t (*)();
 
-// The daemon builds one with modem_Reset and GetUptime; the snapshot writer's thread runs it.
+// The daemon builds one with ResetModem and GetUptime; the snapshot writer's thread runs it.
 struct ModemWatchdog {
   ModemResetFunction reset;
   UptimeFunction uptime;

@@ -7,11 +7,11 @@
 #include "base/paths.h"
 #include "base/signals.h"
 #include "exec/program_run.h"
-#include "modem/channel.h"
 #include "modem/collectors.h"
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
 #include "modem/parse_and_store.h"
+#include "modem/qmi_link.h"
 #include "modem/reply_rows.h"
 #include "status/status_table.h"
 
@@ -67,8 +67,7 @@ void StoreTxRxInfo(ModemPass& pass, const TxRxInfo& info) {
   pass.table.Update(kQmiTxPwr_f, info.txPower, 0);
 }
 
-int TakeTxRxInfo(ModemPass& pass, const char* output) {
-  const TxRxInfo info = ParseTxRxInfo(output);
+int TakeTxRxInfo(ModemPass& pass, const TxRxInfo& info) {
   if (!info.valid) return 0;
   StoreTxRxInfo(pass, info);
   return info.hasTxPower ? 1 : 0;
@@ -95,8 +94,10 @@ void StoreCaInfo(ModemPass& pass, const CaInfo& info) {
   pass.table.Update(kQmi_CaBand_i, info.band, 0);
 }
 
-int TakeCAInfo(ModemPass& pass, const char* output) {
-  return ParseAndStore(pass, output, ParseCaInfo, StoreCaInfo);
+int TakeCAInfo(ModemPass& pass, const CaInfo& info) {
+  if (!info.valid) return 0;
+  StoreCaInfo(pass, info);
+  return 1;
 }
 
 SignalInfo ParseSignalInfo(const char* output) {
@@ -113,8 +114,10 @@ void StoreSignalInfo(ModemPass& pass, const SignalInfo& info) {
   pass.table.Update(kQmi_ScSnr_f, info.snr, 0);
 }
 
-int TakeSignalInfo(ModemPass& pass, const char* output) {
-  return ParseAndStore(pass, output, ParseSignalInfo, StoreSignalInfo);
+int TakeSignalInfo(ModemPass& pass, const SignalInfo& info) {
+  if (!info.valid) return 0;
+  StoreSignalInfo(pass, info);
+  return 1;
 }
 
 HomeNetwork ParseHomeNetwork(const char* output) {
@@ -138,7 +141,7 @@ int TakeHomeNetwork(ModemPass& pass, const char* output) {
   return ParseAndStore(pass, output, ParseHomeNetwork, StoreHomeNetwork);
 }
 
-const char* AskHomeNetwork(ModemPass& pass, const Collector&, char*) {
+const char* AskHomeNetwork(ModemPass& pass, const Collector&, AtReply*) {
   ModemSession* session = &pass.session;
   memset(session->qmiResult, 0, sizeof session->qmiResult);
   char program_name[] = "home-network.sh";
@@ -148,4 +151,43 @@ const char* AskHomeNetwork(ModemPass& pass, const Collector&, char*) {
     return nullptr;
   }
   return session->qmiResult;
+}
+
+namespace {
+
+// -1 without an answer; else notes the QMI way as answered and returns 0.
+int Answered(ModemPass& pass, QmiAnswer answer) {
+  if (answer != QmiAnswer::kAnswered) return -1;
+  pass.session.lifeSigns.NoteAnswer(ModemWay::kQmi);
+  return 0;
+}
+
+}  // namespace
+
+int QmiPowerOnSim(ModemPass& pass, int32_t totalMs) {
+  return Answered(pass, pass.qmi.PowerOnSim(pass.session.qmiDevice, totalMs));
+}
+
+int QmiEnableAutoconnect(ModemPass& pass, int32_t totalMs) {
+  return Answered(pass, pass.qmi.EnableAutoconnect(pass.session.qmiDevice, totalMs));
+}
+
+int QmiTxRxInfo(ModemPass& pass, int32_t totalMs) {
+  TxRxInfo info{};
+  if (Answered(pass, pass.qmi.ReadTxRxInfo(pass.session.qmiDevice, totalMs, &info)) < 0) return -1;
+  return TakeTxRxInfo(pass, info);
+}
+
+int QmiCaInfo(ModemPass& pass, int32_t totalMs) {
+  CaInfo info{};
+  if (Answered(pass, pass.qmi.ReadCaInfo(pass.session.qmiDevice, totalMs, &info)) < 0) return -1;
+  return TakeCAInfo(pass, info);
+}
+
+int QmiSignalInfo(ModemPass& pass, int32_t totalMs) {
+  SignalInfo info{};
+  if (Answered(pass, pass.qmi.ReadSignalInfo(pass.session.qmiDevice, totalMs, &info)) < 0) {
+    return -1;
+  }
+  return TakeSignalInfo(pass, info);
 }

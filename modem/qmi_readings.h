@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "modem/modem_manager_link.h"
 #include "modem/reply_rows.h"
 
 struct Collector;
@@ -43,8 +44,8 @@ struct HomeNetwork {
   char name[kReplyRowSize];
 };
 
-// Each takes apart the client's (or the script's) output as it lands in the session's QMI buffer;
-// the signal report and the home network echo their rows on stdout.
+// Each takes apart the qmicli client's (or the script's) output; the signal report and the home
+// network echo their rows on stdout.
 TxRxInfo ParseTxRxInfo(const char* output);
 CaInfo ParseCaInfo(const char* output);
 SignalInfo ParseSignalInfo(const char* output);
@@ -57,16 +58,26 @@ void StoreCaInfo(ModemPass& pass, const CaInfo& info);
 void StoreSignalInfo(ModemPass& pass, const SignalInfo& info);
 void StoreHomeNetwork(ModemPass& pass, const HomeNetwork& network);
 
-// Parse and store. TakeTxRxInfo stores the receive chains of any answer but returns 1 only when a
-// transmit power was stored too; the others return 1 when they stored their values, else 0.
-int TakeTxRxInfo(ModemPass& pass, const char* output);
-int TakeCAInfo(ModemPass& pass, const char* output);
-int TakeSignalInfo(ModemPass& pass, const char* output);
+// Store a valid reading. TakeTxRxInfo stores the receive chains of any valid answer but returns 1
+// only when a transmit power was stored too; the others return 1 when they stored their values,
+// else 0.
+int TakeTxRxInfo(ModemPass& pass, const TxRxInfo& info);
+int TakeCAInfo(ModemPass& pass, const CaInfo& info);
+int TakeSignalInfo(ModemPass& pass, const SignalInfo& info);
 int TakeHomeNetwork(ModemPass& pass, const char* output);
 
-// Runs the router's home-network script into the session's QMI buffer (cleared first); the
+// The QMI rows: each asks the context's QMI link on the session's QMI device and takes the
+// reading. -1 when no answer came (a refusal included), else what the take returned (the two
+// setup requests: 0). Any answer notes the QMI way as answered in the session's life signs.
+int QmiPowerOnSim(ModemPass& pass, int32_t totalMs);
+int QmiEnableAutoconnect(ModemPass& pass, int32_t totalMs);
+int QmiTxRxInfo(ModemPass& pass, int32_t totalMs);
+int QmiCaInfo(ModemPass& pass, int32_t totalMs);
+int QmiSignalInfo(ModemPass& pass, int32_t totalMs);
+
+// Runs the router's home-network script into the session's script buffer (cleared first); the
 // buffer when the script printed something, else nullptr.
-const char* AskHomeNetwork(ModemPass& pass, const Collector& row, char* reply);
+const char* AskHomeNetwork(ModemPass& pass, const Collector& row, AtReply* scratch);
 
 // 1 when a QMI client output is the client's own error report ("error: ...") rather than an
 // answer; such output stores nothing.

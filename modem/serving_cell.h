@@ -28,8 +28,8 @@ struct ServingCell {
   int32_t rx;
 };
 
-// Takes apart a serving-cell reply as modem_Send hands it over; a refused reply gives valid false
-// (with the reason printed where the report calls for it).
+// Takes apart a serving-cell answer as the ModemManager link hands it over; a refused reply gives
+// valid false (with the reason printed where the report calls for it).
 ServingCell ParseServingCell(const char* reply);
 // Stores the fifteen serving-cell values in report order.
 void StoreServingCell(ModemPass& pass, const ServingCell& cell);

@@ -14,8 +14,8 @@ struct IdentityText {
   char text[kIdentityTextSize];
 };
 
-// Each takes apart a reply as modem_Send hands it over. True when the reply says the SIM is
-// ready and something follows that word.
+// Each takes apart an answer as the ModemManager link hands it over. True when the reply says the
+// SIM is ready and something follows that word.
 bool SimIsReady(const char* reply);
 IdentityText ParseIccid(const char* reply);      // the digits after "QCCID: "
 IdentityText ParseImsi(const char* reply);       // the first run of fifteen digits

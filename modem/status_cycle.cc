@@ -113,7 +113,7 @@ int ParseLteState(const char* text, char* state, size_t size) {
   return 1;
 }
 
-int GetModemStatus(ModemPass& pass, int onlyWhenMissing, int reduced) {
+int GetModemStatus(ModemPass& pass, int reduced) {
   if (pass.printValues) pass.table.Update(kCprint, "1", 0);
   pass.table.UpdateLong(kUpTime_i, static_cast<long>(GetUptime()));
   char now[24];
@@ -122,7 +122,7 @@ int GetModemStatus(ModemPass& pass, int onlyWhenMissing, int reduced) {
 
   int result = 0;
   if (!Stopping()) {
-    const int found = mmcli_GetIdx(pass, onlyWhenMissing);
+    const int found = FindModem(pass);
     if (found == 0) {
       if (pass.session.atDevice[0] != '\0')
         PrintOutsideText(stderr, "Error opening modem: '%s'\n", pass.session.atDevice);

@@ -1,5 +1,7 @@
 #include "modem/temperatures.h"
 
+#include <cstring>
+
 #include "exec/pattern.h"
 #include "modem/channel.h"
 #include "modem/modem_pass.h"
@@ -10,8 +12,8 @@
 
 namespace {
 
-constexpr char kQtempCommand[] = "AT+QTEMP\r";
-constexpr char kAtCommand[] = "AT\r";
+constexpr char kQtempCommand[] = "AT+QTEMP";
+constexpr char kAtCommand[] = "AT";
 constexpr char kPrefix[] = "+QTEMP: ";
 constexpr int kReportRows = 16;
 
@@ -46,8 +48,14 @@ int TakeTemperatures(ModemPass& pass, const char* reply) {
 }
 
 // The modem sends its readings after the OK of AT+QTEMP, so they come back as the answer to the
-// next command. The plain AT goes into the same buffer without clearing it.
-const char* AskTemperatures(ModemPass& pass, const Collector&, char* reply) {
-  modem_Send(pass, kQtempCommand, sizeof kQtempCommand, reply);
-  return modem_Send(pass, kAtCommand, sizeof kAtCommand, reply) < 4 ? nullptr : reply;
+// next command. The plain AT's answer is laid over the start of AT+QTEMP's, whose rest stays; an
+// answer of less than 3 characters holds no readings.
+const char* AskTemperatures(ModemPass& pass, const Collector&, AtReply* scratch) {
+  SendAtCommand(pass, kQtempCommand, scratch);
+  AtReply next{};
+  if (SendAtCommand(pass, kAtCommand, &next) != MmAnswer::kAnswered || next.length < 3) {
+    return nullptr;
+  }
+  memcpy(scratch->text, next.text, static_cast<size_t>(next.length));
+  return scratch->text;
 }

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 
+#include "modem/modem_manager_link.h"
 #include "modem/reply_rows.h"
 
 struct Collector;
@@ -22,6 +23,6 @@ Temperatures ParseTemperatures(const char* reply);
 void StoreTemperatures(ModemPass& pass, const Temperatures& temperatures);
 // ParseTemperatures and StoreTemperatures: 1 when stored, else 0.
 int TakeTemperatures(ModemPass& pass, const char* reply);
-// Sends AT+QTEMP and then a plain AT into `reply`; the reply when the second brought at least four
-// bytes, else nullptr.
-const char* AskTemperatures(ModemPass& pass, const Collector& row, char* reply);
+// Sends AT+QTEMP and then a plain AT, the second's answer laid over the first's in `scratch`;
+// the text when the second answer holds at least 3 characters, else nullptr.
+const char* AskTemperatures(ModemPass& pass, const Collector& row, AtReply* scratch);

@@ -27,6 +27,7 @@
 #include "tests/support/sim_router.h"
 #include "tests/support/table_access.h"
 #include "tests/support/test_files.h"
+#include "tests/support/client_links.h"
 
 namespace {
 
@@ -247,7 +248,8 @@ class LinkDownLoop : public ::testing::Test {
   ModemSession modem_;
   StatusTable table_;
   RecordingBoard board_;
-  ModemPass pass_{table_, modem_, board_};
+  ClientLinks links_;
+  ModemPass pass_{table_, modem_, board_, links_.mmcli, links_.qmicli};
   DaemonOptions options_;
   UciSource uci_;
 };

@@ -21,6 +21,7 @@
 #include "tests/support/json_validator.h"
 #include "tests/support/sim_router.h"
 #include "tests/support/table_access.h"
+#include "tests/support/client_links.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ class WatchdogSimTest : public ::testing::Test {
   void SetUp() override {
     setenv("MODEM_STATUS_ROOT", sim_.root().c_str(), 1);
     ReloadPathRoot();
-    watchdog_ = ModemWatchdog{modem_Reset, SimUptime, false, false, false, 0};
+    watchdog_ = ModemWatchdog{ResetModem, SimUptime, false, false, false, 0};
     sim_uptime = 600;
     modem_.modemIndex = 0;
     modem_.lifeSigns = ModemLifeSigns{};
@@ -56,7 +57,8 @@ class WatchdogSimTest : public ::testing::Test {
   ModemSession modem_;
   StatusTable table_;
   RecordingBoard board_;
-  ModemPass ctx_{table_, modem_, board_};
+  ClientLinks links_;
+  ModemPass ctx_{table_, modem_, board_, links_.mmcli, links_.qmicli};
   ModemWatchdog watchdog_{};
 };
 

@@ -23,6 +23,7 @@
 #include "tests/support/fake_board.h"
 #include "tests/support/sim_router.h"
 #include "tests/support/table_access.h"
+#include "tests/support/client_links.h"
 
 namespace {
 
@@ -60,9 +61,10 @@ class WatchdogCycleTest : public ::testing::Test {
   void Fresh() {
     modem_ = ModemSession{};
     table_ = std::make_unique<StatusTable>();
-    pass_ = std::make_unique<ModemPass>(ModemPass{*table_, modem_, board_});
+    pass_ = std::make_unique<ModemPass>(
+        ModemPass{*table_, modem_, board_, links_.mmcli, links_.qmicli});
     pass_->network = ReadNetworkOptions(uci_);
-    watchdog_ = ModemWatchdog{modem_Reset, SimUptime, false, false, false, 0};
+    watchdog_ = ModemWatchdog{ResetModem, SimUptime, false, false, false, 0};
     sim_.ClearCalls();
   }
 
@@ -70,6 +72,7 @@ class WatchdogCycleTest : public ::testing::Test {
   RecordingBoard board_;
   UciSource uci_;
   ModemSession modem_;
+  ClientLinks links_;
   std::unique_ptr<StatusTable> table_;
   std::unique_ptr<ModemPass> pass_;
   ModemWatchdog watchdog_{};
@@ -97,7 +100,7 @@ TEST_F(WatchdogCycleTest, OnlyTheModemSilentOnEveryWayIsReset) {
     sim_uptime = 181;
     RunModemWatchdog(&watchdog_, *pass_);  // rendered before the first pass: nothing to judge
     EXPECT_EQ(0, sim_.CountCalls(kReset));
-    GetModemStatus(*pass_, 0, 0);
+    GetModemStatus(*pass_, 0);
     EXPECT_EQ(c.properties, modem_.lifeSigns.Answered(ModemWay::kProperties));
     EXPECT_EQ(c.qmi, modem_.lifeSigns.Answered(ModemWay::kQmi));
     EXPECT_TRUE(modem_.lifeSigns.Asked());

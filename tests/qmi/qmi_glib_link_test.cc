@@ -28,6 +28,7 @@
 #include "status/status_table.h"
 #include "tests/support/fake_board.h"
 #include "tests/support/sim_router.h"
+#include "tests/support/client_links.h"
 
 namespace {
 
@@ -187,9 +188,9 @@ void StoreBothWays(QmiGlibLink& link, ModemPass& qmicli, ModemPass& libqmi) {
   const std::string txRx = QmicliReply("--nas-get-tx-rx-info=lte", 600);
   const std::string ca = QmicliReply("--nas-get-lte-cphy-ca-info", 600);
   const std::string signal = QmicliReply("--nas-get-signal-info", 600);
-  if (!txRx.empty()) TakeTxRxInfo(qmicli, txRx.c_str());
-  if (!ca.empty()) TakeCAInfo(qmicli, ca.c_str());
-  if (!signal.empty()) TakeSignalInfo(qmicli, signal.c_str());
+  if (!txRx.empty()) TakeTxRxInfo(qmicli, ParseTxRxInfo(txRx.c_str()));
+  if (!ca.empty()) TakeCAInfo(qmicli, ParseCaInfo(ca.c_str()));
+  if (!signal.empty()) TakeSignalInfo(qmicli, ParseSignalInfo(signal.c_str()));
   TxRxInfo txRxInfo{};
   if (link.ReadTxRxInfo(kDevice, 600, &txRxInfo) == QmiAnswer::kAnswered && txRxInfo.valid) {
     StoreTxRxInfo(libqmi, txRxInfo);
@@ -213,8 +214,9 @@ TEST_F(QmiGlibLinkTest, TablesEqualTheQmicliWays) {
     StatusTable qmicliTable(FixedClock), libqmiTable(FixedClock);
     ModemSession qmicliSession, libqmiSession;
     RecordingBoard qmicliBoard, libqmiBoard;
-    ModemPass qmicli{qmicliTable, qmicliSession, qmicliBoard};
-    ModemPass libqmi{libqmiTable, libqmiSession, libqmiBoard};
+    ClientLinks links;
+    ModemPass qmicli{qmicliTable, qmicliSession, qmicliBoard, links.mmcli, links.qmicli};
+    ModemPass libqmi{libqmiTable, libqmiSession, libqmiBoard, links.mmcli, links.qmicli};
     QmiGlibLink link(nullptr);
     SetScenario(noProxy ? "default" : scenario);
     if (noProxy) {

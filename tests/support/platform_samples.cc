@@ -15,5 +15,6 @@ std::string AsModemReply(const std::string& mmcliOutput) {
     text.pop_back();
   }
   if (!text.empty() && text.back() == '\'') text.pop_back();
-  return text.size() < 11 ? std::string() : text.substr(10);
+  if (text.size() < 11) return std::string();
+  return text.substr(text[10] == '\'' ? 11 : 10);
 }

@@ -1,5 +1,5 @@
 // Test helpers for the captured outputs of the router's tools: reading a sample, turning mmcli's
-// --command output into the reply text the command channel hands to the parsers.
+// --command output into the answer the mmcli link hands to the parsers.
 #pragma once
 
 #include <string>
@@ -10,7 +10,8 @@
 // The sample file's bytes; fails the test when it cannot be read.
 std::string PlatformSample(const std::string& name);
 
-// What modem_Send keeps of mmcli's "response: '...'" line: trailing CR, LF and tab removed, then
-// one closing single quote, then the first 10 characters skipped (the opening quote stays).
+// The answer the mmcli link reads from its "response: '...'" line: trailing CR, LF and tab
+// removed, then one closing single quote, then the first 10 characters and the opening quote
+// skipped.
 std::string AsModemReply(const std::string& mmcliOutput);
 

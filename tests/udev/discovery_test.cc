@@ -17,6 +17,7 @@
 #include "status/status_table.h"
 #include "tests/support/fake_board.h"
 #include "tests/support/table_access.h"
+#include "tests/support/client_links.h"
 
 namespace {
 
@@ -83,7 +84,8 @@ class DiscoveryTest : public ::testing::Test {
     EXPECT_EQ(1, udevCreateContext());
     testing::internal::CaptureStdout();
     RecordingBoard board;
-    ModemPass pass{*table_, modem_, board};
+    ClientLinks links;
+    ModemPass pass{*table_, modem_, board, links.mmcli, links.qmicli};
     *result = udevEnumerate(pass);
     return testing::internal::GetCapturedStdout();
   }
@@ -169,26 +171,25 @@ TEST_F(DiscoveryTest, NoDevicesAtAll) {
   EXPECT_EQ("udevEnumerate\n", out);
 }
 
-TEST_F(DiscoveryTest, ContextAndMonitorLifetime) {
+TEST_F(DiscoveryTest, ContextLifetime) {
   RecordingBoard board_;
-  ModemPass ctx_{*table_, modem_, board_};
+  ClientLinks links_;
+  ModemPass ctx_{*table_, modem_, board_, links_.mmcli, links_.qmicli};
   testing::internal::CaptureStderr();
   EXPECT_EQ(0, udevEnumerate(ctx_));
   EXPECT_EQ("Cannot create udev enumerate context\n", testing::internal::GetCapturedStderr());
-  EXPECT_EQ(-1, udevOpenMonitor());
 
   AddDevices(kLoopback);
   ASSERT_EQ(1, udevCreateContext());
-  int fd = udevOpenMonitor();
-  EXPECT_GE(fd, 0);
+  EXPECT_NE(nullptr, udev);
   udevRelease();
   EXPECT_EQ(nullptr, udev);
-  EXPECT_EQ(-1, udevOpenMonitor());
 }
 
 TEST_F(DiscoveryTest, CheckDeviceAddNeedsNameAndPath) {
   RecordingBoard board_;
-  ModemPass ctx_{*table_, modem_, board_};
+  ClientLinks links_;
+  ModemPass ctx_{*table_, modem_, board_, links_.mmcli, links_.qmicli};
   EXPECT_EQ(0, udevCheckDeviceAdd(ctx_, nullptr, "/x/1-1:1.2/ttyUSB2/tty/ttyUSB2", nullptr));
   EXPECT_EQ(0, udevCheckDeviceAdd(ctx_, "ttyUSB2", nullptr, nullptr));
   EXPECT_STREQ("", modem_.atDevice);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "modem/band_rssi.h"
+#include "modem/collector.h"
 #include "modem/collectors.h"
 #include "modem/data_counters.h"
 #include "modem/group_ids.h"
@@ -166,15 +167,17 @@ TEST_F(GroupIdsTest, StoresBothIdentifiersAsFixedValues) {
 TEST_F(GroupIdsTest, AskedOnceWhateverTheOutcome) {
   // An index the channel refuses: the first call gets no reply, stores nothing and still counts
   // as the one query; the second does not reach the channel at all.
+  const Collector row =
+      AtRow("AT+QGID", TakeGroupIds).Once(&ModemSession::gidQueried, OnceMark::kWhenAsked);
   modem_.modemIndex = 1000;
   testing::internal::CaptureStderr();
-  GetGroupIds(ctx_);
+  RunCollector(ctx_, row);
   EXPECT_EQ("modem_Send error: Modem index too large! - 1000\n",
             testing::internal::GetCapturedStderr());
   EXPECT_EQ(1, modem_.gidQueried);
   EXPECT_FALSE(Written(kGID1_i));
   testing::internal::CaptureStderr();
-  GetGroupIds(ctx_);
+  RunCollector(ctx_, row);
   EXPECT_EQ("", testing::internal::GetCapturedStderr());
 }
 

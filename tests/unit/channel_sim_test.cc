@@ -18,6 +18,7 @@
 #include "tests/support/fake_board.h"
 #include "tests/support/sim_router.h"
 #include "tests/support/table_access.h"
+#include "tests/support/client_links.h"
 
 namespace {
 
@@ -48,7 +49,8 @@ class ChannelSimTest : public ::testing::Test {
   ModemSession modem_;
   StatusTable table_;
   RecordingBoard board_;
-  ModemPass ctx_{table_, modem_, board_};
+  ClientLinks links_;
+  ModemPass ctx_{table_, modem_, board_, links_.mmcli, links_.qmicli};
 };
 
 SimRouter* ChannelSimTest::shared_sim_ = nullptr;
@@ -76,10 +78,10 @@ int64_t MsSince(std::chrono::steady_clock::time_point begin) {
 
 TEST_F(ChannelSimTest, ModemComesBackUnderANewIndexAfterReset) {
   sim_.SetScenario("reset-new-index");
-  ASSERT_EQ(1, mmcli_GetIdx(ctx_, 0));
-  EXPECT_EQ(20, modem_Reset(ctx_));  // "successfully reseted the modem"
+  ASSERT_EQ(1, FindModem(ctx_));
+  EXPECT_EQ(MmAnswer::kAnswered, ResetModem(ctx_));  // "successfully reseted the modem"
   testing::internal::CaptureStdout();
-  EXPECT_EQ(1, mmcli_GetIdx(ctx_, 0));
+  EXPECT_EQ(1, FindModem(ctx_));
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(1, modem_.modemIndex);
   EXPECT_NE(std::string::npos, out.find("mmcli_GetIdx found modem 1 index: 1\n"));
@@ -89,11 +91,11 @@ TEST_F(ChannelSimTest, HangingClientIsCutAtTheCommandLimit) {
   sim_.SetScenario("hang");
   modem_.modemIndex = 0;
   modem_.cmdTotalMs = 300;
-  std::vector<char> reply(kModemReplySize, '\0');
+  AtReply reply{};
   auto begin = std::chrono::steady_clock::now();
-  EXPECT_EQ(0, modem_Send(ctx_, "AT+CSQ\r", 8, reply.data()));
+  EXPECT_EQ(MmAnswer::kNone, SendAtCommand(ctx_, "AT+CSQ", &reply));
   EXPECT_LT(MsSince(begin), 300 + 300);
-  EXPECT_STREQ("", reply.data());
+  EXPECT_STREQ("", reply.text);
   errno = 0;
   EXPECT_EQ(-1, waitpid(-1, nullptr, WNOHANG));
   EXPECT_EQ(ECHILD, errno);

@@ -13,9 +13,11 @@
 #include "base/paths.h"
 #include "modem/modem_pass.h"
 #include "modem/modem_session.h"
+#include "modem/qmicli_link.h"
 #include "tests/support/fake_board.h"
 #include "tests/support/table_access.h"
 #include "tests/support/test_files.h"
+#include "tests/support/client_links.h"
 
 namespace {
 
@@ -58,10 +60,11 @@ class ChannelTest : public ::testing::Test {
   ModemSession modem_;
   StatusTable table_;
   RecordingBoard board_;
-  ModemPass ctx_{table_, modem_, board_};
+  ClientLinks links_;
+  ModemPass ctx_{table_, modem_, board_, links_.mmcli, links_.qmicli};
 };
 
-TEST_F(ChannelTest, GetIdxReadsTheListing) {
+TEST_F(ChannelTest, FindModemReadsTheListing) {
   struct Case {
     const char* name;
     std::string output;
@@ -84,78 +87,76 @@ TEST_F(ChannelTest, GetIdxReadsTheListing) {
     SCOPED_TRACE(c.name);
     Answer("mmcli", c.output, c.as_error);
     modem_.modemIndex = 5;
-    EXPECT_EQ(c.result, mmcli_GetIdx(ctx_, 0));
+    EXPECT_EQ(c.result, FindModem(ctx_));
     EXPECT_EQ(c.index, modem_.modemIndex);
   }
   EXPECT_NE(std::string::npos, Calls().find("mmcli -L\n"));
 }
 
-// A new index is reported once; "only when missing" skips the client while an index is known; a
-// missing client finds no modem.
-TEST_F(ChannelTest, GetIdxReportingAndSkipping) {
+// A new index is reported once; a missing client finds no modem.
+TEST_F(ChannelTest, FindModemReportsANewIndexOnce) {
   Answer("mmcli", Sample("mmcli-L_one-modem.stdout"));
   modem_.modemIndex = -1;
   for (const char* report : {"mmcli_GetIdx found modem 0 index: 0\n", ""}) {
     testing::internal::CaptureStdout();
-    EXPECT_EQ(1, mmcli_GetIdx(ctx_, 0));
+    EXPECT_EQ(1, FindModem(ctx_));
     EXPECT_EQ(report, testing::internal::GetCapturedStdout());
     EXPECT_EQ(0, modem_.modemIndex);
   }
-  Answer("mmcli", Sample("mmcli-L_no-modems.stdout"));
-  unlink((root_ / "calls.log").c_str());
-  modem_.modemIndex = 3;
-  EXPECT_EQ(2, mmcli_GetIdx(ctx_, 2));
-  EXPECT_EQ(3, modem_.modemIndex);
-  EXPECT_EQ("", Calls());
-  modem_.modemIndex = -1;
-  EXPECT_EQ(0, mmcli_GetIdx(ctx_, 1));
-  EXPECT_EQ("mmcli -L\n", Calls());
-
   unlink((root_ / "usr/bin/mmcli").c_str());
   modem_.modemIndex = 5;
-  EXPECT_EQ(0, mmcli_GetIdx(ctx_, 0));
+  EXPECT_EQ(0, FindModem(ctx_));
   EXPECT_EQ(-1, modem_.modemIndex);
 }
 
-TEST_F(ChannelTest, SendTurnsTheResponseLineIntoTheReply) {
+// The client's reply line becomes the modem's answer: the quotes and the line ends after the
+// closing one go, the answer's own line ends stay.
+TEST_F(ChannelTest, SendTurnsTheResponseLineIntoTheAnswer) {
   struct Case {
     const char* name;
     std::string output;
-    int result;
-    std::string reply;
+    MmAnswer outcome;
+    std::string text;
   };
   const std::string multiline = Sample("mmcli-m0-command_multiline_QENG-neighbourcell.stdout");
   const Case cases[] = {
-      {"response line", Sample("mmcli-m0-command_AT-CSQ.stdout"), 12, "'+CSQ: 23,99"},
-      {"multi-line answer keeps inner CRLF", multiline,
-       static_cast<int>(multiline.size()) - 12, multiline.substr(10, multiline.size() - 12)},
-      {"empty answer", Sample("mmcli-m0-command_empty-response.stdout"), 1, "'"},
-      {"CR and LF after the quote", "response: 'OK'\r\n", 3, "'OK"},
-      {"tabs and line breaks", "response: 'OK'\t\n\r\n", 3, "'OK"},
-      {"only one quote removed", "response: '''\n", 2, "''"},
-      {"quote before a blank stays", "response: 'OK' \n", 5, "'OK' "},
-      {"no closing quote", "response: 'abc\n", 4, "'abc"},
-      {"eleven characters", "response: x\n", 1, "x"},
-      {"ten characters", "response: \n", 0, ""},
-      {"ten characters after the quote", "response: '\n", 0, ""},
-      {"one character", "x", 0, ""},
-      {"one character after line breaks", "x\r\n\r\n", 0, ""},
-      {"nothing", "", 0, ""},
+      {"response line", Sample("mmcli-m0-command_AT-CSQ.stdout"), MmAnswer::kAnswered,
+       "+CSQ: 23,99"},
+      {"multi-line answer keeps inner CRLF", multiline, MmAnswer::kAnswered,
+       multiline.substr(11, multiline.size() - 13)},
+      {"empty answer", Sample("mmcli-m0-command_empty-response.stdout"), MmAnswer::kAnswered, ""},
+      {"CR and LF after the quote", "response: 'OK'\r\n", MmAnswer::kAnswered, "OK"},
+      {"tabs and line breaks", "response: 'OK'\t\n\r\n", MmAnswer::kAnswered, "OK"},
+      {"only one quote removed", "response: '''\n", MmAnswer::kAnswered, "'"},
+      {"quote before a blank stays", "response: 'OK' \n", MmAnswer::kAnswered, "OK' "},
+      {"no closing quote", "response: 'abc\n", MmAnswer::kAnswered, "abc"},
+      {"eleven characters", "response: x\n", MmAnswer::kAnswered, "x"},
+      {"ten characters", "response: \n", MmAnswer::kNone, ""},
+      {"ten characters after the quote", "response: '\n", MmAnswer::kNone, ""},
+      {"one character", "x", MmAnswer::kNone, ""},
+      {"one character after line breaks", "x\r\n\r\n", MmAnswer::kNone, ""},
+      {"nothing", "", MmAnswer::kNone, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Answer("mmcli", c.output);
-    std::vector<char> reply(kModemReplySize, '\0');
-    EXPECT_EQ(c.result, modem_Send(ctx_, "AT+CSQ\r", 8, reply.data()));
-    EXPECT_EQ(c.reply, std::string(reply.data()));
+    AtReply reply{};
+    EXPECT_EQ(c.outcome, SendAtCommand(ctx_, "AT+CSQ", &reply));
+    EXPECT_EQ(c.text, std::string(reply.text, static_cast<size_t>(reply.length)));
   }
 }
 
-TEST_F(ChannelTest, SendPassesClientErrorTextOnAsReply) {
-  Answer("mmcli", Sample("mmcli-m5-command_unknown-modem.stderr"), true);
-  std::vector<char> reply(kModemReplySize, '\0');
-  EXPECT_EQ(16, modem_Send(ctx_, "AT+CSQ\r", 8, reply.data()));
-  EXPECT_STREQ("ldn't find modem", reply.data());
+// ModemManager's error lines are refusals: none of their text reaches a parser.
+TEST_F(ChannelTest, SendTakesTheClientErrorAsRefusal) {
+  for (const char* sample : {"mmcli-m5-command_unknown-modem.stderr",
+                             "mmcli-command_modem-replied-ERROR.stderr"}) {
+    Answer("mmcli", Sample(sample), true);
+    AtReply reply{};
+    EXPECT_EQ(MmAnswer::kRefused, SendAtCommand(ctx_, "AT+CSQ", &reply)) << sample;
+    EXPECT_EQ(0, reply.length) << sample;
+    EXPECT_STREQ("", reply.text) << sample;
+    EXPECT_FALSE(reply.forbidden) << sample;
+  }
 }
 
 // ModemManager refusing AT commands outside its debug mode is said once per run, on standard
@@ -180,9 +181,9 @@ TEST_F(ChannelTest, RefusalOfAtCommandsIsReportedOncePerRun) {
     ResetLogRepeat();
     Answer("mmcli", Sample(c.sample), c.as_error);
     testing::internal::CaptureStderr();
-    for (const char* command : {"AT+CSQ\r", "AT+CPIN?\r", "AT+CSQ\r"}) {
-      std::vector<char> reply(kModemReplySize, '\0');
-      modem_Send(ctx_, command, static_cast<int>(strlen(command)) + 1, reply.data());
+    for (const char* command : {"AT+CSQ", "AT+CPIN?", "AT+CSQ"}) {
+      AtReply reply{};
+      SendAtCommand(ctx_, command, &reply);
     }
     const std::string err = testing::internal::GetCapturedStderr();
     int count = 0;
@@ -195,68 +196,73 @@ TEST_F(ChannelTest, RefusalOfAtCommandsIsReportedOncePerRun) {
 
 TEST_F(ChannelTest, SendFormsTheClientArguments) {
   Answer("mmcli", Sample("mmcli-m0-command_AT-CSQ.stdout"));
-  std::vector<char> reply(kModemReplySize, '\0');
+  AtReply reply{};
   testing::internal::CaptureStdout();
-  modem_Send(ctx_, "AT+CSQ\r", 8, reply.data());
+  SendAtCommand(ctx_, "AT+CSQ", &reply);
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ("Sending command: " + (root_ / "usr/bin/mmcli") +
                 " -m 0 --command=AT+CSQ\nGot Result Len: 22, response: '+CSQ: 23,99\n",
             out);
 
   modem_.modemIndex = 999;
-  const char qeng[] = "AT+QENG=\"servingcell\"\r";
-  modem_Send(ctx_, qeng, sizeof qeng, reply.data());
-  modem_Send(ctx_, qeng, 6, reply.data());  // a short size cuts the command
+  SendAtCommand(ctx_, "AT+QENG=\"servingcell\"", &reply);
   EXPECT_EQ(
       "mmcli -m 0 --command=AT+CSQ\n"
-      "mmcli -m 999 --command=AT+QENG=\"servingcell\"\n"
-      "mmcli -m 999 --command=AT+Q\n",
+      "mmcli -m 999 --command=AT+QENG=\"servingcell\"\n",
       Calls());
 }
 
-TEST_F(ChannelTest, SendRefusesEmptyCommandAndLargeIndexWithoutRunningTheClient) {
-  std::vector<char> reply(kModemReplySize, '#');
+TEST_F(ChannelTest, LargeIndexRunsNoClient) {
+  AtReply reply{};
+  memset(reply.text, '#', sizeof reply.text);
   testing::internal::CaptureStderr();
-  EXPECT_EQ(0, modem_Send(ctx_, "", 1, reply.data()));
   modem_.modemIndex = 1000;
-  EXPECT_EQ(0, modem_Send(ctx_, "AT+CSQ\r", 8, reply.data()));
-  EXPECT_EQ(0, modem_Reset(ctx_));
+  EXPECT_EQ(MmAnswer::kNone, SendAtCommand(ctx_, "AT+CSQ", &reply));
+  EXPECT_EQ(MmAnswer::kNone, ResetModem(ctx_));
   EXPECT_EQ(
-      "Warning: modem_Send called with empty command of length 1\n"
       "modem_Send error: Modem index too large! - 1000\n"
       "modem_Send error: Modem index too large! - 1000\n",
       testing::internal::GetCapturedStderr());
-  EXPECT_EQ('#', reply[0]);
+  EXPECT_EQ('#', reply.text[0]);
   EXPECT_EQ("", Calls());
 }
 
-TEST_F(ChannelTest, ResetReportsTheResponseLength) {
-  // 31 characters, less the line feed and the ten skipped ones.
+TEST_F(ChannelTest, ResetTakesOnlyAnAnswerThatIsNoError) {
   Answer("mmcli", Sample("mmcli-m0-r.stdout"));
-  EXPECT_EQ(20, modem_Reset(ctx_));
-  // ModemManager's refusal is long, but no usable reply.
+  EXPECT_EQ(MmAnswer::kAnswered, ResetModem(ctx_));
+  // ModemManager's refusal is long, but no reset happened.
   Answer("mmcli", Sample("mmcli-m0-r_failure-example.stderr"), true);
-  EXPECT_EQ(0, modem_Reset(ctx_));
+  EXPECT_EQ(MmAnswer::kRefused, ResetModem(ctx_));
   Answer("mmcli", "response: \n");
-  EXPECT_EQ(0, modem_Reset(ctx_));
+  EXPECT_EQ(MmAnswer::kNone, ResetModem(ctx_));
   EXPECT_EQ("mmcli -m 0 -r\nmmcli -m 0 -r\nmmcli -m 0 -r\n", Calls());
 }
 
-TEST_F(ChannelTest, QmiCmdFillsQmiResult) {
+TEST_F(ChannelTest, QmicliLinkRunsTheClientOnTheDevice) {
+  QmicliLink qmi(nullptr);
   const std::string sample = Sample("qmicli_nas-get-signal-info-lte.stdout");
   Answer("qmicli", sample);
-  memset(modem_.qmiResult, '#', sizeof modem_.qmiResult);
   testing::internal::CaptureStdout();
-  EXPECT_EQ(static_cast<int>(sample.size()), QmiCmd(ctx_, "--nas-get-signal-info", 2000));
-  EXPECT_EQ("QmiCmd: --nas-get-signal-info\n", testing::internal::GetCapturedStdout());
-  EXPECT_EQ(sample, std::string(modem_.qmiResult));
-  EXPECT_EQ('\0', modem_.qmiResult[kQmiResultSize - 1]);
-  EXPECT_EQ("qmicli -d /dev/cdc-wdm0 -p --nas-get-signal-info\n", Calls());
+  EXPECT_EQ(QmiAnswer::kAnswered, qmi.PowerOnSim("/dev/cdc-wdm0", 2000));
+  EXPECT_EQ("QmiCmd: --uim-sim-power-on=1\n", testing::internal::GetCapturedStdout());
+  EXPECT_EQ(sample, std::string(qmi.output()));
+  EXPECT_EQ("qmicli -d /dev/cdc-wdm0 -p --uim-sim-power-on=1\n", Calls());
 
   // A long answer is cut to 1022 characters.
   Answer("qmicli", std::string(3000, 'q'));
-  EXPECT_EQ(1022, QmiCmd(ctx_, "--nas-get-tx-rx-info=lte", 2000));
-  EXPECT_EQ(std::string(1022, 'q'), std::string(modem_.qmiResult));
+  EXPECT_EQ(QmiAnswer::kAnswered, qmi.EnableAutoconnect("/dev/cdc-wdm0", 2000));
+  EXPECT_EQ(std::string(1022, 'q'), std::string(qmi.output()));
+
+  // The client's own error report is a refusal and fills no record; no output is no answer.
+  Answer("qmicli", "error: couldn't get signal info: QMI protocol error (15): 'OutOfCall'\n");
+  SignalInfo signal{};
+  signal.snr[0] = '#';
+  EXPECT_EQ(QmiAnswer::kRefused, qmi.ReadSignalInfo("/dev/cdc-wdm0", 2000, &signal));
+  EXPECT_EQ('#', signal.snr[0]);
+  Answer("qmicli", "");
+  TxRxInfo txRx{};
+  EXPECT_EQ(QmiAnswer::kNone, qmi.ReadTxRxInfo("/dev/cdc-wdm0", 2000, &txRx));
+  EXPECT_FALSE(txRx.valid);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "tests/support/fake_board.h"
 #include "tests/support/table_access.h"
 #include "tests/support/test_files.h"
+#include "tests/support/client_links.h"
 
 namespace {
 
@@ -39,7 +40,8 @@ class LinkStateTest : public ::testing::Test {
   StatusTable table_;
   ModemSession modem_;
   RecordingBoard board_;
-  ModemPass ctx_{table_, modem_, board_};
+  ClientLinks links_;
+  ModemPass ctx_{table_, modem_, board_, links_.mmcli, links_.qmicli};
 };
 
 TEST_F(LinkStateTest, StoresCountersOfTheWwan0Line) {

@@ -6,11 +6,13 @@
 
 #include "modem/collectors.h"
 #include "modem/modem_pass.h"
+#include "modem/mmcli_link.h"
 #include "modem/modem_session.h"
 #include "status/status_table.h"
 #include "tests/support/fake_board.h"
 #include "tests/support/platform_samples.h"
 #include "tests/support/table_access.h"
+#include "tests/support/client_links.h"
 
 namespace {
 
@@ -24,14 +26,24 @@ class ModemPropertiesTest : public ::testing::Test {
     if (padded.size() < width) padded.append(width - padded.size(), ' ');
     return padded + " : " + value + "\n";
   }
+  // Reads one key-value listing as the mmcli link does and stores the properties it holds.
+  void Take(const char* output) {
+    ModemProperties properties{};
+    ReadModemKeyValues(output, &properties);
+    StoreModemProperties(ctx_, properties);
+    BearerProperties bearer{};
+    ReadBearerKeyValues(output, &bearer);
+    StoreBearerProperties(ctx_, bearer);
+  }
   ModemSession modem_;
   StatusTable table_;
   RecordingBoard board_;
-  ModemPass ctx_{table_, modem_, board_};
+  ClientLinks links_;
+  ModemPass ctx_{table_, modem_, board_, links_.mmcli, links_.qmicli};
 };
 
 TEST_F(ModemPropertiesTest, ReadsTheCapturedModemAndBearerListings) {
-  TakeModemKeyValues(ctx_, PlatformSample("mmcli-m0-K_mm1.20.stdout").c_str());
+  Take(PlatformSample("mmcli-m0-K_mm1.20.stdout").c_str());
   EXPECT_EQ("64%", Value(kSignalPercent_s));
   EXPECT_EQ("866758041234564", Value(kIMEI_s));
   EXPECT_EQ("555.123.0147", Value(kPhoneNumber_s));  // 11 digits: the country digit dropped
@@ -40,7 +52,7 @@ TEST_F(ModemPropertiesTest, ReadsTheCapturedModemAndBearerListings) {
   EXPECT_EQ(1, EntryOf(table_, kIMEI_s).fixed);
   EXPECT_EQ(0, EntryOf(table_, kSignalPercent_s).fixed);
   // The bearer's listing has narrower padding.
-  TakeModemKeyValues(ctx_, PlatformSample("mmcli-b2-K.stdout").c_str());
+  Take(PlatformSample("mmcli-b2-K.stdout").c_str());
   EXPECT_STREQ("fast.t-mobile.com", modem_.bearerApn);
 }
 
@@ -51,7 +63,7 @@ TEST_F(ModemPropertiesTest, NoValueMarkReadsAsEmpty) {
       Line("modem.generic.signal-quality.value", "--") + Line("bearer.properties.apn", "--", 40);
   strcpy(modem_.bearerApn, "stale");
   strcpy(modem_.initialBearerApn, "stale");
-  TakeModemKeyValues(ctx_, output.c_str());
+  Take(output.c_str());
   EXPECT_EQ("", Value(kIMEI_s));
   EXPECT_EQ("", Value(kSignalPercent_s));
   EXPECT_STREQ("", modem_.initialBearerApn);
@@ -64,7 +76,7 @@ TEST_F(ModemPropertiesTest, ValueTextKeptAsItComes) {
       {"modem.3gpp.imei : 12\\\t34", "1234"},  // no line end; backslash and tab dropped
   };
   for (const auto& [output, imei] : cases) {
-    TakeModemKeyValues(ctx_, output.c_str());
+    Take(output.c_str());
     EXPECT_EQ(imei, Value(kIMEI_s)) << output;
   }
 }
@@ -73,11 +85,11 @@ TEST_F(ModemPropertiesTest, LongValueIsCutTo127AndTheRestOfItsLineSkipped) {
   const std::string long_value(200, '7');
   const std::string output = Line("modem.3gpp.eps.initial-bearer.settings.apn", long_value) +
                              Line("modem.3gpp.imei", "123");
-  TakeModemKeyValues(ctx_, output.c_str());
+  Take(output.c_str());
   EXPECT_EQ(std::string(127, '7'), modem_.initialBearerApn);
   EXPECT_EQ("123", Value(kIMEI_s));
 
-  TakeModemKeyValues(ctx_, Line("modem.3gpp.imei", std::string(127, '8')).c_str());
+  Take(Line("modem.3gpp.imei", std::string(127, '8')).c_str());
   EXPECT_EQ(std::string(127, '8'), Value(kIMEI_s));
 }
 
@@ -85,17 +97,16 @@ TEST_F(ModemPropertiesTest, ReadingStopsAtALineWithoutColonOrBlank) {
   for (const char* stray : {"stray words here\n", "nothing\n"}) {
     const std::string output = Line("modem.3gpp.imei", "111") + stray +
                                Line("modem.generic.signal-quality.value", "50");
-    TakeModemKeyValues(ctx_, output.c_str());
+    Take(output.c_str());
     EXPECT_EQ("111", Value(kIMEI_s)) << stray;
     EXPECT_EQ("", Value(kSignalPercent_s)) << stray;  // the next line's colon is not borrowed
   }
 }
 
 TEST_F(ModemPropertiesTest, BearerPathWithoutBearerPartLeavesIndex) {
-  TakeModemKeyValues(ctx_, Line("modem.generic.bearers.value[1]", "/org/x/Thing/3").c_str());
+  Take(Line("modem.generic.bearers.value[1]", "/org/x/Thing/3").c_str());
   EXPECT_EQ(-1, modem_.bearerIndex);
-  TakeModemKeyValues(
-      ctx_,
+  Take(
       Line("modem.generic.bearers.value[1]", "/org/freedesktop/ModemManager1/Bearer/17").c_str());
   EXPECT_EQ(17, modem_.bearerIndex);
 }
@@ -125,14 +136,14 @@ TEST_F(ModemPropertiesTest, ModemValuesMarkThePropertiesWayAnswered) {
   };
   for (const Case& c : cases) {
     modem_ = ModemSession{};
-    TakeModemKeyValues(ctx_, c.output.c_str());
+    Take(c.output.c_str());
     EXPECT_EQ(c.answered, modem_.lifeSigns.Answered(ModemWay::kProperties)) << c.output;
     EXPECT_FALSE(modem_.lifeSigns.Answered(ModemWay::kQmi));
     EXPECT_FALSE(modem_.lifeSigns.Asked());
   }
   // The captured listings of a healthy modem.
   modem_ = ModemSession{};
-  TakeModemKeyValues(ctx_, PlatformSample("mmcli-m0-K_mm1.20.stdout").c_str());
+  Take(PlatformSample("mmcli-m0-K_mm1.20.stdout").c_str());
   EXPECT_TRUE(modem_.lifeSigns.Answered(ModemWay::kProperties));
 }
 

@@ -11,14 +11,15 @@
 #include "status/status_table.h"
 #include "tests/support/fake_board.h"
 #include "tests/support/table_access.h"
+#include "tests/support/client_links.h"
 
 namespace {
 
 int resets = 0;
 int32_t uptime = 0;
-int CountingReset(ModemPass&) {
+MmAnswer CountingReset(ModemPass&) {
   ++resets;
-  return 1;
+  return MmAnswer::kAnswered;
 }
 int32_t FakeUptime() { return uptime; }
 
@@ -43,7 +44,8 @@ class ModemWatchdogTest : public ::testing::Test {
   ModemSession modem_;
   StatusTable table_;
   RecordingBoard board_;
-  ModemPass ctx_{table_, modem_, board_};
+  ClientLinks links_;
+  ModemPass ctx_{table_, modem_, board_, links_.mmcli, links_.qmicli};
   ModemWatchdog watchdog_{};
 };
 

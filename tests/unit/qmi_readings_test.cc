@@ -47,7 +47,7 @@ TEST_F(TxRxInfoTest, NoCompleteTxBlockKeepsThePower) {
   };
   for (const std::string& output : outputs) {
     Preset(kQmiTxPwr_f, "25.0");
-    EXPECT_EQ(0, TakeTxRxInfo(ctx_, output.c_str())) << output;  // GetTxRxInfo leaves the LEDs
+    EXPECT_EQ(0, TakeTxRxInfo(ctx_, ParseTxRxInfo(output.c_str()))) << output;  // GetTxRxInfo leaves the LEDs
     EXPECT_EQ(kSampleChains, Chains()) << output;
     EXPECT_EQ("25.0", Value(kQmiTxPwr_f)) << output;
     EXPECT_EQ(7, modem_.lastTxPower) << output;
@@ -75,7 +75,7 @@ TEST_F(TxRxInfoTest, TransmitPowerIsStoredAndSelectsTheLed) {
     std::string output = f1;
     output.replace(output.find("4.3 dBm"), 7, c.power);
     board_.Clear();
-    ASSERT_EQ(1, TakeTxRxInfo(ctx_, output.c_str())) << c.power;
+    ASSERT_EQ(1, TakeTxRxInfo(ctx_, ParseTxRxInfo(output.c_str()))) << c.power;
     SetHpueLed(board_, modem_.lastTxPower);  // as GetTxRxInfo follows a stored power
     EXPECT_EQ(kSampleChains, Chains()) << c.power;
     EXPECT_TRUE(Written(kQmiRxC1Phase_f));  // 'unknown' phase stores the empty text
@@ -86,13 +86,13 @@ TEST_F(TxRxInfoTest, TransmitPowerIsStoredAndSelectsTheLed) {
 }
 
 TEST_F(TxRxInfoTest, ShortOrFailedOutput) {
-  TakeTxRxInfo(ctx_, "[/dev/cdc-wdm0] Successfully got TX/RX info\nRX Chain 0:\n");
+  TakeTxRxInfo(ctx_, ParseTxRxInfo("[/dev/cdc-wdm0] Successfully got TX/RX info\nRX Chain 0:\n"));
   for (uint32_t index : kChainValues) {
     EXPECT_TRUE(Written(index));
     EXPECT_EQ("", Value(index));
   }
   Mark();
-  TakeTxRxInfo(ctx_, "error: couldn't get TX/RX info: QMI protocol error (15): 'OutOfCall'\n");
+  TakeTxRxInfo(ctx_, ParseTxRxInfo("error: couldn't get TX/RX info: QMI protocol error (15): 'OutOfCall'\n"));
   for (uint32_t index : kChainValues) EXPECT_FALSE(Written(index));
 }
 
@@ -112,7 +112,7 @@ TEST_F(CaInfoTest, SecondaryCellBandAsAbsoluteNumber) {
     Preset(kQmi_CaBand_i, "");
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    EXPECT_EQ(c.stored, TakeCAInfo(ctx_, PlatformSample(c.sample).c_str())) << c.sample;
+    EXPECT_EQ(c.stored, TakeCAInfo(ctx_, ParseCaInfo(PlatformSample(c.sample).c_str()))) << c.sample;
     EXPECT_EQ("", testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr());
     EXPECT_EQ(c.stored ? "2" : "", Value(kQmi_CaBand_i)) << c.sample;
     EXPECT_EQ(c.stored == 1, Written(kQmi_CaBand_i)) << c.sample;
@@ -126,7 +126,7 @@ TEST_F(CaInfoTest, BandNumbers) {
   for (const auto& [band, stored] : cases) {
     std::string output = f3;
     output.replace(output.find("eutran-2"), 8, band);
-    TakeCAInfo(ctx_, output.c_str());
+    TakeCAInfo(ctx_, ParseCaInfo(output.c_str()));
     EXPECT_EQ(stored, Value(kQmi_CaBand_i)) << band;
   }
 }
@@ -135,7 +135,7 @@ using SignalInfoTest = RadioTest;
 
 TEST_F(SignalInfoTest, RealLteReport) {
   testing::internal::CaptureStdout();
-  TakeSignalInfo(ctx_, PlatformSample("qmicli_nas-get-signal-info-lte.stdout").c_str());
+  TakeSignalInfo(ctx_, ParseSignalInfo(PlatformSample("qmicli_nas-get-signal-info-lte.stdout").c_str()));
   const std::string echo = testing::internal::GetCapturedStdout();
   EXPECT_EQ("13.2", Value(kQmi_ScSnr_f));
   EXPECT_EQ(0u, echo.find("Row: 0, [/dev/cdc-wdm0] Successfully got signal info\nRow: 1, LTE\n"));
@@ -144,10 +144,10 @@ TEST_F(SignalInfoTest, RealLteReport) {
 
 TEST_F(SignalInfoTest, ShortReportStoresEmptyTextAndAnErrorNothing) {
   Preset(kQmi_ScSnr_f, "9.0");
-  TakeSignalInfo(ctx_, "error: couldn't get signal info: QMI protocol error (15): 'OutOfCall'\n");
+  TakeSignalInfo(ctx_, ParseSignalInfo("error: couldn't get signal info: QMI protocol error (15): 'OutOfCall'\n"));
   EXPECT_EQ("9.0", Value(kQmi_ScSnr_f));
   testing::internal::CaptureStdout();
-  TakeSignalInfo(ctx_, "a:b:c:d:e\n");
+  TakeSignalInfo(ctx_, ParseSignalInfo("a:b:c:d:e\n"));
   EXPECT_EQ("Row: 0, a\nRow: 1, b\nRow: 2, c\nRow: 3, d\nRow: 4, e\n",
             testing::internal::GetCapturedStdout());
   EXPECT_EQ("", Value(kQmi_ScSnr_f));

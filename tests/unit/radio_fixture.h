@@ -11,6 +11,7 @@
 #include "tests/support/fake_board.h"
 #include "tests/support/platform_samples.h"
 #include "tests/support/table_access.h"
+#include "tests/support/client_links.h"
 
 class RadioTest : public ::testing::Test {
  protected:
@@ -25,11 +26,11 @@ class RadioTest : public ::testing::Test {
     table_.Update(index, text);
     Mark();
   }
-  // The reply modem_Send hands over for a captured mmcli --command output.
+  // The answer the mmcli link hands over for a captured mmcli --command output.
   static std::string Reply(const std::string& sample) {
     return AsModemReply(PlatformSample(sample));
   }
-  // A reply built from the answer text the way mmcli prints and modem_Send strips it.
+  // An answer as it reaches the parsers, through the way mmcli prints it.
   static std::string Answer(const std::string& answer) {
     return AsModemReply("response: '" + answer + "'\n");
   }
@@ -38,5 +39,6 @@ class RadioTest : public ::testing::Test {
   uint64_t mark_ = 0;
   StatusTable table_;
   RecordingBoard board_;
-  ModemPass ctx_{table_, modem_, board_};
+  ClientLinks links_;
+  ModemPass ctx_{table_, modem_, board_, links_.mmcli, links_.qmicli};
 };

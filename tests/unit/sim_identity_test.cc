@@ -9,6 +9,7 @@
 #include "status/status_table.h"
 #include "tests/support/fake_board.h"
 #include "tests/support/table_access.h"
+#include "tests/support/client_links.h"
 
 namespace {
 
@@ -21,7 +22,8 @@ class SimIdentityTest : public ::testing::Test {
   ModemSession modem_;
   StatusTable table_;
   RecordingBoard board_;
-  ModemPass ctx_{table_, modem_, board_};
+  ClientLinks links_;
+  ModemPass ctx_{table_, modem_, board_, links_.mmcli, links_.qmicli};
 };
 
 TEST_F(SimIdentityTest, SimStateNeedsTextAfterReady) {
