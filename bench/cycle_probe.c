@@ -8,9 +8,10 @@
  * daemon's own CPU time (all its threads, no children), CHILDREN_CPU_NS what the reaped children
  * used, and the allocation counts are heap calls (malloc, calloc, realloc, aligned forms) of the
  * main thread and of every thread. With BENCH_PROBE_EXECS set, every program the daemon starts
- * adds a line
- *   exec NAME
- * (the last part of the path given to execve) before the cycle line of the cycle it ran in. */
+ * adds the lines
+ *   exec PID NAME       (NAME: the last part of the path given to execve)
+ *   reap PID CPU_NS     (the CPU the child used, when it is reaped with waitpid)
+ * before the cycle line of the cycle it ran in. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <execinfo.h>
@@ -184,27 +185,57 @@ int posix_spawn(pid_t* pid, const char* path, const posix_spawn_file_actions_t* 
 
 /* Called in the child, which may still share the daemon's memory and has its descriptors moved:
  * the log is opened afresh; system calls only, no stdio, no heap. */
+/* Appends the decimal digits of `value` at `out`; returns how many. */
+static size_t PutNumber(char* out, long long value) {
+  char digits[24];
+  size_t n = 0;
+  if (value < 0) value = 0;
+  do {
+    digits[n++] = (char)('0' + value % 10);
+    value /= 10;
+  } while (value > 0);
+  for (size_t i = 0; i < n; ++i) out[i] = digits[n - 1 - i];
+  return n;
+}
+
+/* Called in the child, which may still share the daemon's memory and has its descriptors moved:
+ * the log is opened afresh; system calls only, no stdio, no heap. */
 int execve(const char* path, char* const argv[], char* const envp[]) {
   int fd = log_path[0] != '\0' ? open(log_path, O_WRONLY | O_APPEND | O_CLOEXEC) : -1;
   if (fd >= 0) {
     const char* name = strrchr(path, '/');
     name = name != NULL ? name + 1 : path;
-    char line[128];
-    size_t n = strlen(name);
-    if (n > sizeof line - 7) n = sizeof line - 7;
+    char line[160];
+    size_t n = 0;
     memcpy(line, "exec ", 5);
-    memcpy(line + 5, name, n);
-    line[5 + n] = '\n';
-    if (write(fd, line, n + 6) < 0) {
+    n = 5;
+    n += PutNumber(line + n, (long long)syscall(SYS_getpid));
+    line[n++] = ' ';
+    size_t length = strlen(name);
+    if (length > sizeof line - n - 1) length = sizeof line - n - 1;
+    memcpy(line + n, name, length);
+    n += length;
+    line[n++] = '\n';
+    if (write(fd, line, n) < 0) {
       /* lost */
     }
+    close(fd);
   }
-  if (fd >= 0) close(fd);
   return real_execve(path, argv, envp);
 }
 
 pid_t waitpid(pid_t pid, int* status, int options) {
+  int64_t before = log_path[0] != '\0' ? ChildrenCpu() : 0;
   pid_t got = real_waitpid(pid, status, options);
+  if (got > 0 && log_path[0] != '\0' && log_fd >= 0) {
+    /* What this child used (and whatever it reaped itself). */
+    char line[80];
+    int n = snprintf(line, sizeof line, "reap %d %lld\n", (int)got,
+                     (long long)(ChildrenCpu() - before));
+    if (n > 0 && write(log_fd, line, (size_t)n) < 0) {
+      /* lost */
+    }
+  }
   if (got > 0 && OnMain()) {
     for (int i = 0; i < kSlots; ++i) {
       if (running[i].pid == got) {

@@ -123,16 +123,20 @@ def cycles_in(log):
         return f.read().count(CYCLE_LINE)
 
 
-def execs(probe_log, start, end):
-    """Program name -> starts, between two offsets of the probe's log."""
+def programs(probe_log, start, end):
+    """Program name -> [starts, CPU ns], between two offsets of the probe's log."""
     with open(probe_log, "rb") as f:
         f.seek(start)
         text = f.read(end - start).decode(errors="replace")
-    counts = {}
+    names, seen = {}, {}
     for line in text.splitlines():
-        if line.startswith("exec "):
-            counts[line[5:]] = counts.get(line[5:], 0) + 1
-    return counts
+        fields = line.split(" ", 2)
+        if fields[0] == "exec" and len(fields) == 3:
+            names[fields[1]] = fields[2]
+            seen.setdefault(fields[2], [0, 0])[0] += 1
+        elif fields[0] == "reap" and len(fields) == 3 and fields[1] in names:
+            seen[names.pop(fields[1])][1] += int(fields[2])
+    return seen
 
 
 def run_way(build, work, root, label, modem_access, qmi_access, count, long_count):
@@ -159,7 +163,7 @@ def run_way(build, work, root, label, modem_access, qmi_access, count, long_coun
         if not wait_for(log, lambda t: t.count(CYCLE_LINE) >= count + 2, 60 + 10 * count):
             sys.exit("modem_ways: too few cycles (%s)" % label)
         last, dirty_last = proc_stat(pid), private_dirty_kb(pid)
-        started = execs(probe_log, probe_first, os.path.getsize(probe_log))
+        started = programs(probe_log, probe_first, os.path.getsize(probe_log))
         memory = []
         if long_count > 0:
             # Private memory every 10 cycles, counted from the daemon's start.
@@ -187,8 +191,10 @@ def run_way(build, work, root, label, modem_access, qmi_access, count, long_coun
         "qmi_access": qmi_access,
         "own_cpu_ms": 1000 * ((last[0] + last[1]) - (first[0] + first[1])) / count,
         "children_cpu_ms": 1000 * ((last[2] + last[3]) - (first[2] + first[3])) / count,
-        "children_per_cycle": {name: n / count for name, n in sorted(started.items())},
-        "shells_per_cycle": sum(n for name, n in started.items() if name in SHELLS) / count,
+        "children_per_cycle": {name: n / count for name, (n, _) in sorted(started.items())},
+        "children_cpu_ms_by_name": {name: cpu / 1e6 / count
+                                    for name, (_, cpu) in sorted(started.items())},
+        "shells_per_cycle": sum(n for name, (n, _) in started.items() if name in SHELLS) / count,
         "private_dirty_kb": [dirty_first, dirty_last],
     }
     if memory:

@@ -78,10 +78,18 @@ class WaysTableTest(unittest.TestCase):
         others = [value for what, value, *_ in rows if "other than the router's own" in what]
         self.assertEqual(others, ["qmicli; 0.0 shells"])
 
-    def test_programs_listed_most_first(self):
-        rows = dict((what.strip(), value) for what, value, *_ in ways_rows(BASE))
-        self.assertEqual(rows["programs started per cycle, mmcli + qmicli"],
-                         "mmcli 10.0, gpio 4.0, qmicli 3.0, home-network.sh 1.0")
+    def test_programs_listed_most_first_with_their_cpu(self):
+        ways = copy.deepcopy(BASE)
+        ways["mmcli+qmicli"]["children_cpu_ms_by_name"] = {
+            "mmcli": 150.0, "qmicli": 30.0, "gpio": 10.0, "home-network.sh": 5.0}
+        ways["dbus+libqmi"]["children_cpu_ms_by_name"] = {"gpio": 6.0, "home-network.sh": 2.0}
+        rows = dict((what.strip(), value) for what, value, *_ in ways_rows(ways))
+        self.assertEqual(rows["programs started per cycle, mmcli + qmicli (starts, CPU)"],
+                         "mmcli 10.0 (150.0 ms), gpio 4.0 (10.0 ms), qmicli 3.0 (30.0 ms), "
+                         "home-network.sh 1.0 (5.0 ms)")
+        # 18 - 8 against 200 - 15 ms: the router's programs left out of both ways.
+        self.assertEqual(rows["the same without the router's own programs (gpio, home-network.sh)"],
+                         "5 % (10.0 ms against 185.0 ms)")
 
     def test_not_measured(self):
         for ways, why in (({"skipped": "no qmicli (libqmi-utils)"}, "no qmicli (libqmi-utils)"),
