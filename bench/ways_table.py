@@ -30,10 +30,10 @@ def ways_rows(ways):
                      "%.1f ms (daemon %.1f ms, children %.1f ms)"
                      % (total[key], w["own_cpu_ms"], w["children_cpu_ms"]), "", ""))
         cpu = w.get("children_cpu_ms_by_name", {})
+        listed = sorted(kids.items(), key=lambda i: (-i[1], i[0]))
         rows.append(("  programs started per cycle, %s (starts, CPU)" % label,
-                     ", ".join("%s %.1f (%.1f ms)" % (n, c, cpu.get(n, 0)) for n, c in
-                               sorted(kids.items(), key=lambda i: (-i[1], i[0]))) or "none",
-                     "", ""))
+                     ", ".join("%s %.1f" % (n, c) + (" (%.1f ms)" % cpu[n] if n in cpu else "")
+                               for n, c in listed) or "none", "", ""))
     base = total["mmcli+qmicli"]
     ratio = total["dbus+libqmi"] / base if base > 0 else float("nan")
     rows.append(("  D-Bus + libqmi / mmcli + qmicli, total CPU per cycle", "%.0f %%" % (100 * ratio),
