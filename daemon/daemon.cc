@@ -133,10 +133,14 @@ Daemon::Started Daemon::Start(int argc, char* argv[]) {
   return Started::kRun;
 }
 
-void Daemon::ChooseModemWay() { links_.Choose(config_.modemAccess); }
+void Daemon::ChooseModemWay() {
+  links_.Choose(config_.modemAccess);
+  links_.ChooseQmi(config_.qmiAccess, session_.qmiDevice);
+}
 
 void Daemon::Stop() {
   poster_.Stop();
+  links_.Close();
   if (gpsStarted_ || jsonStarted_) {
     // The threads end on the stop event and the stop flag; both are set once a stop is requested.
     stopRequested = 1;

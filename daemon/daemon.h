@@ -47,7 +47,7 @@ class Daemon {
   Started Start(int argc, char* argv[]);
   // Ends the threads, the poster and the handles that were started, in reverse order.
   void Stop();
-  // The mmcli or D-Bus way to ModemManager, as the configured modem_access chooses.
+  // The ways to ModemManager and to QMI, as the configured modem_access and qmi_access choose.
   void ChooseModemWay();
 
   StopEvent& stop_;
