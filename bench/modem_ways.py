@@ -184,11 +184,13 @@ def run_way(build, work, root, label, modem_access, qmi_access, count, long_coun
         except subprocess.TimeoutExpired:
             runner.kill()
             runner.wait()
+    in_process = "qmi_access: QMI in process" in text
     if ("ModemManager over D-Bus" in text) != (modem_access == "dbus"):
         sys.exit("modem_ways: modem_access '%s' was not the way used (%s)" % (modem_access, label))
     result = {
         "modem_access": modem_access,
         "qmi_access": qmi_access,
+        "qmi_in_process": in_process,
         "own_cpu_ms": 1000 * ((last[0] + last[1]) - (first[0] + first[1])) / count,
         "children_cpu_ms": 1000 * ((last[2] + last[3]) - (first[2] + first[3])) / count,
         "children_per_cycle": {name: n / count for name, (n, _) in sorted(started.items())},

@@ -23,8 +23,9 @@ def ways_rows(ways):
         w = ways[key]
         kids = w["children_per_cycle"]
         note = ""
-        if key == "dbus+libqmi" and kids.get("qmicli", 0) > 0:
-            note = " (this build still ran qmicli for qmi_access 'libqmi')"
+        if key == "dbus+libqmi" and (kids.get("qmicli", 0) > 0 or
+                                     not w.get("qmi_in_process", True)):
+            note = " (the daemon used qmicli for qmi_access 'libqmi')"
         rows.append(("CPU per status cycle, %s: daemon + every child (%d cycles, real clients, "
                      "10 ms ticks)%s" % (label, ways["cycles"], note),
                      "%.1f ms (daemon %.1f ms, children %.1f ms)"

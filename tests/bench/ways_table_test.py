@@ -74,7 +74,7 @@ class WaysTableTest(unittest.TestCase):
         rows = ways_rows(changed(children_per_cycle=dict(ROUTER, qmicli=3.0)))
         cpu = [what for what, *_ in rows if what.startswith("CPU per status cycle, D-Bus + libqmi")]
         self.assertEqual(len(cpu), 1)
-        self.assertIn("still ran qmicli", cpu[0])
+        self.assertIn("used qmicli", cpu[0])
         others = [value for what, value, *_ in rows if "other than the router's own" in what]
         self.assertEqual(others, ["qmicli; 0.0 shells"])
 
