@@ -63,6 +63,8 @@ class WaysTableTest(unittest.TestCase):
              {"flat"}),
             ("growth only in the first ten cycles",
              changed(memory_over_time=[[10, 2000], [20, 2310], [200, 2374]]), set()),
+            ("a long run that starts late",
+             changed(memory_over_time=[[30, 2310], [40, 2310], [200, 2375]]), {"flat"}),
         ]
         for what, ways, missed in cases:
             with self.subTest(what):
