@@ -7,7 +7,7 @@
 # on the wire, render times and the stripped program sizes. Nothing here passes or fails on a time.
 #
 #   scripts/bench.sh           idle over 3 windows of 20 s, wire cost over 30 records per setting,
-#                              memory of the libqmi way over 200 cycles (about 13 minutes in all)
+#                              memory of the libqmi way over 200 cycles (about 15 minutes in all)
 #   scripts/bench.sh --quick   idle over 3 windows of 3 s, fewer cycles and records, memory over
 #                              30 cycles (development)
 #
