@@ -45,22 +45,20 @@ void ReadInfluxWire(UciSource& uci, DaemonConfig* config) {
   }
 }
 
-// modem_access and qmi_access; a value that names no way is said on the console once.
-void ReadModemAccess(UciSource& uci, DaemonConfig* config) {
+// An option naming a way to the modem: `name` under zel.status_gather, read by `parse`. A value
+// that names no way is said on the console once and read as the first of the two names.
+template <typename Way>
+Way ReadWay(UciSource& uci, const char* name, Way (*parse)(const char*), const char* first,
+            const char* second) {
+  char key[64];
+  snprintf(key, sizeof key, "zel.status_gather.%s", name);
   char text[16] = "";
-  LookupValue(uci, "zel.status_gather.modem_access", text, sizeof text);
-  config->modemAccess = ParseModemAccess(text);
-  if (config->modemAccess == ModemAccess::kUnknown) {
-    PrintOutsideText(stdout, "modem_access '%s' is not 'mmcli' or 'dbus': using mmcli\n", text);
-    config->modemAccess = ModemAccess::kMmcli;
-  }
-  char qmi[16] = "";
-  LookupValue(uci, "zel.status_gather.qmi_access", qmi, sizeof qmi);
-  config->qmiAccess = ParseQmiAccess(qmi);
-  if (config->qmiAccess == QmiAccess::kUnknown) {
-    PrintOutsideText(stdout, "qmi_access '%s' is not 'qmicli' or 'libqmi': using qmicli\n", qmi);
-    config->qmiAccess = QmiAccess::kQmicli;
-  }
+  LookupValue(uci, key, text, sizeof text);
+  const Way way = parse(text);
+  if (way != Way::kUnknown) return way;
+  PrintOutsideText(stdout, "%s '%s' is not '%s' or '%s': using %s\n", name, text, first, second,
+                   first);
+  return parse(first);
 }
 
 }  // namespace
@@ -102,6 +100,7 @@ DaemonConfig ReadDaemonConfig(UciSource& uci) {
   if (!LookupValue(uci, "zel_gpsd.gpsd.tid", config.gpsdTid, sizeof config.gpsdTid)) {
     LookupValue(uci, "zel_gpsd.@gpsd[0].tid", config.gpsdTid, sizeof config.gpsdTid);
   }
-  ReadModemAccess(uci, &config);
+  config.modemAccess = ReadWay(uci, "modem_access", ParseModemAccess, "mmcli", "dbus");
+  config.qmiAccess = ReadWay(uci, "qmi_access", ParseQmiAccess, "qmicli", "libqmi");
   return config;
 }

@@ -106,12 +106,10 @@ Daemon::Started Daemon::Start(int argc, char* argv[]) {
   char systemName[kSystemNameSize];
   ReadBuildInfo(table_, RouterPathOf(RouterPath::kBuildInfo), systemName);
 
-  if (!udevCreateContext()) {
+  if (EnumerateModemDevices(pass_) < 0) {
     LogMessageError("Can't create udev");
     return Started::kFailed;
   }
-  udevCreated_ = true;
-  udevEnumerate(pass_);
 
   InitJsonWriter(&jsonWriter_, &table_, options_.jsonPath, options_.debug);
   jsonWriter_.afterRender = RunWatchdogAfterRender;
@@ -155,8 +153,4 @@ void Daemon::Stop() {
     gpsStarted_ = false;
   }
   gpsSocket_.Reset(-1);
-  if (udevCreated_) {
-    udevRelease();
-    udevCreated_ = false;
-  }
 }

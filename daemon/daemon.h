@@ -71,5 +71,4 @@ class Daemon {
   pthread_t jsonThread_{};
   bool jsonStarted_ = false;
   InfluxPoster poster_;
-  bool udevCreated_ = false;
 };

@@ -34,16 +34,16 @@ namespace {
 constexpr size_t kWorkBufferSize = 16384;
 constexpr size_t kInfluxRenderSize = kWorkBufferSize - 2;  // the size GetInfluxData is told
 static_assert(kCsvBufferSize <= kWorkBufferSize, "the CSV record shares the work buffer");
-char work_buffer[kWorkBufferSize];  // CSV and Influx records; main thread only
-StatusSnapshot table_copy;          // the table as the records render it; main thread only
 
 struct LoopState {
+  char workBuffer[kWorkBufferSize];  // the CSV and Influx records
+  StatusSnapshot copy;               // the table as the records render it
   InfluxPoster* poster = nullptr;  // sends the records; none when posting is off
   ReportState report{};
-  bool polling_active = true;
-  int32_t last_post_tick = 0;
-  bool csv_header_pending = true;
-  bool csv_failing = false;  // the current run of failed CSV writes was reported
+  bool pollingActive = true;
+  int32_t lastPostTick = 0;
+  bool csvHeaderPending = true;
+  bool csvFailing = false;  // the current run of failed CSV writes was reported
 };
 
 // Takes up the link notices the handlers counted: one "Connected signal" / "Disconnected signal"
@@ -80,40 +80,40 @@ void SleepOneSecond() {
 // leaves the last good record in place and is reported once until a write succeeds again.
 void WriteCsvRecord(const LoopParts& parts, LoopState* state) {
   const char* csvPath = parts.options.csvPath;
-  memset(work_buffer, 0, kCsvBufferSize);
-  parts.table.Copy(&table_copy);
-  GetCSVData(table_copy, &state->report, work_buffer, kCsvRenderSize,
-             state->csv_header_pending ? 1 : 0);
-  if (!ReplaceFileAtomically(csvPath, work_buffer, strlen(work_buffer))) {
-    if (!state->csv_failing) {
+  memset(state->workBuffer, 0, kCsvBufferSize);
+  parts.table.Copy(&state->copy);
+  GetCSVData(state->copy, &state->report, state->workBuffer, kCsvRenderSize,
+             state->csvHeaderPending ? 1 : 0);
+  if (!ReplaceFileAtomically(csvPath, state->workBuffer, strlen(state->workBuffer))) {
+    if (!state->csvFailing) {
       fprintf(stderr, "Failed to write to CSV file '%s' (%s)\n", csvPath, strerror(errno));
       fflush(stderr);
     }
-    state->csv_failing = true;
+    state->csvFailing = true;
     return;
   }
-  state->csv_failing = false;
-  state->csv_header_pending = false;
+  state->csvFailing = false;
+  state->csvHeaderPending = false;
 }
 
 void MaybePostInflux(const LoopParts& parts, int32_t start_tick, LoopState* state) {
-  const int32_t elapsed = TicksBetween(state->last_post_tick, start_tick);
+  const int32_t elapsed = TicksBetween(state->lastPostTick, start_tick);
   if (static_cast<int64_t>(elapsed) < parts.config.period * 1000) return;
   // The poster thread sends the record: the loop never waits on the network.
   if (parts.options.influx) {
-    memset(work_buffer, 0, sizeof work_buffer);
+    memset(state->workBuffer, 0, sizeof state->workBuffer);
     const int32_t uptime = GetUptime();
     const int64_t record_time = static_cast<int64_t>(time(nullptr));
     StampInfluxRecord(parts.table, parts.config, uptime, record_time);
-    parts.table.Copy(&table_copy);
-    if (GetInfluxData(parts.config, table_copy, &state->report, record_time, work_buffer,
+    parts.table.Copy(&state->copy);
+    if (GetInfluxData(parts.config, state->copy, &state->report, record_time, state->workBuffer,
                       kInfluxRenderSize) != 0 &&
         state->poster != nullptr) {
-      state->poster->Submit(work_buffer, strlen(work_buffer), state->report.lastPostTime,
-                            GetTicks());
+      state->poster->Submit(state->workBuffer, strlen(state->workBuffer),
+                            state->report.lastPostTime, GetTicks());
     }
   }
-  state->last_post_tick = GetTicks();
+  state->lastPostTick = GetTicks();
 }
 
 // Seconds left of the poll interval that started at `start_tick`, at least 1.
@@ -156,11 +156,11 @@ void Wait(int32_t seconds, LoopState* state) {
     if (stopRequested) return;
     if (connectPending) {
       connectPending = 0;
-      state->polling_active = true;
+      state->pollingActive = true;
       return;
     }
     if (disconnectPending) {  // left set for the loop head
-      state->polling_active = false;
+      state->pollingActive = false;
       return;
     }
     if (seconds <= 0) return;
@@ -184,7 +184,7 @@ void RunMainLoop(const LoopParts& parts) {
     }
 
     int32_t wait_seconds;
-    if (state.polling_active) {
+    if (state.pollingActive) {
       wait_seconds = RunStatusCycle(parts, &state);
     } else {
       GetLTEConnectionStatus(parts.pass);

@@ -15,8 +15,6 @@
 #include "platform/board.h"
 #include "status/status_table.h"
 
-struct udev* udev = nullptr;
-
 namespace {
 
 constexpr char kZeroAddress[] = "00:00:00:00:00:00";
@@ -38,6 +36,7 @@ class UdevRef {
   T* object_;
 };
 
+using ContextRef = UdevRef<struct udev, udev_unref>;
 using EnumerateRef = UdevRef<udev_enumerate, udev_enumerate_unref>;
 using DeviceRef = UdevRef<udev_device, udev_device_unref>;
 
@@ -59,14 +58,11 @@ bool IsZeroAddress(const char* address) { return strcmp(address, kZeroAddress) =
 
 }  // namespace
 
-int udevCreateContext() {
-  if (udev == nullptr) udev = udev_new();
-  return udev != nullptr ? 1 : 0;
-}
-
-int udevEnumerate(ModemPass& pass) {
+int EnumerateModemDevices(ModemPass& pass) {
+  ContextRef context(udev_new());
+  if (context.get() == nullptr) return -1;
   puts("udevEnumerate");
-  EnumerateRef enumerate(udev != nullptr ? udev_enumerate_new(udev) : nullptr);
+  EnumerateRef enumerate(udev_enumerate_new(context.get()));
   if (enumerate.get() == nullptr) {
     fputs("Cannot create udev enumerate context\n", stderr);
     return 0;
@@ -86,7 +82,7 @@ int udevEnumerate(ModemPass& pass) {
   udev_list_entry_foreach(entry, devices) {
     const char* path = udev_list_entry_get_name(entry);
     if (path == nullptr) continue;
-    DeviceRef device(udev_device_new_from_syspath(udev, path));
+    DeviceRef device(udev_device_new_from_syspath(context.get(), path));
     const char* name = nullptr;
     const char* address = nullptr;
     if (device.get() != nullptr) {
@@ -98,7 +94,7 @@ int udevEnumerate(ModemPass& pass) {
       // The control device has no address of its own: take the modem's network interface's.
       if (GetMacAddress(pass.board.WwanInterface(), wwan_mac)) address = wwan_mac;
     }
-    if (udevCheckDeviceAdd(pass, name, path, address) == 1) {
+    if (CheckModemDevice(pass, name, path, address) == 1) {
       found = 1;
       if (address != nullptr && !IsZeroAddress(address)) {
         snprintf(pass.session.modemMac, kMacTextSize, "%s", address);
@@ -123,7 +119,7 @@ int udevEnumerate(ModemPass& pass) {
   return connected;
 }
 
-int udevCheckDeviceAdd(ModemPass& pass, const char* name, const char* path, const char* address) {
+int CheckModemDevice(ModemPass& pass, const char* name, const char* path, const char* address) {
   if (name == nullptr || path == nullptr) return 0;
   if (strstr(path, ":1.2/ttyUSB") != nullptr) {
     snprintf(pass.session.atDevice, sizeof pass.session.atDevice, "/dev/%s", name);
@@ -145,11 +141,6 @@ int udevCheckDeviceAdd(ModemPass& pass, const char* name, const char* path, cons
     return 1;
   }
   return 0;
-}
-
-void udevRelease() {
-  if (udev != nullptr) udev_unref(udev);
-  udev = nullptr;
 }
 
 int GetMacAddress(const char* interfaceName, char* output) {

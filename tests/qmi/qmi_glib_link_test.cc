@@ -483,10 +483,11 @@ TEST_F(QmiGlibLinkTest, MemoryStaysFlatOverManyPasses) {
   }
   printf("private memory after 100 passes: %ld kB, then %ld, %ld, %ld, %ld kB; CPU %.3f ms a "
          "request\n", kb[0], kb[1], kb[2], kb[3], kb[4], (CpuMs() - cpuBefore) / 3000);
-  // Under a sanitizer the memory is the sanitizer's: the bound is not checked.
+  // Under a sanitizer the memory is the sanitizer's: the bound is not checked. A leak grows in
+  // every stretch; the allocator only steps now and then (on a busy machine a new arena for a
+  // GLib worker thread adds 2 to 4 MB once), so some stretch must stay flat.
   if (getenv("SANITIZED") == nullptr) {
-    EXPECT_LE(grew, 1);
-    EXPECT_LT(kb[4] - kb[0], 256);
+    EXPECT_LT(grew, 4);
   }
 }
 
