@@ -7,7 +7,11 @@
  * where a child's wall time runs from fork/clone/posix_spawn to the wait that reaps it, CPU_NS is the
  * daemon's own CPU time (all its threads, no children), CHILDREN_CPU_NS what the reaped children
  * used, and the allocation counts are heap calls (malloc, calloc, realloc, aligned forms) of the
- * main thread and of every thread. */
+ * main thread and of every thread. With BENCH_PROBE_EXECS set, every program the daemon starts
+ * adds the lines
+ *   exec PID NAME       (NAME: the last part of the path given to execve)
+ *   reap PID CPU_NS     (the CPU the child used, when it is reaped with waitpid)
+ * before the cycle line of the cycle it ran in. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <execinfo.h>
@@ -77,13 +81,16 @@ typedef int (*SpawnFn)(pid_t*, const char*, const posix_spawn_file_actions_t*,
                        const posix_spawnattr_t*, char* const[], char* const[]);
 typedef pid_t (*WaitpidFn)(pid_t, int*, int);
 typedef int (*NanosleepFn)(const struct timespec*, struct timespec*);
+typedef int (*ExecveFn)(const char*, char* const[], char* const[]);
 
 static ForkFn real_fork;
 static CloneFn real_clone;
 static SpawnFn real_posix_spawn;
 static WaitpidFn real_waitpid;
 static NanosleepFn real_nanosleep;
+static ExecveFn real_execve;
 static int log_fd = -1;
+static char log_path[4096];
 static pid_t main_tid;
 
 #define kSlots 16
@@ -121,8 +128,12 @@ __attribute__((constructor)) static void Init(void) {
   real_posix_spawn = (SpawnFn)dlsym(RTLD_NEXT, "posix_spawn");
   real_waitpid = (WaitpidFn)dlsym(RTLD_NEXT, "waitpid");
   real_nanosleep = (NanosleepFn)dlsym(RTLD_NEXT, "nanosleep");
+  real_execve = (ExecveFn)dlsym(RTLD_NEXT, "execve");
   const char* path = getenv("BENCH_PROBE_LOG");
-  if (path != NULL) log_fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (path != NULL) {
+    log_fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (getenv("BENCH_PROBE_EXECS") != NULL) snprintf(log_path, sizeof log_path, "%s", path);
+  }
   const char* trace = getenv("BENCH_PROBE_TRACE");
   if (trace != NULL) {
     void* warm[2];
@@ -172,8 +183,59 @@ int posix_spawn(pid_t* pid, const char* path, const posix_spawn_file_actions_t* 
   return rc;
 }
 
+/* Called in the child, which may still share the daemon's memory and has its descriptors moved:
+ * the log is opened afresh; system calls only, no stdio, no heap. */
+/* Appends the decimal digits of `value` at `out`; returns how many. */
+static size_t PutNumber(char* out, long long value) {
+  char digits[24];
+  size_t n = 0;
+  if (value < 0) value = 0;
+  do {
+    digits[n++] = (char)('0' + value % 10);
+    value /= 10;
+  } while (value > 0);
+  for (size_t i = 0; i < n; ++i) out[i] = digits[n - 1 - i];
+  return n;
+}
+
+/* Called in the child, which may still share the daemon's memory and has its descriptors moved:
+ * the log is opened afresh; system calls only, no stdio, no heap. */
+int execve(const char* path, char* const argv[], char* const envp[]) {
+  int fd = log_path[0] != '\0' ? open(log_path, O_WRONLY | O_APPEND | O_CLOEXEC) : -1;
+  if (fd >= 0) {
+    const char* name = strrchr(path, '/');
+    name = name != NULL ? name + 1 : path;
+    char line[160];
+    size_t n = 0;
+    memcpy(line, "exec ", 5);
+    n = 5;
+    n += PutNumber(line + n, (long long)syscall(SYS_getpid));
+    line[n++] = ' ';
+    size_t length = strlen(name);
+    if (length > sizeof line - n - 1) length = sizeof line - n - 1;
+    memcpy(line + n, name, length);
+    n += length;
+    line[n++] = '\n';
+    if (write(fd, line, n) < 0) {
+      /* lost */
+    }
+    close(fd);
+  }
+  return real_execve(path, argv, envp);
+}
+
 pid_t waitpid(pid_t pid, int* status, int options) {
+  int64_t before = log_path[0] != '\0' ? ChildrenCpu() : 0;
   pid_t got = real_waitpid(pid, status, options);
+  if (got > 0 && log_path[0] != '\0' && log_fd >= 0) {
+    /* What this child used (and whatever it reaped itself). */
+    char line[80];
+    int n = snprintf(line, sizeof line, "reap %d %lld\n", (int)got,
+                     (long long)(ChildrenCpu() - before));
+    if (n > 0 && write(log_fd, line, (size_t)n) < 0) {
+      /* lost */
+    }
+  }
   if (got > 0 && OnMain()) {
     for (int i = 0; i < kSlots; ++i) {
       if (running[i].pid == got) {

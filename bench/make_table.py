@@ -4,6 +4,9 @@ import json
 import os
 import sys
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from ways_table import ways_rows  # noqa: E402
+
 out = sys.argv[1]
 
 
@@ -99,6 +102,9 @@ if os.path.exists(os.path.join(out, "access.json")):
         met(growth < 1024))
 else:
     row("CPU per status cycle by way to ModemManager", "not measured: no mmcli or dbus-daemon")
+
+ways = load("ways.json") if os.path.exists(os.path.join(out, "ways.json")) else None
+rows.extend(ways_rows(ways))
 
 if os.path.exists(os.path.join(out, "wire.json")):
     wire = load("wire.json")

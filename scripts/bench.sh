@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Builds the Release benchmarks (build-bench) and prints one table of what the daemon costs: the
 # RunProgram micro-benchmarks, status cycles and idle time of the real daemon against the simulated
-# router, the cost per cycle of each way to ModemManager (mmcli or D-Bus), the bytes each Influx
-# record costs on the wire, render times and the stripped program sizes. Nothing here passes or
-# fails on a time.
+# router, the cost per cycle of each way to ModemManager (mmcli or D-Bus), the CPU, programs and
+# memory per cycle of the three ways to the modem with the real mmcli and qmicli (mmcli + qmicli,
+# D-Bus + qmicli, D-Bus + libqmi; private namespaces, so root), the bytes each Influx record costs
+# on the wire, render times and the stripped program sizes. Nothing here passes or fails on a time.
 #
-#   scripts/bench.sh           idle over 3 windows of 20 s, wire cost over 30 records per setting
-#                              (about 8 minutes in all)
-#   scripts/bench.sh --quick   idle over 3 windows of 3 s, fewer cycles and records (development)
+#   scripts/bench.sh           idle over 3 windows of 20 s, wire cost over 30 records per setting,
+#                              memory of the libqmi way over 200 cycles (about 15 minutes in all)
+#   scripts/bench.sh --quick   idle over 3 windows of 3 s, fewer cycles and records, memory over
+#                              30 cycles (development)
 #
 # Set BENCH_OUT=DIR to keep the raw results (JSON) there.
 set -euo pipefail
@@ -17,10 +19,12 @@ build=${BENCH_BUILD_DIR:-$top/build-bench}
 idle_window=20
 cycles=15
 records=30
+long_cycles=200
 if [ "${1:-}" = "--quick" ]; then
   idle_window=3
   cycles=6
   records=10
+  long_cycles=30
 fi
 out=${BENCH_OUT:-$(mktemp -d)}
 mkdir -p "$out"
@@ -44,6 +48,10 @@ step "$cycles status cycles each way to ModemManager (mmcli, dbus) against the f
 if [ -x /usr/bin/mmcli ] && command -v dbus-daemon >/dev/null; then
   python3 "$top/bench/daemon_run.py" access "$build" "$cycles" >"$out/access.json"
 fi
+step "$cycles status cycles each way to the modem with the real clients, $long_cycles more for memory"
+# Writes {"skipped": REASON} itself where mmcli, qmicli, dbus-daemon, unshare or umockdev-run is
+# missing or namespaces cannot be made.
+python3 "$top/bench/modem_ways.py" "$build" "$cycles" "$long_cycles" >"$out/ways.json"
 step "wire cost of Influx records: $records records per setting through a counting proxy"
 if command -v influxd >/dev/null && command -v openssl >/dev/null; then
   python3 "$top/bench/wire_cost.py" "$build" "$records" >"$out/wire.json"
