@@ -42,7 +42,9 @@ TEST(QmiAccess, FallsBackToQmicliWithOneLine) {
     const char* said;  // the start of the one line, or "" for none
   } cases[] = {
       {QmiAccess::kQmicli, "/dev/cdc-wdm0", ""},
-      {QmiAccess::kLibqmi, "", "qmi_access 'libqmi': no QMI device found: using qmicli\n"},
+      {QmiAccess::kLibqmi, "",
+       QmiGlibLink::Built() ? "qmi_access 'libqmi': no QMI device found: using qmicli\n"
+                            : "qmi_access 'libqmi' is not built in: using qmicli\n"},
       {QmiAccess::kLibqmi, "/nonexistent/cdc-wdm9",
        QmiGlibLink::Built() ? "qmi_access 'libqmi': " : "qmi_access 'libqmi' is not built in"},
   };
