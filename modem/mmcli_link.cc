@@ -148,26 +148,33 @@ void MmcliLink::List(int32_t totalLimitMs, ModemListing* listing) {
   ReadModemListing(out, len, listing);
 }
 
-MmAnswer MmcliLink::ReadModem(int32_t index, int32_t totalLimitMs, ModemProperties* properties) {
-  static char output[kPropertiesOutputSize];  // status cycle only; too large for a small stack
-  memset(output, 0, sizeof output);
-  const int32_t len = Run("-m", index, "-K", totalLimitMs, output, kPropertiesOutputSize);
-  if (len <= 10 || output[0] == '\0') return MmAnswer::kNone;
-  if (IsClientError(output)) return MmAnswer::kRefused;
-  *properties = ModemProperties{};
-  ReadModemKeyValues(output, properties);
+MmAnswer MmcliLink::ReadKeyValues(const char* flag, int32_t index, int32_t totalLimitMs,
+                                  const char** output) {
+  static char text[kPropertiesOutputSize];  // status cycle only; too large for a small stack
+  memset(text, 0, sizeof text);
+  const int32_t len = Run(flag, index, "-K", totalLimitMs, text, kPropertiesOutputSize);
+  if (len <= 10 || text[0] == '\0') return MmAnswer::kNone;
+  if (IsClientError(text)) return MmAnswer::kRefused;
+  *output = text;
   return MmAnswer::kAnswered;
 }
 
+MmAnswer MmcliLink::ReadModem(int32_t index, int32_t totalLimitMs, ModemProperties* properties) {
+  const char* output = nullptr;
+  const MmAnswer answer = ReadKeyValues("-m", index, totalLimitMs, &output);
+  if (answer != MmAnswer::kAnswered) return answer;
+  *properties = ModemProperties{};
+  ReadModemKeyValues(output, properties);
+  return answer;
+}
+
 MmAnswer MmcliLink::ReadBearer(int32_t index, int32_t totalLimitMs, BearerProperties* bearer) {
-  static char output[kPropertiesOutputSize];  // status cycle only; too large for a small stack
-  memset(output, 0, sizeof output);
-  const int32_t len = Run("-b", index, "-K", totalLimitMs, output, kPropertiesOutputSize);
-  if (len <= 10 || output[0] == '\0') return MmAnswer::kNone;
-  if (IsClientError(output)) return MmAnswer::kRefused;
+  const char* output = nullptr;
+  const MmAnswer answer = ReadKeyValues("-b", index, totalLimitMs, &output);
+  if (answer != MmAnswer::kAnswered) return answer;
   *bearer = BearerProperties{};
   ReadBearerKeyValues(output, bearer);
-  return MmAnswer::kAnswered;
+  return answer;
 }
 
 MmAnswer MmcliLink::Command(int32_t index, const char* command, int32_t totalLimitMs,

@@ -23,6 +23,10 @@ class MmcliLink : public ModemManagerLink {
   MmAnswer Reset(int32_t index, int32_t totalLimitMs) override;
 
  private:
+  // `mmcli <flag> <index> -K` into a buffer of the link's own (kept for the status cycle, too large
+  // for a small stack): kAnswered with the output in *output, else why there is none.
+  MmAnswer ReadKeyValues(const char* flag, int32_t index, int32_t totalLimitMs,
+                         const char** output);
   // Runs `mmcli <flag> <index> <argument>` into `output` (outputSize bytes); the count stored.
   int32_t Run(const char* flag, int32_t index, const char* argument, int32_t totalLimitMs,
               char* output, int32_t outputSize);
