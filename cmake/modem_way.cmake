@@ -1,4 +1,4 @@
-# The optional ways to reach the modem that need a library (the D-Bus way needs GIO): each is
+# The optional ways to reach the modem that need a library (the D-Bus way needs libdbus-1): each is
 # chosen by a cache option that takes AUTO, ON or OFF, and every way built is listed in
 # MODEM_STATUS_WAYS.
 

@@ -1,9 +1,10 @@
-// ModemManager reached over its D-Bus API on one bus connection kept for the daemon's life: the
-// answer records are filled from the D-Bus values directly.
+// ModemManager reached over its D-Bus API with libdbus-1, each request waited for in the calling
+// thread: the answer records are filled from the D-Bus values directly.
 #pragma once
 
 #include <cstdint>
 #include <mutex>
+#include <thread>
 
 #include "base/unique_resource.h"
 #include "modem/modem_manager_link.h"
@@ -11,15 +12,21 @@
 class StopEvent;
 
 struct BusConnectionTraits {
-  using Handle = void*;  // a GDBusConnection, opaque outside mm_dbus.cc
+  using Handle = void*;  // a private DBusConnection, opaque outside mm_dbus.cc
   static Handle Invalid() { return nullptr; }
-  static int Release(Handle handle);
+  static int Release(Handle handle);  // closes and unrefs it
 };
 
-// Each request waits on a main context of its own, so the status cycle and the watchdog's reset
-// (on the snapshot writer's thread) may ask at once. Strings are read in place, at most 128 bytes
-// of each; after an answer over 256 KB the connection is dropped and made again on the next
-// request, so the memory GDBus read it into goes with it.
+// A request sends its call and then polls the connection's descriptor and the stop event itself,
+// reading and dispatching until the reply is there, the request's limit has passed or the stop
+// event fires. Two threads must never read one connection so, and a reset waiting behind a
+// status-cycle request that hangs would wait for that request's whole limit: so each thread that
+// asks has a connection of its own, opened when it first asks and kept (the status cycle's on the
+// main thread, the watchdog's reset on the snapshot writer's thread). A third thread's request gets
+// a connection for that request only. A connection found lost is made again on the next request.
+// Strings are read in place, at most 128 bytes of each; after an answer over 256 KB the
+// connection is dropped and made again on the next request, so the buffers libdbus read it into
+// go with it.
 class ModemBus : public ModemManagerLink {
  public:
   // Requests end at once when `stop` is signalled (null: never stopped).
@@ -27,12 +34,12 @@ class ModemBus : public ModemManagerLink {
   ModemBus(const ModemBus&) = delete;
   ModemBus& operator=(const ModemBus&) = delete;
 
-  // False when this build has no D-Bus support (GIO was not found).
+  // False when this build has no D-Bus support (libdbus-1 was not found).
   static bool Built();
 
-  // Connects to the bus named by DBUS_SYSTEM_BUS_ADDRESS, else the system bus. Returns false with a
-  // reason in `why` when there is no bus. A connection lost later is made again on the next
-  // request.
+  // Connects the calling thread to the bus named by DBUS_SYSTEM_BUS_ADDRESS, else the system bus.
+  // Returns false with a reason in `why` when there is no bus. A connection lost later is made
+  // again on the next request.
   bool Open(char* why, int whySize);
 
   const char* TraceName() const override { return "dbus"; }
@@ -45,12 +52,18 @@ class ModemBus : public ModemManagerLink {
 
  private:
   friend class BusLease;
-  // A reference to the open connection (made again when it was closed); the caller unrefs it.
-  void* TakeConnection();
-  // Lets go of `bus` when it is still the open connection: the next request connects again.
-  void Forget(void* bus);
+  using Connection = UniqueResource<BusConnectionTraits>;
+  // A connection and the thread that alone uses it.
+  struct Slot {
+    std::thread::id owner;
+    Connection connection;
+  };
+  static constexpr int kSlots = 2;
+
+  // The calling thread's slot, claimed when it has none and one is free; null when all are taken.
+  Slot* SlotOfThisThread();
 
   const StopEvent* stop_;
-  std::mutex mutex_;  // the watchdog's reset runs on the snapshot writer's thread
-  UniqueResource<BusConnectionTraits> connection_;
+  std::mutex mutex_;  // guards the slots' owners; a connection is used only by its owner
+  Slot slots_[kSlots];
 };
