@@ -7,6 +7,7 @@
   client path) and 'dbus', against one fake service: the status tables are identical (one test
   per row, test_same_status_table_*).
 - SIGINT while a D-Bus request never answers: exit 0 within 2 s.
+- The bus lost under a running daemon and back: the daemon connects again, same table.
 - Strings of 20 MB in every answer: the table keeps at most 127 characters of each, and the
   daemon's memory between cycles stays within 1 MB of a run with normal answers.
 Skipped (77) without mmcli, dbus-daemon or the D-Bus way in the build, except in CI."""
@@ -46,7 +47,7 @@ def check_environment():
     if missing:
         skip("missing %s (run scripts/setup.sh)" % ", ".join(missing))
     if subprocess.run([PROBE], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 77:
-        skip("the D-Bus way is not built (no GIO)")
+        skip("the D-Bus way is not built (no libdbus)")
 
 
 def run(argv, env, limit=5.0):
@@ -380,6 +381,35 @@ class ModemAccess(unittest.TestCase):
                     self.assertEqual(status, 0, output[-2000:])
                     self.assertEqual(self.root.calls("Modem/0 Reset") - before, resets, output[-3000:])
                     self.assertEqual(output.count(refusal), refusals, output[-3000:])
+
+    def test_a_lost_bus_is_connected_again(self):
+        """The bus goes away under a running daemon and comes back at the same address: the
+        daemon connects again on its own, keeps the D-Bus way and stores the same table."""
+        self.root.set_access("dbus")
+        self.root.activate("default")
+        start_bus = os.path.join(SIM, "start-bus.sh")
+        daemon = Daemon(self.root)
+        try:
+            daemon.wait_cycles(3)
+            daemon.wait_snapshot_after(time.time())
+            before = daemon.table()
+            subprocess.run(["sh", start_bus, "--stop", self.root.dir], check=True)
+            daemon.wait_cycles(daemon.output().count("LTE Connection Status is") + 2)
+            r = subprocess.run(["sh", start_bus, self.root.dir], check=True,
+                               stdout=subprocess.PIPE, text=True)
+            self.assertEqual(r.stdout.strip(), self.root.address)
+            asked = self.root.calls("Modem/0 Command")
+            daemon.wait_cycles(daemon.output().count("LTE Connection Status is") + 3)
+            daemon.wait_snapshot_after(time.time())
+            after = daemon.table()
+        finally:
+            status, _ = daemon.stop()
+        output = daemon.output()
+        self.assertEqual(status, 0, output[-2000:])
+        self.assertGreater(self.root.calls("Modem/0 Command"), asked, output[-2000:])
+        self.assertNotIn("using mmcli", output)
+        self.assertEqual(before.get("SignalPercent_s"), "64%")
+        self.assertEqual(after, before)
 
     def test_sigint_during_a_request_that_never_answers(self):
         self.root.set_access("dbus")
