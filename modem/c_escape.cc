@@ -6,15 +6,32 @@ size_t EscapeCStyle(const char* text, size_t length, char* out) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
     char letter = '\0';
     switch (c) {
-      case '\b': letter = 'b'; break;
-      case '\f': letter = 'f'; break;
-      case '\n': letter = 'n'; break;
-      case '\r': letter = 'r'; break;
-      case '\t': letter = 't'; break;
-      case '\v': letter = 'v'; break;
-      case '\\': letter = '\\'; break;
-      case '"': letter = '"'; break;
-      default: break;
+      case '\b':
+        letter = 'b';
+        break;
+      case '\f':
+        letter = 'f';
+        break;
+      case '\n':
+        letter = 'n';
+        break;
+      case '\r':
+        letter = 'r';
+        break;
+      case '\t':
+        letter = 't';
+        break;
+      case '\v':
+        letter = 'v';
+        break;
+      case '\\':
+        letter = '\\';
+        break;
+      case '"':
+        letter = '"';
+        break;
+      default:
+        break;
     }
     if (letter != '\0') {
       *q++ = '\\';

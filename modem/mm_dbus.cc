@@ -119,7 +119,8 @@ bool FixedItems(int type) { return dbus_type_is_fixed(type) && type != DBUS_TYPE
 // The bytes of an answer's values, counted until they pass `limit`: a string is counted to at
 // most the rest of the limit, so a huge one is not read through.
 size_t CountBytes(DBusMessageIter* iter, size_t total, size_t limit) {
-  for (int type; total <= limit && (type = dbus_message_iter_get_arg_type(iter)) != DBUS_TYPE_INVALID;
+  for (int type;
+       total <= limit && (type = dbus_message_iter_get_arg_type(iter)) != DBUS_TYPE_INVALID;
        dbus_message_iter_next(iter)) {
     if (type == DBUS_TYPE_STRING || type == DBUS_TYPE_OBJECT_PATH || type == DBUS_TYPE_SIGNATURE) {
       const char* text = nullptr;
@@ -153,7 +154,8 @@ bool LargerThan(DBusMessage* message, size_t limit) {
 const char* ErrorText(DBusMessage* error) {
   DBusMessageIter iter;
   const char* text = "";
-  if (dbus_message_iter_init(error, &iter) && dbus_message_iter_get_arg_type(&iter) == DBUS_TYPE_STRING) {
+  if (dbus_message_iter_init(error, &iter) &&
+      dbus_message_iter_get_arg_type(&iter) == DBUS_TYPE_STRING) {
     dbus_message_iter_get_basic(&iter, &text);
   }
   return text;
@@ -215,8 +217,8 @@ bool WaitFor(Request* request, DBusPendingCall* pending) {
 // The answer to a call of an object path libdbus would refuse (a negative modem index makes one):
 // such an object is unknown, once ModemManager is known to be there at all.
 Message CallInvalidPath(Request* request, Failure* failure) {
-  Message pong = Call(request, kRootPath, "org.freedesktop.DBus.Peer", "Ping", Arguments(), "",
-                      failure);
+  Message pong =
+      Call(request, kRootPath, "org.freedesktop.DBus.Peer", "Ping", Arguments(), "", failure);
   if (pong.valid()) failure->answer = MmAnswer::kRefused;
   return Message();
 }
@@ -365,7 +367,8 @@ bool DictionaryOf(const DBusMessageIter* dictionary, const char* key, DBusMessag
 // The string member `key` of an a{sv} dictionary, borrowed from it (empty when missing).
 Borrowed StringOf(const DBusMessageIter* dictionary, const char* key) {
   DBusMessageIter value;
-  if (!Member(dictionary, key, &value) || dbus_message_iter_get_arg_type(&value) != DBUS_TYPE_STRING) {
+  if (!Member(dictionary, key, &value) ||
+      dbus_message_iter_get_arg_type(&value) != DBUS_TYPE_STRING) {
     return Borrowed();
   }
   return BorrowString(&value);
@@ -384,7 +387,8 @@ void Keep(PropertyText* property, Borrowed value) {
 void KeepFirst(PropertyText* property, const DBusMessageIter* properties, const char* name,
                int itemType) {
   DBusMessageIter list;
-  if (!Member(properties, name, &list) || dbus_message_iter_get_arg_type(&list) != DBUS_TYPE_ARRAY ||
+  if (!Member(properties, name, &list) ||
+      dbus_message_iter_get_arg_type(&list) != DBUS_TYPE_ARRAY ||
       dbus_message_iter_get_element_type(&list) != itemType) {
     return;
   }
@@ -406,7 +410,8 @@ dbus_uint32_t SignalQualityOf(const DBusMessageIter* properties) {
   if (dbus_message_iter_get_arg_type(&field) != DBUS_TYPE_UINT32) return 0;
   dbus_uint32_t quality = 0;
   dbus_message_iter_get_basic(&field, &quality);
-  if (!dbus_message_iter_next(&field) || dbus_message_iter_get_arg_type(&field) != DBUS_TYPE_BOOLEAN ||
+  if (!dbus_message_iter_next(&field) ||
+      dbus_message_iter_get_arg_type(&field) != DBUS_TYPE_BOOLEAN ||
       dbus_message_iter_has_next(&field)) {
     return 0;
   }
@@ -568,8 +573,7 @@ MmAnswer ModemBus::Command(int32_t index, const char* command, int32_t totalLimi
   arguments.text = command;
   arguments.number = &kCommandSeconds;
   Failure failure;
-  Message answer =
-      Call(request.get(), path, kModemInterface, "Command", arguments, "s", &failure);
+  Message answer = Call(request.get(), path, kModemInterface, "Command", arguments, "s", &failure);
   if (!answer.valid()) {
     reply->forbidden = failure.forbidden;
     return failure.answer;
@@ -581,8 +585,8 @@ MmAnswer ModemBus::Command(int32_t index, const char* command, int32_t totalLimi
   size_t n = said.Cut(static_cast<size_t>(kAtAnswerLimit) + 1);
   if (n > static_cast<size_t>(kAtAnswerLimit)) {
     n = static_cast<size_t>(kAtAnswerLimit);
-    while (n > 0 && (said.text[n - 1] == '\r' || said.text[n - 1] == '\n' ||
-                     said.text[n - 1] == '\t')) {
+    while (n > 0 &&
+           (said.text[n - 1] == '\r' || said.text[n - 1] == '\n' || said.text[n - 1] == '\t')) {
       --n;
     }
   }

@@ -12,7 +12,7 @@ packages=(
   iproute2 python3 shellcheck openssl libfaketime
   clang libclang-rt-14-dev
   chromium chromium-driver python3-selenium
-  modemmanager modemmanager-dev dbus-daemon python3-dbus python3-gi libglib2.0-dev
+  modemmanager modemmanager-dev dbus-daemon libdbus-1-dev python3-dbus python3-gi libglib2.0-dev
   libqmi-utils libqmi-glib-dev libmbim-glib-dev util-linux
 )
 

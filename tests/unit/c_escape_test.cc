@@ -30,7 +30,9 @@ TEST(CEscapeTest, EachKindOfByte) {
       {"say \"\\\"", "say \\\"\\\\\\\""},
       {"\x01\x07\x1b\x1f", "\\001\\007\\033\\037"},
       {"\x7f\x80\xc3\xa9\xff", "\\177\\200\\303\\251\\377"},
-      {"a\x01" "7", "a\\0017"},  // an octal escape is always three digits
+      {"a\x01"
+       "7",
+       "a\\0017"},  // an octal escape is always three digits
   };
   for (const auto& c : cases) EXPECT_EQ(Escaped(c.text), c.escaped) << c.text;
 }
