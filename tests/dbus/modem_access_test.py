@@ -342,8 +342,8 @@ class ModemAccess(unittest.TestCase):
             return
         # Between cycles nothing of the answers is left.
         self.assertLessEqual(max(rss_h), max(rss_n) + 1024, (rss_n, rss_h))
-        # The peak: GDBus holds the largest answer (two filled strings) twice while it receives
-        # it, as bytes and as the values parsed from them; nothing else copies it.
+        # The peak: libdbus holds the largest answer (two filled strings) twice while it receives
+        # it, in its read buffer and in the message made from it; nothing else copies it.
         self.assertLessEqual(hwm_h - hwm_n, 4.5 * fill_kb, (hwm_n, hwm_h))
 
     def test_watchdog_resets_only_a_modem_silent_on_every_way(self):
