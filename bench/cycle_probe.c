@@ -11,7 +11,8 @@
  * adds the lines
  *   exec PID NAME       (NAME: the last part of the path given to execve)
  *   reap PID CPU_NS     (the CPU the child used, when it is reaped with waitpid)
- * before the cycle line of the cycle it ran in. */
+ * before the cycle line of the cycle it ran in. The programs the daemon starts get its environment
+ * without LD_PRELOAD: the bench's preloads are not the router's. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <execinfo.h>
@@ -221,7 +222,22 @@ int execve(const char* path, char* const argv[], char* const envp[]) {
     }
     close(fd);
   }
-  return real_execve(path, argv, envp);
+  /* The preloads are the bench's instruments (this probe, umockdev): the programs the daemon
+   * starts run without them, as on the router. Runs between vfork and execve: no heap. */
+  char* bare[256];
+  size_t kept = 0;
+  int dropped = 0, full = 0;
+  for (size_t i = 0; envp != NULL && envp[i] != NULL; ++i) {
+    if (strncmp(envp[i], "LD_PRELOAD=", 11) == 0) {
+      dropped = 1;
+    } else if (kept < sizeof bare / sizeof bare[0] - 1) {
+      bare[kept++] = envp[i];
+    } else {
+      full = 1;
+    }
+  }
+  bare[kept] = NULL;
+  return real_execve(path, argv, dropped && !full ? bare : envp);
 }
 
 pid_t waitpid(pid_t pid, int* status, int options) {

@@ -10,8 +10,10 @@ real clients where a client runs:
 
 The fake ModemManager runs on a private bus and the fake qmi-proxy in private namespaces
 (tests/qmi/qmi_namespace.sh); the daemon finds the modem's ports through umockdev. Only the daemon
-and the processes it starts are counted, the fake services not. Each way runs CYCLES cycles after
-the first; the last way also runs LONG_CYCLES cycles for the memory over time (0: not run).
+and the processes it starts are counted, the fake services not: the daemon's threads by their
+scheduler run time, each program it starts by what it used when reaped (the probe's log). Each
+way runs CYCLES cycles after the first; the last way also runs LONG_CYCLES cycles for the memory
+over time (0: not run).
 
 MODEM_WAYS_KEEP=DIR keeps the daemons' logs, the probe's and the simulator's calls there.
 Prints one JSON object; {"skipped": REASON} where a tool is missing or namespaces cannot be made."""
@@ -25,7 +27,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from daemon_run import TOP, make_root, private_dirty_kb, proc_stat, wait_for  # noqa: E402
+from daemon_run import TOP, make_root, private_dirty_kb, task_sample, wait_for  # noqa: E402
 
 WAYS = (("mmcli+qmicli", "mmcli", "qmicli"),
         ("dbus+qmicli", "dbus", "qmicli"),
@@ -139,6 +141,13 @@ def programs(probe_log, start, end):
     return seen
 
 
+def own_cpu_ns(first, last):
+    """The daemon's CPU between two samples of its threads, in ns (schedstat: exact, where the
+    clock-tick counts of /proc/PID/stat would be 10 ms steps). A thread that ended in between
+    would be missing: the daemon's threads live as long as it does."""
+    return sum(run_ns - first.get(tid, (0, 0, 0))[0] for tid, (run_ns, _, _) in last.items())
+
+
 def run_way(build, work, root, label, modem_access, qmi_access, count, long_count):
     set_ways(root, modem_access, qmi_access)
     log = os.path.join(work, "daemon-%s.log" % label)
@@ -158,11 +167,11 @@ def run_way(build, work, root, label, modem_access, qmi_access, count, long_coun
         # The first cycle carries start-up effects: measured from the start of the second.
         if not wait_for(log, lambda t: t.count(CYCLE_LINE) >= 2, 60):
             sys.exit("modem_ways: no first cycle (%s)" % label)
-        first, dirty_first = proc_stat(pid), private_dirty_kb(pid)
+        first, dirty_first = task_sample(pid), private_dirty_kb(pid)
         probe_first = os.path.getsize(probe_log)
         if not wait_for(log, lambda t: t.count(CYCLE_LINE) >= count + 2, 60 + 10 * count):
             sys.exit("modem_ways: too few cycles (%s)" % label)
-        last, dirty_last = proc_stat(pid), private_dirty_kb(pid)
+        last, dirty_last = task_sample(pid), private_dirty_kb(pid)
         started = programs(probe_log, probe_first, os.path.getsize(probe_log))
         memory = []
         if long_count > 0:
@@ -191,8 +200,8 @@ def run_way(build, work, root, label, modem_access, qmi_access, count, long_coun
         "modem_access": modem_access,
         "qmi_access": qmi_access,
         "qmi_in_process": in_process,
-        "own_cpu_ms": 1000 * ((last[0] + last[1]) - (first[0] + first[1])) / count,
-        "children_cpu_ms": 1000 * ((last[2] + last[3]) - (first[2] + first[3])) / count,
+        "own_cpu_ms": own_cpu_ns(first, last) / 1e6 / count,
+        "children_cpu_ms": sum(cpu for _, cpu in started.values()) / 1e6 / count,
         "children_per_cycle": {name: n / count for name, (n, _) in sorted(started.items())},
         "children_cpu_ms_by_name": {name: cpu / 1e6 / count
                                     for name, (_, cpu) in sorted(started.items())},
