@@ -86,7 +86,7 @@ if [ "$(cat "$sysroot/.complete" 2>/dev/null)" != "$want" ]; then
     echo "$n packages extracted"
   )
   rm -rf "$fresh/debs"
-  for p in libcurl.so libudev.so libgio-2.0.so libqmi-glib.so; do
+  for p in libcurl.so libudev.so libdbus-1.so libgio-2.0.so libqmi-glib.so; do
     [ -e "$fresh/usr/lib/mipsel-linux-gnu/$p" ] || { echo "sysroot lacks $p" >&2; exit 1; }
   done
   echo "$want" >"$fresh/.complete"
@@ -192,11 +192,11 @@ esac
 step "ways to the modem built"
 ways=$(sed -n 's/^MODEM_STATUS_WAYS_BUILT:INTERNAL=//p' "$out/build/CMakeCache.txt")
 echo "configured: $ways"
-# The binary itself tells: the D-Bus way links GIO.
-if mipsel-linux-gnu-readelf -d "$out/build/modem-statusd" | grep -q 'Shared library: \[libgio-2.0'; then
-  echo "modem-statusd links libgio-2.0: the D-Bus way is in the program"
+# The binary itself tells: the D-Bus way links libdbus-1, the QMI way libqmi-glib.
+if mipsel-linux-gnu-readelf -d "$out/build/modem-statusd" | grep -q 'Shared library: \[libdbus-1'; then
+  echo "modem-statusd links libdbus-1: the D-Bus way is in the program"
 else
-  echo "modem-statusd does not link libgio-2.0: no D-Bus way" >&2
+  echo "modem-statusd does not link libdbus-1: no D-Bus way" >&2
   status=1
 fi
 if mipsel-linux-gnu-readelf -d "$out/build/modem-statusd" | grep -q 'Shared library: \[libqmi-glib'; then
