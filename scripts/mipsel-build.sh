@@ -59,7 +59,8 @@ fi
 
 # The sysroot: every mipsel package the list needs, extracted. Made under a lock (two checkouts
 # may share it) into a fresh folder that replaces the old one only when whole.
-want="${sysroot_packages[*]}"
+# The marker names the packages and how the sysroot is laid out: either changing makes it anew.
+want="relative-links ${sysroot_packages[*]}"
 mkdir -p "$(dirname "$sysroot")"
 exec 9>"$sysroot.lock"
 flock 9
@@ -86,10 +87,17 @@ if [ "$(cat "$sysroot/.complete" 2>/dev/null)" != "$want" ]; then
     echo "$n packages extracted"
   )
   rm -rf "$fresh/debs"
+  # Some -dev packages link their .so to an absolute path (/lib/...): point those links inside the
+  # sysroot, else the linker finds nothing there and quietly takes the static archive.
+  find "$fresh" -type l -lname '/*' | while read -r link; do
+    ln -sfn "$(realpath -m --relative-to="$(dirname "$link")" "$fresh$(readlink "$link")")" "$link"
+  done
   for p in libcurl.so libudev.so libdbus-1.so libgio-2.0.so libqmi-glib.so; do
     [ -e "$fresh/usr/lib/mipsel-linux-gnu/$p" ] || { echo "sysroot lacks $p" >&2; exit 1; }
   done
   echo "$want" >"$fresh/.complete"
+  # Libraries found in an older sysroot stay in a build's cache: configure that build anew.
+  rm -f "$out/build/CMakeCache.txt"
   rm -rf "$sysroot"
   mv "$fresh" "$sysroot"
 else
