@@ -23,3 +23,19 @@ inline int32_t GetTicks() { return ReadTicks(SystemMonotonic); }
 inline int32_t TicksBetween(int32_t earlier, int32_t later) {
   return static_cast<int32_t>(static_cast<uint32_t>(later) - static_cast<uint32_t>(earlier));
 }
+
+// The end of a request that has a total time limit, on the monotonic tick.
+class Deadline {
+ public:
+  explicit Deadline(int32_t totalLimitMs) : start_(GetTicks()), limitMs_(totalLimitMs) {}
+  // Milliseconds left, 0 once the limit has passed.
+  int32_t LeftMs() const {
+    const int32_t left = limitMs_ - TicksBetween(start_, GetTicks());
+    return left < 0 ? 0 : left;
+  }
+  bool Passed() const { return LeftMs() == 0; }
+
+ private:
+  int32_t start_;
+  int32_t limitMs_;
+};

@@ -1,16 +1,17 @@
 #include "modem/mm_dbus.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "base/clock.h"
 #include "base/stop_event.h"
 
 #if MODEM_STATUS_HAVE_LIBDBUS
 
 #include <dbus/dbus.h>
 #include <poll.h>
-#include <time.h>
 
 #include <cerrno>
 
@@ -54,27 +55,6 @@ struct PendingTraits {
 };
 using Message = UniqueResource<MessageTraits>;
 using Pending = UniqueResource<PendingTraits>;
-
-int64_t NowMs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-// One request's end: the limit over all its calls.
-class Deadline {
- public:
-  explicit Deadline(int32_t totalLimitMs) : end_(NowMs() + totalLimitMs) {}
-  // Milliseconds left, at least 1: a call made once the limit has passed still has a moment.
-  int LeftMs() const {
-    const int64_t left = end_ - NowMs();
-    return left < 1 ? 1 : static_cast<int>(left);
-  }
-  bool Passed() const { return NowMs() >= end_; }
-
- private:
-  int64_t end_;
-};
 
 // How a call that brought no reply ended, as the request reports it.
 struct Failure {
@@ -191,7 +171,8 @@ Message Call(Request* request, const char* path, const char* interface, const ch
 // until the reply is read. False when the limit passed or the stop event fired first.
 bool WaitFor(Request* request, DBusPendingCall* pending) {
   DBusConnection* bus = request->bus;
-  const Deadline limit(request->deadline.LeftMs());
+  // A call made once the request's limit has passed still has a moment.
+  const Deadline limit(std::max<int32_t>(1, request->deadline.LeftMs()));
   for (;;) {
     // What libdbus has already read may hold the reply: dispatch it before polling for more.
     while (dbus_connection_dispatch(bus) == DBUS_DISPATCH_DATA_REMAINS) {
@@ -268,12 +249,11 @@ Message Call(Request* request, const char* path, const char* interface, const ch
                     ? dbus_pending_call_steal_reply(pending.get())
                     : nullptr);
   if (!dbus_connection_get_is_connected(request->bus)) {
-    // The error libdbus makes up for a call the lost connection never answered is a refusal,
-    // like any call on a closed connection; the next request connects again.
+    // The next request connects again. A reply read before the connection went counts as read;
+    // the error libdbus makes up for a call the lost connection never answered is a refusal,
+    // like any call on a closed connection.
     request->lost = true;
-    if (reply.valid() && dbus_message_get_type(reply.get()) == DBUS_MESSAGE_TYPE_METHOD_RETURN) {
-      // A reply read before the connection went counts as read.
-    } else {
+    if (!reply.valid() || dbus_message_get_type(reply.get()) != DBUS_MESSAGE_TYPE_METHOD_RETURN) {
       failure->answer = MmAnswer::kRefused;
       return Message();
     }

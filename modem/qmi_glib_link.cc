@@ -18,21 +18,10 @@ void QmiGlibLink::SetProblem(const char* format, ...) {
 #include <glib-unix.h>
 #include <libqmi-glib.h>
 
-// One request's end: the limit over every step it takes (opening, allocating, asking).
-class QmiDeadline {
- public:
-  explicit QmiDeadline(int32_t totalLimitMs)
-      : end_(g_get_monotonic_time() + static_cast<gint64>(totalLimitMs) * 1000) {}
-  guint LeftMs() const {
-    const gint64 left = (end_ - g_get_monotonic_time()) / 1000;
-    return left < 0 ? 0 : static_cast<guint>(left);
-  }
-  // libqmi's own limit is in whole seconds: one past ours, which ends the request first.
-  guint Seconds() const { return LeftMs() / 1000 + 2; }
-
- private:
-  gint64 end_;
-};
+// libqmi's own limit is in whole seconds: one past ours, which ends the request first.
+static guint LibqmiSeconds(const Deadline& deadline) {
+  return static_cast<guint>(deadline.LeftMs()) / 1000 + 2;
+}
 
 namespace {
 
@@ -79,10 +68,10 @@ struct Pending {
 // abandoned a moment later (opening a device through the proxy does not look at the cancellable).
 class Wait {
  public:
-  Wait(GMainContext* context, const QmiDeadline& deadline, const StopEvent* stop)
+  Wait(GMainContext* context, const Deadline& deadline, const StopEvent* stop)
       : context_(context), cancellable_(g_cancellable_new()), pending_(g_new0(Pending, 1)) {
     g_main_context_push_thread_default(context_);
-    timer_.Reset(g_timeout_source_new(deadline.LeftMs()));
+    timer_.Reset(g_timeout_source_new(static_cast<guint>(deadline.LeftMs())));
     g_source_set_callback(timer_.get(), OnTimer, this, nullptr);
     g_source_attach(timer_.get(), context_);
     if (stop != nullptr && stop->fd() >= 0) {
@@ -248,18 +237,18 @@ void QmiGlibLink::Drop(bool release) {
   auto* context = static_cast<GMainContext*>(context_.get());
   auto* device = static_cast<QmiDevice*>(device_.get());
   // One limit for giving every id back and closing: a stop must not wait long.
-  const QmiDeadline deadline(kReleaseMs);
+  const Deadline deadline(kReleaseMs);
   for (auto& client : clients_) {
     if (!client.valid()) continue;
     if (device != nullptr) {
       // A lost device cannot take the id back, nor one past the limit: the client is then only
       // unregistered.
       const bool giveBack = release && !lost_ && deadline.LeftMs() > 0;
-      Wait wait(context, giveBack ? deadline : QmiDeadline(kReleaseMs), nullptr);
+      Wait wait(context, giveBack ? deadline : Deadline(kReleaseMs), nullptr);
       qmi_device_release_client(
           device, QMI_CLIENT(client.get()),
           giveBack ? QMI_DEVICE_RELEASE_CLIENT_FLAGS_RELEASE_CID : QMI_DEVICE_RELEASE_CLIENT_FLAGS_NONE,
-          deadline.Seconds(), wait.cancellable(), Wait::Done, wait.pending());
+          LibqmiSeconds(deadline), wait.cancellable(), Wait::Done, wait.pending());
       if (GAsyncResult* result = wait.Result()) qmi_device_release_client_finish(device, result, nullptr);
     }
     client.Close();
@@ -267,7 +256,7 @@ void QmiGlibLink::Drop(bool release) {
   if (device != nullptr) {
     g_signal_handlers_disconnect_by_data(device, &lost_);
     Wait wait(context, deadline, nullptr);
-    qmi_device_close_async(device, deadline.Seconds(), wait.cancellable(), Wait::Done, wait.pending());
+    qmi_device_close_async(device, LibqmiSeconds(deadline), wait.cancellable(), Wait::Done, wait.pending());
     if (GAsyncResult* result = wait.Result()) qmi_device_close_finish(device, result, nullptr);
     device_.Close();
   }
@@ -275,7 +264,7 @@ void QmiGlibLink::Drop(bool release) {
   lost_ = false;
 }
 
-void* QmiGlibLink::Device(const char* device, const QmiDeadline& deadline) {
+void* QmiGlibLink::Device(const char* device, const Deadline& deadline) {
   if (device_.valid() && !lost_ && strcmp(path_, device) == 0) return device_.get();
   // Another device, or the proxy or device went away: start again.
   Drop(true);
@@ -306,7 +295,7 @@ void* QmiGlibLink::Device(const char* device, const QmiDeadline& deadline) {
   bool opened = false;
   {
     Wait wait(context, deadline, stop_);
-    qmi_device_open(created, QMI_DEVICE_OPEN_FLAGS_PROXY, deadline.Seconds(), wait.cancellable(),
+    qmi_device_open(created, QMI_DEVICE_OPEN_FLAGS_PROXY, LibqmiSeconds(deadline), wait.cancellable(),
                     Wait::Done, wait.pending());
     GAsyncResult* result = wait.Result();
     opened = result != nullptr && qmi_device_open_finish(created, result, &raw);
@@ -323,14 +312,14 @@ void* QmiGlibLink::Device(const char* device, const QmiDeadline& deadline) {
   return device_.get();
 }
 
-void* QmiGlibLink::Client(Service service, const QmiDeadline& deadline) {
+void* QmiGlibLink::Client(Service service, const Deadline& deadline) {
   if (clients_[service].valid()) return clients_[service].get();
   auto* device = static_cast<QmiDevice*>(device_.get());
   GError* raw = nullptr;
   QmiClient* client = nullptr;
   {
     Wait wait(static_cast<GMainContext*>(context_.get()), deadline, stop_);
-    qmi_device_allocate_client(device, kServices[service], QMI_CID_NONE, deadline.Seconds(),
+    qmi_device_allocate_client(device, kServices[service], QMI_CID_NONE, LibqmiSeconds(deadline),
                                wait.cancellable(), Wait::Done, wait.pending());
     GAsyncResult* result = wait.Result();
     if (result != nullptr) client = qmi_device_allocate_client_finish(device, result, &raw);
@@ -345,14 +334,14 @@ void* QmiGlibLink::Client(Service service, const QmiDeadline& deadline) {
   return client;
 }
 
-void* QmiGlibLink::Ready(const char* device, Service service, const QmiDeadline& deadline) {
+void* QmiGlibLink::Ready(const char* device, Service service, const Deadline& deadline) {
   problem_[0] = '\0';
   if (Device(device, deadline) == nullptr) return nullptr;
   return Client(service, deadline);
 }
 
 bool QmiGlibLink::Open(const char* device, int32_t totalLimitMs, char* why, int whySize) {
-  const bool opened = Device(device, QmiDeadline(totalLimitMs)) != nullptr;
+  const bool opened = Device(device, Deadline(totalLimitMs)) != nullptr;
   if (!opened) snprintf(why, static_cast<size_t>(whySize), "%s", problem_);
   return opened;
 }
@@ -375,10 +364,10 @@ QmiAnswer QmiGlibLink::Refused(const char* message, Service service, bool forgot
   // The modem forgot the client (a reset): the next request allocates a new one.
   if (forgotten && clients_[service].valid()) {
     auto* device = static_cast<QmiDevice*>(device_.get());
-    const QmiDeadline deadline(kReleaseMs);
+    const Deadline deadline(kReleaseMs);
     Wait wait(static_cast<GMainContext*>(context_.get()), deadline, nullptr);
     qmi_device_release_client(device, QMI_CLIENT(clients_[service].get()),
-                              QMI_DEVICE_RELEASE_CLIENT_FLAGS_NONE, deadline.Seconds(),
+                              QMI_DEVICE_RELEASE_CLIENT_FLAGS_NONE, LibqmiSeconds(deadline),
                               wait.cancellable(), Wait::Done, wait.pending());
     if (GAsyncResult* result = wait.Result()) qmi_device_release_client_finish(device, result, nullptr);
     clients_[service].Close();
@@ -387,7 +376,7 @@ QmiAnswer QmiGlibLink::Refused(const char* message, Service service, bool forgot
 }
 
 QmiAnswer QmiGlibLink::PowerOnSim(const char* device, int32_t totalLimitMs) {
-  const QmiDeadline deadline(totalLimitMs);
+  const Deadline deadline(totalLimitMs);
   auto* client = static_cast<QmiClientUim*>(Ready(device, kUim, deadline));
   if (client == nullptr) return QmiAnswer::kNone;
   UniqueResource<OutputTraits<QmiMessageUimPowerOnSimInput, qmi_message_uim_power_on_sim_input_unref>>
@@ -395,7 +384,7 @@ QmiAnswer QmiGlibLink::PowerOnSim(const char* device, int32_t totalLimitMs) {
   qmi_message_uim_power_on_sim_input_set_slot(input.get(), 1, nullptr);
   GError* raw = nullptr;
   Wait wait(static_cast<GMainContext*>(context_.get()), deadline, stop_);
-  qmi_client_uim_power_on_sim(client, input.get(), deadline.Seconds(), wait.cancellable(),
+  qmi_client_uim_power_on_sim(client, input.get(), LibqmiSeconds(deadline), wait.cancellable(),
                               Wait::Done, wait.pending());
   GAsyncResult* result = wait.Result();
   if (result == nullptr) return NoAnswer("", wait.stopped(), !wait.stopped());
@@ -411,7 +400,7 @@ QmiAnswer QmiGlibLink::PowerOnSim(const char* device, int32_t totalLimitMs) {
 }
 
 QmiAnswer QmiGlibLink::EnableAutoconnect(const char* device, int32_t totalLimitMs) {
-  const QmiDeadline deadline(totalLimitMs);
+  const Deadline deadline(totalLimitMs);
   auto* client = static_cast<QmiClientWds*>(Ready(device, kWds, deadline));
   if (client == nullptr) return QmiAnswer::kNone;
   UniqueResource<OutputTraits<QmiMessageWdsSetAutoconnectSettingsInput,
@@ -421,7 +410,7 @@ QmiAnswer QmiGlibLink::EnableAutoconnect(const char* device, int32_t totalLimitM
       input.get(), QMI_WDS_AUTOCONNECT_SETTING_ENABLED, nullptr);
   GError* raw = nullptr;
   Wait wait(static_cast<GMainContext*>(context_.get()), deadline, stop_);
-  qmi_client_wds_set_autoconnect_settings(client, input.get(), deadline.Seconds(),
+  qmi_client_wds_set_autoconnect_settings(client, input.get(), LibqmiSeconds(deadline),
                                           wait.cancellable(), Wait::Done, wait.pending());
   GAsyncResult* result = wait.Result();
   if (result == nullptr) return NoAnswer("", wait.stopped(), !wait.stopped());
@@ -438,7 +427,7 @@ QmiAnswer QmiGlibLink::EnableAutoconnect(const char* device, int32_t totalLimitM
 }
 
 QmiAnswer QmiGlibLink::ReadTxRxInfo(const char* device, int32_t totalLimitMs, TxRxInfo* info) {
-  const QmiDeadline deadline(totalLimitMs);
+  const Deadline deadline(totalLimitMs);
   auto* client = static_cast<QmiClientNas*>(Ready(device, kNas, deadline));
   if (client == nullptr) return QmiAnswer::kNone;
   UniqueResource<OutputTraits<QmiMessageNasGetTxRxInfoInput, qmi_message_nas_get_tx_rx_info_input_unref>>
@@ -447,7 +436,7 @@ QmiAnswer QmiGlibLink::ReadTxRxInfo(const char* device, int32_t totalLimitMs, Tx
                                                            nullptr);
   GError* raw = nullptr;
   Wait wait(static_cast<GMainContext*>(context_.get()), deadline, stop_);
-  qmi_client_nas_get_tx_rx_info(client, input.get(), deadline.Seconds(), wait.cancellable(),
+  qmi_client_nas_get_tx_rx_info(client, input.get(), LibqmiSeconds(deadline), wait.cancellable(),
                                 Wait::Done, wait.pending());
   using Out = QmiMessageNasGetTxRxInfoOutput;
   GAsyncResult* result = wait.Result();
@@ -491,12 +480,12 @@ QmiAnswer QmiGlibLink::ReadTxRxInfo(const char* device, int32_t totalLimitMs, Tx
 }
 
 QmiAnswer QmiGlibLink::ReadCaInfo(const char* device, int32_t totalLimitMs, CaInfo* info) {
-  const QmiDeadline deadline(totalLimitMs);
+  const Deadline deadline(totalLimitMs);
   auto* client = static_cast<QmiClientNas*>(Ready(device, kNas, deadline));
   if (client == nullptr) return QmiAnswer::kNone;
   GError* raw = nullptr;
   Wait wait(static_cast<GMainContext*>(context_.get()), deadline, stop_);
-  qmi_client_nas_get_lte_cphy_ca_info(client, nullptr, deadline.Seconds(), wait.cancellable(),
+  qmi_client_nas_get_lte_cphy_ca_info(client, nullptr, LibqmiSeconds(deadline), wait.cancellable(),
                                       Wait::Done, wait.pending());
   using Out = QmiMessageNasGetLteCphyCaInfoOutput;
   GAsyncResult* result = wait.Result();
@@ -554,12 +543,12 @@ QmiAnswer QmiGlibLink::ReadCaInfo(const char* device, int32_t totalLimitMs, CaIn
 }
 
 QmiAnswer QmiGlibLink::ReadSignalInfo(const char* device, int32_t totalLimitMs, SignalInfo* info) {
-  const QmiDeadline deadline(totalLimitMs);
+  const Deadline deadline(totalLimitMs);
   auto* client = static_cast<QmiClientNas*>(Ready(device, kNas, deadline));
   if (client == nullptr) return QmiAnswer::kNone;
   GError* raw = nullptr;
   Wait wait(static_cast<GMainContext*>(context_.get()), deadline, stop_);
-  qmi_client_nas_get_signal_info(client, nullptr, deadline.Seconds(), wait.cancellable(),
+  qmi_client_nas_get_signal_info(client, nullptr, LibqmiSeconds(deadline), wait.cancellable(),
                                  Wait::Done, wait.pending());
   using Out = QmiMessageNasGetSignalInfoOutput;
   GAsyncResult* result = wait.Result();
@@ -611,7 +600,6 @@ QmiAnswer QmiGlibLink::ReadSignalInfo(const char* device, int32_t totalLimitMs, 
 
 #else  // built without libqmi-glib: the way is not there
 
-class QmiDeadline {};
 int QmiGObjectTraits::Release(Handle) { return 0; }
 int QmiContextTraits::Release(Handle) { return 0; }
 bool QmiGlibLink::Built() { return false; }
@@ -619,9 +607,9 @@ QmiGlibLink::QmiGlibLink(const StopEvent* stop) : stop_(stop) {}
 QmiGlibLink::~QmiGlibLink() = default;
 void QmiGlibLink::Close() {}
 void QmiGlibLink::Drop(bool) {}
-void* QmiGlibLink::Device(const char*, const QmiDeadline&) { return nullptr; }
-void* QmiGlibLink::Client(Service, const QmiDeadline&) { return nullptr; }
-void* QmiGlibLink::Ready(const char*, Service, const QmiDeadline&) { return nullptr; }
+void* QmiGlibLink::Device(const char*, const Deadline&) { return nullptr; }
+void* QmiGlibLink::Client(Service, const Deadline&) { return nullptr; }
+void* QmiGlibLink::Ready(const char*, Service, const Deadline&) { return nullptr; }
 bool QmiGlibLink::Open(const char*, int32_t, char* why, int whySize) {
   snprintf(why, static_cast<size_t>(whySize), "not built (no libqmi-glib at build time)");
   return false;

@@ -4,12 +4,12 @@
 
 #include <cstdint>
 
+#include "base/clock.h"
 #include "base/unique_resource.h"
 #include "modem/modem_session.h"
 #include "modem/qmi_link.h"
 
 class StopEvent;
-class QmiDeadline;
 
 // Opaque libqmi and GLib handles, released in qmi_glib_link.cc.
 struct QmiGObjectTraits {
@@ -60,11 +60,11 @@ class QmiGlibLink : public QmiLink {
 
  private:
   // The open device for `device`, opened now when needed; null with problem_ set.
-  void* Device(const char* device, const QmiDeadline& deadline);
+  void* Device(const char* device, const Deadline& deadline);
   // The client of `service` on the open device, allocated now when needed.
-  void* Client(Service service, const QmiDeadline& deadline);
+  void* Client(Service service, const Deadline& deadline);
   // Device and Client for one request; clears problem_.
-  void* Ready(const char* device, Service service, const QmiDeadline& deadline);
+  void* Ready(const char* device, Service service, const Deadline& deadline);
   // Forgets the device and its clients; `release` first gives the client ids back.
   void Drop(bool release);
   // Records why a request had no answer; a failure other than a stop or the time limit also
